@@ -1,0 +1,67 @@
+// The entry routine and the runtime initialisation order (see entry.h).
+#include "boot/entry.h"
+
+#include <cfenv>
+#include <cstdio>
+
+#include "build_info.h"
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/unset.h"
+#include "evaluator/random.h"
+#include "evaluator/stack.h"
+#include "runtime/case_folding.h"
+#include "runtime/exits.h"
+#include "runtime/memory.h"
+#include "runtime/output.h"
+#include "runtime/output_hooks.h"
+#include "runtime/platform.h"
+#include "runtime/runtime.h"
+#include "runtime/slot_pool.h"
+#include "runtime/support.h"
+
+namespace kel::boot {
+
+namespace {
+bool initialised = false;
+
+// Every datatype registers once, parents before children.
+void register_datatypes() {
+  datatype::init();
+  unset::init();
+  none::init();
+  logic::init();
+}
+}  // namespace
+
+void init_runtime() {
+  if (initialised) return;
+  initialised = true;
+  output::init();
+  output_hooks::init();
+  platform::init();
+  random::init();
+  memory::init();
+  register_datatypes();
+  root::init();
+  stack::init();
+  case_folding::init();
+  slot_pool::init();
+}
+
+void entry(int argc, char** argv) {
+  std::feclearexcept(FE_ALL_EXCEPT);
+  runtime::start_up(argc, argv);
+  try {
+    init_runtime();
+    // Until the console exists the program announces itself and ends.
+    std::string banner = std::string("Kel ") + KEL_VERSION;
+    output_hooks::print_text(banner, true);
+  } catch (const exits::Unwind&) {
+    runtime::top_catch();
+  }
+  runtime::quit(0, 0);
+}
+
+}  // namespace kel::boot

@@ -1,0 +1,189 @@
+// The evaluation stack and its call frames (see stack.h), and the raise of
+// errors to the nearest try frame.
+#include "evaluator/stack.h"
+
+#include "datatypes/error.h"
+#include "runtime/cycles.h"
+#include "runtime/errors.h"
+#include "runtime/exits.h"
+#include "runtime/output_hooks.h"
+#include "runtime/runtime.h"
+
+namespace kel::stack {
+
+namespace {
+alignas(16) Cell value_buffer[kValueCapacity];
+Frame frame_buffer[kFrameCapacity];
+uint32_t body_symbol = 0;
+uint32_t anon_symbol = 0;
+RestoreValues restore_values = nullptr;
+
+inline void restore_context(const Frame* f) {
+  if (f->kind() == kFunction && f->function_context && restore_values)
+    restore_values(f->function_context, f->saved_values);
+}
+}  // namespace
+
+Cell* bottom = value_buffer;
+Cell* arguments_ = value_buffer;
+Cell* top = value_buffer;
+Cell* value_end = value_buffer + kValueCapacity;
+Frame* frame_bottom = frame_buffer;
+Frame* frame_top = frame_buffer;
+Frame* frame_end = frame_buffer + kFrameCapacity;
+
+void init() {
+  arguments_ = top = bottom;
+  frame_top = frame_bottom;
+}
+
+void set_anonymous_symbols(uint32_t body, uint32_t anon) {
+  body_symbol = body;
+  anon_symbol = anon;
+}
+
+void set_restore_values(RestoreValues restore) { restore_values = restore; }
+
+void overflow(bool frames) {
+  top = (static_cast<uint32_t>(top - bottom) < 5) ? bottom : top - 5;
+  if (!frames && arguments_ > top) arguments_ = top;
+  cycles::reset();
+  fire(ErrorId::internal_stack_overflow);
+}
+
+void mark(const Cell* word, uint32_t type) {
+  if (frame_top >= frame_end) overflow(true);
+  uint32_t symbol = word ? (word->data2 & 0xFFFF) : anon_symbol;
+  *frame_top = Frame{(type << 24) | (symbol << 8), arguments_, word ? word->data1 : 0, 0, 0};
+  ++frame_top;
+  arguments_ = top;
+}
+
+void mark_func(const Cell* word, NodeId function_context, uint32_t saved_values) {
+  mark(word, kFunction);
+  Frame* f = current_frame();
+  f->function_context = function_context;
+  f->saved_values = function_context ? saved_values : 0;
+}
+
+void set_return_target(bool on) {
+  Frame* f = current_frame();
+  f->header = on ? (f->header | kReturnTarget) : (f->header & ~kReturnTarget);
+}
+
+void set_interp_flag() { current_frame()->header |= kInterpreted; }
+
+Cell* unwind() {
+  Frame* f = --frame_top;
+  top = arguments_ + 1;
+  arguments_ = f->saved_arguments;
+  restore_context(f);
+  return arguments_;
+}
+
+Cell* unwind_last() {
+  Cell* result = arguments_;
+  unwind();
+  *arguments_ = *result;
+  return arguments_;
+}
+
+void unwind_drop() {
+  Frame* f = --frame_top;
+  arguments_ = f->saved_arguments;
+  top = arguments_;
+  restore_context(f);
+}
+
+void drop_frame() {
+  Frame* f = --frame_top;
+  restore_context(f);
+  if (frame_top == frame_bottom) {
+    arguments_ = top = bottom;
+  } else {
+    top = arguments_;
+    arguments_ = f->saved_arguments;
+  }
+}
+
+namespace {
+// Pops records down to the reached one; returns the reached frame's own
+// first cell (null when the frame stack emptied).
+Cell* unroll_to(uint32_t kind, bool keep) {
+  Cell* innermost = arguments_;
+  Cell* first = arguments_;  // first cell of the frame just above the reached one
+  bool popped = false;
+  while (frame_top > frame_bottom) {
+    Frame* f = frame_top - 1;
+    uint32_t k = f->kind();
+    if (k == kind || k == (kTryAll & kKindMask)) {
+      if (popped) arguments_ = keep ? first : f->saved_arguments;
+      top = innermost + 1;
+      return first;
+    }
+    restore_context(f);
+    first = f->saved_arguments;
+    --frame_top;
+    popped = true;
+  }
+  arguments_ = top = bottom;
+  return nullptr;
+}
+}  // namespace
+
+void unroll(uint32_t kind, bool keep) { unroll_to(kind, keep); }
+
+void unroll_last(uint32_t kind) {
+  Cell result = *arguments_;
+  Cell* first = unroll_to(kind, false);
+  if (first == nullptr) return;
+  *first = result;
+  arguments_ = first;
+  top = first;
+}
+
+bool eval(const Frame* frame, bool this_frame_only) {
+  const Frame* f = (frame ? frame : frame_top) - 1;
+  for (; f >= frame_bottom; --f) {
+    if (f->header & kInterpreted) return true;
+    if (this_frame_only) break;
+  }
+  return false;
+}
+
+uint32_t call_symbol() {
+  for (const Frame* f = frame_top - 1; f >= frame_bottom; --f) {
+    uint32_t s = f->symbol();
+    if (s != body_symbol && s != anon_symbol) return s;
+  }
+  return 0;
+}
+
+void throw_error(const Cell& error) {
+  runtime::SystemRecord& system = runtime::system();
+  system.thrown_value = error;
+  // Unwind to the nearest try or try/all frame, keeping the cells above it.
+  Cell* remembered_top = top;
+  bool caught = false;
+  while (frame_top > frame_bottom) {
+    Frame* f = --frame_top;
+    restore_context(f);
+    uint32_t k = f->kind();
+    arguments_ = f->saved_arguments;
+    if (k == (kTry & kKindMask) || k == (kTryAll & kKindMask)) {
+      caught = true;
+      break;
+    }
+  }
+  if (!caught) {
+    arguments_ = top = bottom;
+    std::string text = error_value::form_text(error);
+    output_hooks::print_text(text, true);
+    runtime::end_process(-2);
+  }
+  top = remembered_top;
+  push(error);
+  exits::throw_unwind(exits::kError);
+}
+
+}  // namespace kel::stack

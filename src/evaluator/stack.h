@@ -1,0 +1,178 @@
+// The evaluation stack: a value stack of cells and a call-frame stack of
+// small records, the one calling convention of the interpreter, the natives,
+// the actions and the library.
+//
+// Every call opens a frame (its first cell is the current top and also its
+// result slot), pushes its arguments, runs, and closes the frame leaving one
+// result cell. Both stacks are fixed arrays (20000 cells, 12000 frames), so a
+// pointer to an argument cell stays valid for the life of its call; a
+// reservation or a frame past the end raises internal stack-overflow.
+//
+// Invariants: bottom <= arguments <= top < end while code runs; opening a
+// frame reserves no cell; with no frame open, arguments = top = bottom.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kel::stack {
+
+constexpr uint32_t kValueCapacity = 20000;
+constexpr uint32_t kFrameCapacity = 12000;
+
+// Frame type bytes (bits 24-31 of a frame header). The low four bits are the
+// kind that unwinding looks at.
+enum FrameType : uint32_t {
+  kFunction = 0x01,
+  kNative = 0x02,
+  kTry = 0x04,
+  kTryAll = 0x05,
+  kCatch = 0x06,
+  kEval = 0x87,
+  kLoop = 0x08,
+  kType9 = 0x09,
+  kInterp = 0x82,
+  kInterpFunc = 0x81,
+  kCompiledFunc = 0x12,
+};
+constexpr uint32_t kKindMask = 0x0F;
+constexpr uint32_t kReturnTarget = 0x10000000;  // header bit 28
+constexpr uint32_t kInterpreted = 0x80000000;   // header bit 31
+
+struct Frame {
+  uint32_t header;          // type << 24 | symbol << 8
+  Cell* saved_arguments;    // the caller's arguments pointer
+  NodeId word_context;      // context of the word that names the frame
+  NodeId function_context;  // context of the function whose body runs here, or 0
+  uint32_t saved_values;    // that context's values reference before the call
+
+  uint32_t type() const { return header >> 24; }
+  uint32_t kind() const { return (header >> 24) & kKindMask; }
+  uint32_t symbol() const { return (header >> 8) & 0xFFFF; }
+};
+
+extern Cell* bottom;
+extern Cell* arguments_;
+extern Cell* top;
+extern Cell* value_end;
+extern Frame* frame_bottom;
+extern Frame* frame_top;
+extern Frame* frame_end;
+
+void init();
+// Symbols that name anonymous frames (skipped in call traces).
+void set_anonymous_symbols(uint32_t body, uint32_t anon);
+
+inline Cell* arguments() { return arguments_; }
+inline uint32_t depth() { return static_cast<uint32_t>(frame_top - frame_bottom); }
+inline Frame* current_frame() { return frame_top - 1; }
+inline bool empty() { return frame_top == frame_bottom; }
+
+// Raises internal stack-overflow after making room for the error.
+[[noreturn]] void overflow(bool frames);
+
+inline Cell* push_slot() {
+  Cell* cell = top;
+  if (++top >= value_end) overflow(false);
+  *cell = make_cell(TYPE_UNSET);
+  return cell;
+}
+inline Cell* push(const Cell& value) {
+  Cell* cell = top;
+  if (++top >= value_end) overflow(false);
+  *cell = value;
+  return cell;
+}
+inline void pop(uint32_t n) {
+  top = (static_cast<uint32_t>(top - bottom) < n) ? bottom : top - n;
+}
+inline Cell* get_top() { return top == bottom ? bottom : top - 1; }
+inline void set_last(const Cell& value) { *arguments_ = value; }
+inline Cell* reset() {
+  top = arguments_;
+  return arguments_;
+}
+inline Cell* keep() {
+  top = arguments_ + 1;
+  return arguments_;
+}
+inline void set_last_reset(const Cell& value) {
+  top = arguments_ + 1;
+  *arguments_ = value;
+}
+inline TypeId top_type() { return get_top()->type(); }
+
+// Opening frames. The word names the call (its symbol and context); a null
+// word names the frame <anon>.
+void mark(const Cell* word, uint32_t type);
+void mark_func(const Cell* word, NodeId function_context, uint32_t saved_values);
+inline void mark_native(const Cell* word) { mark(word, kNative); }
+inline void mark_try(const Cell* word) { mark(word, kTry); }
+inline void mark_try_all(const Cell* word) { mark(word, kTryAll); }
+inline void mark_catch(const Cell* word) { mark(word, kCatch); }
+inline void mark_eval(const Cell* word) { mark(word, kEval); }
+inline void mark_loop(const Cell* word) { mark(word, kLoop); }
+inline void mark_interp(const Cell* word) { mark(word, kInterp); }
+inline void mark_interp_func(const Cell* word) { mark(word, kInterpFunc); }
+
+void set_return_target(bool on);
+void set_interp_flag();
+
+// Closing frames.
+Cell* unwind();
+Cell* unwind_last();
+void unwind_drop();
+void drop_frame();
+// Pops records down to the nearest frame of the kind (or a try/all frame, or
+// the bottom); see stack.cpp.
+void unroll(uint32_t kind, bool keep);
+void unroll_last(uint32_t kind);
+
+// The function-context hook: restoring a context's values reference when a
+// kind-1 frame is popped. The context module installs it.
+using RestoreValues = void (*)(NodeId context, uint32_t saved_values);
+void set_restore_values(RestoreValues restore);
+
+// True when a frame below (or at) the given one was opened by the interpreter.
+bool eval(const Frame* frame, bool this_frame_only);
+
+// The symbol of the innermost named frame (0 when none).
+uint32_t call_symbol();
+
+// Raises an error! value: unwinds to the nearest try frame and throws the
+// error code; an error with no try frame left is printed and ends the
+// process with status -2.
+[[noreturn]] void throw_error(const Cell& error);
+
+// Collector support: the cells in use and the contexts the frames hold.
+template <class MarkCell, class MarkNode>
+void mark_frames(MarkCell&& mark_cell, MarkNode&& mark_node) {
+  for (Cell* c = bottom; c < top; ++c) mark_cell(*c);
+  for (Frame* f = frame_bottom; f < frame_top; ++f) {
+    if (f->word_context) mark_node(f->word_context);
+    if (f->function_context) mark_node(f->function_context);
+  }
+}
+
+// Restores both stacks on scope exit (for C++ callers that must leave the
+// stacks as they found them whatever happens).
+class Guard {
+ public:
+  Guard() : arguments_at_(arguments_), top_at_(top), frame_at_(frame_top) {}
+  ~Guard() {
+    arguments_ = arguments_at_;
+    top = top_at_;
+    frame_top = frame_at_;
+  }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+ private:
+  Cell* arguments_at_;
+  Cell* top_at_;
+  Frame* frame_at_;
+};
+
+}  // namespace kel::stack

@@ -1,0 +1,473 @@
+// The memory manager: node frames, series frames and big frames (see
+// memory.h for the data and the invariants).
+//
+// The node slots of all node frames lie in one reserved address range, so a
+// node id indexes them directly; a node frame is the metadata (free list and
+// counters) of 10000 consecutive ids. Series frames are kept in a list sorted
+// by address, so the collector's compaction can slide buffers towards lower
+// addresses frame by frame.
+#include "runtime/memory.h"
+
+#include <sys/mman.h>
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/errors.h"
+#include "runtime/exits.h"
+#include "runtime/platform.h"
+#include "runtime/runtime.h"
+
+namespace kel::memory {
+
+uintptr_t* node_slots = nullptr;
+bool collection_requested = false;
+
+namespace {
+
+// The node range: up to this many node frames (2 GiB of address space
+// reserved, touched only as frames are used).
+constexpr uint32_t kMaxNodeFrames = 26843;
+
+struct NodeFrame {
+  bool live = false;
+  bool release = false;       // set when the collector evacuates the frame
+  uint32_t free_head = 0;     // first free node id, 0 when none
+  uint32_t used = 0;
+  uint32_t stamp = 0;
+  uint32_t used_at_last_collection = 0;
+  uint32_t history = 0;
+};
+
+struct SeriesFrame {
+  SeriesFrame* previous;
+  SeriesFrame* next;
+  uint64_t total;      // data size + header
+  uint8_t* allocation;
+  uint8_t* tail;       // end of the data area
+  uint8_t* area() { return reinterpret_cast<uint8_t*>(this + 1); }
+};
+static_assert(sizeof(SeriesFrame) % 8 == 0, "buffers in a frame stay 8-byte aligned");
+
+struct BigFrame {
+  BigFrame* next;
+  BigFrame* previous;
+  uint64_t size;
+  uint64_t reserved;
+  SeriesBuffer* buffer() { return reinterpret_cast<SeriesBuffer*>(this + 1); }
+};
+
+struct State {
+  bool ready = false;
+  uint64_t os_bytes = 0;
+  std::vector<NodeFrame> node_frames;  // index k covers ids k*10000 .. k*10000+9999
+  uint32_t active_node_frame = 0;
+  SeriesFrame* series_head = nullptr;
+  SeriesFrame* series_tail = nullptr;
+  SeriesFrame* series_active = nullptr;
+  uint32_t series_count = 0;
+  uint32_t next_frame_size = kFirstSeriesFrameSize;
+  BigFrame* big_head = nullptr;
+  BigFrame* big_tail = nullptr;
+  uint32_t big_count = 0;
+};
+State state;
+
+// Every OS block is preceded by 16 bytes holding its mapped size.
+constexpr size_t kOsPrefix = 16;
+
+}  // namespace
+
+bool initialised() { return state.ready; }
+
+// --- OS blocks ---------------------------------------------------------------
+
+void* allocate_virtual(size_t size) {
+  size_t rounded = runtime::align_up(size + kOsPrefix, 4096);
+  void* block = nullptr;
+  uint32_t caught = exits::catch_exits(exits::kMemoryCatch, [&] { block = platform::os_allocate(rounded, false); });
+  if (caught != 0) {
+    runtime::system().exit_code = 0;
+    fire(ErrorId::internal_no_memory);
+  }
+  state.os_bytes += rounded;
+  *static_cast<uint64_t*>(block) = rounded;
+  return static_cast<uint8_t*>(block) + kOsPrefix;
+}
+
+void free_virtual(void* address) {
+  uint8_t* block = static_cast<uint8_t*>(address) - kOsPrefix;
+  uint64_t rounded = *reinterpret_cast<uint64_t*>(block);
+  state.os_bytes -= rounded;
+  uint32_t caught = exits::catch_exits(exits::kMemoryCatch, [&] { platform::os_free(block, rounded); });
+  if (caught != 0) {
+    runtime::system().exit_code = 0;
+    fire(ErrorId::internal_wrong_mem);
+  }
+}
+
+// --- Nodes -------------------------------------------------------------------------
+
+namespace {
+uint32_t new_node_frame() {
+  // Reuse the slot of a released frame before growing the range.
+  uint32_t index = 0;
+  while (index < state.node_frames.size() && state.node_frames[index].live) ++index;
+  if (index >= kMaxNodeFrames) fire(ErrorId::internal_no_memory);
+  if (index == state.node_frames.size()) state.node_frames.emplace_back();
+  NodeFrame& frame = state.node_frames[index];
+  frame = NodeFrame{};
+  frame.live = true;
+  uint32_t first = index * kNodesPerFrame;
+  uint32_t last = first + kNodesPerFrame - 1;
+  // Thread every node into the free list, lowest id first; id 0 stays null.
+  uint32_t start = first == 0 ? 1 : first;
+  for (uint32_t id = start; id <= last; ++id) {
+    uint32_t next = id == last ? 0 : id + 1;
+    node_slots[id] = (static_cast<uintptr_t>(next) << 1) | 1;
+  }
+  frame.free_head = start;
+  state.os_bytes += runtime::align_up(uint64_t{kNodesPerFrame} * sizeof(uintptr_t), 4096);
+  return index;
+}
+
+void release_node_frame(uint32_t index) {
+  NodeFrame& frame = state.node_frames[index];
+  frame.live = false;
+  uintptr_t* begin = node_slots + uint64_t{index} * kNodesPerFrame;
+  // Give whole pages back to the OS; what remains reads as zero later.
+  auto start = runtime::align_up(reinterpret_cast<uintptr_t>(begin), 4096);
+  auto end = reinterpret_cast<uintptr_t>(begin + kNodesPerFrame) & ~uintptr_t{4095};
+  std::memset(begin, 0, kNodesPerFrame * sizeof(uintptr_t));
+  if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
+  state.os_bytes -= runtime::align_up(uint64_t{kNodesPerFrame} * sizeof(uintptr_t), 4096);
+}
+}  // namespace
+
+NodeId alloc_node() {
+  uint32_t index = state.active_node_frame;
+  if (index >= state.node_frames.size() || !state.node_frames[index].live ||
+      state.node_frames[index].free_head == 0) {
+    index = 0;
+    while (index < state.node_frames.size() &&
+           (!state.node_frames[index].live || state.node_frames[index].release ||
+            state.node_frames[index].free_head == 0))
+      ++index;
+    if (index == state.node_frames.size() || !state.node_frames[index].live) index = new_node_frame();
+    state.active_node_frame = index;
+  }
+  NodeFrame& frame = state.node_frames[index];
+  NodeId node = frame.free_head;
+  frame.free_head = static_cast<uint32_t>(node_slots[node] >> 1);
+  node_slots[node] = 0;
+  ++frame.used;
+  return node;
+}
+
+void free_node(NodeId node) {
+  NodeFrame& frame = state.node_frames[node / kNodesPerFrame];
+  node_slots[node] = (static_cast<uintptr_t>(frame.free_head) << 1) | 1;
+  frame.free_head = node;
+  --frame.used;
+}
+
+// --- Series frames -------------------------------------------------------------
+
+namespace {
+SeriesFrame* new_series_frame() {
+  uint32_t size = state.next_frame_size;
+  if (size < kBigThreshold) state.next_frame_size = size * 2;
+  auto* frame = static_cast<SeriesFrame*>(allocate_virtual(size + sizeof(SeriesFrame)));
+  frame->total = size + sizeof(SeriesFrame);
+  frame->allocation = frame->area();
+  frame->tail = frame->area() + size;
+  // Insert by address.
+  SeriesFrame* after = state.series_tail;
+  while (after && after > frame) after = after->previous;
+  frame->previous = after;
+  frame->next = after ? after->next : state.series_head;
+  if (frame->next) frame->next->previous = frame;
+  else state.series_tail = frame;
+  if (after) after->next = frame;
+  else state.series_head = frame;
+  ++state.series_count;
+  return frame;
+}
+
+void free_series_frame(SeriesFrame* frame) {
+  if (frame->previous) frame->previous->next = frame->next;
+  else state.series_head = frame->next;
+  if (frame->next) frame->next->previous = frame->previous;
+  else state.series_tail = frame->previous;
+  if (state.series_active == frame) state.series_active = state.series_tail;
+  --state.series_count;
+  free_virtual(frame);
+}
+
+SeriesFrame* find_series_frame(uint64_t need) {
+  for (SeriesFrame* f = state.series_head; f; f = f->next)
+    if (f->allocation + need < f->tail) return f;
+  return nullptr;
+}
+
+BigFrame* alloc_big(uint64_t need) {
+  auto* frame = static_cast<BigFrame*>(allocate_virtual(need + sizeof(BigFrame)));
+  frame->size = need;
+  frame->next = nullptr;
+  frame->previous = state.big_tail;
+  if (state.big_tail) state.big_tail->next = frame;
+  else state.big_head = frame;
+  state.big_tail = frame;
+  ++state.big_count;
+  return frame;
+}
+
+void free_big(SeriesBuffer* buffer) {
+  auto* frame = reinterpret_cast<BigFrame*>(buffer) - 1;
+  if (frame->previous) frame->previous->next = frame->next;
+  else state.big_head = frame->next;
+  if (frame->next) frame->next->previous = frame->previous;
+  else state.big_tail = frame->previous;
+  --state.big_count;
+  free_virtual(frame);
+}
+
+// A buffer that a resize left behind: its node no longer refers to it. Big
+// and fixed buffers are released at once; a buffer in a series frame stays
+// until compaction reclaims its space.
+void retire(SeriesBuffer* old) {
+  old->node = 0;
+  old->flags &= ~series_flags::kInUse;
+  if (old->flags & series_flags::kBig) free_big(old);
+  else if (old->flags & series_flags::kFixed) runtime::free(old);
+}
+}  // namespace
+
+void init() {
+  if (state.ready) return;
+  size_t range = size_t{kMaxNodeFrames} * kNodesPerFrame * sizeof(uintptr_t);
+  void* p = ::mmap(nullptr, range, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (p == MAP_FAILED) runtime::quit(94, KEL_CALLER_ADDRESS());
+  node_slots = static_cast<uintptr_t*>(p);
+  state = State{};
+  state.ready = true;
+  new_node_frame();
+  state.series_active = new_series_frame();
+}
+
+void shutdown() {
+  if (!state.ready) return;
+  while (state.series_head) free_series_frame(state.series_head);
+  while (state.big_head) free_big(state.big_head->buffer());
+  ::munmap(node_slots, size_t{kMaxNodeFrames} * kNodesPerFrame * sizeof(uintptr_t));
+  node_slots = nullptr;
+  state = State{};
+}
+
+// --- Buffers ---------------------------------------------------------------------
+
+SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset) {
+  uint64_t capacity = runtime::align_up(uint64_t{count} * unit, 16);
+  if (capacity > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
+  uint64_t need = capacity + sizeof(SeriesBuffer);
+  SeriesBuffer* buffer;
+  uint32_t big = 0;
+  if (need >= kBigThreshold) {
+    collection_requested = true;
+    buffer = alloc_big(need)->buffer();
+    big = series_flags::kBig;
+  } else {
+    SeriesFrame* frame = state.series_active;
+    if (!(frame && frame->allocation + need < frame->tail)) {
+      frame = find_series_frame(need);
+      if (frame == nullptr || static_cast<uint64_t>(frame->tail - frame->allocation) < kMinFrameRoom) {
+        collection_requested = true;
+        if (need >= state.next_frame_size) state.next_frame_size = kBigThreshold;
+        frame = new_series_frame();
+      }
+      state.series_active = frame;
+    }
+    buffer = reinterpret_cast<SeriesBuffer*>(frame->allocation);
+    frame->allocation += need;
+  }
+  buffer->flags = unit | series_flags::kInUse | big | series_flags::kFresh;
+  buffer->node = 0;
+  buffer->size = static_cast<uint32_t>(capacity);
+  buffer->pins = 0;
+  uint32_t start = 0;
+  if (offset == -1) {
+    buffer->flags |= series_flags::kStartedInMiddle;
+    start = static_cast<uint32_t>(capacity / 2);
+  } else if (offset > 0) {
+    start = static_cast<uint32_t>(offset);
+  }
+  buffer->offset = buffer->tail = start;
+  return buffer;
+}
+
+NodeId alloc_series(uint32_t count, uint32_t unit, int32_t offset) {
+  NodeId node = alloc_node();
+  // The node must never hold 0 while a collection could look at it: link
+  // both ways before anything else happens.
+  SeriesBuffer* buffer = alloc_series_buffer(count, unit, offset);
+  buffer->node = node;
+  set_buffer(node, buffer);
+  return node;
+}
+
+NodeId alloc_fixed_series(uint32_t count, uint32_t unit, int32_t offset) {
+  uint64_t capacity = runtime::align_up(uint64_t{count} * unit, 16);
+  auto* buffer = static_cast<SeriesBuffer*>(runtime::allocate(capacity + sizeof(SeriesBuffer)));
+  buffer->flags = unit | 0xA0100000u;
+  buffer->size = static_cast<uint32_t>(capacity);
+  buffer->pins = 0;
+  uint32_t start = offset == -1 ? static_cast<uint32_t>(capacity / 2) : offset > 0 ? offset : 0;
+  if (offset == -1) buffer->flags |= series_flags::kStartedInMiddle;
+  buffer->offset = buffer->tail = start;
+  NodeId node = alloc_node();
+  buffer->node = node;
+  set_buffer(node, buffer);
+  return node;
+}
+
+NodeId alloc_cells(uint32_t count) { return alloc_series(count, sizeof(Cell), 0); }
+
+NodeId alloc_unset_cells(uint32_t count) {
+  NodeId node = alloc_series(count, sizeof(Cell), 0);
+  SeriesBuffer* buffer = buffer_of(node);
+  Cell* cells = reinterpret_cast<Cell*>(buffer->data());
+  for (uint32_t i = 0; i < count; ++i) cells[i] = make_cell(TYPE_UNSET);
+  return node;
+}
+
+NodeId alloc_bytes(uint32_t count) { return alloc_series(count == 0 ? 16 : count, 1, 0); }
+
+NodeId alloc_codepoints(uint32_t count, uint32_t unit) {
+  if (count == 0) count = 16 / unit;
+  return alloc_series(count, unit, 0);
+}
+
+NodeId alloc_bytes_filled(uint32_t count, uint8_t byte) {
+  NodeId node = alloc_bytes(count);
+  SeriesBuffer* buffer = buffer_of(node);
+  std::memset(buffer->data(), byte, count);
+  buffer->tail = count;
+  return node;
+}
+
+SeriesBuffer* resize_series_buffer(SeriesBuffer* buffer, uint32_t new_size) {
+  uint64_t size = new_size == 0 ? uint64_t{buffer->size} * 2 : new_size;
+  if (size == 0 || size > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
+  uint32_t unit = buffer->unit() == 0 ? 1 : buffer->unit();
+  NodeId node = buffer->node;
+  uint32_t used = buffer->used();
+  SeriesBuffer* fresh;
+  if (buffer->flags & series_flags::kFixed) {
+    uint64_t capacity = runtime::align_up(size, 16);
+    fresh = static_cast<SeriesBuffer*>(runtime::allocate(capacity + sizeof(SeriesBuffer)));
+    fresh->size = static_cast<uint32_t>(capacity);
+    fresh->flags = buffer->flags;
+  } else {
+    fresh = alloc_series_buffer(static_cast<uint32_t>((size + unit - 1) / unit), unit, 0);
+    uint32_t big = fresh->flags & series_flags::kBig;
+    fresh->flags = (buffer->flags & ~series_flags::kBig) | big;
+  }
+  fresh->node = node;
+  fresh->pins = buffer->pins;
+  fresh->offset = 0;
+  fresh->tail = used;
+  if (fresh->tail > fresh->size) fresh->tail = fresh->size;
+  if (node) set_buffer(node, fresh);
+  // The content is not copied here: the caller fills the new buffer, so the
+  // old one may only be reclaimed afterwards (expand_series copies first).
+  buffer->node = 0;
+  buffer->flags &= ~series_flags::kInUse;
+  return fresh;
+}
+
+SeriesBuffer* expand_series(SeriesBuffer* buffer, uint32_t new_size) {
+  uint32_t used = buffer->used();
+  uint32_t flags = buffer->flags;
+  uint8_t* from = buffer->head_ptr();
+  SeriesBuffer* fresh = resize_series_buffer(buffer, new_size);
+  uint32_t copied = used < fresh->size ? used : fresh->size;
+  std::memcpy(fresh->data(), from, copied);
+  fresh->tail = copied;
+  buffer->flags = flags & ~series_flags::kInUse;
+  retire(buffer);
+  return fresh;
+}
+
+SeriesBuffer* expand_series_filled(SeriesBuffer* buffer, uint32_t new_size, uint8_t byte) {
+  SeriesBuffer* fresh = expand_series(buffer, new_size);
+  std::memset(fresh->tail_ptr(), byte, fresh->size - fresh->tail);
+  return fresh;
+}
+
+NodeId copy_series(SeriesBuffer* buffer) {
+  NodeId source = buffer->node;
+  uint32_t capacity = buffer->size;
+  NodeId node = alloc_bytes(capacity);
+  // Collections happen only at safe points, so the source has not moved;
+  // still, read it through its node when it has one.
+  SeriesBuffer* from = source ? buffer_of(source) : buffer;
+  SeriesBuffer* to = buffer_of(node);
+  uint32_t big = to->flags & series_flags::kBig;
+  to->flags = (from->flags & ~(series_flags::kBig | series_flags::kFixed | series_flags::kMark)) |
+              series_flags::kInUse | big;
+  uint32_t used = from->used();
+  std::memcpy(to->data(), from->head_ptr(), used);
+  to->offset = 0;
+  to->tail = used;
+  to->pins = 0;
+  return node;
+}
+
+// --- Statistics -------------------------------------------------------------------
+
+Usage usage() {
+  Usage u{};
+  u.os_bytes = state.os_bytes;
+  for (const NodeFrame& f : state.node_frames) {
+    if (!f.live) continue;
+    ++u.node_frames;
+    u.nodes_used += f.used;
+  }
+  for (SeriesFrame* f = state.series_head; f; f = f->next) {
+    ++u.series_frames;
+    u.series_bytes_used += static_cast<uint64_t>(f->allocation - f->area());
+  }
+  u.big_frames = state.big_count;
+  return u;
+}
+
+void collect_node_frames() {
+  bool active_set = false;
+  for (uint32_t i = 0; i < state.node_frames.size(); ++i) {
+    NodeFrame& f = state.node_frames[i];
+    if (!f.live) continue;
+    if (f.used == 0 || f.release) {
+      release_node_frame(i);
+      continue;
+    }
+    if (!active_set && f.free_head != 0) {
+      state.active_node_frame = i;
+      active_set = true;
+    }
+    f.history = (f.history << 1) | (f.used == f.used_at_last_collection ? 1 : 0);
+    f.used_at_last_collection = f.used;
+  }
+  if (!active_set) state.active_node_frame = static_cast<uint32_t>(state.node_frames.size());
+}
+
+uint32_t series_frame_count() { return state.series_count; }
+
+SeriesFrameView series_frame_at(uint32_t index) {
+  SeriesFrame* f = state.series_head;
+  while (f && index--) f = f->next;
+  if (!f) return SeriesFrameView{nullptr, nullptr, nullptr};
+  return SeriesFrameView{f->area(), f->allocation, f->tail};
+}
+
+}  // namespace kel::memory

@@ -1,0 +1,174 @@
+// The memory manager: series nodes, series buffers and the frames they live
+// in.
+//
+// Every series of the language (blocks, strings, binaries, vectors, contexts,
+// hash tables, images) keeps its data in a series buffer. Values never point
+// at a buffer: a series cell holds a 32-bit node id, and node slot n holds the
+// current address of the buffer. Buffers can therefore move (when a series
+// grows, and when the collector compacts) without touching the cells.
+//
+//   node id 0        null
+//   node slot        the buffer's address; a free node holds (next free id << 1) | 1
+//   node frame       10000 consecutive node ids with a free list and counters
+//   series frame     an mmap'd area where ordinary buffers are bump-allocated
+//   big frame        one mmap'd area per buffer of 2 MiB and more
+//   fixed series     a buffer on the runtime heap (never moves)
+//
+// Buffer layout: a 24-byte header (flags with the unit size in bits 0-4,
+// back reference to the node, capacity in bytes, byte offsets of the head and
+// the tail of the content from the start of the data area), then the data.
+// Capacity is a multiple of 16; a buffer takes capacity + 24 bytes in its
+// frame. Offsets rather than addresses make a move a plain memcpy.
+//
+// C++ code must not hold a raw pointer into a buffer across any call that may
+// allocate or evaluate: it holds node ids, indexes or cells, and re-reads
+// buffer_of(node) afterwards, or pins the series.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kel {
+
+using NodeId = uint32_t;
+
+namespace series_flags {
+constexpr uint32_t kUnitMask = 0x0000001F;
+constexpr uint32_t kInUse = 0x80000000;          // cleared when a resize abandons the buffer
+constexpr uint32_t kFresh = 0x20000000;          // set on every buffer when it is made
+constexpr uint32_t kStartedInMiddle = 0x10000000;// content began in the middle (offset -1)
+constexpr uint32_t kMark = 0x08000000;           // collector mark
+constexpr uint32_t kBig = 0x01000000;            // buffer lives in a big frame
+constexpr uint32_t kFixed = 0x00100000;          // fixed buffer on the runtime heap
+constexpr uint32_t kBitsetComplement = 0x00080000;
+constexpr uint32_t kFromUtf16 = 0x00040000;      // set by the UTF-16 loader
+constexpr uint32_t kOwned = 0x00020000;          // the series is owned by an object
+}  // namespace series_flags
+
+struct SeriesBuffer {
+  uint32_t flags;
+  NodeId node;      // owning node, 0 once abandoned
+  uint32_t size;    // capacity of the data area in bytes
+  uint32_t offset;  // byte offset of the first used byte
+  uint32_t tail;    // byte offset one past the last used byte
+  uint32_t pins;    // pin count: a pinned buffer is never moved by compaction
+
+  uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
+  const uint8_t* data() const { return reinterpret_cast<const uint8_t*>(this + 1); }
+  uint32_t unit() const { return flags & series_flags::kUnitMask; }
+  void set_unit(uint32_t unit) { flags = (flags & ~series_flags::kUnitMask) | unit; }
+  uint8_t* head_ptr() { return data() + offset; }
+  uint8_t* tail_ptr() { return data() + tail; }
+  uint8_t* end_ptr() { return data() + size; }
+  uint32_t used() const { return tail - offset; }
+  uint32_t room() const { return size - tail; }
+  Cell* cells() { return reinterpret_cast<Cell*>(head_ptr()); }
+  Cell* cells_tail() { return reinterpret_cast<Cell*>(tail_ptr()); }
+  uint32_t cell_count() const { return used() / sizeof(Cell); }
+};
+static_assert(sizeof(SeriesBuffer) == 24, "a buffer takes capacity + 24 bytes");
+
+namespace memory {
+
+constexpr uint32_t kNodesPerFrame = 10000;
+constexpr uint32_t kFirstSeriesFrameSize = 0x100000;  // 1 MiB
+constexpr uint32_t kBigThreshold = 0x200000;          // 2 MiB
+constexpr uint32_t kMinFrameRoom = 0xCCCC;            // below this a new frame is made
+
+// The node slots, indexed by node id.
+extern uintptr_t* node_slots;
+
+inline SeriesBuffer* buffer_of(NodeId node) {
+  return reinterpret_cast<SeriesBuffer*>(node_slots[node]);
+}
+inline void set_buffer(NodeId node, SeriesBuffer* buffer) {
+  node_slots[node] = reinterpret_cast<uintptr_t>(buffer);
+}
+inline bool node_is_free(NodeId node) { return (node_slots[node] & 1) != 0; }
+
+void init();
+// Releases every frame; the memory manager can be initialised again after.
+void shutdown();
+bool initialised();
+
+// OS blocks (mmap). Refusal throws the platform codes, which the memory
+// manager turns into internal no-memory / wrong-mem errors.
+void* allocate_virtual(size_t size);
+void free_virtual(void* address);
+
+NodeId alloc_node();
+void free_node(NodeId node);
+
+// count units of unit bytes; offset is the start of the content in bytes
+// from the start of the data area, or -1 for the middle.
+SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset);
+NodeId alloc_series(uint32_t count, uint32_t unit, int32_t offset);
+NodeId alloc_fixed_series(uint32_t count, uint32_t unit, int32_t offset);
+NodeId alloc_cells(uint32_t count);
+NodeId alloc_unset_cells(uint32_t count);
+NodeId alloc_bytes(uint32_t count);
+NodeId alloc_codepoints(uint32_t count, uint32_t unit);
+NodeId alloc_bytes_filled(uint32_t count, uint8_t byte);
+
+inline void set_series_flag(SeriesBuffer* buffer, uint32_t bits) { buffer->flags |= bits; }
+
+// A new buffer of new_size bytes (0: twice the capacity) for the same node,
+// the content (not copied) moved to the start of the data area. The old
+// buffer is abandoned.
+SeriesBuffer* resize_series_buffer(SeriesBuffer* buffer, uint32_t new_size);
+// The same, with the content copied.
+SeriesBuffer* expand_series(SeriesBuffer* buffer, uint32_t new_size);
+SeriesBuffer* expand_series_filled(SeriesBuffer* buffer, uint32_t new_size, uint8_t byte);
+// A new node whose buffer has the same capacity, flags and content.
+NodeId copy_series(SeriesBuffer* buffer);
+
+// Statistics.
+struct Usage {
+  uint64_t os_bytes;          // OS memory held by all frames
+  uint32_t node_frames;
+  uint32_t nodes_used;
+  uint32_t series_frames;
+  uint64_t series_bytes_used; // bump-allocated bytes in series frames
+  uint32_t big_frames;
+};
+Usage usage();
+
+// Collection requests: an allocation that finds no room grows the heap and
+// asks for a collection at the next safe point.
+extern bool collection_requested;
+
+// Iteration over the frames, for the collector and for tests.
+struct SeriesFrameView {
+  uint8_t* start;
+  uint8_t* allocation;
+  uint8_t* end;
+};
+uint32_t series_frame_count();
+// After a collection: frees node frames that emptied or were evacuated and
+// picks the first frame with a free node as the active one.
+void collect_node_frames();
+SeriesFrameView series_frame_at(uint32_t index);  // in address order
+
+}  // namespace memory
+
+// Pins a series buffer for the lifetime of the guard: compaction leaves a
+// pinned buffer in place, so a raw pointer into it stays valid across calls
+// that may collect. A growth of the series still moves it.
+class Pin {
+ public:
+  explicit Pin(NodeId node) : node_(node) {
+    if (node_) ++memory::buffer_of(node_)->pins;
+  }
+  ~Pin() {
+    if (node_) --memory::buffer_of(node_)->pins;
+  }
+  Pin(const Pin&) = delete;
+  Pin& operator=(const Pin&) = delete;
+
+ private:
+  NodeId node_;
+};
+
+}  // namespace kel

@@ -1,0 +1,100 @@
+// The platform layer on POSIX (see platform.h).
+#include "runtime/platform.h"
+
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "runtime/exits.h"
+
+namespace kel::platform {
+
+void init() {}
+
+void* os_allocate(size_t size, bool executable) {
+  int protection = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
+  void* p = ::mmap(nullptr, size, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) exits::throw_unwind(exits::kOsCommitRefused);
+  return p;
+}
+
+void os_free(void* address, size_t size) {
+  if (::munmap(address, size) != 0) exits::throw_unwind(exits::kOsReleaseRefused);
+}
+
+std::string get_current_dir() {
+  std::string path(256, '\0');
+  while (::getcwd(path.data(), path.size()) == nullptr) {
+    if (errno != ERANGE) return std::string();
+    path.resize(path.size() * 2);
+  }
+  path.resize(std::strlen(path.c_str()));
+  return path;
+}
+
+bool set_current_dir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+uint32_t sleep_milliseconds(double seconds) {
+  double ms = seconds * 1000.0;
+  if (!(ms >= 1.0)) return 1;
+  if (ms > 4294967295.0) return 4294967295u;
+  return static_cast<uint32_t>(ms);
+}
+
+void sleep(double seconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(sleep_milliseconds(seconds)));
+}
+
+bool set_env(const std::string& name, const std::string* value) {
+  if (value == nullptr) return ::unsetenv(name.c_str()) == 0;
+  return ::setenv(name.c_str(), value->c_str(), 1) == 0;
+}
+
+std::optional<std::string> get_env(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+double now_utc(bool precise) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  double seconds = static_cast<double>(now.tv_sec % 86400);
+  if (precise) seconds += static_cast<double>(now.tv_nsec) / 1e9;
+  return seconds;
+}
+
+uint32_t pack_zone(int32_t minutes) {
+  uint32_t sign = minutes < 0 ? 0x40 : 0;
+  int32_t magnitude = minutes < 0 ? -minutes : minutes;
+  uint32_t hours = static_cast<uint32_t>(magnitude / 60) & 0x0F;
+  uint32_t quarters = static_cast<uint32_t>((magnitude % 60) / 15) & 0x03;
+  return sign | (hours << 2) | quarters;
+}
+
+uint32_t now_local(bool utc) {
+  time_t now = ::time(nullptr);
+  struct tm fields{};
+  int32_t zone_minutes = 0;
+  if (utc) {
+    ::gmtime_r(&now, &fields);
+  } else {
+    ::localtime_r(&now, &fields);
+    zone_minutes = static_cast<int32_t>(fields.tm_gmtoff / 60);
+  }
+  uint32_t year = static_cast<uint32_t>(fields.tm_year + 1900);
+  uint32_t month = static_cast<uint32_t>(fields.tm_mon + 1);
+  uint32_t day = static_cast<uint32_t>(fields.tm_mday);
+  return (year << 17) | (month << 12) | (day << 7) | pack_zone(zone_minutes);
+}
+
+void fill_bytes(uint8_t* start, uint8_t* end, uint8_t byte) {
+  if (end > start) std::memset(start, byte, static_cast<size_t>(end - start));
+}
+
+}  // namespace kel::platform

@@ -1,0 +1,45 @@
+// The platform layer: thin wrappers through which the runtime reaches the
+// operating system (POSIX). The two memory wrappers turn refusal into a
+// throw of the platform exit codes, which the memory manager catches; the
+// others return the system's answer to the caller.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kel::platform {
+
+void init();
+
+// Read-write (or executable) pages; refusal throws exits::kOsCommitRefused.
+void* os_allocate(size_t size, bool executable);
+// Releases pages; failure throws exits::kOsReleaseRefused.
+void os_free(void* address, size_t size);
+
+std::string get_current_dir();
+bool set_current_dir(const std::string& path);
+
+// Suspends the process for the duration, at least one millisecond.
+void sleep(double seconds);
+uint32_t sleep_milliseconds(double seconds);
+
+// A null value removes the variable.
+bool set_env(const std::string& name, const std::string* value);
+std::optional<std::string> get_env(const std::string& name);
+
+// The UTC time of day in seconds: whole seconds, or with sub-second
+// precision when precise.
+double now_utc(bool precise);
+
+// Today's date packed as a date! cell's date word: year << 17 | month << 12
+// | day << 7 | zone, the zone in 7 bits (whole hours of the offset in bits
+// 2-5, bit 6 its sign, remaining quarter hours in bits 0-1); zone 0 with utc.
+uint32_t now_local(bool utc);
+// The zone bits of an offset in minutes east of UTC.
+uint32_t pack_zone(int32_t minutes);
+
+void fill_bytes(uint8_t* start, uint8_t* end, uint8_t byte);
+
+}  // namespace kel::platform
