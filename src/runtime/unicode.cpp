@@ -173,8 +173,11 @@ class TailWriter {
   void reserve_room(uint64_t code_points) {
     uint64_t need = code_points * unit_;
     if (buffer_->room() < need) {
+      // At least doubling, so that text arriving in chunks (a file read
+      // piece by piece into one string) costs linear time, not quadratic.
       uint64_t size = uint64_t{buffer_->used()} + need;
       if (size > kLargestBuffer) fire(ErrorId::internal_no_memory);
+      size = std::clamp<uint64_t>(uint64_t{buffer_->size} * 2, size, kLargestBuffer);
       buffer_ = memory::expand_series(buffer_, static_cast<uint32_t>(size));
     }
     out_ = buffer_->tail_ptr();

@@ -54,10 +54,10 @@ def shown(line):
 
 def output_lines(data):
     """Splits at line feeds only: a carriage return is content to be seen."""
-    pieces = data.split(b"\n")
-    lines = [piece + b"\n" for piece in pieces[:-1]]
-    if pieces[-1]:
-        lines.append(pieces[-1])
+    segments = data.split(b"\n")
+    lines = [segment + b"\n" for segment in segments[:-1]]
+    if segments[-1]:
+        lines.append(segments[-1])
     return [shown(line) for line in lines]
 
 

@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include "runtime/exits.h"
+#include "runtime/output.h"
 #include "test_support.h"
 
 namespace kel {
@@ -158,6 +159,53 @@ TEST(CharLiteral, WritesTheLanguagesCharSyntax) {
                {0, "#\"^@\""},  {10, "#\"^/\""},   {1, "#\"^A\""},      {30, "#\"^^\""},
                {31, "#\"^_\""}, {127, "#\"\x7F\""}, {34, "#\"\"\""},   {94, "#\"^\""}};
   for (const Case& c : cases) EXPECT_EQ(runtime::char_literal_text(c.byte), c.text) << int(c.byte);
+}
+
+}  // namespace
+}  // namespace kel
+
+namespace kel {
+namespace {
+
+std::string captured;
+void capture(const char* bytes, size_t count) { captured.append(bytes, count); }
+
+class TypedPrint : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::boot();
+    captured.clear();
+    output::set_terminal(false);
+    output::set_sink(capture);
+  }
+  void TearDown() override { output::set_sink(nullptr); }
+};
+
+TEST_F(TypedPrint, ItemsByType) {
+  runtime::print(true, ' ', int32_t{-42}, ' ', 1.5, ' ', 0.1f, ' ', runtime::Hex{0xBEEF}, " end");
+  EXPECT_EQ(captured, "true -42 1.5 0.1 0000BEEF end");
+}
+
+TEST_F(TypedPrint, SeparatedItemsGetOneSpaceUnlessTheyEndInBlank) {
+  runtime::print_typed(true, "a", "b ", "c\n", "d", int32_t{5});
+  EXPECT_EQ(captured, "a b c\nd 5");
+}
+
+TEST_F(TypedPrint, PrintLineEndsWithLineFeed) {
+  runtime::print_line("x", int32_t{1});
+  EXPECT_EQ(captured, "x1\n");
+}
+
+TEST_F(TypedPrint, PrintCharsStopsAtCountOrNul) {
+  struct Case {
+    int32_t count;
+    const char* written;
+  } cases[] = {{3, "hel"}, {9, "hello"}, {0, ""}, {-1, "hello"}};
+  for (const Case& c : cases) {
+    captured.clear();
+    EXPECT_STREQ(runtime::print_chars("hello", c.count), "hello");
+    EXPECT_EQ(captured, c.written) << c.count;
+  }
 }
 
 }  // namespace
