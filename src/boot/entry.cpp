@@ -26,12 +26,62 @@ namespace kel::boot {
 namespace {
 bool initialised = false;
 
-// Every datatype registers once, parents before children.
+// Every datatype registers once, parents before children, in this order.
+// A datatype not yet built keeps its line commented out until it is.
 void register_datatypes() {
   datatype::init();
   unset::init();
   none::init();
   logic::init();
+  // series::init();
+  // block::init();
+  // string::init();
+  // binary::init();
+  // integer::init();
+  // symbol::init();
+  // context::init();
+  // word::init();
+  // lit_word::init();
+  // set_word::init();
+  // get_word::init();
+  // refinement::init();
+  // character::init();
+  // native::init();
+  // action::init();
+  // op::init();
+  // path::init();
+  // lit_path::init();
+  // set_path::init();
+  // get_path::init();
+  // function::init();
+  // routine::init();
+  // paren::init();
+  // issue::init();
+  // url::init();
+  // file::init();
+  // object::init();
+  // bitset::init();
+  // triple::init();
+  // float_type::init();
+  // typeset::init();
+  // error_type::init();
+  // vector::init();
+  // map::init();
+  // hash::init();
+  // pair::init();
+  // percent::init();
+  // tuple::init();
+  // time::init();
+  // tag::init();
+  // email::init();
+  // handle::init();
+  // date::init();
+  // port::init();
+  // money::init();
+  // ref::init();
+  // point2d::init();
+  // point3d::init();
+  // image::init();
 }
 }  // namespace
 
