@@ -10,11 +10,7 @@
 
 namespace kel::datatype {
 
-Cell* make_in(const Cell* block, TypeId type) {
-  Cell* cell = alloc_tail_cell(block);
-  *cell = make(type);
-  return cell;
-}
+Cell* make_in(const Cell* block, TypeId type) { return append_value(block, make(type)); }
 
 Cell* push(TypeId type) { return stack::push(make(type)); }
 
@@ -38,16 +34,8 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t par
 }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
-  switch (op) {
-    case kCmpEqual:
-    case kCmpNotEqual:
-    case kCmpStrictEqual:
-    case kCmpSame:
-    case kCmpFind:
-      return value2->is(TYPE_DATATYPE) && value2->data1 == value1->data1 ? 0 : 1;
-    default:
-      return kNotComparable;
-  }
+  if (!is_plain_equality(op)) return kNotComparable;
+  return value2->is(TYPE_DATATYPE) && value2->data1 == value1->data1 ? 0 : 1;
 }
 }  // namespace
 

@@ -19,16 +19,9 @@ namespace kel::logic {
 const Cell true_value = make_cell(TYPE_LOGIC, 1);
 const Cell false_value = make_cell(TYPE_LOGIC, 0);
 
-Cell* box(bool flag) {
-  *stack::arguments() = make(flag);
-  return stack::arguments();
-}
+Cell* box(bool flag) { return stack::set_result(make(flag)); }
 
-Cell* make_in(const Cell* block, bool flag) {
-  Cell* cell = alloc_tail_cell(block);
-  *cell = make(flag);
-  return cell;
-}
+Cell* make_in(const Cell* block, bool flag) { return append_value(block, make(flag)); }
 
 Cell* push(bool flag) { return stack::push(make(flag)); }
 
@@ -62,11 +55,7 @@ bool top_false() {
 namespace {
 Cell* to(Cell* proto, Cell* spec, TypeId) {
   (void)proto;
-  if (spec->is(TYPE_LOGIC)) {
-    Cell copy = *spec;
-    *stack::arguments() = copy;
-    return stack::arguments();
-  }
+  if (spec->is(TYPE_LOGIC)) return stack::set_result(Cell(*spec));
   return box(!spec->is(TYPE_NONE));
 }
 
@@ -103,19 +92,8 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t par
 }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
-  if (!value2->is(TYPE_LOGIC)) return kNotComparable;
-  switch (op) {
-    case kCmpEqual:
-    case kCmpNotEqual:
-    case kCmpStrictEqual:
-    case kCmpSort:
-    case kCmpCaseSort:
-    case kCmpSame:
-    case kCmpFind:
-      return static_cast<int32_t>(value1->data1) - static_cast<int32_t>(value2->data1);
-    default:
-      return kNotComparable;
-  }
+  if (!value2->is(TYPE_LOGIC) || !is_equality_or_sort(op)) return kNotComparable;
+  return static_cast<int32_t>(value1->data1) - static_cast<int32_t>(value2->data1);
 }
 
 Cell* complement(Cell* value) {

@@ -12,16 +12,9 @@ namespace kel::none {
 
 const Cell value = make_cell(TYPE_NONE);
 
-Cell* set_result() {
-  *stack::arguments() = value;
-  return stack::arguments();
-}
+Cell* set_result() { return stack::set_result(value); }
 
-Cell* make_in(const Cell* block) {
-  Cell* cell = alloc_tail_cell(block);
-  *cell = value;
-  return cell;
-}
+Cell* make_in(const Cell* block) { return append_value(block, value); }
 
 Cell* push() { return stack::push(value); }
 
@@ -39,19 +32,7 @@ int32_t mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int
 }
 
 int32_t compare(Cell*, Cell* value2, int32_t op) {
-  if (!value2->is(TYPE_NONE)) return kNotComparable;
-  switch (op) {
-    case kCmpEqual:
-    case kCmpNotEqual:
-    case kCmpStrictEqual:
-    case kCmpSort:
-    case kCmpCaseSort:
-    case kCmpSame:
-    case kCmpFind:
-      return 0;
-    default:
-      return kNotComparable;
-  }
+  return value2->is(TYPE_NONE) && is_equality_or_sort(op) ? 0 : kNotComparable;
 }
 
 Cell* clear(Cell*) { return set_result(); }

@@ -90,6 +90,11 @@ inline void pop(uint32_t n) {
 }
 inline Cell* get_top() { return top == bottom ? bottom : top - 1; }
 inline void set_last(const Cell& value) { *arguments_ = value; }
+// Stores the value as the frame's result and returns the result cell.
+inline Cell* set_result(const Cell& value) {
+  *arguments_ = value;
+  return arguments_;
+}
 inline Cell* reset() {
   top = arguments_;
   return arguments_;

@@ -154,6 +154,16 @@ enum CompareOp : int32_t {
 // A compare handler's answer for values that cannot be compared.
 constexpr int32_t kNotComparable = -2;
 
+// The equality operators that every value answers (=, <>, ==, same?, find).
+constexpr bool is_plain_equality(int32_t op) {
+  return op == kCmpEqual || op == kCmpNotEqual || op == kCmpStrictEqual || op == kCmpSame ||
+         op == kCmpFind;
+}
+// The same, plus the two sort orders (types that sort but have no < or >).
+constexpr bool is_equality_or_sort(int32_t op) {
+  return is_plain_equality(op) || op == kCmpSort || op == kCmpCaseSort;
+}
+
 // The word of an action slot ("make"), or nullptr for slots 7, 8 and 9.
 const char* action_word(Action action);
 

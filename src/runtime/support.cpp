@@ -31,6 +31,12 @@ Cell* alloc_tail_cell(const Cell* block) {
   return alloc_tail(&b);
 }
 
+Cell* append_value(const Cell* block, const Cell& value) {
+  Cell* cell = alloc_tail_cell(block);
+  *cell = value;
+  return cell;
+}
+
 uint8_t* alloc_tail_unit(SeriesBuffer** buffer, uint32_t n) {
   SeriesBuffer* b = *buffer;
   if (uint64_t{b->tail} + n > b->size) {

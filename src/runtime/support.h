@@ -16,6 +16,8 @@ namespace kel {
 Cell* alloc_tail(SeriesBuffer** buffer);
 // The same on a block's buffer.
 Cell* alloc_tail_cell(const Cell* block);
+// Appends a copy of the value to the block; returns the new cell.
+Cell* append_value(const Cell* block, const Cell& value);
 // Reserves n bytes at the tail (growing to 2n bytes when the capacity is
 // below n, else to twice the capacity) and returns their address.
 uint8_t* alloc_tail_unit(SeriesBuffer** buffer, uint32_t n);

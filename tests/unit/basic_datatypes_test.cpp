@@ -21,11 +21,7 @@ namespace {
 using testing::catch_error;
 using BasicDatatypes = testing::RuntimeTest;
 
-Cell float_cell(double d) {
-  Cell c = make_cell(TYPE_FLOAT);
-  c.set_double(d);
-  return c;
-}
+using testing::float_cell;
 
 // Calls a make/to handler the way the action entry does: in a frame whose
 // first cell is the prototype (and the result slot).

@@ -22,11 +22,7 @@ namespace {
 using testing::catch_error;
 using Support = testing::RuntimeTest;
 
-Cell float_cell(double d) {
-  Cell c = make_cell(TYPE_FLOAT);
-  c.set_double(d);
-  return c;
-}
+using testing::float_cell;
 
 TEST_F(Support, CopyCellOntoItselfChangesNothing) {
   Cell c = integer::make(42);

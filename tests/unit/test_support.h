@@ -38,6 +38,13 @@ std::optional<ErrorId> catch_error(Body&& body) {
 // The error value caught by the last catch_error that caught one.
 inline const Cell& last_error() { return runtime::system().thrown_value; }
 
+// A float! cell.
+inline Cell float_cell(double d) {
+  Cell c = make_cell(TYPE_FLOAT);
+  c.set_double(d);
+  return c;
+}
+
 // A fixture that boots the runtime.
 class RuntimeTest : public ::testing::Test {
  protected:
