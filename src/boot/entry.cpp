@@ -5,9 +5,22 @@
 #include <cstdio>
 
 #include "build_info.h"
+#include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
+#include "datatypes/percent.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/context.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "datatypes/unset.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
@@ -18,6 +31,7 @@
 #include "runtime/output_hooks.h"
 #include "runtime/platform.h"
 #include "runtime/runtime.h"
+#include "runtime/runtime_words.h"
 #include "runtime/slot_pool.h"
 #include "runtime/support.h"
 
@@ -33,43 +47,43 @@ void register_datatypes() {
   unset::init();
   none::init();
   logic::init();
-  // series::init();
-  // block::init();
-  // string::init();
+  series::init();
+  block::init();
+  string::init();
   // binary::init();
-  // integer::init();
-  // symbol::init();
-  // context::init();
-  // word::init();
-  // lit_word::init();
-  // set_word::init();
-  // get_word::init();
-  // refinement::init();
-  // character::init();
+  integer::init();
+  symbol::init();
+  context::init();
+  word::init();
+  lit_word::init();
+  set_word::init();
+  get_word::init();
+  refinement::init();
+  character::init();
   // native::init();
   // action::init();
   // op::init();
-  // path::init();
-  // lit_path::init();
-  // set_path::init();
-  // get_path::init();
+  path::init();
+  lit_path::init();
+  set_path::init();
+  get_path::init();
   // function::init();
   // routine::init();
-  // paren::init();
-  // issue::init();
+  paren::init();
+  issue::init();
   // url::init();
   // file::init();
   // object::init();
   // bitset::init();
   // triple::init();
-  // float_type::init();
-  // typeset::init();
+  float_type::init();
+  typeset::init();
   // error_type::init();
   // vector::init();
   // map::init();
   // hash::init();
   // pair::init();
-  // percent::init();
+  percent::init();
   // tuple::init();
   // time::init();
   // tag::init();
@@ -98,6 +112,13 @@ void init_runtime() {
   stack::init();
   case_folding::init();
   slot_pool::init();
+  // Words: the symbol table, the global context, a word for every type
+  // name, then the runtime words, refinements and issue.
+  symbol::init_table();
+  context::init_global();
+  word::init_type_names();
+  runtime_words::init();
+  stack::set_anonymous_symbols(runtime_words::angled_body, runtime_words::angled_anon);
 }
 
 void entry(int argc, char** argv) {

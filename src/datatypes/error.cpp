@@ -1,10 +1,14 @@
 // error! values (see error.h) and their text.
 #include "datatypes/error.h"
 
+#include "datatypes/context.h"
 #include "datatypes/none.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/memory.h"
+#include "runtime/runtime_words.h"
 
 namespace kel::error_value {
 
@@ -82,7 +86,17 @@ std::string form_text(const Cell& error) {
   return out;
 }
 
-Cell call_word() { return make_cell(TYPE_WORD, 0, stack::call_symbol(), 0xFFFFFFFFu); }
+// A word of the global context once words exist; before the symbol table
+// (errors during start-up) a bare cell naming the symbol.
+Cell call_word() {
+  uint32_t symbol = stack::call_symbol();
+  if (symbol::table() == 0 || context::global() == 0) return make_cell(TYPE_WORD, 0, symbol, 0xFFFFFFFFu);
+  if (symbol == 0) symbol = runtime_words::angled_anon;
+  if (symbol == 0) return make_cell(TYPE_WORD, 0, 0, 0xFFFFFFFFu);
+  Cell named;
+  word::make_at(symbol, &named);
+  return named;
+}
 
 Cell call_argument_word(int) { return make_cell(TYPE_WORD, 0, 0, 0xFFFFFFFFu); }
 

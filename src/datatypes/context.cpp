@@ -1,0 +1,388 @@
+// Contexts and binding (see context.h).
+//
+// Every lookup goes through the context's word table (hash_table's kind-2
+// word lookups). Growth keeps the one invariant that binding relies on: a
+// heap context has as many value cells as words, so an index found in the
+// word table is always a valid value slot.
+#include "datatypes/context.h"
+
+#include "datatypes/integer.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/stack.h"
+#include "runtime/cycles.h"
+#include "runtime/datatype_registry.h"
+#include "runtime/errors.h"
+#include "runtime/hash_table.h"
+#include "runtime/runtime_words.h"
+#include "runtime/support.h"
+
+namespace kel::context {
+
+namespace {
+NodeId global_node = 0;
+bool recording = false;
+
+SeriesBuffer* series(NodeId context) { return memory::buffer_of(context); }
+
+// Keeps a context reachable while it is being built: a word bound to it
+// reaches its series, and through it its word table and values.
+Cell* push_root(NodeId context) {
+  return stack::push(word::make_value(0, context, -1));
+}
+
+// Appends one unset value to a heap context's values block.
+void append_value(NodeId context) {
+  SeriesBuffer* values = memory::buffer_of(cell(context)->data2);
+  alloc_tail(&values);
+}
+
+bool is_block_kind(TypeId type) {
+  switch (type) {
+    case TYPE_BLOCK:
+    case TYPE_PAREN:
+    case TYPE_PATH:
+    case TYPE_LIT_PATH:
+    case TYPE_SET_PATH:
+    case TYPE_GET_PATH:
+    case TYPE_HASH:
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+
+// --- Access -------------------------------------------------------------------
+
+Cell* cell(NodeId context) { return series(context)->cells(); }
+Cell* self_cell(NodeId context) { return series(context)->cells() + 1; }
+NodeId words_table(NodeId context) { return cell(context)->data1; }
+
+Kind kind(NodeId context) {
+  return static_cast<Kind>((cell(context)->header & flags::kContextKindMask) >> kKindShift);
+}
+
+bool on_stack(NodeId context) { return (cell(context)->header & flags::kStackValues) != 0; }
+
+uint32_t word_count(NodeId context) { return hash_table::get_words(*cell(context))->cell_count(); }
+
+Cell* word_at(NodeId context, uint32_t index) { return hash_table::get_word(*cell(context), index); }
+
+Cell* values_head(NodeId context) {
+  Cell* c = cell(context);
+  if (c->data2 == 0) return nullptr;
+  if (c->header & flags::kStackValues) return stack::bottom + (c->data2 - 1);
+  return memory::buffer_of(c->data2)->cells();
+}
+
+NodeId values_node(NodeId context) {
+  Cell* c = cell(context);
+  return (c->header & flags::kStackValues) ? 0 : c->data2;
+}
+
+uint32_t values_reference(NodeId context) { return cell(context)->data2; }
+void set_values_reference(NodeId context, uint32_t reference) { cell(context)->data2 = reference; }
+uint32_t stack_reference(const Cell* first_argument) {
+  return static_cast<uint32_t>(first_argument - stack::bottom) + 1;
+}
+void restore_values(NodeId context, uint32_t saved) { set_values_reference(context, saved); }
+
+// --- The global context -------------------------------------------------------------
+
+NodeId global() { return global_node; }
+
+void init_global() {
+  global_node = create(kGlobalCapacity, false, false, 0, kGlobalKind);
+  recording = true;
+  stack::set_restore_values(restore_values);
+}
+
+bool word_recording() { return recording; }
+void set_word_recording(bool on) { recording = on; }
+
+// --- Creation and copy -------------------------------------------------------------
+
+NodeId create(uint32_t size, bool stack_flag, bool object, NodeId source, Kind kind_value) {
+  if (size == 0) size = 1;
+  stack::Guard guard;
+  NodeId node = memory::alloc_cells(2);
+  SeriesBuffer* b = series(node);
+  uint32_t header = TYPE_CONTEXT | ((static_cast<uint32_t>(kind_value) << kKindShift) & flags::kContextKindMask);
+  if (stack_flag) header |= flags::kStackValues;
+  if (object) header |= kObjectFlag;
+  b->cells()[0] = make_cell(header, 0, 0, 0);
+  b->cells()[1] = make_cell(TYPE_UNSET);
+  b->tail = b->offset + 2 * sizeof(Cell);
+  push_root(node);
+
+  NodeId table;
+  uint32_t words = 0;
+  if (source != 0) {
+    Cell source_cell = *cell(source);
+    table = hash_table::init(size, &source_cell, hash_table::kSymbols, 2);
+    cell(node)->data1 = table;
+    // The copied word cells still name the source context.
+    SeriesBuffer* word_block = hash_table::get_words(*cell(node));
+    words = word_block->cell_count();
+    for (Cell* w = word_block->cells(); w < word_block->cells_tail(); ++w) w->data1 = node;
+  } else {
+    table = hash_table::init(size, nullptr, hash_table::kSymbols, 0);
+    cell(node)->data1 = table;
+  }
+  if (!stack_flag) {
+    // Room for size values; one unset value per word already there.
+    NodeId values = memory::alloc_unset_cells(size > words ? size : words);
+    SeriesBuffer* vb = memory::buffer_of(values);
+    vb->tail = vb->offset + words * sizeof(Cell);
+    cell(node)->data2 = values;
+  }
+  return node;
+}
+
+NodeId make_from_words(const Cell* block, bool stack_flag, bool object, Kind kind_value) {
+  NodeId block_node = block->data2;
+  uint32_t from = block->data1;
+  uint32_t length = memory::buffer_of(block_node)->cell_count();
+  uint32_t size = from < length ? length - from : 0;
+  NodeId node = create(size, stack_flag, object, 0, kind_value);
+  stack::Guard guard;
+  push_root(node);
+  for (uint32_t i = from; i < length; ++i) {
+    Cell item = memory::buffer_of(block_node)->cells()[i];
+    switch (item.type()) {
+      case TYPE_WORD:
+      case TYPE_GET_WORD:
+      case TYPE_LIT_WORD:
+      case TYPE_REFINEMENT: {
+        int32_t added = -1;
+        find_word_in(node, word::symbol_of(item), true, &added);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (!stack_flag) {
+    // One unset value per word; the values block was made with room for
+    // every cell of the block, so this never grows it.
+    uint32_t words = word_count(node);
+    SeriesBuffer* vb = memory::buffer_of(cell(node)->data2);
+    if (vb->size < words * sizeof(Cell)) vb = memory::expand_series(vb, words * sizeof(Cell));
+    for (uint32_t i = vb->cell_count(); i < words; ++i) vb->cells()[i] = make_cell(TYPE_UNSET);
+    vb->tail = vb->offset + words * sizeof(Cell);
+  }
+  return node;
+}
+
+NodeId copy(Cell* owner, Kind kind_value) {
+  NodeId source = owner->data1;
+  Cell* source_cell = cell(source);
+  bool stack_flag = (source_cell->header & flags::kStackValues) != 0;
+  bool object = (source_cell->header & kObjectFlag) != 0;
+  NodeId node = create(word_count(source), stack_flag, object, source, kind_value);
+  owner->data1 = node;
+  return node;
+}
+
+// --- Lookup and growth -------------------------------------------------------------
+
+int32_t find_word(NodeId context, uint32_t symbol, bool case_insensitive) {
+  int32_t unused = -1;
+  return hash_table::get_word_index(words_table(context), symbol, case_insensitive, 0, &unused);
+}
+
+int32_t find_word_in(NodeId context, uint32_t symbol, bool case_insensitive, int32_t* added) {
+  return hash_table::get_word_index(words_table(context), symbol, case_insensitive, context, added);
+}
+
+int32_t add_word(NodeId context, uint32_t symbol) {
+  int32_t added = -1;
+  int32_t index = find_word_in(context, symbol, true, &added);
+  if (index >= 0) return index;
+  if (!on_stack(context)) append_value(context);
+  return added;
+}
+
+void add_field(NodeId context, uint32_t symbol, Cell value) {
+  int32_t added = -1;
+  if (find_word_in(context, symbol, true, &added) >= 0) return;
+  if (on_stack(context)) return;
+  SeriesBuffer* values = memory::buffer_of(cell(context)->data2);
+  *alloc_tail(&values) = value;
+}
+
+bool add_set_words(NodeId context, const Cell* block) {
+  NodeId block_node = block->data2;
+  uint32_t length = memory::buffer_of(block_node)->cell_count();
+  uint32_t from = block->data1 < length ? block->data1 : length;
+  uint32_t before = word_count(context);
+  for (uint32_t i = from; i < length; ++i) {
+    Cell item = memory::buffer_of(block_node)->cells()[i];
+    if (item.is(TYPE_SET_WORD)) add_word(context, word::symbol_of(item));
+  }
+  return word_count(context) != before;
+}
+
+Cell* put_value(NodeId context, uint32_t symbol, Cell value) {
+  int32_t index = add_word(context, symbol);
+  Cell* head = values_head(context);
+  if (head == nullptr) return nullptr;
+  head[index] = value;
+  return head + index;
+}
+
+Cell* value_slot(NodeId context, uint32_t symbol) {
+  if (on_stack(context)) context = global_node;
+  int32_t index = find_word(context, symbol, true);
+  if (index < 0) return nullptr;
+  return values_head(context) + index;
+}
+
+Cell* value_slot_or_global(NodeId context, uint32_t symbol) {
+  int32_t index = find_word(context, symbol, false);
+  if (index >= 0) return word_at(context, static_cast<uint32_t>(index));
+  return add_global_word(symbol);
+}
+
+// A case variant (Print when print exists) gets its own word in the global
+// context, but that word's index names the value slot of its canonical
+// spelling, so both spellings read and write one variable. Its own value
+// cell is still appended, keeping one value per word.
+Cell* add_global(uint32_t symbol, bool case_insensitive, bool copy_flag) {
+  int32_t added = -1;
+  int32_t index = find_word_in(global_node, symbol, case_insensitive, &added);
+  if (index >= 0) {
+    Cell* found = word_at(global_node, static_cast<uint32_t>(index));
+    if (case_insensitive && copy_flag && word::symbol_of(*found) != symbol) {
+      Cell variant = *found;
+      variant.data2 = symbol;
+      return root::keep(variant);
+    }
+    return found;
+  }
+  if (symbol::get_alias(symbol) > 0) {
+    int32_t canonical = find_word(global_node, symbol, true);
+    if (canonical >= 0) word_at(global_node, static_cast<uint32_t>(added))->data3 = static_cast<uint32_t>(canonical);
+  }
+  append_value(global_node);
+  return word_at(global_node, static_cast<uint32_t>(added));
+}
+
+Cell* add_global_word(uint32_t symbol) {
+  Cell* word_cell = add_global(symbol, false, true);
+  if (recording) return root::keep(Cell(*word_cell));
+  return word_cell;
+}
+
+void global_value(uint32_t symbol, Cell* out) {
+  Cell* found = add_global(symbol, true, false);
+  int32_t index = word::index_of(*found);
+  *out = values_head(global_node)[index];
+}
+
+Cell* global_slot(uint32_t symbol) { return value_slot(global_node, symbol); }
+
+// --- Binding -------------------------------------------------------------------------
+
+int32_t bind_word(NodeId context, Cell* word_cell) {
+  int32_t index = find_word(context, word::symbol_of(*word_cell), true);
+  if (index < 0) return -1;
+  word_cell->data1 = context;
+  word_cell->data3 = static_cast<uint32_t>(index);
+  return index;
+}
+
+namespace {
+void bind_series(NodeId block_node, uint32_t from, NodeId context, bool self_flag, bool add_unknown) {
+  if (cycles::find(block_node)) return;
+  cycles::Entry entry(block_node);
+  for (uint32_t i = from; i < memory::buffer_of(block_node)->cell_count(); ++i) {
+    Cell item = memory::buffer_of(block_node)->cells()[i];
+    TypeId type = item.type();
+    if (is_block_kind(type)) {
+      bind_series(item.data2, item.data1, context, self_flag, add_unknown);
+      continue;
+    }
+    if (type < TYPE_WORD || type > TYPE_REFINEMENT) continue;
+    uint32_t symbol = word::symbol_of(item);
+    if (self_flag && type == TYPE_WORD && symbol == runtime_words::self) {
+      item.data1 = context;
+      item.data3 = word::kUnresolved;
+    } else if (bind_word(context, &item) < 0) {
+      if (!add_unknown) continue;
+      int32_t index = add_word(context, symbol);
+      item.data1 = context;
+      item.data3 = static_cast<uint32_t>(index);
+    }
+    // Adding a word may have allocated: write back through a fresh address.
+    memory::buffer_of(block_node)->cells()[i] = item;
+  }
+}
+}  // namespace
+
+void bind(const Cell* block, NodeId context, bool self_flag, bool add_unknown) {
+  bind_series(block->data2, block->data1, context, self_flag, add_unknown);
+}
+
+// --- Reading and writing ------------------------------------------------------------
+
+Cell* get(const Cell* word_cell) {
+  NodeId context = word::context_of(*word_cell);
+  int32_t index = word::index_of(*word_cell);
+  if (index < 0) {
+    if (context != 0 && word::symbol_of(*word_cell) == runtime_words::self) return self_cell(context);
+    fire(ErrorId::script_no_value, word_cell);
+  }
+  // A word made without a context (a refinement, or a bare cell) has no slot.
+  if (context == 0) fire(ErrorId::script_not_defined, word_cell);
+  Cell* head = values_head(context);
+  if (head == nullptr) fire(ErrorId::script_not_in_context, word_cell);
+  if (!on_stack(context) && static_cast<uint32_t>(index) >= memory::buffer_of(values_node(context))->cell_count())
+    fire(ErrorId::script_no_value, word_cell);
+  return head + index;
+}
+
+Cell* set_in(Cell* word_cell, Cell value, NodeId context, bool notify) {
+  (void)notify;  // object change handlers are called from here once objects exist
+  if (context == 0) fire(ErrorId::script_not_defined, word_cell);
+  if (word::index_of(*word_cell) < 0) {
+    uint32_t symbol = word::symbol_of(*word_cell);
+    int32_t index = find_word(context, symbol, false);
+    if (index < 0) index = add_word(context, symbol);
+    word_cell->data1 = context;
+    word_cell->data3 = static_cast<uint32_t>(index);
+  }
+  auto index = static_cast<uint32_t>(word::index_of(*word_cell));
+  Cell* head = values_head(context);
+  if (head == nullptr) fire(ErrorId::script_not_defined, word_cell);
+  if (on_stack(context)) {
+    head[index] = value;
+    return head + index;
+  }
+  if (index >= memory::buffer_of(values_node(context))->cell_count())
+    fire(ErrorId::script_not_defined, word_cell);
+  if (kind(context) == kObjectKind) word_at(context, index)->header |= flags::kFieldSet;
+  head[index] = value;
+  return head + index;
+}
+
+Cell* set(Cell* word_cell, Cell value) { return set_in(word_cell, value, word::context_of(*word_cell), true); }
+
+void set_integer(NodeId context, Cell* word_cell, int32_t n) {
+  if (word::index_of(*word_cell) < 0) {
+    int32_t index = find_word(context, word::symbol_of(*word_cell), false);
+    if (index < 0) fire(ErrorId::script_not_defined, word_cell);
+    word_cell->data3 = static_cast<uint32_t>(index);
+  }
+  Cell* head = values_head(context);
+  if (head == nullptr) fire(ErrorId::script_not_defined, word_cell);
+  head[word::index_of(*word_cell)] = integer::make(n);
+}
+
+void init() {
+  DatatypeRecord record(TYPE_CONTEXT, 0, "context!");
+  register_datatype(record);
+}
+
+}  // namespace kel::context

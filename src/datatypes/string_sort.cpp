@@ -1,0 +1,313 @@
+// string! sort and the set operations (unique, union, intersect, exclude,
+// difference) on characters.
+//
+// sort hands the characters from the index to the runtime's sorts as
+// records of /skip characters, with a comparator chosen by the unit and the
+// options (case, /reverse, the field a record is ordered by, whole records
+// with /all), or one that calls a user function through the evaluator's
+// hook. binary! and vector! inherit this sort: bytes compare as 1-byte text,
+// vector! numbers as numbers (signed integers, floats), always with case.
+//
+// The series is pinned while it is sorted, so a user function that
+// allocates cannot make the collector move the records under the sort.
+//
+// The set operations build a new string from records whose first character
+// passes a membership test, skipping any already in the result; both tests
+// go through has_char, folded unless the case flag is set.
+#include <algorithm>
+#include <cstring>
+
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "datatypes/string_internal.h"
+#include "evaluator/stack.h"
+#include "runtime/case_folding.h"
+#include "runtime/errors.h"
+#include "runtime/sort.h"
+#include "runtime/unicode.h"
+
+namespace kel::string {
+
+using detail::refinement_argument;
+
+// --- User comparison functions ---------------------------------------------------------------
+
+namespace {
+ComparatorCaller comparator_caller = nullptr;
+}
+
+void set_comparator_caller(ComparatorCaller caller) { comparator_caller = caller; }
+
+int32_t comparator_result(const Cell& result) {
+  switch (result.type()) {
+    case TYPE_LOGIC: return result.data1 != 0 ? 1 : -1;
+    case TYPE_INTEGER: return result.int_at2();
+    case TYPE_FLOAT: {
+      double d = result.as_double();
+      return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
+    }
+    case TYPE_NONE: return -1;
+    default: return 1;
+  }
+}
+
+// --- sort ----------------------------------------------------------------------------------------
+
+namespace {
+enum class ElementKind : uint8_t { kText, kSignedInteger, kFloat };
+
+struct SortContext {
+  const Cell* series;
+  uint32_t unit;
+  uint32_t record;   // characters per record
+  uint32_t offset;   // the character a record is ordered by
+  bool all;          // order by every character of the record
+  bool case_sensitive;
+  bool reverse;
+  ElementKind kind;
+  const Cell* function;  // a user comparison function, or null
+  Cell* first_record;    // with /all and a function: the two records as strings
+  Cell* second_record;
+};
+
+int32_t compare_elements(const uint8_t* a, const uint8_t* b, const SortContext& context) {
+  uint32_t unit = context.unit;
+  switch (context.kind) {
+    case ElementKind::kFloat: {
+      double x, y;
+      if (unit == 4) {
+        float fx, fy;
+        std::memcpy(&fx, a, 4);
+        std::memcpy(&fy, b, 4);
+        x = fx;
+        y = fy;
+      } else {
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+      }
+      return x < y ? -1 : x > y ? 1 : 0;
+    }
+    case ElementKind::kSignedInteger: {
+      auto read = [unit](const uint8_t* p) -> int32_t {
+        switch (unit) {
+          case 1: return static_cast<int8_t>(p[0]);
+          case 2: return static_cast<int16_t>(p[0] | (p[1] << 8));
+          default: return static_cast<int32_t>(unicode::get_char(p, 4));
+        }
+      };
+      int32_t x = read(a), y = read(b);
+      return x < y ? -1 : x > y ? 1 : 0;
+    }
+    case ElementKind::kText: {
+      uint32_t x = unicode::get_char(a, unit), y = unicode::get_char(b, unit);
+      if (!context.case_sensitive) {
+        if (unit == 1) {
+          // The 1-byte order folds only the ASCII capitals, to lower case.
+          if (x >= 'A' && x <= 'Z') x += 32;
+          if (y >= 'A' && y <= 'Z') y += 32;
+        } else {
+          x = case_folding::to_upper_char(x);
+          y = case_folding::to_upper_char(y);
+        }
+      }
+      return x < y ? -1 : x > y ? 1 : 0;
+    }
+  }
+  return 0;
+}
+
+int32_t compare_records(const void* a, const void* b, void* argument, void*) {
+  const auto& context = *static_cast<const SortContext*>(argument);
+  auto x = static_cast<const uint8_t*>(a);
+  auto y = static_cast<const uint8_t*>(b);
+  int32_t result = 0;
+  if (context.all) {
+    for (uint32_t i = 0; i < context.record && result == 0; ++i) {
+      result = compare_elements(x + i * context.unit, y + i * context.unit, context);
+    }
+  } else {
+    uint32_t at = context.offset * context.unit;
+    result = compare_elements(x + at, y + at, context);
+  }
+  return context.reverse ? -result : result;
+}
+
+// The value a user function receives for a record.
+Cell record_value(const SortContext& context, const uint8_t* record, Cell* scratch) {
+  if (context.all) {
+    rs_reset(scratch);
+    SeriesBuffer* b = detail::widen_to(buffer_of(scratch), context.unit);
+    b = detail::open_gap(b, 0, context.record);
+    std::memcpy(b->head_ptr(), record, size_t{context.record} * context.unit);
+    return *scratch;
+  }
+  const uint8_t* element = record + context.offset * context.unit;
+  SeriesBuffer* b = memory::buffer_of(context.series->data2);
+  auto position = static_cast<uint32_t>((element - b->head_ptr()) / context.unit);
+  return detail::element_value(context.series, position);
+}
+
+int32_t call_comparator(const void* a, const void* b, void* argument, void*) {
+  const auto& context = *static_cast<const SortContext*>(argument);
+  Cell first = record_value(context, static_cast<const uint8_t*>(a), context.first_record);
+  Cell second = record_value(context, static_cast<const uint8_t*>(b), context.second_record);
+  // The function sees the second record first, unless the order is reversed.
+  Cell result = context.reverse ? comparator_caller(*context.function, first, second)
+                                : comparator_caller(*context.function, second, first);
+  return comparator_result(result);
+}
+}  // namespace
+
+Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, int all, int reverse, int stable) {
+  uint32_t length = detail::elements_from_head(series);
+  if (series->data1 > length) series->data1 = length;
+  uint32_t index = series->data1;
+  uint32_t count = length - index;
+
+  if (part >= 0) {
+    int64_t wanted = detail::part_count(series, refinement_argument(part));
+    if (wanted < 0) {
+      // A negative part sorts the characters before the index, from their start.
+      if (index + wanted < 0) {
+        series->data1 = 0;
+        *stack::arguments() = *series;
+        return stack::arguments();
+      }
+      index = static_cast<uint32_t>(index + wanted);
+      count = static_cast<uint32_t>(-wanted);
+      series->data1 = index;
+    } else {
+      count = std::min<uint32_t>(count, static_cast<uint32_t>(wanted));
+    }
+  }
+
+  uint32_t record = 1;
+  if (skip >= 0) {
+    Cell* size = refinement_argument(skip);
+    if (!size->is(TYPE_INTEGER)) detail::bad_refinement_argument(detail::Refinement::kSkip, size);
+    int32_t n = size->int_at2();
+    if (n < 1 || static_cast<uint32_t>(n) > count || count % static_cast<uint32_t>(n) != 0) {
+      detail::bad_refinement_argument(detail::Refinement::kSkip, size);
+    }
+    record = static_cast<uint32_t>(n);
+  }
+  if (all >= 0 && skip < 0) fire(ErrorId::script_bad_refines);
+
+  SortContext context{};
+  context.series = series;
+  context.unit = detail::element_unit(series);
+  context.record = record;
+  context.all = all >= 0;
+  context.reverse = reverse >= 0;
+  context.case_sensitive = case_sensitive >= 0 || series->is(TYPE_VECTOR);
+  context.kind = ElementKind::kText;
+  if (series->is(TYPE_VECTOR)) {
+    TypeId element_type = series->data3;
+    if (element_type == TYPE_FLOAT || element_type == TYPE_PERCENT) context.kind = ElementKind::kFloat;
+    if (element_type == TYPE_INTEGER) context.kind = ElementKind::kSignedInteger;
+  }
+
+  stack::Guard guard;
+  kel::sort::Comparator comparator = compare_records;
+  if (compare >= 0) {
+    Cell* comparison = refinement_argument(compare);
+    if (comparison->is(TYPE_INTEGER)) {
+      if (skip < 0 || all >= 0) fire(ErrorId::script_bad_refines);
+      int32_t field = comparison->int_at2();
+      if (field < 1 || static_cast<uint32_t>(field) > record) fire(ErrorId::script_out_of_range, comparison);
+      context.offset = static_cast<uint32_t>(field - 1);
+    } else if (comparison->is(TYPE_FUNCTION)) {
+      if (comparator_caller == nullptr) fire(ErrorId::internal_not_done);
+      context.function = comparison;
+      if (context.all) {
+        context.first_record = push_new(record);
+        context.second_record = push_new(record);
+      }
+      comparator = call_comparator;
+    } else {
+      detail::bad_refinement_argument(detail::Refinement::kCompare, comparison);
+    }
+  }
+
+  uint32_t records = count / record;
+  if (records > 1) {
+    Pin pin(series->data2);
+    uint8_t* base = memory::buffer_of(series->data2)->head_ptr() + size_t{index} * context.unit;
+    uint32_t width = record * context.unit;
+    if (stable >= 0) {
+      kel::sort::merge_sort(base, records, width, &context, nullptr, comparator);
+    } else {
+      kel::sort::quick_sort(base, records, width, &context, nullptr, comparator);
+    }
+  }
+  *stack::arguments() = *series;
+  return stack::arguments();
+}
+
+// --- Set operations ------------------------------------------------------------------------------
+
+namespace {
+constexpr int32_t kUnique = 8;
+constexpr int32_t kUnion = 9;
+constexpr int32_t kIntersect = 10;
+constexpr int32_t kExclude = 11;
+constexpr int32_t kDifference = 12;
+
+// Adds the records of source whose first character passes the test (and is
+// not in the result yet) to the result.
+template <class Passes>
+void add_records(Cell* result, const Cell* source, uint32_t skip, bool case_sensitive, Passes&& passes) {
+  uint32_t length = rs_length_from_head(source);
+  for (uint32_t position = source->data1; position < length; position += skip) {
+    uint32_t c = rs_abs_at(source, position);
+    if (!passes(c) || has_char(result, c, static_cast<int32_t>(skip), case_sensitive)) continue;
+    Cell record = *source;
+    record.data1 = position;
+    concatenate(result, &record, static_cast<int32_t>(skip), 0, Concatenate::kAppend);
+  }
+}
+}  // namespace
+
+Cell* do_set_op(Cell* first, Cell* second, bool case_sensitive, int32_t skip, int32_t op) {
+  if (skip < 1) {
+    Cell size = make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(skip));
+    detail::bad_refinement_argument(detail::Refinement::kSkip, &size);
+  }
+  if (op != kUnique && !is_string_like(second->type())) fire(ErrorId::script_invalid_arg, second);
+  first->data1 = std::min(first->data1, rs_length_from_head(first));
+  if (op != kUnique) second->data1 = std::min(second->data1, rs_length_from_head(second));
+
+  uint32_t capacity = rs_length(first) + (op == kUnion ? rs_length(second) : 0);
+  stack::Guard guard;
+  Cell* result = push_new(capacity == 0 ? 1 : capacity);
+  auto step = static_cast<uint32_t>(skip);
+  auto in_second = [&](uint32_t c) { return has_char(second, c, skip, case_sensitive); };
+  auto in_first = [&](uint32_t c) { return has_char(first, c, skip, case_sensitive); };
+  auto always = [](uint32_t) { return true; };
+  switch (op) {
+    case kUnique:
+      add_records(result, first, step, case_sensitive, always);
+      break;
+    case kUnion:
+      add_records(result, first, step, case_sensitive, always);
+      add_records(result, second, step, case_sensitive, always);
+      break;
+    case kIntersect:
+      add_records(result, first, step, case_sensitive, in_second);
+      break;
+    case kExclude:
+      add_records(result, first, step, case_sensitive, [&](uint32_t c) { return !in_second(c); });
+      break;
+    case kDifference:
+      add_records(result, first, step, case_sensitive, [&](uint32_t c) { return !in_second(c); });
+      add_records(result, second, step, case_sensitive, [&](uint32_t c) { return !in_first(c); });
+      break;
+    default:
+      fire(ErrorId::internal_not_done);
+  }
+  result->set_type(first->type());
+  *first = *result;
+  return first;
+}
+
+}  // namespace kel::string
