@@ -4,13 +4,28 @@
 #include <cfenv>
 #include <cstdio>
 
+#include "boot/environment.h"
 #include "build_info.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/binary.h"
+#include "datatypes/date.h"
+#include "datatypes/email.h"
+#include "datatypes/file.h"
+#include "datatypes/pair.h"
+#include "datatypes/ref.h"
+#include "datatypes/tag.h"
+#include "datatypes/time.h"
+#include "datatypes/tuple.h"
+#include "datatypes/url.h"
 #include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
 #include "datatypes/float.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
@@ -22,8 +37,11 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "datatypes/unset.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
+#include "io/lexer.h"
 #include "runtime/case_folding.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -50,7 +68,7 @@ void register_datatypes() {
   series::init();
   block::init();
   string::init();
-  // binary::init();
+  binary::init();
   integer::init();
   symbol::init();
   context::init();
@@ -60,19 +78,19 @@ void register_datatypes() {
   get_word::init();
   refinement::init();
   character::init();
-  // native::init();
-  // action::init();
-  // op::init();
+  native::init_native();
+  native::init_action();
+  native::init_op();
   path::init();
   lit_path::init();
   set_path::init();
   get_path::init();
-  // function::init();
-  // routine::init();
+  function::init_function();
+  function::init_routine();
   paren::init();
   issue::init();
-  // url::init();
-  // file::init();
+  url::init();
+  file::init();
   // object::init();
   // bitset::init();
   // triple::init();
@@ -80,19 +98,19 @@ void register_datatypes() {
   typeset::init();
   // error_type::init();
   // vector::init();
-  // map::init();
-  // hash::init();
-  // pair::init();
+  map::init();
+  hash::init();
+  pair::init();
   percent::init();
-  // tuple::init();
-  // time::init();
-  // tag::init();
-  // email::init();
+  tuple::init();
+  time_type::init();
+  tag::init();
+  email::init();
   // handle::init();
-  // date::init();
+  date::init();
   // port::init();
   // money::init();
-  // ref::init();
+  ref::init();
   // point2d::init();
   // point3d::init();
   // image::init();
@@ -119,6 +137,11 @@ void init_runtime() {
   word::init_type_names();
   runtime_words::init();
   stack::set_anonymous_symbols(runtime_words::angled_body, runtime_words::angled_anon);
+  lexer::init();
+  natives::init();
+  action_entries::init();
+  interpreter::init();
+  build_environment();
 }
 
 void entry(int argc, char** argv) {

@@ -686,17 +686,27 @@ int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
 
 // --- Comparison and access -----------------------------------------------------------------
 
+namespace {
+// A date as an instant: whole UTC days and the seconds into that day. The
+// stored time is already relative to UTC, so two dates of one instant in
+// different zones become the same pair.
+struct Instant {
+  int64_t days;
+  double seconds;
+};
+Instant instant_of(const Cell& date) {
+  double time = time_of(date);
+  double carried = std::floor(time / kSecondsPerDay);
+  return {static_cast<int64_t>(days_of(date.data1)) + static_cast<int64_t>(carried), time - carried * kSecondsPerDay};
+}
+}  // namespace
+
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
   if (!value2->is(TYPE_DATE)) return kNotComparable;
-  int32_t days1 = days_of(value1->data1), days2 = days_of(value2->data1);
-  if (days1 != days2) return days1 < days2 ? -1 : 1;
-  double t1 = time_of(*value1), t2 = time_of(*value2);
-  if (op == kCmpSame) {
-    if (value1->data2 == value2->data2 && value1->data3 == value2->data3) return 0;
-  } else if (float_type::near_equal(t1, t2) || t1 == t2) {
-    return 0;
-  }
-  return t1 < t2 ? -1 : 1;
+  Instant a = instant_of(*value1), b = instant_of(*value2);
+  if (a.days != b.days) return a.days < b.days ? -1 : 1;
+  if (op == kCmpSame ? a.seconds == b.seconds : float_type::near_equal(a.seconds, b.seconds)) return 0;
+  return a.seconds < b.seconds ? -1 : 1;
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool) {

@@ -79,7 +79,12 @@ const char* get_c_string(uint32_t id) {
   return reinterpret_cast<const char*>(b->head_ptr());
 }
 
-std::string_view name(uint32_t id) { return record_name(*record(id)); }
+std::string_view name(uint32_t id) {
+  // An id that names no symbol (0, or one from a damaged cell) reads as the
+  // empty name rather than whatever lies outside the table.
+  if (id == 0 || id > memory::buffer_of(table_node)->cell_count()) return {};
+  return record_name(*record(id));
+}
 
 uint32_t resolve(uint32_t id) {
   int32_t alias = static_cast<int32_t>(record(id)->data1);

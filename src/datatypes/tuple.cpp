@@ -171,15 +171,15 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) { return to(proto, spec, type);
 Cell* do_math(int32_t op) {
   Cell* left = stack::arguments();
   Cell* right = left + 1;
-  bool number_on_left = false;
   if (!left->is(TYPE_TUPLE)) {
     if (op == kOpSubtract || op == kOpDivide) {
       Cell call = error_value::call_word();
       Cell type = datatype::make(left->type());
       fire(ErrorId::script_not_related, &call, &type);
     }
+    // The tuple becomes the left operand; its bytes stay the left operands
+    // of the byte operations (remainder included).
     std::swap(left[0], left[1]);
-    number_on_left = true;
   }
   uint32_t size = size_of(*left);
   uint8_t* bytes = bytes_of(left);
@@ -195,12 +195,17 @@ Cell* do_math(int32_t op) {
       for (uint32_t i = 0; i < result_size; ++i) {
         int32_t a = i < size ? bytes[i] : 0;
         int32_t b = is_tuple ? (i < right_size ? other[i] : 0) : scalar;
-        // A number written on the left stays the left operand of remainder.
-        if (number_on_left) std::swap(a, b);
         Cell overflow = integer::make(0);
         int32_t value = integer::do_math_op(a, b, op, &overflow);
-        if (overflow.is(TYPE_FLOAT)) result[i] = overflow.as_double() <= 0.0 ? 0 : 255;
-        else result[i] = clamp_byte(value);
+        // integer! answers a float for a sum out of its range (clamped here
+        // by its sign) and for a division that is not exact (truncated).
+        if (overflow.is(TYPE_FLOAT)) {
+          double exact = overflow.as_double();
+          result[i] = checked_math::truncates_to_integer(exact) ? clamp_byte(static_cast<int64_t>(exact))
+                                                                : (exact <= 0.0 ? 0 : 255);
+        } else {
+          result[i] = clamp_byte(value);
+        }
       }
       set_bytes(left, result, result_size);
       return left;
@@ -209,9 +214,7 @@ Cell* do_math(int32_t op) {
     case TYPE_PERCENT: {
       double number = right->as_double();
       for (uint32_t i = 0; i < size; ++i) {
-        double a = bytes[i], b = number;
-        if (number_on_left) std::swap(a, b);
-        double value = std::trunc(float_type::modulo(a, b, op));
+        double value = std::trunc(float_type::modulo(bytes[i], number, op));
         bytes[i] = checked_math::truncates_to_integer(value) ? clamp_byte(static_cast<int64_t>(value)) : 0;
       }
       return left;

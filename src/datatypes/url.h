@@ -10,9 +10,10 @@
 // tables decide which bytes stand unescaped: the URL set (letters, digits
 // and ! # $ & ' ( ) * + , - . / : = ? @ _ ~), used by mold and by default,
 // and the unreserved set (letters, digits and - . _ ~), mode 254. Bytes 128
-// and above are always escaped. Decoding never loses a byte: a "%" that
-// does not start a complete escape is kept as a character, and an escaped
-// run that is not well-formed UTF-8 gives its bytes as code points.
+// and above are always escaped. Decoding never loses a byte: a "%" not
+// followed by two hexadecimal digits is kept as a character, and a run of
+// escapes that is not well-formed UTF-8 (cut short or malformed) gives its
+// bytes as code points.
 #pragma once
 
 #include <cstdint>

@@ -151,6 +151,79 @@ bool eval(const Frame* frame, bool this_frame_only) {
   return false;
 }
 
+namespace {
+Frame* throw_marker = nullptr;
+
+// The first cell of a frame: the arguments pointer saved by the frame just
+// above it, or the current arguments pointer for the top frame.
+Cell* first_cell_of(Frame* f) { return f + 1 < frame_top ? (f + 1)->saved_arguments : arguments_; }
+
+// Makes f the top frame: pops every record above it (restoring function
+// contexts), empties it and stores the result in its first cell.
+void make_top_frame(Frame* f, const Cell& result) {
+  Cell* first = first_cell_of(f);
+  while (frame_top > f + 1) {
+    restore_context(frame_top - 1);
+    --frame_top;
+  }
+  arguments_ = first;
+  *first = result;
+  top = first + 1;
+}
+
+// Walks down from `from` to the nearest frame of the kind, or the one whose
+// header has the flag; a try/all frame met on the way answers null with
+// *blocked set.
+Frame* find_target(Frame* from, uint32_t kind, uint32_t flag, bool* blocked) {
+  *blocked = false;
+  for (Frame* f = from; f >= frame_bottom; --f) {
+    if (f->kind() == (kTryAll & kKindMask)) {
+      *blocked = true;
+      return nullptr;
+    }
+    if (flag ? (f->header & flag) != 0 : f->kind() == kind) return f;
+  }
+  return nullptr;
+}
+}  // namespace
+
+Frame* take_throw_marker() {
+  Frame* marker = throw_marker;
+  throw_marker = nullptr;
+  return marker;
+}
+
+void throw_break(bool with_value, bool is_continue) {
+  Cell value = with_value && !is_continue ? *arguments_ : make_cell(TYPE_UNSET);
+  bool blocked = false;
+  Frame* loop = find_target(frame_top - 1, kLoop, 0, &blocked);
+  if (loop == nullptr) fire(is_continue ? ErrorId::throw__continue : ErrorId::throw__break);
+  make_top_frame(loop, value);
+  exits::pending = is_continue ? exits::kContinue : exits::kBreak;
+}
+
+void throw_return(bool with_value, bool from_function_frame) {
+  Cell value = with_value ? *arguments_ : make_cell(TYPE_UNSET);
+  bool blocked = false;
+  Frame* start = from_function_frame ? frame_top - 1 : frame_top - 2;
+  Frame* target = find_target(start, 0, kReturnTarget, &blocked);
+  if (target == nullptr) fire(ErrorId::throw__return);
+  make_top_frame(target, value);
+  exits::pending = with_value ? exits::kReturn : exits::kExit;
+}
+
+void throw_value(uint32_t code) {
+  Cell value = *arguments_;
+  Cell name = top > arguments_ + 1 ? arguments_[1] : make_cell(TYPE_NONE);
+  if (throw_marker == nullptr) throw_marker = frame_top - 1;
+  bool blocked = false;
+  Frame* target = find_target(frame_top - 2, kCatch, 0, &blocked);
+  if (target == nullptr) fire(ErrorId::throw__throw, &value);
+  make_top_frame(target, value);
+  push(name);
+  exits::pending = code;
+}
+
 uint32_t call_symbol() {
   for (const Frame* f = frame_top - 1; f >= frame_bottom; --f) {
     uint32_t s = f->symbol();

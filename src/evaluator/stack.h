@@ -151,6 +151,23 @@ uint32_t call_symbol();
 // process with status -2.
 [[noreturn]] void throw_error(const Cell& error);
 
+// break (or continue): unrolls to the nearest loop frame, empties it and
+// leaves the break value (the current frame's first cell, with_value) or
+// unset as its result; sets exits::pending. A try/all frame on the way, or
+// no loop at all, raises the throw-category error instead.
+void throw_break(bool with_value, bool is_continue);
+// return (with_value: the current frame's first cell) or exit: unrolls to
+// the nearest return target (a function body); sets exits::pending.
+// from_function_frame: the current frame is itself the function's frame.
+void throw_return(bool with_value, bool from_function_frame);
+// throw: unrolls to the nearest catch frame and pushes the thrown value
+// (the current frame's first cell) and its name (the second cell) there;
+// sets exits::pending to the code.
+void throw_value(uint32_t code);
+
+// The frame recorded by the last throw (for naming the call), cleared on use.
+Frame* take_throw_marker();
+
 // Collector support: the cells in use and the contexts the frames hold.
 template <class MarkCell, class MarkNode>
 void mark_frames(MarkCell&& mark_cell, MarkNode&& mark_node) {

@@ -41,6 +41,8 @@ struct State {
   const uint8_t* token_end = nullptr;  // the end of the current token as the automaton saw it
 
   int32_t line = 1;           // line of input_pos, counted from 1
+  int32_t line_at_token_end = 1;  // line of token_end (loaders that read past it count on from here)
+  int32_t token_lines = 0;    // line feeds consumed by the current token, blanks before it included
   bool new_line = false;      // a line feed stood between the previous token and this one
   int32_t type_override = -1; // a datatype imposed on the rest of the token's handling
   TypeId type = 0;            // datatype of the current token
@@ -54,6 +56,9 @@ struct State {
   const uint8_t* open_pos = nullptr;
   int32_t brace_depth = 0;
   uint32_t brace_flags = 0;
+  // Whether the value that the current braced string or point literal
+  // makes starts a new line (remembered at its opening delimiter).
+  bool opening_new_line = false;
 
   bool strict = false;  // raise syntax errors (load and output both on)
 
@@ -68,6 +73,8 @@ struct State {
   // count characters incrementally rather than from the start each time.
   const uint8_t* counted_pos = nullptr;
   int32_t counted_chars = 0;
+  // Set when a callback moved the input: the scan goes on from there.
+  bool resumed_by_callback = false;
 };
 
 // The stop signal: ends the handling of the current token (a non-strict
@@ -95,6 +102,14 @@ inline Cell* grow(State& s) {
 
 inline Cell* cell_at(uint32_t index) { return value_buffer + index; }
 
+// Stores a value at the scan's tail, with the new-line marker of the token.
+inline Cell* store(State& s, Cell value) {
+  Cell* cell = grow(s);
+  value.header = (value.header & ~flags::kNewLine) | (cell->header & flags::kNewLine);
+  *cell = value;
+  return cell;
+}
+
 // --- Markers -----------------------------------------------------------------------
 
 inline bool is_marker(const Cell& cell) { return cell.is(kMarkerType); }
@@ -111,8 +126,9 @@ inline bool is_path_type(TypeId type) { return type >= TYPE_PATH && type <= TYPE
 
 // Opens a series of the type at the opening delimiter (open event first).
 void open_series(State& s, TypeId type, const uint8_t* opening);
-// Closes the innermost series, expecting the type (see lexer_scan.cpp).
-void close_series(State& s, TypeId type);
+// Closes the innermost series at the closing delimiter, expecting the type
+// (see lexer_scan.cpp).
+void close_series(State& s, TypeId type, const uint8_t* at);
 
 // --- Errors and events -----------------------------------------------------------------
 
@@ -165,6 +181,18 @@ extern const Handler kLoaders[kFinalStateCount];
 
 // The scan loop.
 void scan_tokens(State& s, bool single_token, bool no_load);
+
+// lexer::scan over bytes known to be well-formed UTF-8 (text encoded from a
+// string), which skips the validation pass.
+TypeId scan_trusted(Cell* result, const uint8_t* bytes, uint32_t length, const ScanOptions& options,
+                    int32_t* position, bool well_formed);
+
+// The start state after a series closes or a literal inside a path ends:
+// a path element when the innermost open series is a path, else ordinary.
+inline uint8_t resume_state(State& s) {
+  Cell* marker = innermost_marker(s);
+  return marker != nullptr && is_path_type(marker_type(*marker)) ? kPathElementState : kStartState;
+}
 
 // Scanners (lexer_scan.cpp).
 void scan_end(State&, const uint8_t*, const uint8_t*, uint32_t, int);

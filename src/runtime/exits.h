@@ -39,6 +39,12 @@ struct Unwind {
   uint32_t code;
 };
 
+// The code of the pending break, continue, return, exit or throw, 0 when
+// none. These exits do not throw: their natives unroll the stacks to the
+// catching frame and leave the code here; every routine that evaluates code
+// returns at once while it is set (see interpreter.h).
+extern uint32_t pending;
+
 // Records the code in the runtime system record and throws it.
 [[noreturn]] void throw_unwind(uint32_t code);
 

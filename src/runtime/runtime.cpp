@@ -423,6 +423,8 @@ void print_char_literal(uint8_t byte) {
 }  // namespace kel::runtime
 
 namespace kel::exits {
+uint32_t pending = 0;
+
 void throw_unwind(uint32_t code) {
   runtime::system().exit_code = code;
   throw Unwind{code};

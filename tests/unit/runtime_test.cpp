@@ -39,7 +39,9 @@ TEST(ExitsTest, ThresholdCatchesEveryCodeNotAboveIt) {
       EXPECT_EQ(u.code, c.code);
     }
     EXPECT_EQ(passed_out, !c.caught) << std::hex << c.threshold << " / " << c.code;
-    if (c.caught) EXPECT_EQ(caught, c.code);
+    if (c.caught) {
+      EXPECT_EQ(caught, c.code);
+    }
     EXPECT_EQ(runtime::system().exit_code, c.code) << "a raise records its code";
   }
 }

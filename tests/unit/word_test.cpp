@@ -227,9 +227,10 @@ TEST_F(WordScannerTest, IssuesAndRefinementsConvertWhenTheirNameIsAWord) {
   EXPECT_EQ(molded(convert(TYPE_LIT_WORD, loose_word("conv-ref", TYPE_REFINEMENT))), "'conv-ref");
 }
 
-TEST_F(WordTest, WithoutALexerTextDoesNotConvert) {
+TEST_F(WordTest, TextThatIsNoWordDoesNotConvert) {
   stack::Guard guard;
-  EXPECT_EQ(catch_error([] { convert(TYPE_WORD, text("foo")); }), ErrorId::script_invalid_chars);
+  EXPECT_EQ(catch_error([] { convert(TYPE_WORD, text("12")); }), ErrorId::script_invalid_chars);
+  EXPECT_EQ(catch_error([] { convert(TYPE_WORD, text("a b")); }), ErrorId::script_invalid_chars);
 }
 
 TEST_F(WordTest, IssuesTakeTextAsItIs) {

@@ -1,0 +1,160 @@
+// Building the global environment (see environment.h).
+#include "boot/environment.h"
+
+#include <cstring>
+#include <string>
+
+#include "boot/embedded_sources.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/native.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/evaluate.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "runtime/action_slots.h"
+#include "runtime/datatype_registry.h"
+#include "runtime/errors.h"
+#include "runtime/output_hooks.h"
+#include "runtime/runtime.h"
+#include "runtime/support.h"
+
+namespace kel::boot {
+
+std::string_view embedded_source(std::string_view name) {
+  for (unsigned i = 0; i < kEmbeddedSourceCount; ++i)
+    if (name == kEmbeddedSources[i].name) return kEmbeddedSources[i].text;
+  return {};
+}
+
+namespace {
+void set_global(const char* name, const Cell& value) {
+  uint32_t symbol = symbol::make(name);
+  context::put_value(context::global(), symbol, value);
+}
+
+// Every datatype but the internal ones gets its word.
+void bind_datatype_words() {
+  for (TypeId id = 1; id <= kTypeCount; ++id) {
+    if (id == TYPE_SYMBOL || id == TYPE_CONTEXT || id == TYPE_SERIES) continue;
+    set_global(datatype_name(id), datatype::make(id));
+  }
+}
+
+// The typesets that the specs of the built-ins name, made before any spec
+// is read. The composite ones are unions of the ones before them.
+void bind_typesets() {
+  struct Set {
+    const char* name;
+    std::initializer_list<TypeId> types;
+  };
+  const std::initializer_list<TypeId> scalar = {TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT, TYPE_POINT2D, TYPE_POINT3D,
+                                                TYPE_MONEY,   TYPE_CHAR,  TYPE_PAIR,    TYPE_TUPLE,   TYPE_TIME,
+                                                TYPE_DATE};
+  const std::initializer_list<TypeId> all_word = {TYPE_WORD,     TYPE_SET_WORD,   TYPE_LIT_WORD,
+                                                  TYPE_GET_WORD, TYPE_REFINEMENT, TYPE_ISSUE};
+  const std::initializer_list<TypeId> any_block = {TYPE_PATH,     TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH,
+                                                   TYPE_BLOCK,    TYPE_PAREN,    TYPE_HASH};
+  const std::initializer_list<TypeId> any_string = {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF};
+  const std::initializer_list<TypeId> others = {TYPE_BINARY, TYPE_IMAGE,  TYPE_VECTOR, TYPE_NONE,   TYPE_LOGIC,
+                                                TYPE_DATATYPE, TYPE_TYPESET, TYPE_HANDLE, TYPE_OBJECT, TYPE_ERROR,
+                                                TYPE_PORT,   TYPE_EVENT,  TYPE_NATIVE, TYPE_ACTION, TYPE_OP,
+                                                TYPE_FUNCTION, TYPE_ROUTINE, TYPE_MAP, TYPE_BITSET};
+  const Set sets[] = {
+      {"internal!", {TYPE_UNSET}},
+      {"external!", {TYPE_EVENT}},
+      {"number!", {TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT}},
+      {"planar!", {TYPE_PAIR, TYPE_POINT2D}},
+      {"any-point!", {TYPE_POINT2D, TYPE_POINT3D}},
+      {"scalar!", scalar},
+      {"any-word!", {TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD}},
+      {"all-word!", all_word},
+      {"any-list!", {TYPE_BLOCK, TYPE_PAREN, TYPE_HASH}},
+      {"any-path!", {TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}},
+      {"any-block!", any_block},
+      {"any-function!", {TYPE_NATIVE, TYPE_ACTION, TYPE_OP, TYPE_FUNCTION, TYPE_ROUTINE}},
+      {"any-object!", {TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}},
+      {"any-string!", any_string},
+  };
+  for (const Set& set : sets) {
+    Cell typeset = make_cell(TYPE_TYPESET);
+    for (TypeId t : set.types) typeset_add(typeset, t);
+    set_global(set.name, typeset);
+  }
+  // series!, immediate!, default! and any-type! are unions.
+  Cell series = make_cell(TYPE_TYPESET), immediate = make_cell(TYPE_TYPESET);
+  for (TypeId t : any_block) typeset_add(series, t);
+  for (TypeId t : any_string) typeset_add(series, t);
+  for (TypeId t : {TYPE_BINARY, TYPE_IMAGE, TYPE_VECTOR}) typeset_add(series, t);
+  for (TypeId t : scalar) typeset_add(immediate, t);
+  for (TypeId t : all_word) typeset_add(immediate, t);
+  for (TypeId t : {TYPE_NONE, TYPE_LOGIC, TYPE_DATATYPE, TYPE_TYPESET, TYPE_HANDLE, TYPE_DATE}) typeset_add(immediate, t);
+  Cell everything = make_cell(TYPE_TYPESET);
+  for (TypeId t = 1; t <= kTypeCount; ++t)
+    if (t != TYPE_SYMBOL && t != TYPE_CONTEXT && t != TYPE_SERIES && t != TYPE_TRIPLE) typeset_add(everything, t);
+  Cell fallback = everything;
+  fallback.data1 &= ~0u;
+  Cell defaults = everything;
+  auto* bytes = reinterpret_cast<uint8_t*>(&defaults.data1);
+  bytes[TYPE_UNSET >> 3] &= static_cast<uint8_t>(~(0x80 >> (TYPE_UNSET & 7)));
+  (void)others;
+  set_global("series!", series);
+  set_global("immediate!", immediate);
+  set_global("default!", defaults);
+  set_global("any-type!", everything);
+}
+
+uint32_t action_slot(std::string_view word) {
+  for (uint32_t slot = 1; slot <= static_cast<uint32_t>(kActionCount); ++slot) {
+    const char* name = action_word(static_cast<Action>(slot));
+    if (name && word == name) return slot;
+  }
+  return 0;
+}
+
+uint32_t native_number(std::string_view word) {
+  for (uint32_t n = 1; n <= natives::kNativeCount; ++n)
+    if (word == natives::native_word(n)) return n;
+  return 0;
+}
+
+// A data file of word/spec pairs: each word is bound to a native! or
+// action! value made from its spec and its number.
+void bind_builtins(const char* file, TypeId type) {
+  std::string_view text = embedded_source(file);
+  if (text.empty()) return;
+  stack::Guard guard;
+  Cell* loaded = evaluate::load(text);
+  Cell* table = block::rs_head(loaded);
+  Cell list = *table;  // the block of pairs
+  uint32_t length = memory::buffer_of(list.data2)->cell_count();
+  for (uint32_t i = list.data1; i + 1 < length; i += 2) {
+    Cell word = memory::buffer_of(list.data2)->cells()[i];
+    Cell spec = memory::buffer_of(list.data2)->cells()[i + 1];
+    std::string name(symbol::name(word::symbol_of(word)));
+    uint32_t number = type == TYPE_ACTION ? action_slot(name) : native_number(name);
+    if (number == 0 || !spec.is(TYPE_BLOCK)) {
+      runtime::print_line("*** Boot Error: unknown built-in ", name.c_str(), " in ", file);
+      runtime::quit(98, KEL_CALLER_ADDRESS());
+    }
+    Cell value = *native::push(type, &spec, number);
+    context::put_value(context::global(), word::symbol_of(word), value);
+  }
+}
+}  // namespace
+
+void build_environment() {
+  bind_datatype_words();
+  bind_typesets();
+  bind_builtins("boot/actions.kel", TYPE_ACTION);
+  bind_builtins("boot/natives.kel", TYPE_NATIVE);
+  std::string_view core = embedded_source("boot/core.kel");
+  if (!core.empty()) {
+    stack::Guard guard;
+    evaluate::do_script(core);
+  }
+}
+
+}  // namespace kel::boot

@@ -1,0 +1,47 @@
+// native!, action! and op!: the built-in functions and the infix operators.
+//
+//   native!  data1 the native number (1..120, its entry in the native
+//            table); data2 the node of its spec block; data3 the node of a
+//            two-cell info block: [context reference, argument-spec cache].
+//   action!  the same, data1 the action slot (1..62). Parent native!.
+//   op!      a copy of its source cell (native!, action!, function! or
+//            routine!) whose header is (source type << 16) | 23. Parent
+//            native!.
+//
+// The context reference is a cell {context!, data1 = context node} made
+// from the spec's words (a stack context of function kind): the words are
+// the arguments and refinements, whose values live on the evaluation stack
+// during a call. The cache cell starts none and becomes the block the
+// interpreter builds from the spec on the first call.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kel::native {
+
+constexpr uint32_t kInfoContext = 0;
+constexpr uint32_t kInfoCache = 1;
+
+// Makes a native! (or action!) value from a spec block and a number; the
+// result is pushed on the evaluation stack and returned.
+Cell* push(TypeId type, const Cell* spec, uint32_t number);
+
+inline NodeId info_node(const Cell& value) { return value.data3; }
+// The context made from the spec's words.
+NodeId context_of(const Cell& value);
+// The source type of an op!.
+inline TypeId op_source_type(const Cell& op) { return (op.header >> 16) & 0xFF; }
+// An op! made from a native!, action!, function! or routine! cell.
+Cell make_op(const Cell& source);
+
+// The operator check: exactly two arguments, the left one a plain word.
+bool op_spec_check(const Cell* spec);
+
+void init_native();
+void init_action();
+void init_op();
+
+}  // namespace kel::native

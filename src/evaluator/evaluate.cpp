@@ -1,0 +1,50 @@
+// Evaluating source text (see evaluate.h).
+#include "evaluator/evaluate.h"
+
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "io/lexer.h"
+
+namespace kel::evaluate {
+
+Cell* load(std::string_view source) {
+  Cell* result = stack::push_slot();
+  lexer::load(result, reinterpret_cast<const uint8_t*>(source.data()), static_cast<uint32_t>(source.size()));
+  return result;
+}
+
+Cell* do_source(std::string_view source) {
+  Cell* code = load(source);
+  Cell* result = stack::top;
+  interpreter::eval_block(*code, false);
+  if (!interpreter::exiting()) {
+    *code = *result;  // the result takes the code block's place
+    stack::top = code + 1;
+  }
+  return code;
+}
+
+}  // namespace kel::evaluate
+
+namespace kel::evaluate {
+
+Cell* do_script(std::string_view source) {
+  Cell* code = load(source);
+  SeriesBuffer* b = memory::buffer_of(code->data2);
+  Cell* cells = b->cells();
+  uint32_t count = b->cell_count();
+  if (count >= 2 && cells[0].is(TYPE_WORD) && cells[1].is(TYPE_BLOCK) &&
+      symbol::name(word::symbol_of(cells[0])) == "Kel")
+    code->data1 = 2;
+  Cell* result = stack::top;
+  interpreter::eval_block(*code, false);
+  if (!interpreter::exiting()) {
+    *code = *result;
+    stack::top = code + 1;
+  }
+  return code;
+}
+
+}  // namespace kel::evaluate

@@ -1,0 +1,693 @@
+// The interpreter (see interpreter.h for the result placement and the exit
+// protocol). Each routine here reads the block it evaluates through its node
+// and an index, never through a pointer kept across an evaluation.
+#include "evaluator/interpreter.h"
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/none.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "evaluator/trace.h"
+#include "runtime/errors.h"
+#include "runtime/exits.h"
+#include "runtime/runtime.h"
+#include "runtime/runtime_words.h"
+#include "runtime/support.h"
+
+namespace kel::interpreter {
+
+namespace {
+Cell current_position = make_cell(TYPE_UNSET);
+Cell body_word;      // names block frames: <body>
+Cell set_path_word;  // names set-path frames
+
+// The cells of a block from its buffer head (the block's own index is
+// added by the caller) and the number of cells.
+inline Cell* cells_of(NodeId node) { return memory::buffer_of(node)->cells(); }
+inline uint32_t tail_of(NodeId node) { return memory::buffer_of(node)->cell_count(); }
+inline uint32_t limit(NodeId node, uint32_t end) {
+  uint32_t tail = tail_of(node);
+  return end < tail ? end : tail;
+}
+
+inline bool is_callable(TypeId type) {
+  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
+}
+
+// A value is left at `slot`, with the top just above it.
+inline void put(Cell* slot, const Cell& value) {
+  *slot = value;
+  stack::top = slot + 1;
+}
+
+// Restores the current-position cell when a block evaluation ends, however
+// it ends.
+class PositionGuard {
+ public:
+  PositionGuard() : saved_(current_position) {}
+  ~PositionGuard() { current_position = saved_; }
+  PositionGuard(const PositionGuard&) = delete;
+  PositionGuard& operator=(const PositionGuard&) = delete;
+
+ private:
+  Cell saved_;
+};
+
+Cell anonymous_word() { return word::make_value(runtime_words::angled_anon, 0, -1); }
+
+// The word of the argument at a cache index, for error messages.
+Cell argument_word(const Cell& callee, uint32_t index) {
+  NodeId context = callee.is(TYPE_FUNCTION) || callee.is(TYPE_ROUTINE) ? function::context_of(callee)
+                                                                         : native::context_of(callee);
+  if (context == 0 || index >= context::word_count(context)) return anonymous_word();
+  Cell word = *context::word_at(context, index);
+  word.set_type(TYPE_WORD);
+  return word;
+}
+
+[[noreturn]] void missing_argument(const Cell& name, const Cell& callee, uint32_t index) {
+  Cell argument = argument_word(callee, index);
+  fire(ErrorId::script_no_arg, &name, &argument);
+}
+
+[[noreturn]] void wrong_argument_type(const Cell& name, const Cell& callee, uint32_t index, TypeId type) {
+  Cell datatype_cell = datatype::make(type);
+  Cell argument = argument_word(callee, index);
+  fire(ErrorId::script_expect_arg, &name, &datatype_cell, &argument);
+}
+
+// Whether a word's context can be read right now (a function context whose
+// function is not running has no values).
+bool context_has_values(NodeId context) {
+  if (context == 0) return false;
+  return !context::on_stack(context) || context::values_reference(context) != 0;
+}
+}  // namespace
+
+const Cell& position() { return current_position; }
+
+void init() {
+  body_word = word::make_value(runtime_words::angled_body, 0, -1);
+  set_path_word = word::make_value(runtime_words::set_path, 0, -1);
+  current_position = make_cell(TYPE_UNSET);
+}
+
+// --- The argument-spec cache ---------------------------------------------------------
+
+namespace {
+// Builds the cache of a spec block: see interpreter.h.
+NodeId build_cache(const Cell& spec, bool native_like) {
+  stack::Guard guard;
+  Cell* cache = block::push_only(8);
+  NodeId spec_node = spec.data2;
+  uint32_t count = tail_of(spec_node);
+  uint32_t refinements = 0;
+  for (uint32_t i = spec.data1; i < count; ++i) {
+    Cell item = cells_of(spec_node)[i];
+    switch (item.type()) {
+      case TYPE_WORD:
+      case TYPE_GET_WORD:
+      case TYPE_LIT_WORD:
+      case TYPE_SET_WORD: {
+        bool is_return = item.is(TYPE_SET_WORD);
+        uint32_t kind = is_return ? kReturnSpec
+                        : item.is(TYPE_GET_WORD) ? kGetArgument
+                        : item.is(TYPE_LIT_WORD) ? kLitArgument
+                                                 : kPlainArgument;
+        Cell next = i + 1 < count ? cells_of(spec_node)[i + 1] : make_cell(TYPE_NONE);
+        Cell types;
+        if (next.is(TYPE_BLOCK)) {
+          stack::Guard inner;
+          Cell* scratch = block::push_only(1);
+          types = *typeset::make_from_block(scratch, &next);
+        } else {
+          stack::Guard inner;
+          Cell* scratch = block::push_only(1);
+          types = *typeset::make_all(scratch);
+        }
+        types.header = (types.header & ~kArgumentKindMask) | kind;
+        block::rs_append(cache, types);
+        break;
+      }
+      case TYPE_REFINEMENT: {
+        if (symbol::resolve(word::symbol_of(item)) == symbol::resolve(runtime_words::local)) {
+          // The locals: /local itself and every word after it.
+          int32_t locals = 1;
+          for (uint32_t j = i + 1; j < count; ++j)
+            if (cells_of(spec_node)[j].is(TYPE_WORD)) ++locals;
+          if (!native_like) block::rs_append(cache, integer::make(locals));
+          i = count;
+          break;
+        }
+        Cell refinement = item;
+        refinement.data3 = native_like ? ++refinements : 0;
+        block::rs_append(cache, refinement);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (native_like && refinements > 0) block::rs_append(cache, integer::make(static_cast<int32_t>(refinements)));
+  return cache->data2;
+}
+}  // namespace
+
+NodeId argument_cache(const Cell& callable) {
+  bool native_like = callable.is(TYPE_NATIVE) || callable.is(TYPE_ACTION);
+  NodeId info = callable.data3;
+  uint32_t slot = native_like ? native::kInfoCache : function::kInfoCache;
+  Cell* cached = cells_of(info) + slot;
+  if (cached->is(TYPE_BLOCK)) return cached->data2;
+  Cell spec = block::make_value(callable.data2);
+  NodeId node = build_cache(spec, native_like);
+  cells_of(info)[slot] = block::make_value(node);
+  return node;
+}
+
+// --- Argument fetching ---------------------------------------------------------------
+
+namespace {
+constexpr uint32_t kMaxRefinements = 32;
+
+struct Call {
+  const Cell& callee;
+  const Cell& name;
+  bool native_like;
+  bool infix;
+  int32_t refinements[kMaxRefinements];
+};
+
+// Fetches one argument described by a cache typeset into a new stack cell.
+uint32_t fetch_one(Call& call, const Cell& code, uint32_t index, uint32_t end, const Cell& types,
+                   uint32_t cache_index) {
+  uint32_t kind = types.header & kArgumentKindMask;
+  NodeId node = code.data2;
+  uint32_t stop = limit(node, end);
+  Cell* slot = stack::top;
+  if (index >= stop) {
+    if (kind == kLitArgument && typeset_has(types, TYPE_UNSET)) {
+      stack::push(unset::value);
+      return index;
+    }
+    missing_argument(call.name, call.callee, cache_index);
+  }
+  switch (kind) {
+    case kGetArgument:
+      stack::push(cells_of(node)[index]);
+      ++index;
+      break;
+    case kLitArgument: {
+      Cell value = cells_of(node)[index];
+      if (value.is(TYPE_PAREN)) {
+        eval_block(value, false);
+        ++index;
+      } else if (value.is(TYPE_GET_WORD)) {
+        stack::push(*context::get(&value));
+        ++index;
+      } else if (value.is(TYPE_GET_PATH)) {
+        index = eval_path(value, code, index + 1, end, true, nullptr);
+      } else {
+        stack::push(value);
+        ++index;
+      }
+      break;
+    }
+    default:
+      index = eval_expression(code, index, end, call.infix, false);
+      break;
+  }
+  if (exiting()) return index;
+  if (!typeset_has(types, slot->type())) wrong_argument_type(call.name, call.callee, cache_index, slot->type());
+  return index;
+}
+
+// Applies the refinements named in a path (from path_index on) to a call
+// whose plain arguments are already in the frame.
+uint32_t apply_path_refinements(Call& call, NodeId cache, const Cell& code, uint32_t index, uint32_t end,
+                                const Cell& path, uint32_t path_index) {
+  NodeId context = call.native_like ? native::context_of(call.callee) : function::context_of(call.callee);
+  uint32_t path_length = tail_of(path.data2);
+  for (uint32_t p = path.data1 + path_index; p < path_length; ++p) {
+    Cell element = cells_of(path.data2)[p];
+    bool used = true;
+    if (element.is(TYPE_GET_WORD)) {
+      used = logic::value_true(*context::get(&element), false, nullptr);
+    } else if (!element.is(TYPE_WORD)) {
+      fire(ErrorId::script_bad_refine, &element);
+    }
+    int32_t at = context::find_word(context, word::symbol_of(element), true);
+    uint32_t cache_count = tail_of(cache);
+    if (at < 0 || static_cast<uint32_t>(at) >= cache_count || !cells_of(cache)[at].is(TYPE_REFINEMENT)) {
+      Cell name = call.name;
+      fire(ErrorId::script_no_refine, &name, &element);
+    }
+    Cell refinement = cells_of(cache)[at];
+    Cell* first = nullptr;
+    if (call.native_like) {
+      uint32_t ordinal = refinement.data3;
+      if (call.refinements[ordinal - 1] != -1) fire(ErrorId::script_dup_refine, &path);
+      if (used) call.refinements[ordinal - 1] = static_cast<int32_t>(stack::top - stack::arguments());
+    } else {
+      Cell* flag = stack::arguments() + at;
+      if (flag->is(TYPE_LOGIC) && flag->data1) fire(ErrorId::script_dup_refine, &path);
+      *flag = logic::make(used);
+      first = flag + 1;
+    }
+    // The refinement's arguments follow it in the cache.
+    Cell* pushed_from = stack::top;
+    for (uint32_t a = static_cast<uint32_t>(at) + 1; a < cache_count; ++a) {
+      Cell types = cells_of(cache)[a];
+      if (!types.is(TYPE_TYPESET)) break;
+      if ((types.header & kArgumentKindMask) == kReturnSpec) continue;
+      index = fetch_one(call, code, index, end, types, a);
+      if (exiting()) return index;
+    }
+    if (!call.native_like) {
+      // Move the fetched values into the cells that follow the refinement.
+      uint32_t n = static_cast<uint32_t>(stack::top - pushed_from);
+      for (uint32_t k = 0; k < n; ++k) first[k] = used ? pushed_from[k] : none::value;
+      stack::top = pushed_from;
+    } else if (!used) {
+      stack::top = pushed_from;
+    }
+  }
+  return index;
+}
+
+// Pushes the arguments of one call into the frame just opened.
+uint32_t fetch_arguments(Call& call, const Cell& code, uint32_t index, uint32_t end, const Cell* path,
+                         uint32_t path_index) {
+  NodeId cache = argument_cache(call.callee);
+  for (uint32_t i = 0; i < kMaxRefinements; ++i) call.refinements[i] = -1;
+  bool first_argument = true;
+  bool skipping = false;  // after a refinement: its arguments are placeholders
+  uint32_t count = tail_of(cache);
+  for (uint32_t i = 0; i < count; ++i) {
+    Cell entry = cells_of(cache)[i];
+    switch (entry.type()) {
+      case TYPE_TYPESET: {
+        if ((entry.header & kArgumentKindMask) == kReturnSpec) break;
+        if (skipping) {
+          if (!call.native_like) stack::push(none::value);
+          break;
+        }
+        if (first_argument && call.infix) {
+          // The left operand is already in the frame (eval_code took it in).
+          if (!typeset_has(entry, stack::arguments()->type()))
+            wrong_argument_type(call.name, call.callee, i, stack::arguments()->type());
+        } else {
+          index = fetch_one(call, code, index, end, entry, i);
+          if (exiting()) return index;
+        }
+        first_argument = false;
+        break;
+      }
+      case TYPE_REFINEMENT:
+        skipping = true;
+        if (!call.native_like) stack::push(logic::false_value);
+        break;
+      case TYPE_INTEGER:
+        if (!call.native_like) {
+          // /local and the local words.
+          stack::push(logic::false_value);
+          for (int32_t k = 1; k < entry.int_at2(); ++k) stack::push(none::value);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (path != nullptr) index = apply_path_refinements(call, cache, code, index, end, *path, path_index);
+  return index;
+}
+}  // namespace
+
+// --- Calls ---------------------------------------------------------------------------
+
+void call_function(const Cell& function, NodeId context) {
+  context::set_values_reference(context, context::stack_reference(stack::arguments()));
+  stack::set_return_target(true);
+  Cell body = *function::info(function, function::kInfoBody);
+  uint32_t caught = 0;
+  if (body.is(TYPE_BLOCK)) {
+    caught = exits::catch_exits(exits::kReturn, [&] { eval_block(body, true); });
+  } else {
+    unset::set_result();
+  }
+  uint32_t code = caught ? caught : exits::pending;
+  if (code == exits::kReturn || code == exits::kExit) exits::pending = 0;
+  else if (caught) exits::throw_unwind(caught);
+}
+
+uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, uint32_t end, bool infix,
+                   const Cell* name, const Cell* path, uint32_t path_index, NodeId object) {
+  Cell callee = callee_value;
+  Cell name_word = name && name->is(TYPE_WORD) ? *name : anonymous_word();
+  Cell* slot = stack::top;
+  if (!infix) stack::push(callee);
+  Call call{callee, name_word, callee.is(TYPE_NATIVE) || callee.is(TYPE_ACTION), infix, {}};
+  switch (callee.type()) {
+    case TYPE_NATIVE:
+    case TYPE_ACTION: {
+      stack::mark(&name_word, stack::kInterp);
+      stack::set_interp_flag();
+      if (infix) ++stack::top;  // the left operand becomes the first argument
+      index = fetch_arguments(call, code, index, end, path, path_index);
+      if (exiting()) return index;
+      if (callee.is(TYPE_NATIVE)) {
+        natives::call(callee.data1, false, call.refinements);
+      } else {
+        action_entries::Entry entry = action_entries::entry(callee.data1);
+        if (entry == nullptr) fire(ErrorId::internal_not_done);
+        entry(call.refinements);
+      }
+      if (exiting()) return index;
+      stack::unwind();
+      break;
+    }
+    case TYPE_FUNCTION: {
+      NodeId context = function::context_of(callee);
+      Cell* extra = function::info(callee, function::kInfoExtra);
+      (void)extra;
+      (void)object;
+      NodeId saved = context::values_reference(context);
+      stack::mark(&name_word, stack::kInterpFunc);
+      stack::Frame* frame = stack::current_frame();
+      frame->function_context = context;
+      frame->saved_values = saved;
+      stack::set_interp_flag();
+      if (infix) ++stack::top;
+      index = fetch_arguments(call, code, index, end, path, path_index);
+      if (exiting()) return index;
+      call_function(callee, context);
+      if (exiting()) return index;
+      stack::unwind();
+      break;
+    }
+    case TYPE_ROUTINE:
+      fire(ErrorId::internal_routines);
+    default:
+      runtime::quit(101, KEL_CALLER_ADDRESS());
+  }
+  if (!infix) {
+    // The result replaces the callee pushed in the slot.
+    *slot = slot[1];
+    stack::top = slot + 1;
+  }
+  return index;
+}
+
+// --- Expressions --------------------------------------------------------------------
+
+uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no_infix, bool quote_functions) {
+  NodeId node = code.data2;
+  Cell* slot = stack::top;
+  Cell value = cells_of(node)[index];
+  ++index;
+  switch (value.type()) {
+    case TYPE_PAREN:
+      eval_block(value, false);
+      if (exiting()) return index;
+      break;
+    case TYPE_SET_WORD: {
+      if (index >= limit(node, end)) fire(ErrorId::script_need_value, &value);
+      stack::mark(&value, stack::kInterp);
+      index = eval_expression(code, index, end, false, false);
+      if (exiting()) return index;
+      Cell result = *slot;
+      if (result.is(TYPE_UNSET)) fire(ErrorId::script_need_value, &value);
+      context::set(&value, result);
+      stack::unwind();
+      return index;  // the assignment's value is the expression's value
+    }
+    case TYPE_SET_PATH: {
+      if (index >= limit(node, end)) fire(ErrorId::script_need_value, &value);
+      stack::mark(&set_path_word, stack::kInterp);
+      index = eval_expression(code, index, end, false, false);
+      if (exiting()) return index;
+      Cell result = *slot;
+      {
+        stack::Guard guard;
+        eval_path(value, code, index, end, false, &result);
+      }
+      if (exiting()) return index;
+      stack::unwind();
+      put(slot, result);
+      return index;
+    }
+    case TYPE_GET_WORD:
+      put(slot, *context::get(&value));
+      break;
+    case TYPE_LIT_WORD:
+      value.set_type(TYPE_WORD);
+      put(slot, value);
+      break;
+    case TYPE_WORD: {
+      Cell* found = context::get(&value);
+      switch (found->type()) {
+        case TYPE_UNSET:
+          fire(ErrorId::script_no_value, &value);
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE: {
+          Cell callee = *found;
+          index = eval_code(callee, code, index, end, false, &value, nullptr, 0, 0);
+          if (exiting()) return index;
+          break;
+        }
+        case TYPE_OP:
+          fire(ErrorId::script_no_op_arg, &value);
+        default:
+          put(slot, *found);
+          break;
+      }
+      break;
+    }
+    case TYPE_PATH:
+      index = eval_path(value, code, index, end, false, nullptr);
+      if (exiting()) return index;
+      break;
+    case TYPE_GET_PATH:
+      index = eval_path(value, code, index, end, true, nullptr);
+      if (exiting()) return index;
+      break;
+    case TYPE_LIT_PATH:
+      value.set_type(TYPE_PATH);
+      value.data3 = 0;
+      put(slot, value);
+      break;
+    case TYPE_OP:
+      fire(ErrorId::internal_not_done);
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_FUNCTION:
+    case TYPE_ROUTINE:
+      if (quote_functions) {
+        put(slot, value);
+      } else {
+        uint32_t stop = limit(node, end);
+        index = eval_code(value, code, index < stop ? index : stop, end, false, nullptr, nullptr, 0, 0);
+        if (exiting()) return index;
+      }
+      break;
+    default:
+      put(slot, value);
+      break;
+  }
+
+  // Infix operators: while the next value is a word whose value is an op!,
+  // call it with the value so far as its left operand.
+  while (!no_infix) {
+    if (index >= limit(node, end)) break;
+    Cell next = cells_of(node)[index];
+    if (!next.is(TYPE_WORD) || !context_has_values(word::context_of(next))) break;
+    Cell* operation = context::get(&next);
+    if (!operation->is(TYPE_OP)) break;
+    Cell function = *operation;
+    function.header = (function.header & ~flags::kTypeMask & ~flags::kOpTypeMask) | native::op_source_type(*operation);
+    stack::top = slot;
+    index = eval_code(function, code, index + 1, end, true, &next, nullptr, 0, 0);
+    if (exiting()) return index;
+  }
+  return index;
+}
+
+void eval_block(const Cell& block, bool chain) {
+  PositionGuard position_guard;
+  current_position = block;
+  NodeId node = block.data2;
+  uint32_t index = block.data1;
+  stack::mark(&body_word, stack::kEval);
+  Cell* first = stack::arguments();
+  if (index >= tail_of(node)) {
+    put(first, unset::value);
+  } else {
+    while (index < tail_of(node)) {
+      current_position.data1 = index;
+      stack::top = first;
+      index = eval_expression(block, index, UINT32_MAX, false, false);
+      if (exiting()) return;
+    }
+  }
+  if (chain) stack::unwind_last();
+  else stack::unwind();
+}
+
+uint32_t eval_next(const Cell& block, uint32_t index) {
+  NodeId node = block.data2;
+  stack::mark(&body_word, stack::kInterp);
+  if (index >= tail_of(node)) {
+    put(stack::arguments(), unset::value);
+  } else {
+    index = eval_expression(block, index, UINT32_MAX, false, false);
+    if (exiting()) return index;
+  }
+  stack::unwind();
+  return index;
+}
+
+// --- Paths -----------------------------------------------------------------------------
+
+uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t end, bool get,
+                   const Cell* value) {
+  NodeId node = path.data2;
+  uint32_t length = tail_of(node);
+  uint32_t at = path.data1;
+  if (at >= length) fire(ErrorId::script_empty_path);
+  Cell* slot = stack::top;
+  Cell head = cells_of(node)[at];
+  if (!head.is(TYPE_WORD)) fire(ErrorId::script_word_first, &path);
+  Cell current = *context::get(&head);
+  if (current.is(TYPE_UNSET)) fire(ErrorId::script_unset_path, &path, &head);
+  if (is_callable(current.type())) {
+    if (value != nullptr) fire(ErrorId::script_invalid_path_set, &path);
+    if (get) fire(ErrorId::script_invalid_path_get, &path);
+    return eval_code(current, code, index, end, false, &head, &path, 1, 0);
+  }
+  stack::push(current);  // the value reached so far, kept reachable
+  for (uint32_t i = at + 1; i < length; ++i) {
+    Cell element = cells_of(node)[i];
+    if (element.is(TYPE_PAREN)) {
+      stack::Guard guard;
+      eval_block(element, false);
+      if (exiting()) return index;
+      element = *stack::get_top();
+    } else if (element.is(TYPE_GET_WORD)) {
+      element = *context::get(&element);
+    }
+    if (element.is(TYPE_UNSET)) fire(ErrorId::script_invalid_path, &path, &element);
+    bool last = i + 1 == length;
+    Cell* parent = stack::get_top();
+    Cell element_copy = element;
+    Cell* element_cell = stack::push(element_copy);
+    Cell path_copy = path;
+    Cell* path_cell = stack::push(path_copy);
+    Cell* set_cell = nullptr;
+    if (last && value != nullptr) set_cell = stack::push(*value);
+    ActionHandler<Action::eval_path> handler = action_handler<Action::eval_path>(parent->type());
+    if (handler == nullptr) {
+      Cell type = datatype::make(parent->type());
+      fire(ErrorId::script_bad_path_type2, &element, &type);
+    }
+    Cell* reached = handler(parent, element_cell, set_cell, path_cell, nullptr, nullptr,
+                            static_cast<int32_t>(i - at), false, get, last);
+    Cell result = reached ? *reached : none::value;
+    stack::top = parent;
+    if (!get && value == nullptr && is_callable(result.type()) && !last) {
+      // A method call: the rest of the path refines it.
+      stack::top = slot;
+      return eval_code(result, code, index, end, false, &element_copy, &path, i - at + 1, parent->data1);
+    }
+    if (!get && value == nullptr && is_callable(result.type()) && last) {
+      stack::top = slot;
+      return eval_code(result, code, index, end, false, &element_copy, nullptr, 0, parent->data1);
+    }
+    *parent = result;
+    stack::top = parent + 1;
+  }
+  put(slot, *stack::get_top());
+  return index;
+}
+
+// --- Calls from C++ ---------------------------------------------------------------
+
+Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count) {
+  stack::Guard guard;
+  Cell* slot = stack::push(callable);
+  Cell name = anonymous_word();
+  bool native_like = callable.is(TYPE_NATIVE) || callable.is(TYPE_ACTION);
+  Call call{callable, name, native_like, false, {}};
+  for (uint32_t i = 0; i < kMaxRefinements; ++i) call.refinements[i] = -1;
+  if (native_like) {
+    stack::mark(&name, stack::kNative);
+    for (uint32_t i = 0; i < count; ++i) stack::push(arguments[i]);
+    if (callable.is(TYPE_NATIVE)) natives::call(callable.data1, true, call.refinements);
+    else action_entries::entry(callable.data1)(call.refinements);
+  } else if (callable.is(TYPE_FUNCTION)) {
+    NodeId context = function::context_of(callable);
+    stack::mark_func(&name, context, context::values_reference(context));
+    NodeId cache = argument_cache(callable);
+    uint32_t given = 0;
+    bool skipping = false;
+    for (uint32_t i = 0; i < tail_of(cache); ++i) {
+      Cell entry = cells_of(cache)[i];
+      if (entry.is(TYPE_TYPESET)) {
+        if ((entry.header & kArgumentKindMask) == kReturnSpec) continue;
+        stack::push(!skipping && given < count ? arguments[given++] : none::value);
+      } else if (entry.is(TYPE_REFINEMENT)) {
+        skipping = true;
+        stack::push(logic::false_value);
+      } else if (entry.is(TYPE_INTEGER)) {
+        stack::push(logic::false_value);
+        for (int32_t k = 1; k < entry.int_at2(); ++k) stack::push(none::value);
+      }
+    }
+    call_function(callable, context);
+  } else {
+    fire(ErrorId::script_invalid_arg, &callable);
+  }
+  if (exiting()) {
+    uint32_t code = exits::pending;
+    exits::pending = 0;
+    exits::throw_unwind(code);
+  }
+  Cell result = slot[1];
+  return result;
+}
+
+// --- Loops -----------------------------------------------------------------------------
+
+LoopOutcome run_loop_body(const Cell& body) {
+  Cell* first = stack::arguments();
+  stack::top = first;
+  uint32_t caught = exits::catch_exits(exits::kBreak, [&] { eval_block(body, false); });
+  uint32_t code = caught ? caught : exits::pending;
+  switch (code) {
+    case 0:
+      return LoopOutcome::kNext;
+    case exits::kBreak:
+      exits::pending = 0;
+      return LoopOutcome::kBreak;
+    case exits::kContinue:
+      exits::pending = 0;
+      return LoopOutcome::kNext;
+    default:
+      if (caught) exits::throw_unwind(caught);
+      return LoopOutcome::kPropagate;
+  }
+}
+
+}  // namespace kel::interpreter

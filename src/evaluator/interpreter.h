@@ -1,0 +1,103 @@
+// The interpreter: evaluates blocks expression by expression on the
+// evaluation stack. It resolves words, evaluates parens, sets words and
+// paths, calls natives, actions, functions and routines with arguments
+// gathered by their specs, and applies infix operators left to right.
+//
+// Result placement: every expression's value ends in the cell that was the
+// stack top when the expression began, and the top is left one cell above
+// it. A block's evaluation opens a frame whose first cell receives the value
+// of each expression in turn, so the last one is the block's result.
+//
+// The interpreter never keeps a raw pointer into the block it runs across a
+// sub-evaluation: it holds the block's node and an index and re-reads the
+// buffer and its tail at every step, so code that modifies the block it runs
+// in is safe.
+//
+// Non-local exits. Errors are C++ exceptions (exits::Unwind with kError)
+// thrown after the stacks were unwound to the nearest try frame. break,
+// continue, return, exit and throw are on hot paths and do not throw: their
+// natives unroll the stacks to the catching frame and leave the exit's code
+// in exits::pending. Every routine that evaluates code returns at once while an
+// exit is pending, without touching the stacks (they were already unrolled),
+// until the routine that owns the catching frame (a loop, a function call,
+// catch) sees its code and clears it. C++ code that calls back into Kel but
+// cannot pass an exit on (a sort comparator, a change handler) uses
+// call_value(), which turns a pending exit into an exception; catchers
+// accept both forms.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/exits.h"
+#include "runtime/memory.h"
+
+namespace kel::interpreter {
+
+// Whether a non-local exit is pending (exits::pending holds its code).
+inline bool exiting() { return exits::pending != 0; }
+
+void init();
+
+// The current-position cell: the block being evaluated with its index at
+// the expression about to run (errors take their `near` from it).
+const Cell& position();
+
+// Evaluates a whole block from its index in a new frame named <body>. The
+// value of its last expression (unset for an empty block) is left in the
+// cell that was the stack top; with chain it is also copied into the
+// caller's result slot.
+void eval_block(const Cell& block, bool chain);
+
+// Evaluates one expression of a block starting at index (below end); its
+// value is left at the stack top as it was on entry. Returns the index after
+// the expression. no_infix suppresses the operator look-ahead; with
+// quote_functions, function values met in the block are taken as values.
+uint32_t eval_expression(const Cell& block, uint32_t index, uint32_t end, bool no_infix,
+                         bool quote_functions);
+
+// One expression in its own frame (any, all, case, reduce): the value is
+// pushed; returns the index after it. At the tail the value is unset.
+uint32_t eval_next(const Cell& block, uint32_t index);
+
+// Calls a native, action, function or routine value with arguments
+// gathered from the block at index; the result replaces the cell at the
+// stack top on entry. Returns the index after the last argument. name names
+// the frame (null for <anon>); path, when given, holds the refinements from
+// path_index on; object is the context of a method call (0 for none).
+uint32_t eval_code(const Cell& callee, const Cell& block, uint32_t index, uint32_t end, bool infix,
+                   const Cell* name, const Cell* path, uint32_t path_index, NodeId object);
+
+// Evaluates a path (plain, get or set) whose cell was read at index - 1;
+// returns the index after it. For a set-path, value is the value to set.
+uint32_t eval_path(const Cell& path, const Cell& block, uint32_t index, uint32_t end, bool get,
+                   const Cell* value);
+
+// Runs a function's body in the current frame, which holds its arguments.
+void call_function(const Cell& function, NodeId context);
+
+// Calls a callable value with the given argument values (in spec order, no
+// refinements) and answers its result. A pending exit raised inside is
+// turned into an exception, so C++ callers unwind through it.
+Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count);
+
+// The argument-spec cache of a callable (built on first use): a block of
+// one typeset! per argument (kind in header bits 20-21), one refinement!
+// per refinement (natives: ordinal in data3), and integers for the locals
+// count (functions) or the refinement count (natives and actions).
+NodeId argument_cache(const Cell& callable);
+
+// Argument kinds in a cache typeset's header.
+constexpr uint32_t kArgumentKindMask = 0x300000;
+constexpr uint32_t kPlainArgument = 0;
+constexpr uint32_t kGetArgument = 0x100000;
+constexpr uint32_t kLitArgument = 0x200000;
+constexpr uint32_t kReturnSpec = 0x300000;
+
+// Runs a loop body in the current loop frame: the outcome tells the loop
+// what to do next. A break leaves its value (unset, or the break/return
+// value) as the loop frame's result.
+enum class LoopOutcome { kNext, kBreak, kPropagate };
+LoopOutcome run_loop_body(const Cell& body);
+
+}  // namespace kel::interpreter

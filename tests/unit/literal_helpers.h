@@ -1,0 +1,158 @@
+// Helpers for the tests of the literal datatypes (date!, time!, pair!,
+// tuple!, binary!, file!, url!, tag!, email!, ref!): building values,
+// calling action handlers in a frame the way the action entry does, and
+// describing an outcome (a value or a raised error) as one short text, so
+// that tables of cases read like a transcript:
+//   "date! 1-Jan-2021", "integer! 365", "error not-related".
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/datatype_registry.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/support.h"
+#include "test_support.h"
+
+namespace kel::literal_testing {
+
+inline Cell I(int32_t value) { return integer::make(value); }
+inline Cell F(double value) { return float_type::make(value); }
+inline Cell None() { return make_cell(TYPE_NONE); }
+
+// A text value of the type holding the UTF-8 text, at the index. The cell
+// stays on the evaluation stack, below any frame the test opens later.
+inline Cell T(TypeId type, std::string_view utf8, uint32_t index = 0) {
+  Cell* s = string::push_new(static_cast<uint32_t>(utf8.size()) + 1);
+  string::append_utf8(s, utf8);
+  s->set_type(type);
+  s->data1 = index;
+  return *s;
+}
+inline Cell S(std::string_view utf8) { return T(TYPE_STRING, utf8); }
+
+// A binary! over the bytes, at the index.
+inline Cell B(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
+  NodeId node = memory::alloc_bytes(static_cast<uint32_t>(bytes.size()) + 1);
+  SeriesBuffer* buffer = memory::buffer_of(node);
+  if (bytes.size() > 0) std::memcpy(buffer->head_ptr(), bytes.begin(), bytes.size());
+  buffer->tail = buffer->offset + static_cast<uint32_t>(bytes.size());
+  return *stack::push(make_cell(TYPE_BINARY, index, node, 0));
+}
+
+// A block! of the values, pushed on the stack.
+inline Cell Blk(std::initializer_list<Cell> values) {
+  NodeId node = memory::alloc_cells(static_cast<uint32_t>(values.size()) + 1);
+  SeriesBuffer* b = memory::buffer_of(node);
+  for (const Cell& v : values) *alloc_tail(&b) = v;
+  return *stack::push(make_cell(TYPE_BLOCK, 0, node, 0));
+}
+
+// A word of the kind for the name.
+inline Cell W(const char* name, TypeId type = TYPE_WORD) {
+  return word::make_value(symbol::make(name), 0, -1, type);
+}
+
+inline std::string mold(const Cell& value) { return actions::mold_to_string(value, false); }
+inline std::string form(const Cell& value) { return actions::form_to_string(value); }
+
+// "integer! 3", or "error <id word>" when the body raised an error.
+template <class Body>
+std::string outcome(Body&& body) {
+  Cell result{};
+  std::optional<ErrorId> error = testing::catch_error([&] { result = body(); });
+  if (error) return std::string("error ") + error_info(*error).word;
+  return std::string(datatype_name(result.type())) + " " + mold(result);
+}
+
+// The error a body raises ("none" when it raised nothing).
+template <class Body>
+std::string error_of(Body&& body) {
+  std::optional<ErrorId> error = testing::catch_error(body);
+  return error ? error_info(*error).word : "none";
+}
+
+// An arithmetic or index action that reads its operands from the frame.
+inline Cell call_frame_action(Action action, std::initializer_list<Cell> operands) {
+  stack::Guard guard;
+  stack::mark_native(nullptr);
+  for (const Cell& operand : operands) stack::push(operand);
+  auto handler = reinterpret_cast<Cell* (*)()>(action_entry(operands.begin()->type(), action));
+  if (handler == nullptr) actions::unsupported(*operands.begin());
+  return *handler();
+}
+
+inline std::string math(Action action, const Cell& left, const Cell& right) {
+  return outcome([&] { return call_frame_action(action, {left, right}); });
+}
+
+// make or to into the type (the prototype is a datatype! cell).
+template <Action A>
+Cell convert(TypeId type, const Cell& spec) {
+  stack::Guard guard;
+  stack::mark_native(nullptr);
+  Cell* proto = stack::push(datatype::make(type));
+  Cell* argument = stack::push(spec);
+  auto handler = action_handler<A>(type);
+  if (handler == nullptr) actions::unsupported(*proto);
+  return *handler(proto, argument, type);
+}
+
+template <Action A>
+std::string converted(TypeId type, const Cell& spec) {
+  return outcome([&] { return convert<A>(type, spec); });
+}
+
+// Path access: the value reached by value/element.
+inline Cell path_get(const Cell& value, const Cell& element) {
+  stack::Guard guard;
+  stack::mark_native(nullptr);
+  Cell* parent = stack::push(value);
+  Cell* key = stack::push(element);
+  auto handler = actions::handler_for<Action::eval_path>(*parent);
+  return *handler(parent, key, nullptr, nullptr, nullptr, nullptr, 0, false, true, false);
+}
+
+// Path set: the value after value/element: new_value.
+inline Cell path_set(const Cell& value, const Cell& element, const Cell& new_value) {
+  stack::Guard guard;
+  stack::mark_native(nullptr);
+  Cell* parent = stack::push(value);
+  Cell* key = stack::push(element);
+  Cell* data = stack::push(new_value);
+  auto handler = actions::handler_for<Action::eval_path>(*parent);
+  handler(parent, key, data, nullptr, nullptr, nullptr, 0, false, false, false);
+  return *parent;
+}
+
+inline Cell pick(const Cell& value, const Cell& index) {
+  stack::Guard guard;
+  stack::mark_native(nullptr);
+  Cell* target = stack::push(value);
+  Cell* boxed = stack::push(index);
+  auto handler = actions::handler_for<Action::pick>(*target);
+  return *handler(target, boxed->is(TYPE_INTEGER) ? integer::get(*boxed) : 0, boxed);
+}
+
+// The compare handler's raw answer.
+inline int32_t compare(const Cell& a, const Cell& b, int32_t op) {
+  Cell x = a, y = b;
+  return actions::compare_value(&x, &y, op);
+}
+
+}  // namespace kel::literal_testing
