@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "boot/environment.h"
+#include "console/evaluate_case.h"
 #include "build_info.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -142,6 +143,7 @@ void init_runtime() {
   action_entries::init();
   interpreter::init();
   build_environment();
+  console::install_case_evaluator();
 }
 
 void entry(int argc, char** argv) {

@@ -149,7 +149,11 @@ void build_environment() {
   bind_datatype_words();
   bind_typesets();
   bind_builtins("boot/actions.kel", TYPE_ACTION);
-  bind_builtins("boot/natives.kel", TYPE_NATIVE);
+  // Each family of natives keeps its specs in a file of its own.
+  for (unsigned i = 0; i < kEmbeddedSourceCount; ++i) {
+    std::string_view name = kEmbeddedSources[i].name;
+    if (name.rfind("boot/natives", 0) == 0) bind_builtins(kEmbeddedSources[i].name, TYPE_NATIVE);
+  }
   std::string_view core = embedded_source("boot/core.kel");
   if (!core.empty()) {
     stack::Guard guard;

@@ -1,0 +1,56 @@
+// The evaluator behind the case-file runner: runs one case's source the
+// way the console runs a typed line (load, evaluate under a try, print the
+// result molded after "== " or the error's report), capturing what the case
+// prints. Installed at boot, so every test binary that boots the runtime can
+// run Kel cases.
+#include "console/evaluate_case.h"
+
+#include "console/case_evaluation.h"
+#include "datatypes/error.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/evaluate.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "runtime/exits.h"
+#include "runtime/output_hooks.h"
+#include "runtime/runtime.h"
+
+namespace kel::console {
+
+namespace {
+std::string* capture = nullptr;
+
+void capture_print(const Cell* text, bool newline) {
+  if (capture == nullptr) return;
+  *capture += string::to_std_string(*text);
+  if (newline) *capture += '\n';
+}
+
+case_evaluation::Outcome evaluate(const std::string& source) {
+  case_evaluation::Outcome outcome;
+  capture = &outcome.printed;
+  output_hooks::remove(output_hooks::print_to_console, nullptr);
+  output_hooks::add(capture_print, nullptr);
+  stack::Guard guard;
+  stack::mark_try(nullptr);
+  try {
+    Cell* result = evaluate::do_source(source);
+    if (result->is(TYPE_FLOAT)) outcome.result_line = "== " + actions::form_to_string(*result);
+    else outcome.result_line = "== " + actions::mold_to_string(*result, false);
+  } catch (const exits::Unwind& unwind) {
+    runtime::system().exit_code = 0;
+    exits::pending = 0;
+    if (unwind.code == exits::kError) outcome.result_line = error_value::form_text(runtime::system().thrown_value);
+    else outcome.result_line = "*** unexpected exit";
+  }
+  output_hooks::remove(capture_print, nullptr);
+  output_hooks::add(output_hooks::print_to_console, nullptr);
+  capture = nullptr;
+  return outcome;
+}
+}  // namespace
+
+void install_case_evaluator() { case_evaluation::install(evaluate); }
+
+}  // namespace kel::console
