@@ -111,7 +111,7 @@ NodeId create(uint32_t size, bool stack_flag, bool object, NodeId source, Kind k
   uint32_t header = TYPE_CONTEXT | ((static_cast<uint32_t>(kind_value) << kKindShift) & flags::kContextKindMask);
   if (stack_flag) header |= flags::kStackValues;
   if (object) header |= kObjectFlag;
-  b->cells()[0] = make_cell(header, 0, 0, 0);
+  b->cells()[0] = make_cell(header, 0, 0, node);
   b->cells()[1] = make_cell(TYPE_UNSET);
   b->tail = b->offset + 2 * sizeof(Cell);
   push_root(node);

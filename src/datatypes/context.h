@@ -13,6 +13,8 @@
 //             index of the running call's first argument cell, or 0 while
 //             no call of it runs (a stack index, never an address, so that
 //             cells stay free of machine pointers).
+//           data3 the context's own node, so that a copy of the cell (a
+//           native's info block keeps one) still names its context.
 //   cell 1  the self cell: the value that owns the context (the object for
 //           object contexts), unset otherwise.
 //

@@ -50,7 +50,7 @@ Cell* push(const Cell* spec_value, const Cell* body, NodeId given_context, uint3
   NodeId context = given_context;
   if (context == 0) {
     context = context::make_from_words(&spec, true, false, context::kFunctionKind);
-    stack::push(make_cell(TYPE_CONTEXT, context));
+    stack::push(*context::cell(context));
   }
   *result = make_cell(TYPE_FUNCTION | (flags & 0x0600), context, spec.data2, info_block);
   *context::self_cell(context) = *result;

@@ -22,10 +22,10 @@ namespace kel::native {
 Cell* push(TypeId type, const Cell* spec, uint32_t number) {
   Cell* result = stack::push(make_cell(TYPE_NONE));
   NodeId context = context::make_from_words(spec, true, false, context::kFunctionKind);
-  stack::push(make_cell(TYPE_CONTEXT, context));  // keeps the context reachable
+  stack::push(*context::cell(context));  // keeps the context reachable
   NodeId info = memory::alloc_cells(2);
   SeriesBuffer* b = memory::buffer_of(info);
-  b->cells()[kInfoContext] = make_cell(TYPE_CONTEXT, context);
+  b->cells()[kInfoContext] = *context::cell(context);
   b->cells()[kInfoCache] = none::value;
   b->tail = 2 * sizeof(Cell);
   *result = make_cell(type, number, spec->data2, info);
@@ -35,7 +35,7 @@ Cell* push(TypeId type, const Cell* spec, uint32_t number) {
 
 NodeId context_of(const Cell& value) {
   if (value.is(TYPE_FUNCTION) || value.is(TYPE_ROUTINE)) return function::context_of(value);
-  return memory::buffer_of(value.data3)->cells()[kInfoContext].data1;
+  return memory::buffer_of(value.data3)->cells()[kInfoContext].data3;
 }
 
 Cell make_op(const Cell& source) {

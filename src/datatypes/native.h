@@ -8,8 +8,8 @@
 //            routine!) whose header is (source type << 16) | 23. Parent
 //            native!.
 //
-// The context reference is a cell {context!, data1 = context node} made
-// from the spec's words (a stack context of function kind): the words are
+// The context reference is a copy of the context cell of the context made
+// from the spec's words (its data3 names the context) (a stack context of function kind): the words are
 // the arguments and refinements, whose values live on the evaluation stack
 // during a call. The cache cell starts none and becomes the block the
 // interpreter builds from the spec on the first call.
