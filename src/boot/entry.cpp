@@ -44,6 +44,7 @@
 #include "evaluator/stack.h"
 #include "io/lexer.h"
 #include "runtime/case_folding.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
@@ -126,6 +127,7 @@ void init_runtime() {
   platform::init();
   random::init();
   memory::init();
+  collector::init();
   register_datatypes();
   root::init();
   stack::init();
@@ -144,6 +146,7 @@ void init_runtime() {
   interpreter::init();
   build_environment();
   console::install_case_evaluator();
+  collector::set_enabled(true);
 }
 
 void entry(int argc, char** argv) {

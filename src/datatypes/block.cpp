@@ -23,6 +23,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
@@ -485,6 +486,8 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 // --- Registration ----------------------------------------------------------------------
 
 void init() {
+  collector::add_global_root(&scratch_cell);
+  collector::add_global_root(&fixed_scratch_cell);
   DatatypeRecord record(TYPE_BLOCK, TYPE_SERIES, "block!");
   record.handle<Action::make>(make)
       .handle<Action::to>(to)

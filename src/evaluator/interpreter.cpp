@@ -19,6 +19,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/runtime.h"
@@ -53,15 +54,17 @@ inline void put(Cell* slot, const Cell& value) {
 
 // Restores the current-position cell when a block evaluation ends, however
 // it ends.
+// The saved position is a collector root while it waits.
 class PositionGuard {
  public:
-  PositionGuard() : saved_(current_position) {}
+  PositionGuard() : saved_(current_position), root_(&saved_) {}
   ~PositionGuard() { current_position = saved_; }
   PositionGuard(const PositionGuard&) = delete;
   PositionGuard& operator=(const PositionGuard&) = delete;
 
  private:
   Cell saved_;
+  collector::Root root_;
 };
 
 Cell anonymous_word() { return word::make_value(runtime_words::angled_anon, 0, -1); }
@@ -98,6 +101,7 @@ bool context_has_values(NodeId context) {
 const Cell& position() { return current_position; }
 
 void init() {
+  collector::add_global_root(&current_position);
   body_word = word::make_value(runtime_words::angled_body, 0, -1);
   set_path_word = word::make_value(runtime_words::set_path, 0, -1);
   current_position = make_cell(TYPE_UNSET);
@@ -518,6 +522,7 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
     if (!operation->is(TYPE_OP)) break;
     Cell function = *operation;
     function.header = (function.header & ~flags::kTypeMask & ~flags::kOpTypeMask) | native::op_source_type(*operation);
+    collector::Root keep(&function);
     stack::top = slot;
     index = eval_code(function, code, index + 1, end, true, &next, nullptr, 0, 0);
     if (exiting()) return index;
@@ -538,6 +543,7 @@ void eval_block(const Cell& block, bool chain) {
     while (index < tail_of(node)) {
       current_position.data1 = index;
       stack::top = first;
+      collector::safe_point();
       index = eval_expression(block, index, UINT32_MAX, false, false);
       if (exiting()) return;
     }
@@ -673,6 +679,7 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count) {
 LoopOutcome run_loop_body(const Cell& body) {
   Cell* first = stack::arguments();
   stack::top = first;
+  collector::safe_point();
   uint32_t caught = exits::catch_exits(exits::kBreak, [&] { eval_block(body, false); });
   uint32_t code = caught ? caught : exits::pending;
   switch (code) {

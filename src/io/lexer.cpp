@@ -240,6 +240,7 @@ void grow_value_buffer() {
 uint32_t active_scans() { return scan_count; }
 
 void mark_buffers(MarkCell mark) {
+  mark(exit_states);
   for (State* s = outermost_scan; s != nullptr; s = s->next) {
     for (uint32_t i = s->base; i < s->tail; ++i) {
       const Cell& cell = *cell_at(i);

@@ -11,6 +11,7 @@
 #include <sys/mman.h>
 
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include "runtime/errors.h"
@@ -70,6 +71,7 @@ struct State {
   BigFrame* big_head = nullptr;
   BigFrame* big_tail = nullptr;
   uint32_t big_count = 0;
+  std::unordered_set<SeriesBuffer*> fixed;  // buffers on the runtime heap
 };
 State state;
 
@@ -238,8 +240,12 @@ void free_big(SeriesBuffer* buffer) {
 void retire(SeriesBuffer* old) {
   old->node = 0;
   old->flags &= ~series_flags::kInUse;
-  if (old->flags & series_flags::kBig) free_big(old);
-  else if (old->flags & series_flags::kFixed) runtime::free(old);
+  if (old->flags & series_flags::kBig) {
+    free_big(old);
+  } else if (old->flags & series_flags::kFixed) {
+    state.fixed.erase(old);
+    runtime::free(old);
+  }
 }
 }  // namespace
 
@@ -328,6 +334,7 @@ NodeId alloc_fixed_series(uint32_t count, uint32_t unit, int32_t offset) {
   NodeId node = alloc_node();
   buffer->node = node;
   set_buffer(node, buffer);
+  state.fixed.insert(buffer);
   return node;
 }
 
@@ -368,6 +375,7 @@ SeriesBuffer* resize_series_buffer(SeriesBuffer* buffer, uint32_t new_size) {
     fresh = static_cast<SeriesBuffer*>(runtime::allocate(capacity + sizeof(SeriesBuffer)));
     fresh->size = static_cast<uint32_t>(capacity);
     fresh->flags = buffer->flags;
+    state.fixed.insert(fresh);
   } else {
     fresh = alloc_series_buffer(static_cast<uint32_t>((size + unit - 1) / unit), unit, 0);
     uint32_t big = fresh->flags & series_flags::kBig;
@@ -459,6 +467,81 @@ void collect_node_frames() {
     f.used_at_last_collection = f.used;
   }
   if (!active_set) state.active_node_frame = static_cast<uint32_t>(state.node_frames.size());
+}
+
+SweepResult sweep(bool poison) {
+  SweepResult result{};
+  constexpr uint32_t kHeader = sizeof(SeriesBuffer);
+  // A buffer is alive when it is marked and still the buffer of its node.
+  auto alive = [](SeriesBuffer* b) {
+    return (b->flags & series_flags::kMark) && b->node != 0 && buffer_of(b->node) == b;
+  };
+  auto release_node = [](SeriesBuffer* b) {
+    if (b->node != 0 && buffer_of(b->node) == b) free_node(b->node);
+  };
+  for (SeriesFrame* f = state.series_head; f;) {
+    SeriesFrame* next = f->next;
+    uint8_t* read = f->area();
+    uint8_t* write = f->area();
+    while (read < f->allocation) {
+      auto* b = reinterpret_cast<SeriesBuffer*>(read);
+      uint32_t stride = b->size + kHeader;
+      if (alive(b)) {
+        b->flags &= ~series_flags::kMark;
+        if (b->pins > 0) {
+          // A pinned buffer stays; the gap before it becomes one dead
+          // buffer, so that the frame can still be walked buffer by buffer.
+          if (write < read) {
+            auto* filler = reinterpret_cast<SeriesBuffer*>(write);
+            *filler = SeriesBuffer{0, 0, static_cast<uint32_t>(read - write) - kHeader, 0, 0, 0};
+          }
+          write = read + stride;
+        } else {
+          if (write != read) {
+            std::memmove(write, read, stride);
+            set_buffer(reinterpret_cast<SeriesBuffer*>(write)->node, reinterpret_cast<SeriesBuffer*>(write));
+            result.moved_bytes += stride;
+          }
+          write += stride;
+        }
+      } else {
+        release_node(b);
+        ++result.freed_buffers;
+        result.freed_bytes += stride;
+      }
+      read += stride;
+    }
+    if (poison && write < f->allocation) std::memset(write, 0xDD, static_cast<size_t>(f->allocation - write));
+    f->allocation = write;
+    if (write == f->area() && f != state.series_head) free_series_frame(f);
+    f = next;
+  }
+  if (state.series_active == nullptr) state.series_active = state.series_head;
+  for (BigFrame* big = state.big_head; big;) {
+    BigFrame* next = big->next;
+    SeriesBuffer* b = big->buffer();
+    if (alive(b)) {
+      b->flags &= ~series_flags::kMark;
+    } else {
+      release_node(b);
+      ++result.freed_buffers;
+      result.freed_bytes += b->size;
+      free_big(b);
+    }
+    big = next;
+  }
+  std::vector<SeriesBuffer*> dead;
+  for (SeriesBuffer* b : state.fixed) {
+    if (alive(b)) b->flags &= ~series_flags::kMark;
+    else dead.push_back(b);
+  }
+  for (SeriesBuffer* b : dead) {
+    release_node(b);
+    state.fixed.erase(b);
+    ++result.freed_buffers;
+    runtime::free(b);
+  }
+  return result;
 }
 
 uint32_t series_frame_count() { return state.series_count; }

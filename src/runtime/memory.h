@@ -149,6 +149,19 @@ uint32_t series_frame_count();
 // After a collection: frees node frames that emptied or were evacuated and
 // picks the first frame with a free node as the active one.
 void collect_node_frames();
+
+// The collector's sweep, after marking: every buffer without the mark bit
+// (or abandoned by a resize) is freed with its node; live buffers lose the
+// mark and slide towards the start of their frame (pinned ones stay), their
+// nodes following them. Frames left empty, other than the first, are
+// released. With poison, freed space is filled with 0xDD so that a stale
+// pointer into it reads garbage.
+struct SweepResult {
+  uint64_t freed_buffers;
+  uint64_t freed_bytes;
+  uint64_t moved_bytes;
+};
+SweepResult sweep(bool poison);
 SeriesFrameView series_frame_at(uint32_t index);  // in address order
 
 }  // namespace memory

@@ -1,0 +1,111 @@
+// The garbage collector: precise mark and compact over the memory manager.
+//
+// Marking sets the mark bit of every series buffer reachable from the roots.
+// A node reached for the first time is marked and, when its buffer holds
+// value cells (unit 16), queued on an explicit mark stack, so nesting of any
+// depth costs heap, never C++ stack. The cells of a queued buffer are then
+// read one by one: each datatype's cell names the nodes it refers to (the
+// table in collector.cpp). Sweeping frees what stayed unmarked (nodes, big
+// buffers, heap buffers, resources) and compaction slides the live buffers
+// of each series frame together; node ids never change, only the addresses
+// in the node slots.
+//
+// Roots are precise and explicit: the symbol table, the global context, the
+// root block, the evaluation stack and its frames, the lexer's buffers, the
+// slot pool, registered global cells, the cells that C++ code holds through
+// Root guards, and the marking hooks that modules install.
+//
+// Collections run only at safe points, where every live value is reachable
+// from the roots: the interpreter's expression boundaries and loop
+// iterations, and recycle. An allocation that finds no room grows the heap
+// and requests a collection for the next safe point. With KEL_GC_STRESS=1 in
+// the environment every safe point collects and freed space is poisoned, so
+// a stale pointer into a moved buffer reads garbage at once.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kel::collector {
+
+void init();
+
+// The enable word: collections happen only while it is on. The boot turns
+// it on once the environment is built.
+bool enabled();
+void set_enabled(bool on);
+// True while a cycle runs.
+bool active();
+// True under KEL_GC_STRESS=1.
+bool stress();
+uint32_t cycle_count();
+
+// Runs one cycle when collections are enabled.
+void collect();
+// A safe point: collects when a collection was requested (or always under
+// stress).
+inline void safe_point();
+
+// --- Marking, for hooks ----------------------------------------------------------------
+// Marks a node's buffer (queuing its cells when it holds values); true
+// when it was not marked before. Node 0 and free nodes are ignored.
+bool mark_node(NodeId node);
+// Marks what a value refers to.
+void mark_value(const Cell& cell);
+void mark_values(const Cell* first, const Cell* last);
+bool is_marked(NodeId node);
+
+using Hook = void (*)();
+void add_hook(Hook hook);
+void remove_hook(Hook hook);
+// Runs after marking, before anything is freed: tables that drop entries
+// whose keys were not marked (the owner table, the resource table).
+void add_sweep_hook(Hook hook);
+
+// A global cell that lives for the process (a module's scratch value):
+// marked at every cycle.
+void add_global_root(Cell* cell);
+
+// A cell that C++ code holds across a call that may collect. Guards nest
+// strictly (last made, first gone).
+class Root {
+ public:
+  explicit Root(Cell* cell);
+  ~Root();
+  Root(const Root&) = delete;
+  Root& operator=(const Root&) = delete;
+};
+
+// Turns collections off for a scope (code that keeps raw buffer addresses
+// across allocations) and back to what they were.
+class Pause {
+ public:
+  Pause();
+  ~Pause();
+  Pause(const Pause&) = delete;
+  Pause& operator=(const Pause&) = delete;
+
+ private:
+  bool was_enabled_;
+};
+
+// Figures of the last cycle and of all cycles.
+struct Statistics {
+  uint32_t cycles;
+  uint64_t freed_buffers;   // in the last cycle
+  uint64_t freed_bytes;     // in the last cycle
+  uint64_t moved_bytes;     // in the last cycle
+};
+Statistics statistics();
+
+namespace detail {
+extern bool stress_mode;
+}
+
+inline void safe_point() {
+  if (memory::collection_requested || detail::stress_mode) collect();
+}
+
+}  // namespace kel::collector
