@@ -3,6 +3,7 @@
 #   make run                 install missing Debian packages, build, start kel
 #   make test                the same set-up, then every test through ctest
 #   make test SANITIZE=1     the tests under AddressSanitizer and UBSan
+#   make fuzz-lexer          the lexer under libFuzzer for FUZZ_SECONDS (not part of test)
 #
 # Each target is idempotent: with nothing changed it only re-checks.
 
@@ -20,7 +21,7 @@ endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache")
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test clean fuzz-lexer
 
 all: build
 
@@ -41,5 +42,22 @@ run: build
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# The fuzz build: the core instrumented for coverage and the sanitizers
+# (clang++), the target linked with libFuzzer. New inputs are kept in the
+# build directory; the seed corpus in tests/fuzz is only read.
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_FLAGS := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
+
+fuzz-lexer:
+	cmake -S . -B $(FUZZ_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link $(FUZZ_FLAGS)"
+	cmake --build $(FUZZ_DIR) --target kelcore -j $(JOBS)
+	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer $(FUZZ_FLAGS) -Isrc -I$(FUZZ_DIR)/generated \
+	  tests/fuzz/lexer_fuzz.cpp $(FUZZ_DIR)/libkelcore.a -pthread -o $(FUZZ_DIR)/lexer_fuzz
+	mkdir -p $(FUZZ_DIR)/lexer_corpus
+	$(FUZZ_DIR)/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 \
+	  $(FUZZ_DIR)/lexer_corpus tests/fuzz/lexer_corpus
+
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-fuzz

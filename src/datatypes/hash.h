@@ -10,8 +10,9 @@
 // step with each edit (insertions shift the stored positions, removals drop
 // theirs, change rebuilds). What is left here is what the block handlers do
 // not know about: the make and to forms, mold, copy (which must give the
-// copy a table of its own), and sort and trim, after which the reordered
-// cells are indexed again.
+// copy a table of its own), sort and trim, after which the reordered cells
+// are indexed again, and take/deep, whose result's table must see the deep
+// copies that replaced its nested series.
 #pragma once
 
 #include <cstdint>

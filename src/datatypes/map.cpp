@@ -135,15 +135,15 @@ std::vector<uint32_t> live_entries(const Cell& map) {
 }
 
 // A new block (pushed) of the live keys, values or pairs.
-enum class Part { kKeys, kValues, kPairs };
-Cell* collect(const Cell& map, Part part) {
+enum class Gather { kKeys, kValues, kPairs };
+Cell* collect(const Cell& map, Gather what) {
   std::vector<uint32_t> entries = live_entries(map);
-  auto room = static_cast<int32_t>(entries.size() * (part == Part::kPairs ? 2 : 1));
+  auto room = static_cast<int32_t>(entries.size() * (what == Gather::kPairs ? 2 : 1));
   Cell* result = block::push_only(room);
   for (uint32_t index : entries) {
-    if (part != Part::kValues) {
+    if (what != Gather::kValues) {
       Cell key = pair_cell(map, index);
-      if (part == Part::kKeys) {
+      if (what == Gather::kKeys) {
         key = key_handed_out(key);
       } else {
         // The body keeps each key's stored type (word keys as set-words).
@@ -152,7 +152,7 @@ Cell* collect(const Cell& map, Part part) {
       }
       block::rs_append(result, key);
     }
-    if (part != Part::kKeys) {
+    if (what != Gather::kKeys) {
       Cell value = pair_cell(map, index + 1);
       clear_new_line(&value);
       block::rs_append(result, value);
@@ -210,13 +210,16 @@ int32_t write_entries(const Cell& map, Cell* buffer, bool mold_layout, bool all,
 }
 
 // A copy of a nested value through its own copy handler, in a frame of its
-// own (blocks then check for cycles themselves).
-Cell copy_nested(const Cell& value, bool deep) {
+// own, with the same /deep and /types (blocks then check for cycles
+// themselves).
+Cell copy_nested(const Cell& value, bool deep, const Cell* kind) {
   stack::Guard guard;
   stack::mark_native(nullptr);
   Cell* source = stack::push(value);
   Cell* result = stack::push_slot();
-  Cell* copied = actions::handler_for<Action::copy>(*source)(source, result, -1, deep ? 0 : -1, -1);
+  int types = -1;
+  if (kind != nullptr) types = static_cast<int>(stack::push(*kind) - stack::arguments());
+  Cell* copied = actions::handler_for<Action::copy>(*source)(source, result, -1, deep ? 0 : -1, types);
   return *copied;
 }
 
@@ -242,7 +245,7 @@ void copy_values(const Cell& source, const Cell& copy, bool deep, const Cell* ki
     } else if (!series::is_series_kind(type)) {
       continue;
     }
-    Cell copied = copy_nested(value, deep);
+    Cell copied = copy_nested(value, deep, kind);
     clear_new_line(&copied);
     pair_buffer(copy)->cells()[i] = copied;
   }
@@ -381,7 +384,7 @@ Cell* extend(Cell* map, const Cell* pairs, bool case_sensitive) {
   stack::Guard guard;
   Cell* source;
   if (pairs->is(TYPE_MAP)) {
-    source = collect(*pairs, Part::kPairs);
+    source = collect(*pairs, Gather::kPairs);
   } else {
     if (!series::is_block_kind(pairs->type())) fire(ErrorId::script_invalid_arg, pairs);
     source = stack::push(*pairs);
@@ -496,17 +499,18 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
 // --- reflect ------------------------------------------------------------------------
 
 Cell* reflect(Cell* value, int field) {
-  uint32_t canonical = field > 0 ? symbol::resolve(static_cast<uint32_t>(field)) : 0;
-  Part part;
-  if (canonical != 0 && canonical == symbol::resolve(runtime_words::words)) part = Part::kKeys;
-  else if (canonical != 0 && canonical == symbol::resolve(runtime_words::values)) part = Part::kValues;
-  else if (canonical != 0 && canonical == symbol::resolve(runtime_words::body)) part = Part::kPairs;
+  bool known = field > 0 && static_cast<uint32_t>(field) <= symbol::count();
+  uint32_t canonical = known ? symbol::resolve(static_cast<uint32_t>(field)) : 0;
+  Gather what;
+  if (canonical != 0 && canonical == symbol::resolve(runtime_words::words)) what = Gather::kKeys;
+  else if (canonical != 0 && canonical == symbol::resolve(runtime_words::values)) what = Gather::kValues;
+  else if (canonical != 0 && canonical == symbol::resolve(runtime_words::body)) what = Gather::kPairs;
   else fire(ErrorId::internal_not_done);
   Cell map = *value;
   Cell result;
   {
     stack::Guard guard;
-    result = *collect(map, part);
+    result = *collect(map, what);
   }
   return stack::set_result(result);
 }

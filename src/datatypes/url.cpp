@@ -65,13 +65,18 @@ void append_code_point(Cell* target, uint32_t code_point) {
   string::append_char(string::buffer_of(target), code_point);
 }
 
-// The escaped text of a string's UTF-8 bytes.
-std::string escaped(const Cell* source, int32_t mode) {
+// The escaped text of a string's UTF-8 bytes. For mold, parentheses are
+// escaped too: the lexer ends a url! token at them, and a molded URL must
+// load back whole.
+std::string escaped(const Cell* source, int32_t mode, bool for_mold = false) {
   std::string utf8 = string::to_std_string(*source);
   std::string out;
   out.reserve(utf8.size());
   char piece[3];
-  for (char c : utf8) out.append(piece, escape_byte(mode, static_cast<uint8_t>(c), piece));
+  for (char c : utf8) {
+    if (for_mold && (c == '(' || c == ')')) out += c == '(' ? "%28" : "%29";
+    else out.append(piece, escape_byte(mode, static_cast<uint8_t>(c), piece));
+  }
   return out;
 }
 
@@ -179,7 +184,7 @@ Cell* load(const uint8_t* bytes, uint32_t length) {
 // --- Action handlers ---------------------------------------------------------------
 
 int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t part, int32_t) {
-  std::string text = escaped(value, kUrlMode);
+  std::string text = escaped(value, kUrlMode, true);
   uint32_t written = static_cast<uint32_t>(text.size());
   if (part < 0) written = 0;
   else if (static_cast<uint32_t>(part) < written) written = static_cast<uint32_t>(part);

@@ -10,7 +10,8 @@
 // tables decide which bytes stand unescaped: the URL set (letters, digits
 // and ! # $ & ' ( ) * + , - . / : = ? @ _ ~), used by mold and by default,
 // and the unreserved set (letters, digits and - . _ ~), mode 254. Bytes 128
-// and above are always escaped. Decoding never loses a byte: a "%" not
+// and above are always escaped; mold also escapes "(" and ")", at which
+// the lexer would end the URL. Decoding never loses a byte: a "%" not
 // followed by two hexadecimal digits is kept as a character, and a run of
 // escapes that is not well-formed UTF-8 (cut short or malformed) gives its
 // bytes as code points.

@@ -251,8 +251,8 @@ void store_word(State& s, const uint8_t* name, const uint8_t* name_end, TypeId k
 // text, or false.
 bool construct_value(const uint8_t* text, const uint8_t* text_end, Cell* out);
 
-// Literal types whose datatypes arrive later: each answers false (and
-// leaves the cell alone) while the datatype cannot build the value.
+// A map! over count key and value cells (copied), in *cell; false when
+// the map datatype cannot build it. Whether a datatype may be a map key.
 bool make_map(Cell* cell, const Cell* pairs, uint32_t count);
 bool map_key_allowed(TypeId type);
 

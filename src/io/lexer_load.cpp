@@ -25,6 +25,8 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
+#include "datatypes/block.h"
 #include "datatypes/pair.h"
 #include "datatypes/percent.h"
 #include "datatypes/string.h"
@@ -954,9 +956,18 @@ bool construct_value(const uint8_t* text, const uint8_t* text_end, Cell* out) {
   return false;
 }
 
-// The map datatype builds maps from their key/value cells and says which
-// keys it takes; until it exists a map literal cannot be loaded.
-bool make_map(Cell*, const Cell*, uint32_t) { return false; }
-bool map_key_allowed(TypeId) { return true; }
+bool make_map(Cell* cell, const Cell* pairs, uint32_t count) {
+  NodeId node = memory::alloc_cells(count == 0 ? 1 : count);
+  SeriesBuffer* buffer = memory::buffer_of(node);
+  if (count > 0) std::memcpy(buffer->head_ptr(), pairs, size_t{count} * sizeof(Cell));
+  buffer->tail = buffer->offset + count * static_cast<uint32_t>(sizeof(Cell));
+  Cell block = block::make_value(node);
+  Cell map;
+  map::make_at(&map, &block, static_cast<int32_t>(count));
+  *cell = map;
+  return true;
+}
+
+bool map_key_allowed(TypeId type) { return map::key_type_q(type); }
 
 }  // namespace kel::lexer

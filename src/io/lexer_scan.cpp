@@ -226,19 +226,20 @@ void close_series(State& s, TypeId type, const uint8_t* at) {
   uint32_t new_line = marker->header & flags::kNewLine;
   TypeId result = type == TYPE_SET_PATH ? TYPE_SET_PATH : open;
 
-  if (result == TYPE_MAP) {
-    if (s.strict) {
-      bool keys_allowed = count % 2 == 0;
-      for (uint32_t i = 0; keys_allowed && i < count; i += 2) keys_allowed = map_key_allowed(cell_at(s.head + i)->type());
-      if (!keys_allowed) throw_error(s, opening, at + 1, TYPE_MAP);
-    }
+  if (result == TYPE_MAP && s.strict) {
+    // Every key needs its value, and each key must be of a key type.
+    bool keys_allowed = count % 2 == 0;
+    for (uint32_t i = 0; keys_allowed && i < count; i += 2) keys_allowed = map_key_allowed(cell_at(s.head + i)->type());
     Cell map = make_cell(TYPE_NONE);
-    if (!make_map(&map, cell_at(s.head), count) && s.strict) throw_error(s, opening, at + 1, TYPE_MAP);
+    if (!keys_allowed || !make_map(&map, cell_at(s.head), count)) throw_error(s, opening, at + 1, TYPE_MAP);
     *cell_at(index) = map;
   } else if (result == TYPE_POINT2D || result == TYPE_POINT3D) {
     // A paren of expressions separated by commas: the point datatype
     // builds it from the values.
     throw_error(s, opening, at + 1, result);
+  } else if (!s.strict) {
+    // A check delivers no values: the series needs no buffer of its own.
+    *cell_at(index) = make_cell(TYPE_NONE);
   } else {
     NodeId node = memory::alloc_cells(count == 0 ? 1 : count);
     SeriesBuffer* buffer = memory::buffer_of(node);

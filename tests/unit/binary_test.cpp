@@ -64,6 +64,11 @@ TEST_F(BinaryTest, LongBinariesMoldThirtyTwoBytesALine) {
   EXPECT_EQ(molded(counting(3), true, false, 0x7FFFFFFF, 0), hex_digits(0, 3));
 }
 
+TEST_F(BinaryTest, MoldLoadsBackThroughTheLexer) {
+  for (const Cell& b : {B({}), B({1, 2}), counting(31), counting(32), counting(100)})
+    EXPECT_EQ(reloaded(b), typed_mold(b));
+}
+
 TEST_F(BinaryTest, MoldStopsAtThePartLimit) {
   EXPECT_EQ(molded(B({1, 2, 3, 4}), false, false, 5, 0), "#{0102}");
   EXPECT_EQ(molded(B({1, 2, 3, 4}), false, false, 2, 0), "#{}");

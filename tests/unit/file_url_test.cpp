@@ -79,14 +79,36 @@ TEST_F(FileTest, ConversionAndPathAccessGiveFiles) {
   EXPECT_EQ(mold(path_get(File("dir"), S("/name"))), "%dir/name");
 }
 
+TEST_F(FileTest, EveryNameMoldsToTextThatLoadsBack) {
+  for (const char* name : {"dir/file.txt", "my file", "a;b", "100%", "12:00.log", "a(1).txt", "me@home",
+                           "say \"hi\".txt", "a^b", "line\nbreak\ttab", "caf\xC3\xA9", "[x]{y}<z>", "\\back"}) {
+    Cell file = File(name);
+    Cell loaded = make_cell(TYPE_UNSET);
+    ASSERT_EQ(word::scan_text(mold(file), &loaded), TYPE_FILE) << mold(file);
+    EXPECT_EQ(string::to_std_string(loaded), name) << mold(file);
+  }
+}
+
 // --- url! ----------------------------------------------------------------------------------
 
 TEST_F(UrlTest, MoldEscapesWhatTheUrlSetDoesNotAllow) {
   EXPECT_EQ(mold(Url("http://a b")), "http://a%20b");
   EXPECT_EQ(mold(Url("http://x/100%")), "http://x/100%25");
   EXPECT_EQ(mold(Url("http://x/caf\xC3\xA9")), "http://x/caf%C3%A9");
-  EXPECT_EQ(mold(Url("http://x/?a=1&b=(2)~")), "http://x/?a=1&b=(2)~");
+  EXPECT_EQ(mold(Url("http://x/?a=1&b=2~")), "http://x/?a=1&b=2~");
+  // Parentheses would end the URL when it is loaded back.
+  EXPECT_EQ(mold(Url("http://x/f(2)")), "http://x/f%282%29");
   EXPECT_EQ(form(Url("http://a b")), "http://a b");
+}
+
+TEST_F(UrlTest, MoldLoadsBackThroughTheLexer) {
+  for (const char* text : {"http://a b", "http://x/100%", "http://x/caf\xC3\xA9", "http://x/?a=1&b=(2)~",
+                           "ftp://x/%zz"}) {
+    Cell u = Url(text);
+    Cell loaded = make_cell(TYPE_UNSET);
+    ASSERT_EQ(word::scan_text(mold(u), &loaded), TYPE_URL) << mold(u);
+    EXPECT_EQ(string::to_std_string(loaded), text) << mold(u);
+  }
 }
 
 TEST_F(UrlTest, EnhexWithBothSets) {
@@ -191,6 +213,12 @@ TEST_F(TextTypesTest, TagsAreWrittenInAngleBrackets) {
   EXPECT_EQ(mold(T(TYPE_TAG, "p \"q\"")), "<p \"q\">");
   const char* text = "br/";
   EXPECT_EQ(mold(*tag::load(reinterpret_cast<const uint8_t*>(text), 3)), "<br/>");
+}
+
+TEST_F(TextTypesTest, MoldLoadsBackThroughTheLexer) {
+  for (const Cell& v : {T(TYPE_TAG, "a href"), T(TYPE_TAG, "br/"), T(TYPE_EMAIL, "joe@example.com"),
+                        T(TYPE_REF, "name")})
+    EXPECT_EQ(reloaded(v), typed_mold(v));
 }
 
 TEST_F(TextTypesTest, RefsMoldWithTheirSign) {

@@ -13,6 +13,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/error.h"
+#include "datatypes/map.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -349,6 +350,16 @@ TEST_F(LexerTest, BlocksParensAndPathsNest) {
   EXPECT_EQ(at(block, 0).type(), TYPE_PATH);
 }
 
+TEST_F(LexerTest, MapsLoadTheirKeysAndValues) {
+  Cell map = load_one("#[a 1 \"k\" [x y] 2 #[b 3]]");
+  ASSERT_EQ(map.type(), TYPE_MAP);
+  EXPECT_EQ(map::size(map), 3);
+  EXPECT_EQ(map::size(load_one("#[]")), 0);
+  Cell block = load_one("[#[a #[b 1]] x]");
+  ASSERT_EQ(length_of(block), 2u);
+  EXPECT_EQ(at(block, 0).type(), TYPE_MAP);
+}
+
 TEST_F(LexerTest, CommentsAreSkippedAndNewLinesAreMarked) {
   Cell block = load("a ; comment\nb c\n\n  [d\n e]");
   ASSERT_EQ(length_of(block), 4u);
@@ -432,6 +443,8 @@ TEST_F(LexerTest, SyntaxErrorsNameTheLineAndQuoteTheText) {
       {"}", ErrorId::syntax_bad_char, "(line 1) invalid character at }"},
       {"a \\b", ErrorId::syntax_bad_char, "(line 1) invalid character at \\b"},
       {"#[a 1 b]", ErrorId::syntax_invalid, "(line 1) invalid map! at #[a 1 b]"},
+      {"#[[a] 1]", ErrorId::syntax_invalid, "(line 1) invalid map! at #[[a] 1]"},
+      {"#[a 1)", ErrorId::syntax_missing, "(line 1) missing ] at #[a 1)"},
       {"1.2.300", ErrorId::syntax_invalid, "(line 1) invalid tuple! at 1.2.300"},
       {"1.2.", ErrorId::syntax_invalid, "(line 1) invalid tuple! at 1.2."},
       {"1..2", ErrorId::syntax_invalid, "(line 1) invalid float! at 1..2"},

@@ -71,6 +71,17 @@ inline Cell W(const char* name, TypeId type = TYPE_WORD) {
 inline std::string mold(const Cell& value) { return actions::mold_to_string(value, false); }
 inline std::string form(const Cell& value) { return actions::form_to_string(value); }
 
+// The value that the lexer loads from the value's mold, molded again with
+// its type ("none" when the text does not load as one value).
+inline std::string reloaded(const Cell& value) {
+  Cell loaded = make_cell(TYPE_UNSET);
+  if (word::scan_text(mold(value), &loaded) == 0) return "none";
+  return std::string(datatype_name(loaded.type())) + " " + mold(loaded);
+}
+inline std::string typed_mold(const Cell& value) {
+  return std::string(datatype_name(value.type())) + " " + mold(value);
+}
+
 // "integer! 3", or "error <id word>" when the body raised an error.
 template <class Body>
 std::string outcome(Body&& body) {

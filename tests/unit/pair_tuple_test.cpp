@@ -47,6 +47,11 @@ TEST_F(PairTest, MoldAndFormWriteXAndY) {
   EXPECT_EQ(mold(P(2147483647, -2147483647 - 1)), "2147483647x-2147483648");
 }
 
+TEST_F(PairTest, MoldLoadsBackThroughTheLexer) {
+  for (const Cell& p : {P(1, 2), P(-3, -4), P(0, 0), P(2147483647, -2147483647 - 1)})
+    EXPECT_EQ(reloaded(p), typed_mold(p));
+}
+
 TEST_F(PairTest, ConversionFromNumbersBlocksAndText) {
   struct Case {
     Cell spec;
@@ -60,6 +65,7 @@ TEST_F(PairTest, ConversionFromNumbersBlocksAndText) {
       {Blk({F(1.5), I(-2), I(9)}), "pair! 1x-2"},
       {Blk({I(1)}), "error malconstruct"},
       {Blk({S("a"), I(1)}), "error malconstruct"},
+      {S("3x4"), "pair! 3x4"},
       {S("3"), "error bad-to-arg"},
       {None(), "error bad-to-arg"},
       {F(1e20), "error invalid-arg"},
@@ -185,6 +191,11 @@ TEST_F(TupleTest, MoldWritesEveryByteOfTheSize) {
   EXPECT_EQ(tuple::size_of(Tp({1, 2, 3, 4, 5})), 5u);
 }
 
+TEST_F(TupleTest, MoldLoadsBackThroughTheLexer) {
+  for (const Cell& t : {Tp({1, 2, 3}), Tp({255, 0, 0, 128}), Tp({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12})})
+    EXPECT_EQ(reloaded(t), typed_mold(t));
+}
+
 TEST_F(TupleTest, ConstructorsForColours) {
   Cell c = make_cell(TYPE_UNSET);
   tuple::set_rgba(&c, 1, 2, 259, -1);
@@ -223,7 +234,10 @@ TEST_F(TupleTest, ConversionFromBlocksIssuesBinariesAndText) {
       {B({1}), "tuple! 1.0.0"},
       {B({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}), "tuple! 1.2.3.4.5.6.7.8.9.10.11.12"},
       {B({9, 1, 2, 3}, 1), "tuple! 1.2.3"},
+      {S("1.2.3.4"), "tuple! 1.2.3.4"},
+      {T(TYPE_FILE, "255.0.0"), "tuple! 255.0.0"},
       {S("not a tuple"), "error bad-to-arg"},
+      {S("1x2"), "error bad-to-arg"},
       {None(), "error bad-to-arg"},
   };
   for (const Case& c : cases) {

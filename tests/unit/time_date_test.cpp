@@ -46,6 +46,11 @@ TEST_F(TimeTest, MoldWritesHoursMinutesAndSeconds) {
   }
 }
 
+TEST_F(TimeTest, MoldLoadsBackThroughTheLexer) {
+  for (double seconds : {3600.0, 0.0, -3660.0, 3727.5, 0.25, 90061.0, -0.5})
+    EXPECT_EQ(reloaded(Tm(seconds)), typed_mold(Tm(seconds)));
+}
+
 TEST_F(TimeTest, ConversionFromNumbersAndBlocks) {
   struct Case {
     Cell spec;
@@ -60,7 +65,10 @@ TEST_F(TimeTest, ConversionFromNumbersAndBlocks) {
       {I(90), "time! 0:01:30"},
       {F(1.5), "time! 0:00:01.5"},
       {None(), "error bad-to-arg"},
+      {S("1:30:15.5"), "time! 1:30:15.5"},
+      {S("-0:30"), "time! -0:30:00"},
       {S("not a time"), "error bad-to-arg"},
+      {S("1x2"), "error bad-to-arg"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(converted<Action::to>(TYPE_TIME, c.spec), c.expected) << mold(c.spec);
@@ -220,6 +228,16 @@ TEST_F(DateTest, MonthNamesComeFromTheInstalledList) {
   EXPECT_EQ(error_of([] { mold(D(2021, 1, 3)); }), "invalid-months");
   date::set_months_source(nullptr);
   EXPECT_EQ(mold(D(2021, 1, 3)), "3-Jan-2021");
+}
+
+TEST_F(DateTest, MoldLoadsBackThroughTheLexer) {
+  for (const Cell& d : {D(2021, 1, 1), D(45, 1, 5), DT(2021, 7, 4, 10.5 * H, 5, 30),
+                        DT(2021, 7, 4, 23 * H + 59 * 60 + 59.5, -8, 0), DT(1999, 12, 31, 0)}) {
+    EXPECT_EQ(reloaded(d), typed_mold(d));
+    Cell loaded = make_cell(TYPE_UNSET);
+    word::scan_text(mold(d), &loaded);
+    EXPECT_EQ(compare(loaded, d, kCmpEqual), 0) << mold(d);
+  }
 }
 
 // --- date!: conversion --------------------------------------------------------------------------

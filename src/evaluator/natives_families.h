@@ -1,0 +1,32 @@
+// The families of natives. Each family keeps its entries in a file of its
+// own and installs them in the native table (natives::install) from one init
+// function, which the runtime initialisation calls before the boot
+// environment binds the native words; each family's specs live in
+// src/boot/natives-<family>.kel. A family adds its declarations here and
+// nothing else.
+#pragma once
+
+#include "runtime/cell.h"
+
+// Conditionals and loops: if unless either any all while until loop repeat
+// forever switch case.
+namespace kel::natives_control {
+void init();
+// A float! loop count becomes an integer! in place, truncated toward zero
+// (clamped to the 32-bit range, NaN counting as 0); other cells are left
+// alone.
+void coerce_count(Cell* count);
+}  // namespace kel::natives_control
+
+// Leaving a computation early and guarded evaluation: try break continue
+// exit return throw catch transcode apply.
+namespace kel::natives_exits {
+void init();
+}  // namespace kel::natives_exits
+
+// Comparison, logic and set natives: equal? not-equal? strict-equal?
+// lesser? greater? lesser-or-equal? greater-or-equal? same? not union
+// intersect unique difference exclude complement? max min.
+namespace kel::natives_compare {
+void init();
+}  // namespace kel::natives_compare
