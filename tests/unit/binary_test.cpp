@@ -18,7 +18,7 @@ namespace {
 
 using namespace literal_testing;
 
-class BinaryTest : public testing::RuntimeTest {};
+class BinaryTest : public LiteralTest {};
 
 // A binary of count bytes 0, 1, 2 ...
 Cell counting(uint32_t count) {

@@ -17,9 +17,9 @@ namespace {
 
 using namespace literal_testing;
 
-class FileTest : public testing::RuntimeTest {};
-class UrlTest : public testing::RuntimeTest {};
-class TextTypesTest : public testing::RuntimeTest {};
+class FileTest : public LiteralTest {};
+class UrlTest : public LiteralTest {};
+class TextTypesTest : public LiteralTest {};
 
 Cell File(std::string_view text, uint32_t index = 0) { return T(TYPE_FILE, text, index); }
 Cell Url(std::string_view text) { return T(TYPE_URL, text); }

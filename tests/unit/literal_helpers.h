@@ -31,6 +31,20 @@
 
 namespace kel::literal_testing {
 
+// A booted runtime; the evaluation stack is put back as it was after each
+// test, so the values a test builds on it do not outlive the test.
+class LiteralTest : public testing::RuntimeTest {
+ protected:
+  void SetUp() override {
+    RuntimeTest::SetUp();
+    guard_.emplace();
+  }
+  void TearDown() override { guard_.reset(); }
+
+ private:
+  std::optional<stack::Guard> guard_;
+};
+
 inline Cell I(int32_t value) { return integer::make(value); }
 inline Cell F(double value) { return float_type::make(value); }
 inline Cell None() { return make_cell(TYPE_NONE); }

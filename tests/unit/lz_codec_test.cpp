@@ -288,8 +288,9 @@ TEST(LzCodec, BlocksNeverReferToEachOther) {
   const Code* second_start = code_at(listing, 1048576);
   ASSERT_NE(second_start, nullptr);
   EXPECT_EQ(second_start->distance, 0u);
-  for (const Code& code : listing.codes)
+  for (const Code& code : listing.codes) {
     if (code.at >= 1048576) EXPECT_LE(code.distance, code.at - 1048576) << code.at;
+  }
 }
 
 // --- The compressor's choice of matches --------------------------------------------------

@@ -17,8 +17,8 @@ namespace {
 
 using namespace literal_testing;
 
-class PairTest : public testing::RuntimeTest {};
-class TupleTest : public testing::RuntimeTest {};
+class PairTest : public LiteralTest {};
+class TupleTest : public LiteralTest {};
 
 Cell P(int32_t x, int32_t y) { return pair::make(x, y); }
 

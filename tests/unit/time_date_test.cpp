@@ -14,8 +14,8 @@ namespace {
 
 using namespace literal_testing;
 
-class TimeTest : public testing::RuntimeTest {};
-class DateTest : public testing::RuntimeTest {};
+class TimeTest : public LiteralTest {};
+class DateTest : public LiteralTest {};
 
 Cell Tm(double seconds) { return time_type::make(seconds); }
 

@@ -1,0 +1,429 @@
+// Conditionals and loops: if, unless, either, any, all, while, until, loop,
+// repeat, forever, switch and case.
+//
+// Each entry reads its arguments from the current native frame and leaves
+// its result in the frame's first cell. Two truth tests serve them: the
+// lenient one (if, unless, any, all) in which only none and false are
+// falsy, and the strict one (either, while, until, case) that refuses an
+// unset value with script no-return.
+//
+// Every loop opens one loop frame above its arguments and runs each
+// iteration in it: break and continue unroll the stacks to that frame and
+// leave their code pending (or, from C++ callers of Kel code, arrive as an
+// exception), so an iteration ends in one of four ways: done, continued,
+// broken, or left by an exit that belongs to someone further out. In the
+// last case the loop returns at once without touching the stacks, which
+// already belong to the frame that catches the exit. After a break or a
+// continue the loop puts the stack pointers back on its own frame itself,
+// so a C++ guard that restored them on the way out cannot mislead it.
+#include <cmath>
+#include <cstdint>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/natives_families.h"
+#include "evaluator/stack.h"
+#include "runtime/errors.h"
+#include "runtime/exits.h"
+#include "runtime/runtime.h"
+#include "runtime/runtime_words.h"
+#include "runtime/support.h"
+
+namespace kel::natives_control {
+
+namespace {
+
+Cell body_word;  // names loop frames: <body>
+Cell case_word;  // the word need-value names for an unfinished case
+
+// Accepted argument types, for entries called with check_types.
+Cell block_types;
+Cell count_types;
+Cell word_types;
+
+inline Cell* argument(int index) { return stack::arguments() + index; }
+
+void check_block(int index) { check_arg_type(block_types, index, argument(index)); }
+
+inline uint32_t tail_of(const Cell& block) { return memory::buffer_of(block.data2)->cell_count(); }
+inline Cell cell_at(const Cell& block, uint32_t index) { return memory::buffer_of(block.data2)->cells()[index]; }
+
+inline bool lenient_true(const Cell& value) {
+  if (value.is(TYPE_NONE)) return false;
+  if (value.is(TYPE_LOGIC)) return value.data1 != 0;
+  return true;
+}
+
+inline bool strict_true(const Cell& value) {
+  if (value.is(TYPE_UNSET)) fire(ErrorId::script_no_return);
+  return lenient_true(value);
+}
+
+// The loop frame of one running loop. The frame's first cell receives the
+// value of each iteration, so it holds the last one, or the break value
+// once a break arrived.
+class LoopFrame {
+ public:
+  LoopFrame() {
+    stack::mark_loop(&body_word);
+    frame_top_ = stack::frame_top;
+    first_ = stack::arguments();
+  }
+  LoopFrame(const LoopFrame&) = delete;
+  LoopFrame& operator=(const LoopFrame&) = delete;
+
+  Cell* first() const { return first_; }
+
+  // Back on this frame after a break or continue, whatever the stack
+  // pointers were left at on the way here.
+  void settle() const {
+    stack::frame_top = frame_top_;
+    stack::arguments_ = first_;
+    stack::top = first_ + 1;
+  }
+
+  // Closes the frame, its first cell becoming the native's result.
+  void close_with_result() const { stack::unwind_last(); }
+  // Closes the frame, dropping its result.
+  void close() const { stack::unwind(); }
+
+ private:
+  stack::Frame* frame_top_;
+  Cell* first_;
+};
+
+enum class Iteration { kDone, kContinued, kBroken, kPropagate };
+
+// Runs one block in the loop frame under the iteration catch: break and
+// continue stop here, every other exit passes on (kPropagate for a pending
+// one, a rethrow for one that arrived as an exception).
+Iteration iterate(const LoopFrame& loop, const Cell& block) {
+  stack::top = loop.first();
+  uint32_t caught = exits::catch_exits(exits::kBreak, [&] { interpreter::eval_block(block, false); });
+  uint32_t code = caught ? caught : exits::pending;
+  switch (code) {
+    case 0:
+      return Iteration::kDone;
+    case exits::kBreak:
+    case exits::kContinue:
+      exits::pending = 0;
+      runtime::system().exit_code = 0;
+      loop.settle();
+      return code == exits::kBreak ? Iteration::kBroken : Iteration::kContinued;
+    default:
+      if (caught) exits::throw_unwind(caught);
+      return Iteration::kPropagate;
+  }
+}
+
+// The value of an iteration that ended normally.
+inline const Cell& iteration_value(const LoopFrame& loop) { return *loop.first(); }
+
+// --- Conditionals ------------------------------------------------------------------
+
+void if_(bool check_types, const int32_t*) {
+  if (check_types) check_block(1);
+  if (!lenient_true(*argument(0))) {
+    none::set_result();
+    return;
+  }
+  Cell then_block = *argument(1);
+  interpreter::eval_block(then_block, true);
+}
+
+void unless(bool check_types, const int32_t*) {
+  if (check_types) check_block(1);
+  if (lenient_true(*argument(0))) {
+    none::set_result();
+    return;
+  }
+  Cell then_block = *argument(1);
+  interpreter::eval_block(then_block, true);
+}
+
+void either(bool check_types, const int32_t*) {
+  if (check_types) {
+    check_block(1);
+    check_block(2);
+  }
+  Cell branch = strict_true(*argument(0)) ? *argument(1) : *argument(2);
+  interpreter::eval_block(branch, true);
+}
+
+// any and all evaluate one expression at a time, each in a frame of its
+// own above the arguments; the value lands in the cell that was the top.
+void any(bool check_types, const int32_t*) {
+  if (check_types) check_block(0);
+  Cell conditions = *argument(0);
+  Cell* slot = stack::top;
+  uint32_t index = conditions.data1;
+  while (index < tail_of(conditions)) {
+    stack::top = slot;
+    index = interpreter::eval_next(conditions, index);
+    if (interpreter::exiting()) return;
+    if (lenient_true(*slot)) {
+      stack::set_last(*slot);
+      return;
+    }
+  }
+  none::set_result();
+}
+
+void all(bool check_types, const int32_t*) {
+  if (check_types) check_block(0);
+  Cell conditions = *argument(0);
+  Cell* slot = stack::top;
+  uint32_t index = conditions.data1;
+  if (index >= tail_of(conditions)) {
+    none::set_result();
+    return;
+  }
+  while (index < tail_of(conditions)) {
+    stack::top = slot;
+    index = interpreter::eval_next(conditions, index);
+    if (interpreter::exiting()) return;
+    if (!lenient_true(*slot)) {
+      none::set_result();
+      return;
+    }
+  }
+  stack::set_last(*slot);
+}
+
+// --- Loops ---------------------------------------------------------------------------
+
+void while_(bool check_types, const int32_t*) {
+  if (check_types) {
+    check_block(0);
+    check_block(1);
+  }
+  Cell condition = *argument(0);
+  Cell body = *argument(1);
+  LoopFrame loop;
+  for (;;) {
+    Iteration tested = iterate(loop, condition);
+    if (tested == Iteration::kPropagate) return;
+    if (tested != Iteration::kDone) fire(ErrorId::throw__while_cond);
+    if (!strict_true(iteration_value(loop))) break;
+    Iteration ran = iterate(loop, body);
+    if (ran == Iteration::kPropagate) return;
+    if (ran == Iteration::kBroken) break;
+  }
+  // while gives unset however it ended, a break/return value included.
+  loop.close();
+  unset::set_result();
+}
+
+void until(bool check_types, const int32_t*) {
+  if (check_types) check_block(0);
+  Cell body = *argument(0);
+  LoopFrame loop;
+  for (;;) {
+    Iteration ran = iterate(loop, body);
+    if (ran == Iteration::kPropagate) return;
+    if (ran == Iteration::kBroken) break;
+    if (ran == Iteration::kContinued) continue;  // nothing to test
+    if (strict_true(iteration_value(loop))) break;
+  }
+  loop.close_with_result();
+}
+
+void loop(bool check_types, const int32_t*) {
+  if (check_types) {
+    check_arg_type(count_types, 0, argument(0));
+    check_block(1);
+  }
+  coerce_count(argument(0));
+  int32_t count = argument(0)->int_at2();
+  if (count <= 0) {
+    none::set_result();
+    return;
+  }
+  Cell body = *argument(1);
+  LoopFrame frame;
+  for (int32_t i = 0; i < count; ++i) {
+    Iteration ran = iterate(frame, body);
+    if (ran == Iteration::kPropagate) return;
+    if (ran == Iteration::kBroken) break;
+  }
+  frame.close_with_result();
+}
+
+// The counter is the native's own count cell: the body may assign to the
+// word without changing the iterations or the word's next value.
+void repeat(bool check_types, const int32_t*) {
+  if (check_types) {
+    check_arg_type(word_types, 0, argument(0));
+    check_arg_type(count_types, 1, argument(1));
+    check_block(2);
+  }
+  coerce_count(argument(1));
+  int32_t count = argument(1)->int_at2();
+  if (count <= 0) {
+    none::set_result();
+    return;
+  }
+  Cell body = *argument(2);
+  Cell* word = argument(0);
+  Cell* counter = argument(1);
+  *counter = integer::make(1);
+  LoopFrame frame;
+  for (int32_t i = 0; i < count; ++i) {
+    stack::top = frame.first();
+    context::set(word, *counter);
+    Iteration ran = iterate(frame, body);
+    if (ran == Iteration::kPropagate) return;
+    if (ran == Iteration::kBroken) break;
+    counter->data2 = static_cast<uint32_t>(counter->int_at2() + (i + 1 < count ? 1 : 0));
+  }
+  frame.close_with_result();
+}
+
+void forever(bool check_types, const int32_t*) {
+  if (check_types) check_block(0);
+  Cell body = *argument(0);
+  LoopFrame frame;
+  for (;;) {
+    Iteration ran = iterate(frame, body);
+    if (ran == Iteration::kPropagate) return;
+    if (ran == Iteration::kBroken) break;
+  }
+  frame.close_with_result();
+}
+
+// --- Selection -------------------------------------------------------------------------
+
+// Whether a case value matches: the same datatype, and equal as equal? sees
+// it (so 1 never matches 1.0).
+bool case_matches(const Cell& value, const Cell& candidate) {
+  if (candidate.type() != value.type()) return false;
+  Cell left = value;
+  Cell right = candidate;
+  return actions::compare_value(&left, &right, kCmpEqual) == 0;
+}
+
+void switch_(bool check_types, const int32_t* refinements) {
+  int32_t default_at = refinements[0];
+  if (check_types) {
+    check_block(1);
+    if (default_at >= 0) check_block(default_at);
+  }
+  Cell value = *argument(0);
+  Cell cases = *argument(1);
+  // A block value matches nothing: blocks in the cases are the code.
+  if (!value.is(TYPE_BLOCK)) {
+    for (uint32_t index = cases.data1; index < tail_of(cases); ++index) {
+      if (!case_matches(value, cell_at(cases, index))) continue;
+      // Several values may share the block that follows them.
+      for (uint32_t at = index + 1; at < tail_of(cases); ++at) {
+        Cell code = cell_at(cases, at);
+        if (code.is(TYPE_BLOCK)) {
+          interpreter::eval_block(code, true);
+          return;
+        }
+      }
+      none::set_result();
+      return;
+    }
+  }
+  if (default_at >= 0) {
+    Cell fallback = *argument(default_at);
+    interpreter::eval_block(fallback, true);
+    return;
+  }
+  none::set_result();
+}
+
+// The conditions are evaluated in a frame of their own (named <anon>); its
+// first cell holds each condition, then the value of the chosen code.
+void case_(bool check_types, const int32_t* refinements) {
+  if (check_types) check_block(0);
+  bool test_all = refinements[0] != -1;
+  Cell cases = *argument(0);
+  uint32_t index = cases.data1;
+  if (index >= tail_of(cases)) {
+    none::set_result();
+    return;
+  }
+  stack::mark(nullptr, stack::kNative);
+  Cell* first = stack::arguments();
+  bool matched = false;
+  while (index < tail_of(cases)) {
+    if (test_all) matched = false;
+    stack::top = first;
+    index = interpreter::eval_expression(cases, index, UINT32_MAX, false, false);
+    if (interpreter::exiting()) return;
+    if (index >= tail_of(cases)) fire(ErrorId::script_need_value, &case_word);
+    if (!strict_true(*first)) {
+      ++index;  // the value after a falsy condition is skipped unevaluated
+      continue;
+    }
+    Cell code = cell_at(cases, index);
+    stack::top = first;
+    if (code.is(TYPE_BLOCK)) {
+      interpreter::eval_block(code, false);
+      ++index;
+    } else {
+      index = interpreter::eval_expression(cases, index, UINT32_MAX, false, false);
+    }
+    if (interpreter::exiting()) return;
+    if (!test_all) {
+      stack::unwind_last();
+      return;
+    }
+    matched = true;
+  }
+  stack::unwind_last();
+  // case/all answers none when the last condition tested was falsy.
+  if (!matched) none::set_result();
+}
+
+}  // namespace
+
+void coerce_count(Cell* count) {
+  if (!count->is(TYPE_FLOAT)) return;
+  double value = count->as_double();
+  int32_t whole;
+  if (std::isnan(value)) whole = 0;
+  else if (value >= 2147483647.0) whole = INT32_MAX;
+  else if (value <= -2147483648.0) whole = INT32_MIN;
+  else whole = static_cast<int32_t>(value);  // truncation toward zero
+  uint32_t flags = count->header & ~flags::kTypeMask;
+  *count = integer::make(whole);
+  count->header |= flags;
+}
+
+void init() {
+  body_word = word::make_value(runtime_words::angled_body, 0, -1);
+  case_word = word::make_value(runtime_words::case_, 0, -1);
+  block_types = make_cell(TYPE_TYPESET);
+  typeset_add(block_types, TYPE_BLOCK);
+  count_types = make_cell(TYPE_TYPESET);
+  typeset_add(count_types, TYPE_INTEGER);
+  typeset_add(count_types, TYPE_FLOAT);
+  word_types = make_cell(TYPE_TYPESET);
+  typeset_add(word_types, TYPE_WORD);
+
+  using natives::Native;
+  natives::install(Native::if_, if_);
+  natives::install(Native::unless, unless);
+  natives::install(Native::either, either);
+  natives::install(Native::any, any);
+  natives::install(Native::all, all);
+  natives::install(Native::while_, while_);
+  natives::install(Native::until, until);
+  natives::install(Native::loop, loop);
+  natives::install(Native::repeat, repeat);
+  natives::install(Native::forever, forever);
+  natives::install(Native::switch_, switch_);
+  natives::install(Native::case_, case_);
+}
+
+}  // namespace kel::natives_control
