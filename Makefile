@@ -4,6 +4,8 @@
 #   make test                the same set-up, then every test through ctest
 #   make test SANITIZE=1     the tests under AddressSanitizer and UBSan
 #   make fuzz-lexer          the lexer under libFuzzer for FUZZ_SECONDS (not part of test)
+#   make bench               Kel against Lua and Python (bench/run builds the release
+#                            binary itself); BENCH_ARGS=--quick or --callgrind
 #
 # Each target is idempotent: with nothing changed it only re-checks.
 
@@ -21,7 +23,7 @@ endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache")
 
-.PHONY: all deps configure build run test clean fuzz-lexer
+.PHONY: all deps configure build run test clean fuzz-lexer bench
 
 all: build
 
@@ -41,6 +43,13 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# bench/run calls `make build` with the release settings, installs the peers
+# (bench/setup) and prints the table; a full run updates bench/results.md when
+# a figure moved meaningfully.
+BENCH_ARGS ?=
+bench: deps
+	/usr/bin/python3 bench/run $(BENCH_ARGS)
 
 # The fuzz build: the core instrumented for coverage and the sanitizers
 # (clang++), the target linked with libFuzzer. New inputs are kept in the

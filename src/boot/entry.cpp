@@ -10,8 +10,15 @@
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/binary.h"
+#include "datatypes/bitset.h"
+#include "datatypes/money.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
+#include "datatypes/triple.h"
+#include "datatypes/vector.h"
 #include "datatypes/date.h"
 #include "datatypes/email.h"
+#include "datatypes/error.h"
 #include "datatypes/file.h"
 #include "datatypes/pair.h"
 #include "datatypes/ref.h"
@@ -28,9 +35,11 @@
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
+#include "datatypes/port.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/context.h"
@@ -40,6 +49,7 @@
 #include "datatypes/unset.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "evaluator/natives_families.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "io/lexer.h"
@@ -93,13 +103,13 @@ void register_datatypes() {
   issue::init();
   url::init();
   file::init();
-  // object::init();
-  // bitset::init();
-  // triple::init();
+  object::init();
+  bitset::init();
+  triple::init();
   float_type::init();
   typeset::init();
-  // error_type::init();
-  // vector::init();
+  error_type::init();
+  vector::init();
   map::init();
   hash::init();
   pair::init();
@@ -110,11 +120,11 @@ void register_datatypes() {
   email::init();
   // handle::init();
   date::init();
-  // port::init();
-  // money::init();
+  port::init();
+  money::init();
   ref::init();
-  // point2d::init();
-  // point3d::init();
+  point2d::init();
+  point3d::init();
   // image::init();
 }
 }  // namespace
@@ -144,6 +154,10 @@ void init_runtime() {
   natives::init();
   action_entries::init();
   interpreter::init();
+  natives_control::init();
+  natives_exits::init();
+  natives_compare::init();
+  natives_eval::init();
   build_environment();
   console::install_case_evaluator();
   collector::set_enabled(true);

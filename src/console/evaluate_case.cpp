@@ -33,12 +33,16 @@ case_evaluation::Outcome evaluate(const std::string& source) {
   output_hooks::remove(output_hooks::print_to_console, nullptr);
   output_hooks::add(capture_print, nullptr);
   stack::Guard guard;
+  Cell* base = stack::top;
   stack::mark_try(nullptr);
   try {
     Cell* result = evaluate::do_source(source);
     if (result->is(TYPE_FLOAT)) outcome.result_line = "== " + actions::form_to_string(*result);
     else outcome.result_line = "== " + actions::mold_to_string(*result, false);
   } catch (const exits::Unwind& unwind) {
+    // The cells the error left above the try frame are dropped first: after
+    // a stack overflow they leave no room to form the error.
+    stack::top = base;
     runtime::system().exit_code = 0;
     exits::pending = 0;
     if (unwind.code == exits::kError) outcome.result_line = error_value::form_text(runtime::system().thrown_value);

@@ -4,10 +4,10 @@
 //
 // Every change keeps a hash!'s index in step: insertions shift the entries
 // that follow and index the new cells, removals drop theirs, change rebuilds
-// the table. Reactive owners are not told of changes yet: the ownership
-// tracker comes later and will be called around each change
-// (append/appended, insert/inserted, change/changed, put/put-ed,
-// sort/sorted, swap/swaped, take/taken, trim/trimmed).
+// the table. An owned block tells its owner of each change, before it and
+// after it (append/appended, insert/inserted, change/changed, put/put-ed,
+// sort/sorted, swap/swaped, trim/trimmed; take/taken in series.cpp), with
+// the position and the cell count concerned (runtime/ownership.h).
 //
 // Values that a handler copies from one place of a block to another are
 // first copied out (into a C++ vector or the evaluation stack): the source
@@ -20,11 +20,14 @@
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
+#include "datatypes/symbol.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
+#include "runtime/ownership.h"
+#include "runtime/runtime_words.h"
 #include "runtime/slot_pool.h"
 #include "runtime/sort.h"
 #include "runtime/support.h"
@@ -75,6 +78,19 @@ int64_t dup_count(int dup) {
 int64_t insertion_part(int part, const Cell* value) {
   if (part < 0) return -1;
   return series::part_count(value, stack::arguments() + part);
+}
+
+// The number of cells an insertion adds (for the owner's notification).
+int32_t inserted_count(const Cell& value, bool only, int64_t limit, int64_t count) {
+  auto cells = static_cast<int64_t>(cells_of(value, only).size());
+  if (limit >= 0 && limit < cells) cells = limit;
+  return static_cast<int32_t>(std::min<int64_t>(cells * std::max<int64_t>(count, 0), 0x7FFFFFFF));
+}
+
+// The word put, which the runtime word list lacks (it has put-ed).
+uint32_t put_symbol() {
+  static const uint32_t word_symbol = symbol::make("put");
+  return word_symbol;
 }
 
 // Matching one position against the value find looks for.
@@ -426,6 +442,9 @@ Cell* put(Cell* series, Cell* key, Cell* value, int case_sensitive) {
   FindOptions options;
   options.only = true;
   options.case_sensitive = case_sensitive >= 0;
+  bool announce = ownership::series_owned(*series);
+  auto start = static_cast<int32_t>(index_of(series));
+  if (announce) ownership::check(*series, put_symbol(), &new_value, start, 1);
   Cell found = find_value(series, key, options);
   if (found.is(TYPE_NONE)) {
     Cell block = *series;
@@ -443,6 +462,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, int case_sensitive) {
       insert_value(&found, &new_value, -1, true, 1, true);
     }
   }
+  if (announce) ownership::check(*series, runtime_words::put_ed, &new_value, start, 1);
   return stack::set_result(new_value);
 }
 
@@ -468,7 +488,12 @@ uint32_t insert_value(Cell* block, const Cell* value, int32_t part, bool only, i
 Cell* append(Cell* series, Cell* value, int part, int only, int dup) {
   int64_t count = dup_count(dup);
   int64_t limit = insertion_part(part, value);
+  bool announce = ownership::series_owned(*series);
+  auto position = static_cast<int32_t>(length_from_head(series));
+  int32_t inserted = announce ? inserted_count(*value, only >= 0, limit, count) : 0;
+  if (announce) ownership::check(*series, runtime_words::append, value, position, inserted);
   insert_value(series, value, static_cast<int32_t>(limit), only >= 0, static_cast<int32_t>(count), true);
+  if (announce) ownership::check(*series, runtime_words::appended, value, position, inserted);
   Cell result = *series;
   result.data1 = 0;
   return stack::set_result(result);
@@ -477,8 +502,13 @@ Cell* append(Cell* series, Cell* value, int part, int only, int dup) {
 Cell* insert(Cell* series, Cell* value, int part, int only, int dup) {
   int64_t count = dup_count(dup);
   int64_t limit = insertion_part(part, value);
+  bool announce = ownership::series_owned(*series);
+  auto position = static_cast<int32_t>(clamped_index(series));
+  int32_t inserted = announce ? inserted_count(*value, only >= 0, limit, count) : 0;
+  if (announce) ownership::check(*series, runtime_words::insert, value, position, inserted);
   Cell result = *series;
   result.data1 = insert_value(series, value, static_cast<int32_t>(limit), only >= 0, static_cast<int32_t>(count), false);
+  if (announce) ownership::check(*series, runtime_words::inserted, value, position, inserted);
   return stack::set_result(result);
 }
 
@@ -499,6 +529,14 @@ Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
     replaced = std::min(total, remaining);
   }
   if (total == 0 && replaced == 0) return series;
+  bool announce = ownership::series_owned(*series);
+  auto changed = static_cast<int32_t>(std::max(total, replaced));
+  if (announce) ownership::check(*series, runtime_words::change, value, static_cast<int32_t>(position), changed);
+  position = clamped_index(series);  // the owner may have changed the block
+  series->data1 = position;
+  length = length_from_head(series);
+  remaining = length - position;
+  if (replaced > remaining) replaced = remaining;
   if (total > replaced) {
     series::open_gap(series, position + static_cast<uint32_t>(replaced), total - replaced, true);
   } else if (total < replaced) {
@@ -514,6 +552,7 @@ Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
       std::memcpy(static_cast<void*>(at), cells.data(), cells.size() * sizeof(Cell));
   }
   reindex(series);
+  if (announce) ownership::check(*series, runtime_words::changed, value, static_cast<int32_t>(position), changed);
   Cell result = *series;
   result.data1 = std::min<uint32_t>(position + static_cast<uint32_t>(total), length_from_head(series));
   return stack::set_result(result);
@@ -612,6 +651,9 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
     }
   }
 
+  bool announce = ownership::series_owned(*series);
+  if (announce)
+    ownership::check(*series, runtime_words::sort, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
   // A comparison function may run any code: the records stay where they
   // are while it runs.
   Pin pin(series->data2);
@@ -622,11 +664,19 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
   if (stable >= 0) sort::merge_sort(base, records, width, &context, nullptr, comparator);
   else sort::quick_sort(base, records, width, &context, nullptr, comparator);
   shrink_scratch_blocks();
+  if (announce)
+    ownership::check(*series, runtime_words::sorted, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
   return series;
 }
 
 Cell* swap(Cell* series1, Cell* series2) {
   if (!series::is_block_kind(series2->type())) fire(ErrorId::script_invalid_arg, series2);
+  if (series::rs_tail_q(series1) || series::rs_tail_q(series2)) return series1;
+  bool announce1 = ownership::series_owned(*series1);
+  bool announce2 = series1->data2 != series2->data2 && ownership::series_owned(*series2);
+  auto at1 = static_cast<int32_t>(series1->data1), at2 = static_cast<int32_t>(series2->data1);
+  if (announce1) ownership::check(*series1, runtime_words::swap, nullptr, at1, 1);
+  if (announce2) ownership::check(*series2, runtime_words::swap, nullptr, at2, 1);
   if (series::rs_tail_q(series1) || series::rs_tail_q(series2)) return series1;
   NodeId table1 = series::table_of(series1);
   NodeId table2 = series::table_of(series2);
@@ -637,11 +687,17 @@ Cell* swap(Cell* series1, Cell* series2) {
   std::swap(*a, *b);
   if (table1) hash_table::put(table1, buffer_of(series1)->cells() + series1->data1);
   if (table2) hash_table::put(table2, buffer_of(series2)->cells() + series2->data1);
+  if (announce1) ownership::check(*series1, runtime_words::swaped, nullptr, at1, 1);
+  if (announce2) ownership::check(*series2, runtime_words::swaped, nullptr, at2, 1);
   return series1;
 }
 
 Cell* trim(Cell* series, int, int, int, int, int, int) {
   uint32_t position = clamped_index(series);
+  bool announce = ownership::series_owned(*series);
+  auto concerned = static_cast<int32_t>(length_from_head(series) - position);
+  if (announce) ownership::check(*series, runtime_words::trim, nullptr, static_cast<int32_t>(position), concerned);
+  position = clamped_index(series);
   SeriesBuffer* b = buffer_of(series);
   Cell* cells = b->cells();
   uint32_t length = b->cell_count();
@@ -649,6 +705,7 @@ Cell* trim(Cell* series, int, int, int, int, int, int) {
   for (uint32_t i = position; i < length; ++i)
     if (!cells[i].is(TYPE_NONE)) cells[kept++] = cells[i];
   b->tail = b->offset + kept * static_cast<uint32_t>(sizeof(Cell));
+  if (announce) ownership::check(*series, runtime_words::trimmed, nullptr, static_cast<int32_t>(position), concerned);
   return series;
 }
 

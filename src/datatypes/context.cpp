@@ -7,6 +7,7 @@
 #include "datatypes/context.h"
 
 #include "datatypes/integer.h"
+#include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
@@ -344,7 +345,6 @@ Cell* get(const Cell* word_cell) {
 }
 
 Cell* set_in(Cell* word_cell, Cell value, NodeId context, bool notify) {
-  (void)notify;  // object change handlers are called from here once objects exist
   if (context == 0) fire(ErrorId::script_not_defined, word_cell);
   if (word::index_of(*word_cell) < 0) {
     uint32_t symbol = word::symbol_of(*word_cell);
@@ -362,7 +362,16 @@ Cell* set_in(Cell* word_cell, Cell value, NodeId context, bool notify) {
   }
   if (index >= memory::buffer_of(values_node(context))->cell_count())
     fire(ErrorId::script_not_defined, word_cell);
-  if (kind(context) == kObjectKind) word_at(context, index)->header |= flags::kFieldSet;
+  if (kind(context) == kObjectKind) {
+    // An object with change handlers hears of the assignment (object.h).
+    Cell self = *self_cell(context);
+    if (notify && object::is_object_kind(self.type()) && object::handlers_of(self) != 0) {
+      Cell word_value = *word_cell;
+      object::set_field(self, index, word_value, value);
+      return values_head(context) + index;
+    }
+    word_at(context, index)->header |= flags::kFieldSet;
+  }
   head[index] = value;
   return head + index;
 }

@@ -1,103 +1,528 @@
-// error! values (see error.h) and their text.
+// error! values (see error.h): making them, what a raise records in them,
+// their text, and the error! datatype's action handlers.
+//
+// Catalog lookups go through the canonical symbols of the category and id
+// words, interned once when first needed. The prototype the errors copy is a
+// context of the ten fields made on first use and kept in the root block.
 #include "datatypes/error.h"
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "runtime/datatype_registry.h"
 #include "runtime/memory.h"
 #include "runtime/runtime_words.h"
+#include "runtime/support.h"
 
 namespace kel::error_value {
 
-Cell create(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-  NodeId node = memory::alloc_cells(3);
-  SeriesBuffer* b = memory::buffer_of(node);
-  Cell* args = b->cells();
-  args[0] = arg1 ? *arg1 : none::value;
-  args[1] = arg2 ? *arg2 : none::value;
-  args[2] = arg3 ? *arg3 : none::value;
-  b->tail = 3 * sizeof(Cell);
-  return make_cell(TYPE_ERROR, static_cast<uint32_t>(id), node, 0);
-}
-
-ErrorId id_of(const Cell& error) { return static_cast<ErrorId>(error.data1); }
-
-Cell argument(const Cell& error, int n) {
-  if (n < 1 || n > 3 || error.data2 == 0) return none::value;
-  return memory::buffer_of(error.data2)->cells()[n - 1];
-}
-
 namespace {
-// Forms one argument as the message shows it: molded and cut to 80
-// characters in the syntax category, formed otherwise.
-std::string argument_text(const Cell& error, int n) {
-  Cell value = argument(error, n);
-  const ErrorInfo& info = error_info(id_of(error));
-  if (info.category == ErrorCategory::syntax) {
-    std::string text = actions::mold_to_string(value, false);
-    if (text.size() > 80) text.resize(80);
-    return text;
-  }
-  return actions::form_to_string(value);
-}
-}  // namespace
+constexpr const char* kFieldNames[kFieldCount] = {"code", "type", "id",    "arg1",  "arg2",
+                                                   "arg3", "near", "where", "stack", "files"};
 
-std::string message_text(const Cell& error) {
-  // The template is Kel source: a string, a block of strings and argument
-  // references, or a lone argument word.
-  const char* p = error_info(id_of(error)).template_source;
-  std::string out;
+struct CatalogWords {
+  bool ready = false;
+  uint32_t categories[kErrorCategoryCount] = {};
+  uint32_t ids[kErrorIdCount] = {};
+};
+CatalogWords catalog_words;
+NodeId prototype_context = 0;
+int32_t trace_level = 0;
+
+bool words_exist() { return symbol::table() != 0 && context::global() != 0; }
+
+// The canonical symbols of the catalog's words, interned on first use.
+const CatalogWords& catalog() {
+  if (!catalog_words.ready) {
+    for (int c = 0; c < kErrorCategoryCount; ++c)
+      catalog_words.categories[c] = symbol::resolve(symbol::make(category_info(static_cast<ErrorCategory>(c)).word));
+    for (int i = 0; i < kErrorIdCount; ++i)
+      catalog_words.ids[i] = symbol::resolve(symbol::make(error_info(static_cast<ErrorId>(i)).word));
+    catalog_words.ready = true;
+  }
+  return catalog_words;
+}
+
+// Made without using the evaluation stack: the first error may well be a
+// stack overflow, with only a few cells of room left.
+NodeId prototype_node() {
+  if (prototype_context == 0) {
+    Cell proto;
+    object::make_at(&proto, kFieldCount);
+    for (const char* name : kFieldNames) context::put_value(object::context_of(proto), symbol::make(name), none::value);
+    root::keep(proto);
+    prototype_context = object::context_of(proto);
+  }
+  return prototype_context;
+}
+
+// A fresh error pushed on the stack: a copy of the prototype, every field
+// none.
+Cell* push_error() {
+  NodeId context = context::create(kFieldCount, false, true, prototype_node(), context::kObjectKind);
+  Cell* error = stack::push(object::make_value(context, kClassId, 0, TYPE_ERROR));
+  Cell* values = context::values_head(context);
+  for (uint32_t i = 0; i < kFieldCount; ++i) values[i] = none::value;
+  *context::self_cell(context) = *error;
+  return error;
+}
+
+Cell global_word(uint32_t symbol) {
+  Cell word;
+  word::make_at(symbol, &word);
+  return word;
+}
+
+uint32_t canonical_symbol(const Cell& value) {
+  return word::is_any_word(value.type()) ? symbol::resolve(word::symbol_of(value)) : 0;
+}
+
+int category_of_symbol(uint32_t symbol) {
+  const CatalogWords& words = catalog();
+  for (int c = 0; c < kErrorCategoryCount; ++c)
+    if (words.categories[c] == symbol) return c;
+  return -1;
+}
+
+bool find_in_category(int category, uint32_t id_symbol, ErrorId* out) {
+  const CatalogWords& words = catalog();
+  for (int i = 0; i < kErrorIdCount; ++i) {
+    if (static_cast<int>(error_info(static_cast<ErrorId>(i)).category) != category) continue;
+    if (words.ids[i] == id_symbol) {
+      *out = static_cast<ErrorId>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Fills code, type and id from a catalog id.
+void set_identity(const Cell& error, ErrorId id) {
+  const ErrorInfo& info = error_info(id);
+  const ErrorCategoryInfo& category = category_info(info.category);
+  set_field(error, kCode, integer::make(category.code + info.number - 2));
+  set_field(error, kType, global_word(symbol::make(category.word)));
+  set_field(error, kId, global_word(symbol::make(info.word)));
+}
+
+void set_near(const Cell& error) {
+  const Cell& position = interpreter::position();
+  if (series::is_block_kind(position.type())) set_field(error, kNear, position);
+}
+
+// Appends the mold of a value cut to limit characters (flat: on one line).
+void append_limited_mold(Cell* buffer, const Cell& value, int32_t limit, bool flat) {
+  stack::Guard guard;
+  Cell* held = stack::push(value);
+  Cell* scratch = string::push_new(64);
+  actions::mold(held, scratch, false, false, flat, nullptr, limit, 0);
+  string::truncate_to(string::buffer_of(scratch), static_cast<uint32_t>(limit));
+  string::concatenate_part(buffer, scratch, -1);
+}
+
+// The message: the template's strings as they are and each argument
+// reference formed (molded and cut in the syntax category), one space
+// between two pieces.
+void write_message(const Cell& error, ErrorId id, Cell* buffer) {
+  const ErrorInfo& info = error_info(id);
+  const char* p = info.template_source;
   bool first = true;
   auto separate = [&] {
-    if (!first) out += ' ';
+    if (!first) string::concatenate_literal(buffer, " ");
     first = false;
   };
   while (*p) {
     if (*p == '"') {
-      std::string piece;
-      for (++p; *p && *p != '"'; ++p) piece += *p;
-      if (*p) ++p;
+      const char* start = ++p;
+      while (*p && *p != '"') ++p;
       separate();
-      out += piece;
+      string::concatenate_literal_part(buffer, start, static_cast<uint32_t>(p - start));
+      if (*p) ++p;
     } else if (p[0] == ':' || (p[0] == 'a' && p[1] == 'r' && p[2] == 'g')) {
       if (*p == ':') ++p;
       int n = p[3] - '0';
       p += 4;
       separate();
-      out += argument_text(error, n);
+      Cell value = argument(error, n);
+      if (info.category == ErrorCategory::syntax) {
+        append_limited_mold(buffer, value, kSyntaxArgumentLimit, false);
+      } else {
+        stack::Guard guard;
+        Cell* held = stack::push(value);
+        actions::form(held, buffer, nullptr, 0x7FFFFFFF);
+      }
     } else {
-      ++p;  // brackets and spaces
+      ++p;  // brackets and spaces between the pieces
     }
   }
-  return out;
+}
+
+// The frames' call words, bottom up to depth: every named frame above level
+// 1, only the calls of functions at level 1.
+void collect_call_words(Cell* block, uint32_t depth, int32_t level) {
+  stack::Frame* last = stack::frame_bottom + depth;
+  if (last > stack::frame_top) last = stack::frame_top;
+  for (stack::Frame* f = stack::frame_bottom; f < last; ++f) {
+    uint32_t symbol = f->symbol();
+    if (symbol == 0 || symbol == runtime_words::angled_body || symbol == runtime_words::angled_anon) continue;
+    Cell word = word::make_value(symbol, 0, -1);
+    if (level <= 1) {
+      NodeId context = f->word_context ? f->word_context : context::global();
+      int32_t index = context::find_word(context, symbol, true);
+      Cell* values = context::values_head(context);
+      if (index < 0 || values == nullptr || !values[index].is(TYPE_FUNCTION)) continue;
+      word.data1 = context;
+      word.data3 = static_cast<uint32_t>(index);
+    }
+    block::rs_append(block, word);
+  }
+}
+
+void write_text(const Cell& error, ErrorId id, Cell* buffer) {
+  string::concatenate_literal(buffer, "*** ");
+  string::concatenate_literal(buffer, category_info(error_info(id).category).title);
+  string::concatenate_literal(buffer, ": ");
+  write_message(error, id, buffer);
+  string::concatenate_literal(buffer, "\n*** Where: ");
+  Cell where = field(error, kWhere);
+  if (where.is(TYPE_WORD) || where.is(TYPE_STRING)) {
+    stack::Guard guard;
+    Cell* held = stack::push(where);
+    actions::form(held, buffer, nullptr, 0x7FFFFFFF);
+  } else {
+    string::concatenate_literal(buffer, "???");
+  }
+  string::concatenate_literal(buffer, "\n*** Near : ");
+  append_limited_mold(buffer, field(error, kNear), kNearLimit, true);
+  if (trace_level > 0) {
+    string::concatenate_literal(buffer, "\n*** Stack: ");
+    Cell stack_field = field(error, kStack);
+    stack::Guard guard;
+    Cell* words = stack::push(stack_field);
+    if (!stack_field.is(TYPE_BLOCK)) {
+      words = block::push_only(20);
+      if (stack_field.is(TYPE_INTEGER) && static_cast<uint32_t>(stack_field.int_at2()) <= stack::depth())
+        collect_call_words(words, static_cast<uint32_t>(stack_field.int_at2()), trace_level);
+    }
+    actions::form(words, buffer, nullptr, 0x7FFFFFFF);
+  }
+  Cell files = field(error, kFiles);
+  if (files.is(TYPE_BLOCK)) {
+    string::concatenate_literal(buffer, "\n*** Files: ");
+    append_limited_mold(buffer, files, kNearLimit, true);
+  }
+}
+
+template <class Write>
+std::string to_text(Write&& write) {
+  stack::Guard guard;
+  Cell* buffer = string::push_new(128);
+  write(buffer);
+  return string::to_std_string(*buffer);
+}
+
+// The text shown for an error whose fields name nothing in the catalog.
+void write_invalid(const Cell& error, Cell* buffer) {
+  Cell offending = field(error, kType);
+  int category = category_of_symbol(canonical_symbol(offending));
+  if (category >= 0) offending = field(error, kId);
+  string::concatenate_literal(buffer, "*** Internal Error: invalid error object field value: ");
+  stack::Guard guard;
+  Cell* held = stack::push(offending);
+  actions::form(held, buffer, nullptr, 0x7FFFFFFF);
+}
+}  // namespace
+
+// --- Values ---------------------------------------------------------------------------------
+
+Cell create(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+  const Cell* given[3] = {arg1, arg2, arg3};
+  Cell arguments[3];
+  for (int i = 0; i < 3; ++i) arguments[i] = given[i] ? *given[i] : none::value;
+  if (!words_exist()) {
+    return make_cell(TYPE_ERROR, 0, static_cast<uint32_t>(id) + 1, 0);
+  }
+  // The error is built without a collection point, so the arguments need
+  // no roots; the stack is spared for the same reason as above.
+  stack::Guard guard;
+  Cell error = *push_error();
+  set_identity(error, id);
+  for (int i = 0; i < 3; ++i) set_field(error, static_cast<Field>(kArg1 + i), arguments[i]);
+  set_near(error);
+  return error;
+}
+
+bool find_id(const Cell& error, ErrorId* out) {
+  if (error.data1 == 0) {
+    if (error.data2 == 0) return false;
+    *out = static_cast<ErrorId>(error.data2 - 1);
+    return true;
+  }
+  int category = category_of_symbol(canonical_symbol(field(error, kType)));
+  if (category < 0) return false;
+  return find_in_category(category, canonical_symbol(field(error, kId)), out);
+}
+
+ErrorId id_of(const Cell& error) {
+  ErrorId id;
+  return find_id(error, &id) ? id : ErrorId::internal_invalid_error;
+}
+
+Cell field(const Cell& error, Field which) {
+  if (error.data1 == 0 || which >= context::word_count(error.data1)) return none::value;
+  return context::values_head(error.data1)[which];
+}
+
+void set_field(const Cell& error, Field which, const Cell& value) {
+  if (error.data1 == 0) return;
+  context::values_head(error.data1)[which] = value;
+}
+
+Cell argument(const Cell& error, int n) {
+  if (n < 1 || n > 3) return none::value;
+  return field(error, static_cast<Field>(kArg1 + n - 1));
+}
+
+std::string message_text(const Cell& error) {
+  ErrorId id;
+  if (!find_id(error, &id)) return "";
+  return to_text([&](Cell* buffer) { write_message(error, id, buffer); });
 }
 
 std::string form_text(const Cell& error) {
-  const ErrorInfo& info = error_info(id_of(error));
-  std::string out = "*** ";
-  out += category_info(info.category).title;
-  out += ": ";
-  out += message_text(error);
-  out += "\n*** Where: ???";
-  out += "\n*** Near : none";
-  return out;
+  ErrorId id;
+  if (!find_id(error, &id)) return to_text([&](Cell* buffer) { write_invalid(error, buffer); });
+  return to_text([&](Cell* buffer) { write_text(error, id, buffer); });
 }
+
+void record_raise(const Cell& error, uint32_t where_symbol, NodeId where_context, uint32_t depth) {
+  if (error.data1 == 0) return;
+  stack::Guard guard;
+  stack::push(error);
+  if (where_symbol != 0 && field(error, kWhere).is(TYPE_NONE)) {
+    Cell where;
+    int32_t index = where_context ? context::find_word(where_context, where_symbol, false) : -1;
+    if (index >= 0) where = word::make_value(where_symbol, where_context, index);
+    else where = global_word(where_symbol);
+    set_field(error, kWhere, where);
+  }
+  if (field(error, kStack).is(TYPE_BLOCK)) return;
+  if (trace_level > 0) {
+    Cell* words = block::push_only(20);
+    collect_call_words(words, depth, trace_level);
+    set_field(error, kStack, *words);
+  } else {
+    set_field(error, kStack, integer::make(static_cast<int32_t>(depth)));
+  }
+}
+
+int32_t trace_depth() { return trace_level; }
+void set_trace_depth(int32_t depth) { trace_level = depth < 0 ? 0 : depth; }
+
+Cell prototype() {
+  NodeId context = prototype_node();
+  return *context::self_cell(context);
+}
+
+// --- The word of the call --------------------------------------------------------------------
+
+namespace {
+// The innermost named frame, or null.
+stack::Frame* named_frame() {
+  for (stack::Frame* f = stack::frame_top - 1; f >= stack::frame_bottom; --f) {
+    uint32_t symbol = f->symbol();
+    if (symbol != 0 && symbol != runtime_words::angled_body && symbol != runtime_words::angled_anon) return f;
+  }
+  return nullptr;
+}
+
+Cell anonymous_word() { return word::make_value(runtime_words::angled_anon, 0, -1); }
+
+bool is_callable(TypeId type) {
+  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_OP || type == TYPE_FUNCTION ||
+         type == TYPE_ROUTINE;
+}
+
+// The value a frame called: the function whose context the frame runs, or
+// the value of the frame's word in its context.
+bool called_value(const stack::Frame& frame, Cell* out) {
+  if (frame.function_context != 0) {
+    Cell self = *context::self_cell(frame.function_context);
+    if (is_callable(self.type())) {
+      *out = self;
+      return true;
+    }
+  }
+  NodeId contexts[2] = {frame.word_context, context::global()};
+  for (NodeId context : contexts) {
+    if (context == 0) continue;
+    int32_t index = context::find_word(context, frame.symbol(), true);
+    Cell* values = context::values_head(context);
+    if (index < 0 || values == nullptr) continue;
+    if (!context::on_stack(context) &&
+        static_cast<uint32_t>(index) >= memory::buffer_of(context::values_node(context))->cell_count())
+      continue;
+    if (is_callable(values[index].type())) {
+      *out = values[index];
+      return true;
+    }
+  }
+  return false;
+}
+}  // namespace
 
 // A word of the global context once words exist; before the symbol table
 // (errors during start-up) a bare cell naming the symbol.
 Cell call_word() {
   uint32_t symbol = stack::call_symbol();
-  if (symbol::table() == 0 || context::global() == 0) return make_cell(TYPE_WORD, 0, symbol, 0xFFFFFFFFu);
+  if (!words_exist()) return make_cell(TYPE_WORD, 0, symbol, word::kUnresolved);
   if (symbol == 0) symbol = runtime_words::angled_anon;
-  if (symbol == 0) return make_cell(TYPE_WORD, 0, 0, 0xFFFFFFFFu);
-  Cell named;
-  word::make_at(symbol, &named);
-  return named;
+  if (symbol == 0) return make_cell(TYPE_WORD, 0, 0, word::kUnresolved);
+  return global_word(symbol);
 }
 
-Cell call_argument_word(int) { return make_cell(TYPE_WORD, 0, 0, 0xFFFFFFFFu); }
+Cell call_argument_word(int index) {
+  if (!words_exist()) return make_cell(TYPE_WORD, 0, 0, word::kUnresolved);
+  stack::Frame* frame = named_frame();
+  Cell callee;
+  if (frame == nullptr || !called_value(*frame, &callee) || callee.data2 == 0) return anonymous_word();
+  // The spec's argument words (word!, lit-word!, get-word!) and refinements,
+  // counted from 0; doc strings, type blocks and return: are passed over.
+  SeriesBuffer* spec = memory::buffer_of(callee.data2);
+  int counted = 0;
+  for (uint32_t i = 0; i < spec->cell_count(); ++i) {
+    const Cell& item = spec->cells()[i];
+    TypeId type = item.type();
+    if (type != TYPE_WORD && type != TYPE_LIT_WORD && type != TYPE_GET_WORD && type != TYPE_REFINEMENT) continue;
+    if (counted++ == index) return word::make_value(word::symbol_of(item), 0, -1);
+  }
+  return anonymous_word();
+}
+
+// --- Action handlers ------------------------------------------------------------------------
+
+Cell* make(Cell*, Cell* spec, TypeId) {
+  Cell given = *spec;
+  stack::push(given);
+  Cell* error = push_error();
+  Cell made = *error;
+  set_near(made);
+  switch (given.type()) {
+    case TYPE_INTEGER: {
+      int32_t code = given.int_at2();
+      if (code < 0 || code / 100 >= kErrorCategoryCount) fire(ErrorId::script_out_of_range, &given);
+      int category = code / 100;
+      set_field(made, kCode, given);
+      set_field(made, kType, global_word(symbol::make(category_info(static_cast<ErrorCategory>(category)).word)));
+      // The id at the code's position in its category, when there is one.
+      for (int i = 0; i < kErrorIdCount; ++i) {
+        const ErrorInfo& info = error_info(static_cast<ErrorId>(i));
+        if (static_cast<int>(info.category) == category && info.number - 2 == code % 100) {
+          set_field(made, kId, global_word(symbol::make(info.word)));
+          break;
+        }
+      }
+      break;
+    }
+    case TYPE_BLOCK: {
+      Cell* head = block::rs_length(&given) > 0 ? block::rs_head(&given) : nullptr;
+      if (head != nullptr && head->is(TYPE_WORD)) {
+        // [category id arg1 arg2 arg3]: a catalog error named by its words.
+        Cell category_word = head[0];
+        Cell id_word = block::rs_length(&given) > 1 ? head[1] : none::value;
+        int category = category_of_symbol(canonical_symbol(category_word));
+        if (category < 0) fire(ErrorId::internal_invalid_error, &category_word);
+        ErrorId id;
+        if (!find_in_category(category, canonical_symbol(id_word), &id)) fire(ErrorId::internal_invalid_error, &id_word);
+        set_identity(made, id);
+        int32_t length = block::rs_length(&given);
+        for (int32_t n = 2; n < length && n < 5; ++n)
+          set_field(made, static_cast<Field>(kArg1 + n - 2), block::rs_head(&given)[n]);
+      } else {
+        if (!object::run_spec(made, given)) return stack::arguments();
+        ErrorId id;
+        if (field(made, kCode).is(TYPE_NONE) && find_id(made, &id)) {
+          const ErrorInfo& info = error_info(id);
+          set_field(made, kCode, integer::make(category_info(info.category).code + info.number - 2));
+        }
+      }
+      break;
+    }
+    case TYPE_STRING:
+      set_identity(made, ErrorId::user_message);
+      set_field(made, kArg1, given);
+      break;
+    default: {
+      Cell wanted = datatype::make(TYPE_ERROR);
+      fire_bad_to_arg(&wanted, &given);
+    }
+  }
+  return error;
+}
+
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
+  Cell error = *value;
+  uint32_t before = string::rs_length(buffer);
+  ErrorId id;
+  if (!find_id(error, &id)) {
+    Cell offending = field(error, kType);
+    if (category_of_symbol(canonical_symbol(offending)) >= 0) offending = field(error, kId);
+    fire(ErrorId::internal_invalid_error, &offending);
+  }
+  write_text(error, id, buffer);
+  return part - static_cast<int32_t>(string::rs_length(buffer) - before);
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
+             int32_t indent) {
+  Cell error = *value;
+  if (error.data1 == 0) {
+    string::concatenate_literal(buffer, "make error! []");
+    return part - 14;
+  }
+  if (!only) {
+    string::concatenate_literal(buffer, "make error! [");
+    part -= 13;
+  }
+  part = object::write_body(error, buffer, all, flat, !only, arg, part, indent);
+  if (!only) {
+    string::concatenate_literal(buffer, "]");
+    --part;
+  }
+  return part;
+}
+
+int32_t compare(Cell* value1, Cell* value2, int32_t op) {
+  if (!value2->is(TYPE_ERROR)) return kNotComparable;
+  return object::compare(value1, value2, op);
+}
 
 }  // namespace kel::error_value
+
+namespace kel::error_type {
+
+void init() {
+  DatatypeRecord record(TYPE_ERROR, TYPE_OBJECT, "error!");
+  record.handle<Action::make>(error_value::make)
+      .inherit(Action::reflect)
+      .handle<Action::form>(error_value::form)
+      .handle<Action::mold>(error_value::mold)
+      .inherit(Action::eval_path)
+      .handle<Action::compare>(error_value::compare)
+      .inherit(Action::copy)
+      .inherit(Action::find)
+      .inherit(Action::select);
+  register_datatype(record);
+}
+
+}  // namespace kel::error_type

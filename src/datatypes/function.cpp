@@ -231,17 +231,21 @@ void collect_words(Cell* spec, const Cell* body) {
     Cell item = cells_of(spec->data2)[i];
     if (!is_extern(item)) continue;
     for (uint32_t k = i + 1; k < length; ++k) {
-      Cell after = cells_of(spec->data2)[k];
-      if (is_local(after)) {
-        for (uint32_t m = k + 1; m < length; ++m) {
-          Cell local = cells_of(spec->data2)[m];
-          if (local.is(TYPE_WORD)) block::rs_append(c.collected, local);
-        }
-        break;
+      if (!is_local(cells_of(spec->data2)[k])) continue;
+      for (uint32_t m = k + 1; m < length; ++m) {
+        Cell local = cells_of(spec->data2)[m];
+        if (local.is(TYPE_WORD)) block::rs_append(c.collected, local);
       }
-      if (!after.is(TYPE_WORD)) {
-        if (!after.is(TYPE_BLOCK) && !after.is(TYPE_STRING)) fire(ErrorId::script_bad_func_extern, &after);
-      }
+      break;
+    }
+    // Every entry of a spec with /extern must read as a word (or be a type
+    // block or a doc string).
+    for (uint32_t k = spec->data1; k < length; ++k) {
+      Cell entry = cells_of(spec->data2)[k];
+      TypeId t = entry.type();
+      bool wordlike = t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD ||
+                      t == TYPE_REFINEMENT;
+      if (!wordlike && t != TYPE_BLOCK && t != TYPE_STRING) fire(ErrorId::script_bad_func_extern, &entry);
     }
     block::rs_set_tail(spec, i);
     break;

@@ -6,10 +6,11 @@
 // routine re-reads the buffer through the node after anything that may
 // allocate, since a growing series moves.
 //
-// Reactive owners are not told of changes yet: the ownership tracker comes
-// later and will be called around each change (clear/cleared, poke/poked,
-// remove/removed, take/taken, reverse/reversed, random/randomized,
-// move/moved).
+// An owned series tells its owner of each change, before it with the
+// action's word and after it with the past form (clear/cleared,
+// poke/poked, remove/removed, take/taken, reverse/reversed,
+// random/randomized, move/moved), with the position and the unit count
+// concerned (runtime/ownership.h); a series nobody owns pays one flag test.
 #include "datatypes/series.h"
 
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "evaluator/random.h"
@@ -29,6 +31,7 @@
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
+#include "runtime/ownership.h"
 #include "runtime/runtime_words.h"
 
 namespace kel::series {
@@ -410,16 +413,27 @@ int32_t length_q(Cell* series) { return rs_length(series, false); }
 Cell* pick(Cell* series, int32_t index, Cell*) { return set_result(pick_value(series, index)); }
 
 Cell* poke(Cell* series, int32_t index, Cell* data, Cell*) {
+  int64_t target = index_of(series) + (index > 0 ? int64_t{index} - 1 : int64_t{index});
+  bool announce = ownership::series_owned(*series) && index != 0 && target >= 0 &&
+                  target < rs_length_from_head(series);
+  auto position = static_cast<int32_t>(target);
+  if (announce) ownership::check(*series, runtime_words::poke, data, position, 1);
   poke_value(series, index, data);
+  if (announce) ownership::check(*series, runtime_words::poked, data, position, 1);
   return data;
 }
 
 Cell* clear(Cell* series) {
   uint32_t length = rs_length_from_head(series);
   if (index_of(series) < 0 || series->data1 >= length) return series;
+  auto start = static_cast<int32_t>(series->data1);
+  auto count = static_cast<int32_t>(length - series->data1);
+  bool announce = ownership::series_owned(*series);
+  if (announce) ownership::check(*series, runtime_words::clear, nullptr, start, count);
   if (NodeId table = table_of(series)) hash_table::remove_range(table, series->data1, length - series->data1);
   SeriesBuffer* b = buffer_of(series);
   b->tail = b->offset + series->data1 * b->unit();
+  if (announce) ownership::check(*series, runtime_words::cleared, nullptr, start, count);
   return series;
 }
 
@@ -434,7 +448,12 @@ Cell* remove(Cell* series, int part, int key) {
     start = found.data1;
     count += 1;
   }
+  bool announce = ownership::series_owned(*series);
+  int64_t available = std::max<int64_t>(int64_t{rs_length_from_head(series)} - start, 0);
+  auto removed = static_cast<int32_t>(std::min(count, available));
+  if (announce) ownership::check(*series, runtime_words::remove, nullptr, static_cast<int32_t>(start), removed);
   remove_units(series, static_cast<uint32_t>(start), static_cast<uint64_t>(count));
+  if (announce) ownership::check(*series, runtime_words::removed, nullptr, static_cast<int32_t>(start), removed);
   return series;
 }
 
@@ -467,10 +486,15 @@ Cell* take(Cell* series, int part, int, int last) {
   }
   if (count > length) count = length;
   if (last >= 0) start = index + length - count;
+  bool announce = ownership::series_owned(*series);
+  if (announce)
+    ownership::check(*series, runtime_words::take, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
   Cell* taken = stack::push(copy_units(series, static_cast<uint32_t>(start), static_cast<uint32_t>(count)));
   if (series->is(TYPE_HASH) && series->data3 != 0)
     taken->data3 = hash_table::init(static_cast<uint32_t>(count), taken, hash_table::kHash, 0);
   remove_units(series, static_cast<uint32_t>(start), static_cast<uint64_t>(count));
+  if (announce)
+    ownership::check(*series, runtime_words::taken, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
   return set_result(*taken);
 }
 
@@ -525,6 +549,9 @@ Cell* reverse(Cell* series, int part, int skip) {
     if (count < size || count % size != 0) fire_bad_skip(step);
   }
   uint32_t start = series->data1;
+  bool announce = ownership::series_owned(*series);
+  if (announce)
+    ownership::check(*series, runtime_words::reverse, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
   NodeId table = table_of(series);
   if (table) hash_table::remove_range(table, start, static_cast<uint32_t>(count));
   SeriesBuffer* b = buffer_of(series);
@@ -539,6 +566,8 @@ Cell* reverse(Cell* series, int part, int skip) {
       if (rebuilt) break;
     }
   }
+  if (announce)
+    ownership::check(*series, runtime_words::reversed, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
   return series;
 }
 
@@ -557,8 +586,21 @@ Cell* move(Cell* origin, Cell* target, int part) {
     if (count < 1) return origin;
     if (count > length) count = length;
   }
-  if (origin->data2 != target->data2) return move_between(origin, target, static_cast<uint32_t>(count));
-  return move_within(origin, target, static_cast<uint32_t>(count));
+  // Both series hear of the move: the origin loses the units, the target
+  // (when it is another series) receives them.
+  bool between = origin->data2 != target->data2;
+  bool origin_owned = ownership::series_owned(*origin);
+  bool target_owned = between && ownership::series_owned(*target);
+  auto from = static_cast<int32_t>(origin->data1);
+  auto to = static_cast<int32_t>(target->data1);
+  auto moved = static_cast<int32_t>(count);
+  if (origin_owned) ownership::check(*origin, runtime_words::move, nullptr, from, moved);
+  if (target_owned) ownership::check(*target, runtime_words::move, nullptr, to, moved);
+  Cell* result = between ? move_between(origin, target, static_cast<uint32_t>(count))
+                         : move_within(origin, target, static_cast<uint32_t>(count));
+  if (origin_owned) ownership::check(*origin, runtime_words::moved, nullptr, from, moved);
+  if (target_owned) ownership::check(*target, runtime_words::moved, nullptr, to, moved);
+  return result;
 }
 
 Cell* random(Cell* value, int seed, int secure, int only) {
@@ -575,6 +617,9 @@ Cell* random(Cell* value, int seed, int secure, int only) {
     int32_t m = random::int_uniform(secure >= 0, length);
     return set_result(element_at(value, value->data1 + m - 1));
   }
+  bool announce = ownership::series_owned(*value);
+  auto start = static_cast<int32_t>(value->data1);
+  if (announce) ownership::check(*value, runtime_words::random, nullptr, start, length);
   uint32_t unit = unit_of(value);
   for (int32_t i = 0; i < length; ++i) {
     int32_t m = random::int_uniform(secure >= 0, length - i);
@@ -583,19 +628,33 @@ Cell* random(Cell* value, int seed, int secure, int only) {
     uint8_t* at = buffer_of(value)->head_ptr() + uint64_t{value->data1 + i} * unit;
     std::swap_ranges(at, at + unit, at + size_t(m - 1) * unit);
   }
+  if (announce) ownership::check(*value, runtime_words::randomized, nullptr, start, length);
   return value;
 }
 
-Cell* reflect(Cell*, int field) {
-  // The owner of a series is kept by the ownership tracker, which does not
-  // exist yet: no series has an owner so far.
-  if (field == static_cast<int>(runtime_words::owned) && field != 0) return none::set_result();
+Cell* reflect(Cell* value, int field) {
+  if (field == static_cast<int>(runtime_words::owned) && field != 0) {
+    const Cell* owner = ownership::is_owned(*value) ? ownership::get_owner(value->data2) : nullptr;
+    return owner != nullptr ? set_result(*owner) : none::set_result();
+  }
   fire(ErrorId::internal_not_done);
 }
 
-Cell* modify(Cell*, Cell*, Cell* value, int) {
-  // Only the field owned is acted on, through the ownership tracker, which
-  // does not exist yet; every field answers the value.
+Cell* modify(Cell* target, Cell* field, Cell* value, int) {
+  // Only the field owned is acted on: none releases the series from its
+  // owner, [owner word] gives it one.
+  if (field->type() >= TYPE_WORD && field->type() <= TYPE_REFINEMENT &&
+      symbol::resolve(field->data2) == runtime_words::owned) {
+    Cell series = *target;
+    Cell given = *value;
+    if (given.is(TYPE_NONE)) {
+      ownership::unbind(series);
+    } else if (given.is(TYPE_BLOCK) && given.data1 + 1 < buffer_of(&given)->cell_count()) {
+      Cell owner = buffer_of(&given)->cells()[given.data1];
+      Cell word = buffer_of(&given)->cells()[given.data1 + 1];
+      if (owner.is(TYPE_OBJECT)) ownership::set_owner_flagged(series, owner, word);
+    }
+  }
   return value;
 }
 

@@ -11,9 +11,10 @@
 // the target's buffer is copied apart first, since opening room would shift
 // the characters being read.
 //
-// Changes are not yet announced to owners (ownership notification does not
-// exist yet): append, insert, change, swap, take and trim must call it
-// later, before and after each change, with the range they changed.
+// An owned string tells its owner of each change, before it and after it
+// (append/appended, insert/inserted, change/changed, swap/swaped,
+// trim/trimmed; take/taken in series.cpp), with the position and the
+// character count concerned (runtime/ownership.h).
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -25,6 +26,8 @@
 #include "evaluator/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
+#include "runtime/ownership.h"
+#include "runtime/runtime_words.h"
 #include "runtime/support.h"
 #include "runtime/unicode.h"
 
@@ -422,6 +425,14 @@ void clamp_index(Cell* series) {
   uint32_t length = rs_length_from_head(series);
   if (series->data1 > length) series->data1 = length;
 }
+
+// The characters an append or insert adds (for the owner's notification).
+int32_t added_count(Cell* series, const Cell* value, int part, int only, int dup) {
+  stack::Guard guard;
+  Text text = text_of(value, value_part(value, part), only >= 0, series);
+  int64_t copies = std::max<int64_t>(dup_count(dup), 1);
+  return static_cast<int32_t>(std::min<int64_t>(int64_t{text.count} * copies, 0x7FFFFFFF));
+}
 }  // namespace
 
 uint32_t insert_value(Cell* target, const Cell* value, int32_t part, bool only, int32_t count, bool at_tail) {
@@ -433,7 +444,12 @@ uint32_t insert_value(Cell* target, const Cell* value, int32_t part, bool only, 
 }
 
 Cell* append(Cell* series, Cell* value, int part, int only, int dup) {
+  bool announce = ownership::series_owned(*series);
+  auto position = static_cast<int32_t>(rs_length_from_head(series));
+  int32_t added = announce ? added_count(series, value, part, only, dup) : 0;
+  if (announce) ownership::check(*series, runtime_words::append, value, position, added);
   insert_value(series, value, value_part(value, part), only >= 0, dup_count(dup), true);
+  if (announce) ownership::check(*series, runtime_words::appended, value, position, added);
   Cell result = *series;
   result.data1 = 0;
   return set_result(result);
@@ -441,8 +457,16 @@ Cell* append(Cell* series, Cell* value, int part, int only, int dup) {
 
 Cell* insert(Cell* series, Cell* value, int part, int only, int dup) {
   clamp_index(series);
+  bool announce = ownership::series_owned(*series);
+  auto position = static_cast<int32_t>(series->data1);
+  int32_t added = announce ? added_count(series, value, part, only, dup) : 0;
+  if (announce) {
+    ownership::check(*series, runtime_words::insert, value, position, added);
+    clamp_index(series);
+  }
   bool at_tail = series->data1 == rs_length_from_head(series);
   uint32_t after = insert_value(series, value, value_part(value, part), only >= 0, dup_count(dup), at_tail);
+  if (announce) ownership::check(*series, runtime_words::inserted, value, position, added);
   Cell result = *series;
   result.data1 = std::min(after, rs_length_from_head(series));
   return set_result(result);
@@ -457,6 +481,17 @@ Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
 
   stack::Guard guard;
   Text text = text_of(value, -1, only >= 0, series);
+  bool announce = ownership::series_owned(*series);
+  int32_t changed = 0;
+  if (announce) {
+    int64_t replaced = part >= 0 ? detail::part_count(series, refinement_argument(part)) : 0;
+    int64_t added = int64_t{text.count} * copies;
+    changed = static_cast<int32_t>(std::min<int64_t>(std::max(replaced, added), 0x7FFFFFFF));
+    ownership::check(*series, runtime_words::change, value, static_cast<int32_t>(index), changed);
+    clamp_index(series);
+    index = series->data1;
+    remaining = rs_length(series);
+  }
   uint32_t after;
   if (part >= 0) {
     int64_t replaced = detail::part_count(series, refinement_argument(part));
@@ -472,6 +507,7 @@ Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
     }
   }
   after = put_text(series, index, text, static_cast<uint32_t>(copies), false);
+  if (announce) ownership::check(*series, runtime_words::changed, value, static_cast<int32_t>(index), changed);
   Cell result = *series;
   result.data1 = std::min(after, rs_length_from_head(series));
   return set_result(result);
@@ -481,6 +517,12 @@ Cell* swap(Cell* series1, Cell* series2) {
   if (!is_string_like(series2->type()) && !series2->is(TYPE_BINARY)) {
     fire(ErrorId::script_invalid_arg, series2);
   }
+  bool announce1 = !rs_tail_q(series1) && !rs_tail_q(series2) && ownership::series_owned(*series1);
+  bool announce2 = !rs_tail_q(series1) && !rs_tail_q(series2) && series1->data2 != series2->data2 &&
+                   ownership::series_owned(*series2);
+  auto at1 = static_cast<int32_t>(series1->data1), at2 = static_cast<int32_t>(series2->data1);
+  if (announce1) ownership::check(*series1, runtime_words::swap, nullptr, at1, 1);
+  if (announce2) ownership::check(*series2, runtime_words::swap, nullptr, at2, 1);
   if (!rs_tail_q(series1) && !rs_tail_q(series2)) {
     uint32_t first = rs_abs_at(series1, series1->data1);
     uint32_t second = rs_abs_at(series2, series2->data1);
@@ -493,6 +535,8 @@ Cell* swap(Cell* series1, Cell* series2) {
     SeriesBuffer* b2 = buffer_of(series2);
     poke_char(b2, b2->offset + series2->data1 * b2->unit(), first);
   }
+  if (announce1) ownership::check(*series1, runtime_words::swaped, nullptr, at1, 1);
+  if (announce2) ownership::check(*series2, runtime_words::swaped, nullptr, at2, 1);
   return set_result(*series1);
 }
 
@@ -597,6 +641,13 @@ CodePoints trim_set(int with) {
 
 Cell* trim(Cell* series, int head, int tail, int automatic, int lines, int all, int with) {
   clamp_index(series);
+  bool announce = ownership::series_owned(*series);
+  auto position = static_cast<int32_t>(series->data1);
+  auto concerned = static_cast<int32_t>(rs_length(series));
+  if (announce) {
+    ownership::check(*series, runtime_words::trim, nullptr, position, concerned);
+    clamp_index(series);
+  }
   CodePoints chars = read_from_index(series);
   if (all >= 0 || with >= 0) {
     chars = without_set(chars, trim_set(with));
@@ -608,6 +659,7 @@ Cell* trim(Cell* series, int head, int tail, int automatic, int lines, int all, 
     chars = trimmed_ends(chars, head >= 0, tail >= 0);
   }
   write_from_index(series, chars);
+  if (announce) ownership::check(*series, runtime_words::trimmed, nullptr, position, concerned);
   return set_result(*series);
 }
 

@@ -9,7 +9,8 @@
 // vector! numbers as numbers (signed integers, floats), always with case.
 //
 // The series is pinned while it is sorted, so a user function that
-// allocates cannot make the collector move the records under the sort.
+// allocates cannot make the collector move the records under the sort. An
+// owned series tells its owner before and after (sort/sorted).
 //
 // The set operations build a new string from records whose first character
 // passes a membership test, skipping any already in the result; both tests
@@ -23,6 +24,8 @@
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/errors.h"
+#include "runtime/ownership.h"
+#include "runtime/runtime_words.h"
 #include "runtime/sort.h"
 #include "runtime/unicode.h"
 
@@ -230,6 +233,15 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
   }
 
   uint32_t records = count / record;
+  bool announce = ownership::series_owned(*series);
+  if (announce) {
+    ownership::check(*series, runtime_words::sort, nullptr, static_cast<int32_t>(index), static_cast<int32_t>(count));
+    // The owner may have changed the series: the records stay within it.
+    uint32_t now = detail::elements_from_head(series);
+    if (index > now) index = now;
+    if (count > now - index) count = now - index;
+    records = count / record;
+  }
   if (records > 1) {
     Pin pin(series->data2);
     uint8_t* base = memory::buffer_of(series->data2)->head_ptr() + size_t{index} * context.unit;
@@ -240,6 +252,8 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
       kel::sort::quick_sort(base, records, width, &context, nullptr, comparator);
     }
   }
+  if (announce)
+    ownership::check(*series, runtime_words::sorted, nullptr, static_cast<int32_t>(index), static_cast<int32_t>(count));
   *stack::arguments() = *series;
   return stack::arguments();
 }

@@ -209,11 +209,13 @@ uint32_t fetch_one(Call& call, const Cell& code, uint32_t index, uint32_t end, c
   }
   switch (kind) {
     case kGetArgument:
+      if (trace::active()) trace::fire(trace::kFetch, &code, index, &cells_of(node)[index], nullptr);
       stack::push(cells_of(node)[index]);
       ++index;
       break;
     case kLitArgument: {
       Cell value = cells_of(node)[index];
+      if (trace::active()) trace::fire(trace::kFetch, &code, index, &value, nullptr);
       if (value.is(TYPE_PAREN)) {
         eval_block(value, false);
         ++index;
@@ -344,6 +346,8 @@ void call_function(const Cell& function, NodeId context) {
   context::set_values_reference(context, context::stack_reference(stack::arguments()));
   stack::set_return_target(true);
   Cell body = *function::info(function, function::kInfoBody);
+  trace::FunctionScope tracing_scope(function);
+  if (trace::active()) trace::report_prolog(body, function);
   uint32_t caught = 0;
   if (body.is(TYPE_BLOCK)) {
     caught = exits::catch_exits(exits::kReturn, [&] { eval_block(body, true); });
@@ -353,6 +357,7 @@ void call_function(const Cell& function, NodeId context) {
   uint32_t code = caught ? caught : exits::pending;
   if (code == exits::kReturn || code == exits::kExit) exits::pending = 0;
   else if (caught) exits::throw_unwind(caught);
+  if (trace::active() && !exiting()) trace::report_epilog(body, function);
 }
 
 uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, uint32_t end, bool infix,
@@ -360,6 +365,8 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
   Cell callee = callee_value;
   Cell name_word = name && name->is(TYPE_WORD) ? *name : anonymous_word();
   Cell* slot = stack::top;
+  const uint32_t call_position = index;  // the call site is the cell before it
+  if (trace::active()) trace::fire(trace::kOpen, &code, index - 1, &name_word, nullptr);
   if (!infix) stack::push(callee);
   Call call{callee, name_word, callee.is(TYPE_NATIVE) || callee.is(TYPE_ACTION), infix, {}};
   switch (callee.type()) {
@@ -370,6 +377,7 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
       if (infix) ++stack::top;  // the left operand becomes the first argument
       index = fetch_arguments(call, code, index, end, path, path_index);
       if (exiting()) return index;
+      if (trace::active()) trace::report_call(code, call_position, name_word, callee);
       if (callee.is(TYPE_NATIVE)) {
         natives::call(callee.data1, false, call.refinements);
       } else {
@@ -395,6 +403,7 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
       if (infix) ++stack::top;
       index = fetch_arguments(call, code, index, end, path, path_index);
       if (exiting()) return index;
+      if (trace::active()) trace::report_call(code, call_position, name_word, callee);
       call_function(callee, context);
       if (exiting()) return index;
       stack::unwind();
@@ -405,6 +414,7 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
     default:
       runtime::quit(101, KEL_CALLER_ADDRESS());
   }
+  if (trace::active()) trace::report_return(code, call_position, index, name_word, stack::top[-1]);
   if (!infix) {
     // The result replaces the callee pushed in the slot.
     *slot = slot[1];
@@ -419,6 +429,7 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
   NodeId node = code.data2;
   Cell* slot = stack::top;
   Cell value = cells_of(node)[index];
+  if (trace::active()) trace::fire(trace::kFetch, &code, index, &value, nullptr);
   ++index;
   switch (value.type()) {
     case TYPE_PAREN:
@@ -431,6 +442,7 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
       index = eval_expression(code, index, end, false, false);
       if (exiting()) return index;
       Cell result = *slot;
+      if (trace::active()) trace::fire(trace::kSet, &code, index, &result, &value);
       if (result.is(TYPE_UNSET)) fire(ErrorId::script_need_value, &value);
       context::set(&value, result);
       stack::unwind();
@@ -442,6 +454,7 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
       index = eval_expression(code, index, end, false, false);
       if (exiting()) return index;
       Cell result = *slot;
+      if (trace::active()) trace::fire(trace::kSet, &code, index, &result, &value);
       {
         stack::Guard guard;
         eval_path(value, code, index, end, false, &result);
@@ -453,10 +466,12 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
     }
     case TYPE_GET_WORD:
       put(slot, *context::get(&value));
+      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
       break;
     case TYPE_LIT_WORD:
       value.set_type(TYPE_WORD);
       put(slot, value);
+      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
       break;
     case TYPE_WORD: {
       Cell* found = context::get(&value);
@@ -476,6 +491,7 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
           fire(ErrorId::script_no_op_arg, &value);
         default:
           put(slot, *found);
+          if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
           break;
       }
       break;
@@ -492,6 +508,7 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
       value.set_type(TYPE_PATH);
       value.data3 = 0;
       put(slot, value);
+      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
       break;
     case TYPE_OP:
       fire(ErrorId::internal_not_done);
@@ -509,6 +526,7 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
       break;
     default:
       put(slot, value);
+      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
       break;
   }
 
@@ -520,6 +538,7 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
     if (!next.is(TYPE_WORD) || !context_has_values(word::context_of(next))) break;
     Cell* operation = context::get(&next);
     if (!operation->is(TYPE_OP)) break;
+    if (trace::active()) trace::fire(trace::kFetch, &code, index, &next, nullptr);
     Cell function = *operation;
     function.header = (function.header & ~flags::kTypeMask & ~flags::kOpTypeMask) | native::op_source_type(*operation);
     collector::Root keep(&function);
@@ -537,6 +556,7 @@ void eval_block(const Cell& block, bool chain) {
   uint32_t index = block.data1;
   stack::mark(&body_word, stack::kEval);
   Cell* first = stack::arguments();
+  if (trace::active()) trace::fire(trace::kEnter, &block, index, nullptr, nullptr);
   if (index >= tail_of(node)) {
     put(first, unset::value);
   } else {
@@ -546,8 +566,10 @@ void eval_block(const Cell& block, bool chain) {
       collector::safe_point();
       index = eval_expression(block, index, UINT32_MAX, false, false);
       if (exiting()) return;
+      if (trace::active()) trace::fire(trace::kExpr, &block, index, first, nullptr);
     }
   }
+  if (trace::active()) trace::fire(trace::kExit, &block, tail_of(node), first, nullptr);
   if (chain) stack::unwind_last();
   else stack::unwind();
 }
@@ -575,6 +597,8 @@ uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t 
   if (at >= length) fire(ErrorId::script_empty_path);
   Cell* slot = stack::top;
   Cell head = cells_of(node)[at];
+  if (trace::active()) trace::fire(trace::kEnter, &path, at, nullptr, nullptr);
+  if (trace::active()) trace::fire(trace::kFetch, &path, at, &head, nullptr);
   if (!head.is(TYPE_WORD)) fire(ErrorId::script_word_first, &path);
   Cell current = *context::get(&head);
   if (current.is(TYPE_UNSET)) fire(ErrorId::script_unset_path, &path, &head);
@@ -625,6 +649,8 @@ uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t 
     stack::top = parent + 1;
   }
   put(slot, *stack::get_top());
+  if (trace::active()) trace::fire(trace::kPush, &path, length, slot, nullptr);
+  if (trace::active()) trace::fire(trace::kExit, &path, length, slot, nullptr);
   return index;
 }
 

@@ -30,6 +30,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/runtime.h"
@@ -106,6 +107,7 @@ enum class Iteration { kDone, kContinued, kBroken, kPropagate };
 // one, a rethrow for one that arrived as an exception).
 Iteration iterate(const LoopFrame& loop, const Cell& block) {
   stack::top = loop.first();
+  collector::safe_point();
   uint32_t caught = exits::catch_exits(exits::kBreak, [&] { interpreter::eval_block(block, false); });
   uint32_t code = caught ? caught : exits::pending;
   switch (code) {
@@ -276,12 +278,11 @@ void repeat(bool check_types, const int32_t*) {
   *counter = integer::make(1);
   LoopFrame frame;
   for (int32_t i = 0; i < count; ++i) {
-    stack::top = frame.first();
     context::set(word, *counter);
     Iteration ran = iterate(frame, body);
     if (ran == Iteration::kPropagate) return;
     if (ran == Iteration::kBroken) break;
-    counter->data2 = static_cast<uint32_t>(counter->int_at2() + (i + 1 < count ? 1 : 0));
+    counter->data2 += 1;  // unsigned: the step after the last may pass INT32_MAX
   }
   frame.close_with_result();
 }

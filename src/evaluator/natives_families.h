@@ -30,3 +30,12 @@ void init();
 namespace kel::natives_compare {
 void init();
 }  // namespace kel::natives_compare
+
+// Function makers and evaluation natives: func function does has do get set
+// print prin type? reduce compose stats bind in, and the entry of parse.
+namespace kel::natives_eval {
+void init();
+// Whether the text of the last print or prin ended with a line feed (the
+// console asks before it shows its prompt).
+bool last_line_feed();
+}  // namespace kel::natives_eval

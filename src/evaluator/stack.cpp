@@ -235,6 +235,16 @@ uint32_t call_symbol() {
 void throw_error(const Cell& error) {
   runtime::SystemRecord& system = runtime::system();
   system.thrown_value = error;
+  if (frame_top > frame_bottom && error.is(TYPE_ERROR)) {
+    // The error learns where it was raised: the innermost named call (below
+    // the frame a throw recorded, when one did) and the frame depth.
+    Frame* marker = take_throw_marker();
+    Frame* f = (marker != nullptr && marker < frame_top ? marker : frame_top) - 1;
+    while (f >= frame_bottom && (f->symbol() == body_symbol || f->symbol() == anon_symbol)) --f;
+    uint32_t where = f >= frame_bottom ? f->symbol() : 0;
+    NodeId where_context = f >= frame_bottom ? f->function_context : 0;
+    error_value::record_raise(error, where, where_context, depth());
+  }
   // Unwind to the nearest try or try/all frame, keeping the cells above it.
   Cell* remembered_top = top;
   bool caught = false;

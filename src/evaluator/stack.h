@@ -13,8 +13,10 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 
 #include "runtime/cell.h"
+#include "runtime/exits.h"
 #include "runtime/memory.h"
 
 namespace kel::stack {
@@ -178,12 +180,17 @@ void mark_frames(MarkCell&& mark_cell, MarkNode&& mark_node) {
   }
 }
 
-// Restores both stacks on scope exit (for C++ callers that must leave the
-// stacks as they found them whatever happens).
+// Restores both stacks on scope exit, for C++ code that must leave the
+// stacks as it found them. An exit in flight (an exception passing through,
+// or a pending break/continue/return/exit/throw) has already unrolled the
+// stacks to its catching frame: the guard then leaves them alone, since
+// restoring would undo that unwinding.
 class Guard {
  public:
-  Guard() : arguments_at_(arguments_), top_at_(top), frame_at_(frame_top) {}
+  Guard()
+      : arguments_at_(arguments_), top_at_(top), frame_at_(frame_top), exceptions_(std::uncaught_exceptions()) {}
   ~Guard() {
+    if (exits::pending != 0 || std::uncaught_exceptions() > exceptions_) return;
     arguments_ = arguments_at_;
     top = top_at_;
     frame_top = frame_at_;
@@ -195,6 +202,7 @@ class Guard {
   Cell* arguments_at_;
   Cell* top_at_;
   Frame* frame_at_;
+  int exceptions_;
 };
 
 }  // namespace kel::stack

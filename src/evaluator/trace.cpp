@@ -1,19 +1,254 @@
-// Tracing hooks. A tracer is a callback installed by do/trace and its
-// friends; until one is installed, fire() has nothing to call.
+// Tracing hooks (see trace.h). The tracer is called like any function, in a
+// frame of its own opened above everything the observed evaluation uses, so
+// that a report never disturbs a cell the interpreter is still working on.
 #include "evaluator/trace.h"
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/pair.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+#include "runtime/exits.h"
+#include "runtime/runtime_words.h"
 
 namespace kel::trace {
 
 namespace {
-Tracer installed = nullptr;
+// The event words in bit order.
+constexpr const char* kEventNames[kEventCount] = {"init",  "end",  "prolog", "epilog", "enter", "exit",
+                                                  "open",  "return", "fetch", "push",  "set",  "call",
+                                                  "error", "throw", "catch", "expr"};
+
+Cell tracer = make_cell(TYPE_NONE);
+uint32_t mask = kDefaultMask;
+bool tracer_installed = false;
+bool tracing = false;
+bool in_tracer = false;  // the tracer is running: nothing turns tracing on
+uint32_t event_symbols[kEventCount] = {};
+bool ready = false;
+
+// The words and the tracer's root are made the first time a tracer is
+// installed: nothing is reported before that.
+void make_ready() {
+  if (ready) return;
+  ready = true;
+  for (uint32_t i = 0; i < kEventCount; ++i) event_symbols[i] = symbol::make(kEventNames[i]);
+  collector::add_global_root(&tracer);
 }
 
-bool active() { return installed != nullptr; }
-
-void install(Tracer tracer) { installed = tracer; }
-
-void fire(uint32_t event, const Cell& value) {
-  if (installed) installed(event, value);
+uint32_t bit_index(uint32_t event) {
+  uint32_t i = 0;
+  while (i < kEventCount && (event >> i) != 1) ++i;
+  return i;
 }
+
+// The offset of an absolute position from the code's index, -1 when the
+// position lies outside the code.
+int32_t offset_in(const Cell& code, uint32_t position) {
+  if (position == kNoPosition || position < code.data1) return -1;
+  uint32_t tail = memory::buffer_of(code.data2)->cell_count();
+  if (position > tail) return -1;
+  return static_cast<int32_t>(position - code.data1);
+}
+
+// Blocks and paths are code; anything else is reported as none.
+bool is_code(TypeId type) {
+  switch (type) {
+    case TYPE_BLOCK:
+    case TYPE_PAREN:
+    case TYPE_HASH:
+    case TYPE_PATH:
+    case TYPE_LIT_PATH:
+    case TYPE_SET_PATH:
+    case TYPE_GET_PATH:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool carries_ref(uint32_t event) {
+  return (event & (kSet | kProlog | kEpilog | kReturn | kCall)) != 0;
+}
+
+// Tracing off while the tracer runs, back as it was afterwards, however the
+// tracer ends.
+class TracerRun {
+ public:
+  TracerRun() : saved_tracing_(tracing), saved_in_tracer_(in_tracer) {
+    tracing = false;
+    in_tracer = true;
+  }
+  ~TracerRun() {
+    tracing = saved_tracing_;
+    in_tracer = saved_in_tracer_;
+  }
+  TracerRun(const TracerRun&) = delete;
+  TracerRun& operator=(const TracerRun&) = delete;
+
+ private:
+  bool saved_tracing_;
+  bool saved_in_tracer_;
+};
+
+// Pushes the tracer's frame cells: the six reported values for its first
+// six plain arguments (none for any further one), false for each
+// refinement and none for its arguments, false and nones for /local.
+void push_tracer_arguments(const Cell* reported, uint32_t count) {
+  NodeId cache = interpreter::argument_cache(tracer);
+  uint32_t given = 0;
+  bool in_refinement = false;
+  for (uint32_t i = 0; i < memory::buffer_of(cache)->cell_count(); ++i) {
+    Cell entry = memory::buffer_of(cache)->cells()[i];
+    if (entry.is(TYPE_TYPESET)) {
+      if ((entry.header & interpreter::kArgumentKindMask) == interpreter::kReturnSpec) continue;
+      stack::push(!in_refinement && given < count ? reported[given++] : none::value);
+    } else if (entry.is(TYPE_REFINEMENT)) {
+      in_refinement = true;
+      stack::push(logic::false_value);
+    } else if (entry.is(TYPE_INTEGER)) {
+      stack::push(logic::false_value);
+      for (int32_t k = 1; k < entry.int_at2(); ++k) stack::push(none::value);
+    }
+  }
+}
+}  // namespace
+
+bool active() { return tracing; }
+bool installed() { return tracer_installed; }
+
+void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* value, const Cell* ref) {
+  if (!tracing || (mask & event) == 0 || !tracer.is(TYPE_FUNCTION)) return;
+  // The six values, copied before anything moves.
+  Cell reported[6];
+  if (code != nullptr && is_code(code->type())) {
+    reported[1] = *code;
+    reported[2] = integer::make(offset_in(*code, position));
+  } else {
+    reported[1] = none::value;
+    reported[2] = integer::make(-1);
+  }
+  reported[3] = value != nullptr ? *value : none::value;
+  reported[4] = ref != nullptr && carries_ref(event) ? *ref : none::value;
+  word::make_at(event_symbols[bit_index(event)], &reported[0]);  // may allocate: after the copies
+  Cell* observed_arguments = stack::arguments();
+  Cell* observed_top = stack::top;
+  stack::Frame* observed_frame_top = stack::frame_top;
+  reported[5] = pair::make(static_cast<int32_t>(observed_arguments - stack::bottom),
+                           static_cast<int32_t>(observed_top - stack::bottom));
+  // The cell at the top may be the one reported (an infix left operand):
+  // the tracer's frame starts above it.
+  if (stack::top + 1 >= stack::value_end) stack::overflow(false);
+  ++stack::top;
+
+  Cell function = tracer;
+  collector::Root keep(&function);
+  NodeId context = function::context_of(function);
+  Cell name = word::make_value(runtime_words::angled_interp_callback, 0, -1);
+  stack::mark_func(&name, context, context::values_reference(context));
+  push_tracer_arguments(reported, 6);
+  {
+    TracerRun run;
+    interpreter::call_function(function, context);
+    if (interpreter::exiting()) {
+      // break, continue or throw out of the tracer: the stacks already
+      // belong to the frame that takes it; go on there as an exception.
+      uint32_t code_in_flight = exits::pending;
+      exits::pending = 0;
+      exits::throw_unwind(code_in_flight);
+    }
+  }
+  stack::unwind();
+  stack::frame_top = observed_frame_top;
+  stack::arguments_ = observed_arguments;
+  stack::top = observed_top;
+}
+
+void fire(uint32_t event, const Cell& value) { fire(event, nullptr, kNoPosition, &value, nullptr); }
+
+void report_init() { fire(kInit, nullptr, kNoPosition, nullptr, nullptr); }
+void report_end() { fire(kEnd, nullptr, kNoPosition, nullptr, nullptr); }
+void report_throw() { fire(kThrow, nullptr, kNoPosition, stack::arguments(), nullptr); }
+void report_catch() { fire(kCatch, nullptr, kNoPosition, stack::arguments(), nullptr); }
+
+namespace {
+Cell call_site(const Cell& code, uint32_t position, const Cell& name) {
+  SeriesBuffer* buffer = memory::buffer_of(code.data2);
+  if (position == 0 || position == kNoPosition || position > buffer->cell_count()) return name;
+  return buffer->cells()[position - 1];
+}
+}  // namespace
+
+void report_call(const Cell& code, uint32_t call_position, const Cell& name, const Cell& callee) {
+  Cell site = call_site(code, call_position, name);
+  Cell value = callee;
+  fire(kCall, &code, call_position - 1, &value, &site);
+}
+
+void report_return(const Cell& code, uint32_t call_position, uint32_t end_position, const Cell& name,
+                   const Cell& result) {
+  Cell site = call_site(code, call_position, name);
+  Cell value = result;
+  fire(kReturn, &code, end_position, &value, &site);
+}
+
+void report_prolog(const Cell& body, const Cell& function) {
+  fire(kProlog, &body, body.is(TYPE_BLOCK) ? body.data1 : kNoPosition, nullptr, &function);
+}
+
+void report_epilog(const Cell& body, const Cell& function) {
+  uint32_t tail = body.is(TYPE_BLOCK) ? memory::buffer_of(body.data2)->cell_count() : kNoPosition;
+  fire(kEpilog, &body, tail, nullptr, &function);
+}
+
+uint32_t event_mask(const Cell& function) {
+  make_ready();
+  if (!function.is(TYPE_FUNCTION)) return kDefaultMask;
+  Cell body = *function::info(function, function::kInfoBody);
+  if (!body.is(TYPE_BLOCK) || block::rs_length(&body) <= 0) return kDefaultMask;
+  Cell first = memory::buffer_of(body.data2)->cells()[body.data1];
+  if (!first.is(TYPE_BLOCK)) return kDefaultMask;
+  uint32_t bits = 0;
+  SeriesBuffer* events = memory::buffer_of(first.data2);
+  for (uint32_t i = first.data1; i < events->cell_count(); ++i) {
+    Cell item = events->cells()[i];
+    if (!item.is(TYPE_WORD)) continue;
+    uint32_t wanted = symbol::resolve(word::symbol_of(item));
+    for (uint32_t e = 0; e < kEventCount; ++e)
+      if (symbol::resolve(event_symbols[e]) == wanted) bits |= 1u << e;
+  }
+  return bits;
+}
+
+bool install(const Cell& function) {
+  make_ready();
+  if (tracer_installed) return false;
+  mask = event_mask(function);
+  tracer = function;
+  tracer_installed = true;
+  tracing = true;
+  return true;
+}
+
+void remove() {
+  tracer = none::value;
+  mask = kDefaultMask;
+  tracer_installed = false;
+  tracing = false;
+}
+
+FunctionScope::FunctionScope(const Cell& function) : saved_(tracing) {
+  if (function.header & function::kTraceFlag) tracing = tracer_installed && !in_tracer;
+  else if (function.header & function::kNoTraceFlag) tracing = false;
+}
+
+FunctionScope::~FunctionScope() { tracing = saved_; }
 
 }  // namespace kel::trace

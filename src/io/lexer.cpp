@@ -41,6 +41,9 @@ uint32_t value_capacity = 0;
 namespace {
 
 constexpr uint32_t kInitialValueCells = 1000;
+// A buffer grown past this by one large load goes back to its first size
+// when the outermost scan ends, so a big load holds no memory after it.
+constexpr uint32_t kKeptValueCells = 65536;
 constexpr uint32_t kScratchBytes = 100000;
 // The quoted text of an error covers at most this many bytes of one line.
 constexpr int32_t kNearTextBytes = 30;
@@ -54,6 +57,14 @@ uint32_t scratch_fill = 0;
 
 CallbackBridge bridge;
 Cell exit_states = make_cell(TYPE_NONE);
+
+void allocate_buffers() {
+  if (value_buffer != nullptr) return;
+  value_buffer = static_cast<Cell*>(runtime::allocate(kInitialValueCells * sizeof(Cell)));
+  value_capacity = kInitialValueCells;
+  scratch = static_cast<uint8_t*>(runtime::allocate(kScratchBytes));
+  scratch_fill = 0;
+}
 
 // Links a state record for the duration of one scan.
 class ActiveScan {
@@ -76,6 +87,10 @@ class ActiveScan {
       parent_->next = nullptr;
     } else {
       outermost_scan = nullptr;
+      if (value_capacity > kKeptValueCells) {
+        value_buffer = static_cast<Cell*>(runtime::resize(value_buffer, kInitialValueCells * sizeof(Cell)));
+        value_capacity = kInitialValueCells;
+      }
     }
     innermost_scan = parent_;
     scratch_fill = scratch_mark_;
@@ -231,7 +246,7 @@ void deliver(State& s, Cell* result, const ScanOptions& options) {
 // --- Buffers ------------------------------------------------------------------------------
 
 void grow_value_buffer() {
-  uint64_t capacity = uint64_t{value_capacity} * 2;
+  uint64_t capacity = std::max<uint64_t>(uint64_t{value_capacity} * 2, kInitialValueCells);
   if (capacity > (uint64_t{1} << 31) / sizeof(Cell)) fire(ErrorId::internal_no_memory);
   value_buffer = static_cast<Cell*>(runtime::resize(value_buffer, capacity * sizeof(Cell)));
   value_capacity = static_cast<uint32_t>(capacity);
@@ -453,6 +468,13 @@ bool fire_event(State& s, Event event, int32_t type_code, Cell* value, const uin
     int32_t offset = static_cast<int32_t>(arguments[1].data1) - static_cast<int32_t>(s.source.data1);
     s.input_pos = source_position(s, offset);
     s.resumed_by_callback = true;
+    // Scanning resumes as ordinary text: a braced string or a point being
+    // read is abandoned (else an error reported at the string's opening
+    // brace would bring the scan back to it for ever).
+    s.brace_depth = 0;
+    s.open_pos = nullptr;
+    s.brace_flags = 0;
+    if (s.start_state == kBraceStringState || s.start_state == kPointState) s.start_state = resume_state(s);
   }
   return answer;
 }
@@ -467,6 +489,7 @@ TypeId scan(Cell* result, const uint8_t* bytes, uint32_t length, const ScanOptio
 TypeId scan_trusted(Cell* result, const uint8_t* bytes, uint32_t length, const ScanOptions& options,
                     int32_t* position, bool well_formed) {
   if (options.callback != nullptr && bridge.call == nullptr) fire(ErrorId::internal_feature_na);
+  allocate_buffers();
   ActiveScan active;
   State& s = active.state;
   s.input_head = bytes;
@@ -534,6 +557,7 @@ TypeId scan_trusted(Cell* result, const uint8_t* bytes, uint32_t length, const S
 
 TypeId scan_string(Cell* result, const Cell* string, int32_t length, const ScanOptions& options,
                    int32_t* position) {
+  allocate_buffers();
   uint32_t available = string::rs_length(string);
   uint32_t count = length < 0 ? available : std::min<uint32_t>(available, static_cast<uint32_t>(length));
   uint32_t unit = string::buffer_of(string)->unit();
@@ -615,12 +639,7 @@ TypeId scan_one_value(std::string_view text, Cell* out) {
 }  // namespace
 
 void init() {
-  if (value_buffer == nullptr) {
-    value_buffer = static_cast<Cell*>(runtime::allocate(kInitialValueCells * sizeof(Cell)));
-    value_capacity = kInitialValueCells;
-    scratch = static_cast<uint8_t*>(runtime::allocate(kScratchBytes));
-    scratch_fill = 0;
-  }
+  allocate_buffers();
   word::set_scanner(scan_one_value);
 }
 

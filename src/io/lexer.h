@@ -62,9 +62,11 @@ struct ScanOptions {
   const Cell* target = nullptr;
 };
 
-// Scans length bytes of UTF-8 text. The values go, by the options, to the
-// result cell (a new block!, or the one value in single-token mode) or to
-// the target block. Returns the datatype id of the last token (error! when
+// Scans length bytes of UTF-8 text. The bytes must stay where they are for
+// the whole scan: a callback runs Kel code, which may collect or change a
+// series, so a caller scanning a series' own bytes with a callback scans a
+// copy. The values go, by the options, to the result cell (a new block!,
+// or the one value in single-token mode) or to the target block. Returns the datatype id of the last token (error! when
 // a non-strict scan met an error). When position is not null it receives
 // how far the scan got: characters of the source string, else bytes.
 TypeId scan(Cell* result, const uint8_t* bytes, uint32_t length, const ScanOptions& options,

@@ -15,9 +15,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "datatypes/binary.h"
 #include "datatypes/binary_codecs.h"
+#include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -26,9 +28,11 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
-#include "datatypes/block.h"
+#include "datatypes/money.h"
 #include "datatypes/pair.h"
 #include "datatypes/percent.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
@@ -861,12 +865,12 @@ void load_binary(State& s, const uint8_t* start, const uint8_t* end, uint32_t, i
   s.input_pos = end + 1;
 }
 
-void load_point(State& s, const uint8_t* start, const uint8_t* end, uint32_t, int) {
+void load_point(State& s, const uint8_t* start, const uint8_t* end, uint32_t, int mode) {
   // The text between "(" and ")": two or three numbers separated by ",".
   s.start_state = resume_state(s);
   s.new_line = s.opening_new_line;
   const uint8_t* opening = start - 1;
-  float coordinates[3] = {};
+  double coordinates[3] = {};
   int count = 0;
   const uint8_t* p = start;
   TypeId type = TYPE_POINT2D;
@@ -878,7 +882,7 @@ void load_point(State& s, const uint8_t* start, const uint8_t* end, uint32_t, in
     if (!read_float(from, p, 0, &value) && !read_special_float(from, p, &value)) {
       throw_error(s, opening, end + 1, static_cast<int32_t>(type));
     }
-    coordinates[count++] = static_cast<float>(value);
+    coordinates[count++] = value;
     while (p < end && (*p == ' ' || *p == '\t')) ++p;
     if (p == end) break;
     if (*p != ',' || count == 3) throw_error(s, opening, end + 1, static_cast<int32_t>(type));
@@ -888,39 +892,63 @@ void load_point(State& s, const uint8_t* start, const uint8_t* end, uint32_t, in
   if (count < 2 || end >= s.input_tail) throw_error(s, opening, end + 1, static_cast<int32_t>(type));
   s.type = type;
   s.input_pos = end + 1;
-  // The point datatypes store the coordinates; until they exist a point
-  // literal cannot be loaded.
-  (void)coordinates;
-  throw_error(s, opening, end + 1, static_cast<int32_t>(type));
+  if (mode != 0) {
+    Cell point = make_cell(type);
+    if (type == TYPE_POINT2D) {
+      point2d::set_cell(&point, coordinates[0], coordinates[1]);
+    } else {
+      point3d::set_cell(&point, coordinates[0], coordinates[1], coordinates[2]);
+    }
+    store(s, point);
+  }
 }
 
-void load_money(State& s, const uint8_t* start, const uint8_t* end, uint32_t, int) {
+void load_money(State& s, const uint8_t* start, const uint8_t* end, uint32_t, int mode) {
   auto invalid = [&] { throw_error(s, start, end, TYPE_MONEY); };
   const uint8_t* p = start;
-  if (*p == '+' || *p == '-') ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
   const auto* dollar = static_cast<const uint8_t*>(std::memchr(p, '$', static_cast<size_t>(end - p)));
   if (dollar == nullptr || (dollar - p != 0 && dollar - p != 3)) invalid();
+  uint32_t currency = 0;
+  if (dollar > p) {
+    int32_t index = money::currency_code_index(
+        std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(dollar - p)));
+    if (index < 0) invalid();
+    currency = static_cast<uint32_t>(index);
+  }
   p = dollar + 1;
   if (p == end || *p == '.' || *p == ',' || *p == '\'') invalid();
   while (p < end && (*p == '0' || *p == '\'')) ++p;
+  const uint8_t* integer_start = p;
   int integer_digits = 0;
   for (; p < end && (is_digit(*p) || *p == '\''); ++p) {
     if (*p == '\'') {
       if (p + 1 >= end || p[1] == '\'') invalid();
       continue;
     }
-    if (++integer_digits > 17) invalid();
+    if (++integer_digits > money::kIntegerDigits) invalid();
   }
+  const uint8_t* integer_end = p;
+  const uint8_t* fraction_start = end;
   if (p < end) {
     if ((*p != '.' && *p != ',') || ++p == end) invalid();
+    fraction_start = p;
     int fraction_digits = 0;
     for (; p < end; ++p) {
-      if (!is_digit(*p) || ++fraction_digits > 5) invalid();
+      if (!is_digit(*p) || ++fraction_digits > money::kFractionDigits) invalid();
     }
   }
-  // The money datatype builds the value from the digits; until it exists
-  // a money literal cannot be loaded.
-  invalid();
+  auto text = [](const uint8_t* from, const uint8_t* to) {
+    return std::string_view(reinterpret_cast<const char*>(from), static_cast<size_t>(to - from));
+  };
+  Cell value = make_cell(TYPE_MONEY);
+  if (!money::make_from_digits(&value, negative, currency, text(integer_start, integer_end),
+                               text(fraction_start, end))) {
+    invalid();
+  }
+  if (mode != 0) store(s, value);
+  s.input_pos = end;
 }
 
 // --- Construction syntax and maps -------------------------------------------------------

@@ -50,6 +50,22 @@ constexpr bool is_path_delimiter(uint32_t char_class) {
   }
 }
 
+// Tokens whose last byte is the one that led the automaton into their
+// final state: brackets, a closing quote, brace or parenthesis, "%", ">".
+bool ends_with_final_byte(uint32_t entry, const uint8_t* start) {
+  switch (entry) {
+    case kEntryBlockOpen: case kEntryBlockClose: case kEntryParenOpen: case kEntryParenClose:
+    case kEntryBraceOpen: case kEntryBraceClose: case kEntryMapOpen: case kEntryConstruct:
+    case kEntryComma: case kEntryString: case kEntryChar: case kEntryBinary: case kEntryPercent:
+    case kEntryPoint: case kEntryTag:
+      return true;
+    case kEntryFile:
+      return start[1] == '"';
+    default:
+      return false;
+  }
+}
+
 // The bytes a point literal may hold between "(" and its first ",".
 constexpr bool in_point_set(uint8_t byte) {
   switch (byte) {
@@ -106,14 +122,6 @@ void scan_tokens(State& s, bool single_token, bool no_load) {
     s.resumed_by_callback = false;
     uint32_t entry = state - kFirstFinalState;
 
-    // A quick scan runs the scanners (structure, the string check, the
-    // kind of a word) and only notes the datatype of everything else.
-    bool scanned = false;
-    if (no_load && entry <= kEntryIssue) {
-      if (stops([&] { kScanners[entry](s, start, p, token_flags, 0); })) return;
-      scanned = true;
-    }
-
     // Blanks beyond ASCII before a word are no part of it.
     if (entry == kEntryWord && (token_flags & token_flags::kNonAscii) != 0) {
       if (stops([&] { start = skip_blanks(s, start, p, TYPE_WORD); })) return;
@@ -125,13 +133,24 @@ void scan_tokens(State& s, bool single_token, bool no_load) {
       }
     }
 
+    // A quick scan checks each token (which also moves past the delimiter
+    // that ends it) and builds nothing but the structure.
+    bool scanned = false;
+    if (no_load) {
+      Handler check = entry <= kEntryIssue ? kScanners[entry] : kLoaders[entry];
+      if (check != nullptr && stops([&] { check(s, start, p, token_flags, 0); })) return;
+      scanned = true;
+    }
+
     bool go_on = !s.has_callback
                      ? !no_load
                      : s.start_state == kBraceStringState ||
                            fire_event(s, kEventPrescan,
                                       s.type != 0 ? static_cast<int32_t>(s.type) : -static_cast<int32_t>(entry + 1),
                                       nullptr, start, p);
-    bool load = !single_token || s.strict;
+    // Values that nobody receives are not built: a check delivers none,
+    // unless a callback asks to see them.
+    bool load = (!single_token || s.strict) && (s.strict || wants(s, kEventLoad));
     if (go_on && !scanned) {
       bool stopped = false;
       if (entry >= kEntryString) {
@@ -165,6 +184,10 @@ void scan_tokens(State& s, bool single_token, bool no_load) {
         }
       }
     }
+
+    // A token the callback passed over is skipped whole, with the byte that
+    // ends it when that byte belongs to it (the automaton did not consume it).
+    if (!go_on && !scanned && p < input_end && ends_with_final_byte(entry, start)) s.input_pos = p + 1;
 
     // After an element of a path: the path goes on or ends here.
     if (s.start_state == kPathElementState && state != kPathStartFinal && state != kErrorFinal) {

@@ -6,14 +6,14 @@
 
 namespace kel::lexer {
 
-const std::array<const char*, kFinalStateCount> kTokenEntryNames = {
+constexpr std::array<const char*, kFinalStateCount> kTokenEntryNames = {
     "end",     "error",   "[",           "]",       "(",      ")",       "{",       "}",      "#[",
     "path",    "#(",      "comment",     ",",       "string", "word",    "issue",   "integer", "refinement",
     "char",    "file",    "binary",      "percent", "float",  "special float", "tuple", "date", "pair",
     "point",   "time",    "money",       "tag",     "url",    "email",   "hex",     "raw string", "ref",
 };
 
-const Handler kScanners[kFinalStateCount] = {
+constexpr Handler kScanners[kFinalStateCount] = {
     scan_end,          // 0  end of input
     scan_error,        // 1  no valid continuation
     scan_series_open,  // 2  [
@@ -34,7 +34,7 @@ const Handler kScanners[kFinalStateCount] = {
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-const Handler kLoaders[kFinalStateCount] = {
+constexpr Handler kLoaders[kFinalStateCount] = {
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
     nullptr, nullptr, nullptr,
     load_string,         // 13 quoted string

@@ -257,11 +257,11 @@ constexpr std::array<uint8_t, kWorkingStateCount * kClassCount> build_transition
   static_assert(N == kWorkingStateCount, "one row per working state");
   std::array<uint8_t, kWorkingStateCount * kClassCount> table{};
   for (int row = 0; row < kWorkingStateCount; ++row) {
-    const TransitionRow& spec = rows[row];
-    if (spec.state != row) throw "transition rows out of order";
+    const TransitionRow& described = rows[row];
+    if (described.state != row) throw "transition rows out of order";
     bool listed[kClassCount] = {};
-    for (int c = 0; c < kClassCount; ++c) table[static_cast<size_t>(row * kClassCount + c)] = static_cast<uint8_t>(spec.rest);
-    const char* p = spec.moves;
+    for (int c = 0; c < kClassCount; ++c) table[static_cast<size_t>(row * kClassCount + c)] = static_cast<uint8_t>(described.rest);
+    const char* p = described.moves;
     while (*p != '\0') {
       int classes[kClassCount] = {};
       int count = 0;

@@ -13,6 +13,8 @@
 #include "datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
+#include "runtime/runtime_words.h"
 #include "runtime/string_units.h"
 
 namespace kel::case_folding {
@@ -128,6 +130,12 @@ Cell* change_case(Cell* value, const Cell* part, bool upper) {
     uint32_t code_point = unicode::get_char(buffer->data() + byte_position, unit);
     uint32_t mapped = change_char(code_point, upper);
     if (mapped != code_point) buffer = string::poke_char(buffer, byte_position, mapped);
+  }
+  // The owner hears of the change once it is made (uppercase and lowercase
+  // have no past form).
+  if (ownership::series_owned(*value)) {
+    ownership::check(*value, upper ? runtime_words::uppercase : runtime_words::lowercase, nullptr,
+                     static_cast<int32_t>(index), static_cast<int32_t>(end - index));
   }
   return value;
 }

@@ -10,6 +10,7 @@
 #include "evaluator/stack.h"
 #include "io/lexer.h"
 #include "runtime/hash_table.h"
+#include "runtime/resource_table.h"
 #include "runtime/runtime.h"
 #include "runtime/slot_pool.h"
 #include "runtime/support.h"
@@ -59,6 +60,7 @@ void drain() {
 }  // namespace
 
 void init() {
+  add_sweep_hook([] { resource_table::sweep(); });
   const char* stress = std::getenv("KEL_GC_STRESS");
   detail::stress_mode = stress != nullptr && stress[0] == '1';
 }
@@ -148,6 +150,9 @@ void mark_value(const Cell& cell) {
     case TYPE_PORT:
       mark_node(cell.data1);
       mark_node(cell.data3);
+      break;
+    case TYPE_HANDLE:
+      if (static_cast<int32_t>(cell.data3) >= 0) resource_table::mark(static_cast<int32_t>(cell.data3));
       break;
     default:
       break;

@@ -36,7 +36,8 @@ bool find(NodeId node) {
 }
 
 NodeId node_of(const Cell& value) {
-  return value.type() == TYPE_OBJECT ? value.data1 : value.data2;
+  TypeId type = value.type();
+  return type == TYPE_OBJECT || type == TYPE_ERROR || type == TYPE_PORT ? value.data1 : value.data2;
 }
 
 const char* ellipsis(const Cell& value, bool mold) {

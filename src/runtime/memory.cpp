@@ -553,4 +553,20 @@ SeriesFrameView series_frame_at(uint32_t index) {
   return SeriesFrameView{f->area(), f->allocation, f->tail};
 }
 
+std::vector<NodeFrameView> node_frame_views() {
+  std::vector<NodeFrameView> views;
+  for (uint32_t i = 0; i < state.node_frames.size(); ++i) {
+    const NodeFrame& f = state.node_frames[i];
+    if (!f.live) continue;
+    views.push_back(NodeFrameView{f.used, i == 0 ? kNodesPerFrame - 1 : kNodesPerFrame});
+  }
+  return views;
+}
+
+std::vector<uint64_t> big_frame_sizes() {
+  std::vector<uint64_t> sizes;
+  for (BigFrame* f = state.big_head; f; f = f->next) sizes.push_back(f->size);
+  return sizes;
+}
+
 }  // namespace kel::memory

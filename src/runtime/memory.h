@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -163,6 +164,17 @@ struct SweepResult {
 };
 SweepResult sweep(bool poison);
 SeriesFrameView series_frame_at(uint32_t index);  // in address order
+
+// Per-frame figures, for the memory statistics. Node frames in id order,
+// each with the ids it can hand out (the first frame never hands out the
+// null id 0) and how many are in use; big frames in list order, each with
+// the bytes it holds for its buffer (header included).
+struct NodeFrameView {
+  uint32_t used;
+  uint32_t capacity;
+};
+std::vector<NodeFrameView> node_frame_views();
+std::vector<uint64_t> big_frame_sizes();
 
 }  // namespace memory
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "boot/entry.h"
+#include "datatypes/binary.h"
 #include "evaluator/stack.h"
 #include "io/lexer.h"
 #include "runtime/exits.h"
@@ -46,10 +47,22 @@ void scan_quietly(const uint8_t* data, uint32_t size, const lexer::ScanOptions& 
   if (lexer::active_scans() != 0) std::abort();
 }
 
+// A stand-in for a Kel callback: its answers, and now and then a move of
+// its input one step on, come from bits of the input itself.
+uint32_t callback_bits = 0;
+
+bool answer_event(const Cell&, Cell* arguments) {
+  callback_bits = callback_bits >> 1 | callback_bits << 31;
+  if ((callback_bits & 6) == 6) arguments[1].data1 += 1;
+  return (callback_bits & 1) != 0;
+}
+
+bool no_event_list(const Cell&, Cell*) { return false; }
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool booted = (kel::boot::init_runtime(), true);
+  static const bool booted = (kel::boot::init_runtime(), lexer::set_callback_bridge({answer_event, no_event_list}), true);
   (void)booted;
   if (size > 1 << 16) return 0;
   auto length = static_cast<uint32_t>(size);
@@ -67,5 +80,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scan_quietly(data, length, quick);
   quick.single_token = true;
   scan_quietly(data, length, quick);
+
+  // Every event through a callback whose answers vary with the input.
+  callback_bits = 0x9E3779B9u;
+  for (size_t i = 0; i < size && i < 16; ++i) callback_bits = callback_bits * 31 + data[i];
+  Cell callback = kel::make_cell(kel::TYPE_NONE);
+  Cell source = kel::binary::make_value(0);
+  lexer::ScanOptions traced;
+  traced.callback = &callback;
+  traced.source = &source;
+  scan_catching_errors(data, length, traced);
   return 0;
 }

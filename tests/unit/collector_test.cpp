@@ -12,6 +12,7 @@
 #include "datatypes/string.h"
 #include "evaluator/evaluate.h"
 #include "evaluator/stack.h"
+#include "runtime/resource_table.h"
 #include "runtime/support.h"
 #include "test_support.h"
 
@@ -177,6 +178,26 @@ TEST_F(Collector, EvaluationSurvivesCollectionsAtEverySafePoint) {
     EXPECT_EQ(r->int_at2(), 2);
   });
   EXPECT_EQ(error, std::nullopt);
+}
+
+int releases = 0;
+void count_release(void*) { ++releases; }
+
+TEST_F(Collector, ResourcesOfUnreachableHandlesAreReleasedOnce) {
+  static uint32_t type = resource_table::register_type(0, count_release);
+  int object = 0;
+  int32_t slot = resource_table::allocate(&object, type);
+  Cell handle = make_cell(TYPE_HANDLE, 1, 0, static_cast<uint32_t>(slot));
+  releases = 0;
+  {
+    collector::Root root(&handle);
+    collector::collect();
+    EXPECT_EQ(releases, 0) << "a reachable handle keeps its resource";
+  }
+  collector::collect();
+  EXPECT_EQ(releases, 1);
+  collector::collect();
+  EXPECT_EQ(releases, 1) << "released exactly once";
 }
 
 }  // namespace

@@ -59,21 +59,21 @@ std::string load_error(std::string_view text, ErrorId* id = nullptr) {
   const Cell& error = testing::last_error();
   std::string out;
   for (const char* p = error_info(*caught).template_source; *p != '\0';) {
-    std::string piece;
+    std::string text_part;
     if (*p == '"') {
-      for (++p; *p != '\0' && *p != '"'; ++p) piece += *p;
+      for (++p; *p != '\0' && *p != '"'; ++p) text_part += *p;
       if (*p != '\0') ++p;
     } else if (std::strncmp(p, ":arg", 4) == 0) {
       // Datatypes with their "!", the texts as they are.
       Cell argument = error_value::argument(error, p[4] - '0');
-      piece = argument.is(TYPE_DATATYPE) ? mold(argument) : actions::form_to_string(argument);
+      text_part = argument.is(TYPE_DATATYPE) ? mold(argument) : actions::form_to_string(argument);
       p += 5;
     } else {
       ++p;
       continue;
     }
     if (!out.empty()) out += ' ';
-    out += piece;
+    out += text_part;
   }
   return out;
 }
@@ -130,6 +130,12 @@ TEST_F(LexerTest, EveryLiteralFormLoadsToItsDatatypeAndMoldsBack) {
       {"#(true)", TYPE_LOGIC, "true"},
       {"#(none)", TYPE_NONE, "none"},
       {"#(integer!)", TYPE_DATATYPE, "integer!"},
+      {"$1.50", TYPE_MONEY, "$1.50"},
+      {"-USD$1'000.25", TYPE_MONEY, "-USD$1000.25"},
+      {"EUR$0.5", TYPE_MONEY, "EUR$0.50"},
+      {"(1, 2)", TYPE_POINT2D, "(1, 2)"},
+      {"( 1.5 , -2e2 )", TYPE_POINT2D, "(1.5, -200)"},
+      {"(1, 2, 3)", TYPE_POINT3D, "(1, 2, 3)"},
       {"[]", TYPE_BLOCK, "[]"},
       {"()", TYPE_PAREN, "()"},
   };
@@ -468,8 +474,15 @@ TEST_F(LexerTest, SyntaxErrorsNameTheLineAndQuoteTheText) {
       {"%\"abc", ErrorId::syntax_invalid, "(line 1) invalid file! at %\"abc"},
       {"a, b", ErrorId::syntax_invalid, "(line 1) invalid word! at a, b"},
       {"[1 , 2]", ErrorId::syntax_invalid, "(line 1) invalid point2D! at , 2]"},
-      {"$1.50", ErrorId::syntax_invalid, "(line 1) invalid money! at $1.50"},
-      {"(1, 2)", ErrorId::syntax_invalid, "(line 1) invalid point2D! at (1, 2)"},
+      {"US$1", ErrorId::syntax_invalid, "(line 1) invalid money! at US$1"},
+      {"XYZ$1", ErrorId::syntax_invalid, "(line 1) invalid money! at XYZ$1"},
+      {"$1.", ErrorId::syntax_invalid, "(line 1) invalid money! at $1."},
+      {"$1''0", ErrorId::syntax_invalid, "(line 1) invalid money! at $1''0"},
+      {"$1.123456", ErrorId::syntax_invalid, "(line 1) invalid money! at $1.123456"},
+      {"$123456789012345678", ErrorId::syntax_invalid, "(line 1) invalid money! at $123456789012345678"},
+      {"(1, 2, 3, 4)", ErrorId::syntax_invalid, "(line 1) invalid point3D! at (1, 2, 3, 4)"},
+      {"(1, 2", ErrorId::syntax_invalid, "(line 1) invalid point2D! at 1, 2"},
+      {"(a , b)", ErrorId::syntax_invalid, "(line 1) invalid point2D! at (a , b)"},
   };
   for (const ErrorCase& c : cases) {
     SCOPED_TRACE(c.source);
@@ -506,7 +519,7 @@ TEST_F(LexerTest, TheQuotedTextStopsAtTheLineEndAndAfterThirtyBytes) {
   EXPECT_EQ(load_error(text), "(line 1) missing ] at [" + std::string(28, 'x') + "\xE2\x82\xAC");
 }
 
-TEST_F(LexerTest, MalformedUtf8IsAnAccessErrorWherheverItStands) {
+TEST_F(LexerTest, MalformedUtf8IsAnAccessErrorWhereverItStands) {
   const char* cases[] = {
       "a \xFF b",            // a byte that never occurs in UTF-8
       "\"abc\xC3\"",         // a sequence cut short
@@ -590,6 +603,21 @@ TEST_F(LexerTest, AQuickScanFindsTheDatatypeWithoutBuilding) {
   }
 }
 
+TEST_F(LexerTest, AQuickScanOfAWholeTextEndsWhateverTheText) {
+  lexer::ScanOptions quick;
+  quick.load = false;
+  // A word followed by a wide blank once made the quick scan spin (found by
+  // the fuzzer).
+  const char* texts[] = {"[a [b (d e\xE2\x80\x83)%#[k 1]]] (f, g) (1, 2)]", "50% <t> #\"c\" x", "a\xC2\xA0 b"};
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    Cell result;
+    int32_t reached = 0;
+    lexer::scan(&result, bytes_of(text), static_cast<uint32_t>(std::strlen(text)), quick, &reached);
+    EXPECT_GT(reached, 0);
+  }
+}
+
 TEST_F(LexerTest, WordConversionsAskTheLexerWhatANameIs) {
   const std::pair<const char*, TypeId> cases[] = {
       {"abc", TYPE_WORD}, {"abc:", TYPE_SET_WORD}, {"12", TYPE_INTEGER}, {"a b", 0}, {"", 0}, {"1''0", 0},
@@ -637,18 +665,24 @@ struct Recorded {
   std::string event;
   TypeId type;
   int32_t index;
+  Cell token;
 };
 std::vector<Recorded> recorded;
 std::vector<std::string> event_list;  // the events named at the head of the callback's body
 int32_t move_to = -1;                 // where the callback moves its input on an error event
 bool accept_errors = true;            // the callback's answer to an error event
+bool accept_prescans = true;          // its answer to a prescan event
+// Run inside the callback on a load event, when set.
+void (*on_load)(const Cell& value) = nullptr;
 
 std::string word_text(const Cell& word) { return std::string(symbol::name(word::symbol_of(word))); }
 
 bool record_call(const Cell&, Cell* arguments) {
   TypeId type = arguments[2].is(TYPE_DATATYPE) ? arguments[2].data1 : 0;
   std::string event = word_text(arguments[0]);
-  recorded.push_back({event, type, static_cast<int32_t>(arguments[1].data1)});
+  recorded.push_back({event, type, static_cast<int32_t>(arguments[1].data1), arguments[4]});
+  if (event == "load" && on_load != nullptr) on_load(arguments[4]);
+  if (event == "prescan") return accept_prescans;
   if (event == "error") {
     if (move_to >= 0) arguments[1].data1 = static_cast<uint32_t>(move_to);
     move_to = -1;
@@ -679,6 +713,8 @@ class LexerEventTest : public LexerTest {
     event_list.clear();
     move_to = -1;
     accept_errors = true;
+    accept_prescans = true;
+    on_load = nullptr;
   }
   // Scans the text as a string source with the recording callback.
   Cell scan_traced(std::string_view text) {
@@ -733,6 +769,73 @@ TEST_F(LexerEventTest, AnErrorTheCallbackAcceptsIsRaisedAndOneItRefusesEndsTheSc
   caught = testing::catch_error([&] { EXPECT_TRUE(scan_traced("a } b").is(TYPE_NONE)); });
   EXPECT_FALSE(caught.has_value());
   EXPECT_EQ(events(), "error:error! error:error!");
+}
+
+}  // namespace
+}  // namespace kel
+
+namespace kel {
+namespace {
+
+std::vector<Cell> marked;
+void remember_marked(const Cell& cell) { marked.push_back(cell); }
+
+TEST_F(LexerEventTest, TokensTheCallbackPassesOverAreSkippedWhole) {
+  event_list = {"prescan"};
+  accept_prescans = false;
+  Cell result = scan_traced("a ] [b] 12 \"s\"");
+  EXPECT_EQ(mold(result), "[]");
+  EXPECT_EQ(events(), "prescan:word! prescan prescan prescan:word! prescan prescan:integer! prescan:string!");
+}
+
+TEST_F(LexerEventTest, TheCollectorSeesTheValuesOfARunningScan) {
+  event_list = {"load"};
+  on_load = [](const Cell&) {
+    marked.clear();
+    lexer::mark_buffers(remember_marked);
+  };
+  scan_traced("alpha [beta]");
+  // At the last load event (beta): the exit-state words, alpha, beta, the
+  // source and the callback; the open block's marker is no value and is
+  // not reported.
+  ASSERT_EQ(marked.size(), 5u);
+  EXPECT_EQ(word_text(marked[1]), "alpha");
+  EXPECT_EQ(word_text(marked[2]), "beta");
+  EXPECT_TRUE(marked[3].is(TYPE_STRING));
+}
+
+TEST_F(LexerEventTest, ACallbackMayStartAScanOfItsOwn) {
+  event_list = {"load"};
+  static std::string inner;
+  on_load = [](const Cell&) {
+    EXPECT_EQ(lexer::active_scans(), 1u);
+    Cell nested = load("[x (y)] z");
+    inner = mold(nested);
+  };
+  Cell outer = scan_traced("a [b c]");
+  EXPECT_EQ(inner, "[[x (y)] z]");
+  EXPECT_EQ(mold(outer), "[a [b c]]") << "the nested scan left the outer one's values alone";
+  EXPECT_EQ(lexer::active_scans(), 0u);
+}
+
+TEST_F(LexerEventTest, AnErrorInABracedStringSpansFromItsOpeningBrace) {
+  event_list = {"error"};
+  accept_errors = false;
+  scan_traced("ab {cd");
+  ASSERT_EQ(recorded.size(), 1u);
+  EXPECT_EQ(recorded[0].type, TYPE_STRING);
+  EXPECT_EQ(recorded[0].index, 6) << "the input is at the end of the faulty text";
+  ASSERT_TRUE(recorded[0].token.is(TYPE_PAIR));
+  EXPECT_EQ(recorded[0].token.data2, 4u) << "the token starts at the brace (1-based)";
+}
+
+TEST_F(LexerEventTest, MovingOnFromAnUnclosedBracedStringReadsOnAsOrdinaryText) {
+  // As a tracer does: on an error, go one character on and refuse.
+  event_list = {"error"};
+  accept_errors = false;
+  move_to = 4;
+  Cell result = scan_traced("ab {cd");
+  EXPECT_EQ(mold(result), "[ab cd]");
 }
 
 }  // namespace

@@ -1,0 +1,74 @@
+// error! internals the case files cannot reach: the call trace an error
+// captures at the trace depth in force when it is raised, and the text of
+// errors whose fields no longer name a catalog error.
+#include "datatypes/error.h"
+
+#include <gtest/gtest.h>
+
+#include "evaluator/evaluate.h"
+#include "evaluator/stack.h"
+#include "test_support.h"
+
+namespace kel {
+namespace {
+
+using ErrorValue = testing::RuntimeTest;
+
+// Raises an error inside two named functions and answers the caught
+// error's text, both at the given trace depth.
+std::string report_at_depth(int32_t depth) {
+  error_value::set_trace_depth(depth);
+  auto id = testing::catch_error([] {
+    stack::Guard guard;
+    evaluate::do_source("inner: func [] [1 / 0] outer: func [] [inner] outer");
+  });
+  EXPECT_EQ(id, ErrorId::math_zero_divide);
+  std::string text = error_value::form_text(testing::last_error());
+  error_value::set_trace_depth(0);
+  return text;
+}
+
+TEST_F(ErrorValue, NoStackLineAppearsAtTraceDepthZero) {
+  std::string text = report_at_depth(0);
+  EXPECT_EQ(text, "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : [1 / 0]");
+}
+
+TEST_F(ErrorValue, TraceDepthOneListsTheFunctionCallsOutermostFirst) {
+  std::string text = report_at_depth(1);
+  EXPECT_NE(text.find("\n*** Stack: outer inner"), std::string::npos) << text;
+  EXPECT_EQ(text.find("/", text.find("*** Stack:")), std::string::npos) << "the operator is no function: " << text;
+}
+
+TEST_F(ErrorValue, DeeperTracesListEveryNamedCall) {
+  std::string text = report_at_depth(2);
+  EXPECT_NE(text.find("\n*** Stack: outer inner /"), std::string::npos) << text;
+}
+
+TEST_F(ErrorValue, TheTraceIsCapturedWhenTheErrorIsRaised) {
+  report_at_depth(1);
+  // The frames are gone once the error is caught: the words were kept in
+  // the stack field when it was raised.
+  Cell stack_field = error_value::field(testing::last_error(), error_value::kStack);
+  EXPECT_TRUE(stack_field.is(TYPE_BLOCK));
+  error_value::set_trace_depth(1);
+  std::string text = error_value::form_text(testing::last_error());
+  error_value::set_trace_depth(0);
+  EXPECT_NE(text.find("\n*** Stack: outer inner"), std::string::npos) << text;
+}
+
+TEST_F(ErrorValue, AnErrorWhoseFieldsNameNoCatalogErrorFormsAsInvalidError) {
+  std::string text;
+  auto id = testing::catch_error([&] {
+    stack::Guard guard;
+    Cell* made = evaluate::do_source("make error! [type: 'script id: 'no-such-id]");
+    ErrorId found;
+    EXPECT_FALSE(error_value::find_id(*made, &found));
+    EXPECT_EQ(error_value::id_of(*made), ErrorId::internal_invalid_error);
+    text = error_value::form_text(*made);
+  });
+  EXPECT_FALSE(id.has_value());
+  EXPECT_EQ(text, "*** Internal Error: invalid error object field value: no-such-id");
+}
+
+}  // namespace
+}  // namespace kel
