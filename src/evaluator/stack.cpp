@@ -15,7 +15,7 @@ namespace {
 alignas(16) Cell value_buffer[kValueCapacity];
 Frame frame_buffer[kFrameCapacity];
 uint32_t body_symbol = 0;
-uint32_t anon_symbol = 0;
+
 RestoreValues restore_values = nullptr;
 
 inline void restore_context(const Frame* f) {
@@ -31,6 +31,7 @@ Cell* value_end = value_buffer + kValueCapacity;
 Frame* frame_bottom = frame_buffer;
 Frame* frame_top = frame_buffer;
 Frame* frame_end = frame_buffer + kFrameCapacity;
+uint32_t anonymous_symbol = 0;
 
 void init() {
   arguments_ = top = bottom;
@@ -39,7 +40,7 @@ void init() {
 
 void set_anonymous_symbols(uint32_t body, uint32_t anon) {
   body_symbol = body;
-  anon_symbol = anon;
+  anonymous_symbol = anon;
 }
 
 void set_restore_values(RestoreValues restore) { restore_values = restore; }
@@ -51,27 +52,12 @@ void overflow(bool frames) {
   fire(ErrorId::internal_stack_overflow);
 }
 
-void mark(const Cell* word, uint32_t type) {
-  if (frame_top >= frame_end) overflow(true);
-  uint32_t symbol = word ? (word->data2 & 0xFFFF) : anon_symbol;
-  *frame_top = Frame{(type << 24) | (symbol << 8), arguments_, word ? word->data1 : 0, 0, 0};
-  ++frame_top;
-  arguments_ = top;
-}
-
 void mark_func(const Cell* word, NodeId function_context, uint32_t saved_values) {
   mark(word, kFunction);
   Frame* f = current_frame();
   f->function_context = function_context;
   f->saved_values = function_context ? saved_values : 0;
 }
-
-void set_return_target(bool on) {
-  Frame* f = current_frame();
-  f->header = on ? (f->header | kReturnTarget) : (f->header & ~kReturnTarget);
-}
-
-void set_interp_flag() { current_frame()->header |= kInterpreted; }
 
 Cell* unwind() {
   Frame* f = --frame_top;
@@ -227,7 +213,7 @@ void throw_value(uint32_t code) {
 uint32_t call_symbol() {
   for (const Frame* f = frame_top - 1; f >= frame_bottom; --f) {
     uint32_t s = f->symbol();
-    if (s != body_symbol && s != anon_symbol) return s;
+    if (s != body_symbol && s != anonymous_symbol) return s;
   }
   return 0;
 }
@@ -240,7 +226,7 @@ void throw_error(const Cell& error) {
     // the frame a throw recorded, when one did) and the frame depth.
     Frame* marker = take_throw_marker();
     Frame* f = (marker != nullptr && marker < frame_top ? marker : frame_top) - 1;
-    while (f >= frame_bottom && (f->symbol() == body_symbol || f->symbol() == anon_symbol)) --f;
+    while (f >= frame_bottom && (f->symbol() == body_symbol || f->symbol() == anonymous_symbol)) --f;
     uint32_t where = f >= frame_bottom ? f->symbol() : 0;
     NodeId where_context = f >= frame_bottom ? f->function_context : 0;
     error_value::record_raise(error, where, where_context, depth());

@@ -113,7 +113,14 @@ inline TypeId top_type() { return get_top()->type(); }
 
 // Opening frames. The word names the call (its symbol and context); a null
 // word names the frame <anon>.
-void mark(const Cell* word, uint32_t type);
+extern uint32_t anonymous_symbol;
+inline void mark(const Cell* word, uint32_t type) {
+  if (frame_top >= frame_end) overflow(true);
+  uint32_t symbol = word ? (word->data2 & 0xFFFF) : anonymous_symbol;
+  *frame_top = Frame{(type << 24) | (symbol << 8), arguments_, word ? word->data1 : 0, 0, 0};
+  ++frame_top;
+  arguments_ = top;
+}
 void mark_func(const Cell* word, NodeId function_context, uint32_t saved_values);
 inline void mark_native(const Cell* word) { mark(word, kNative); }
 inline void mark_try(const Cell* word) { mark(word, kTry); }
@@ -124,8 +131,11 @@ inline void mark_loop(const Cell* word) { mark(word, kLoop); }
 inline void mark_interp(const Cell* word) { mark(word, kInterp); }
 inline void mark_interp_func(const Cell* word) { mark(word, kInterpFunc); }
 
-void set_return_target(bool on);
-void set_interp_flag();
+inline void set_return_target(bool on) {
+  Frame* f = frame_top - 1;
+  f->header = on ? (f->header | kReturnTarget) : (f->header & ~kReturnTarget);
+}
+inline void set_interp_flag() { (frame_top - 1)->header |= kInterpreted; }
 
 // Closing frames.
 Cell* unwind();
