@@ -9,6 +9,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/native.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/evaluate.h"
@@ -143,6 +144,17 @@ void bind_builtins(const char* file, TypeId type) {
     context::put_value(context::global(), word::symbol_of(word), value);
   }
 }
+// Runs one embedded source; an error in it is a fault of the build and
+// ends the process with its report.
+void run_embedded(const std::string& name) {
+  std::string_view text = embedded_source(name);
+  if (text.empty()) {
+    runtime::print_line("*** Boot Error: missing library source ", name.c_str());
+    runtime::quit(98, KEL_CALLER_ADDRESS());
+  }
+  stack::Guard guard;
+  evaluate::do_script(text);
+}
 }  // namespace
 
 void build_environment() {
@@ -154,10 +166,19 @@ void build_environment() {
     std::string_view name = kEmbeddedSources[i].name;
     if (name.rfind("boot/natives", 0) == 0) bind_builtins(kEmbeddedSources[i].name, TYPE_NATIVE);
   }
-  std::string_view core = embedded_source("boot/core.kel");
-  if (!core.empty()) {
+  // The library in Kel: boot/core.kel, then the files that
+  // boot/manifest.kel lists, in its order.
+  run_embedded("boot/core.kel");
+  std::string_view manifest = embedded_source("boot/manifest.kel");
+  if (!manifest.empty()) {
     stack::Guard guard;
-    evaluate::do_script(core);
+    Cell* loaded = evaluate::load(manifest);
+    uint32_t count = memory::buffer_of(loaded->data2)->cell_count();
+    for (uint32_t i = loaded->data1; i < count; ++i) {
+      Cell item = memory::buffer_of(loaded->data2)->cells()[i];
+      if (!item.is(TYPE_FILE)) continue;
+      run_embedded(string::to_std_string(item));
+    }
   }
 }
 
