@@ -554,9 +554,8 @@ Cell from_block(const Cell& spec) {
       const Cell& units = items[at + 1];
       if (!units.is(TYPE_INTEGER) || integer::get(units) < 0 || integer::get(units) > 99999 || at + 2 < length)
         bad_make_arg(spec);
-      a.magnitude += static_cast<Magnitude>(integer::get(units));
       // The units take the amount's sign: [-12 50000] is -12.5.
-      if (integer::get(amount) == 0) a.negative = false;
+      a.magnitude += static_cast<Magnitude>(integer::get(units));
     }
   } else if (amount.is(TYPE_FLOAT)) {
     if (at + 1 < length) bad_make_arg(spec);

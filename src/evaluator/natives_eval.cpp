@@ -313,8 +313,8 @@ void get(bool check_types, const int32_t* refinements) {
   bool any = used(refinements[0]);
   Cell target = *argument(0);
   if (is_any_path(target.type())) {
-    // Paths are read in get mode; letters are compared as the path's
-    // datatypes compare them.
+    // Paths are read in get mode. The path steps compare keys their own
+    // way: /case does not reach them yet.
     Cell* code = push_empty_code();
     Cell* result = stack::top;
     interpreter::eval_path(target, *code, 0, 0, true, nullptr);

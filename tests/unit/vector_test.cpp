@@ -150,6 +150,23 @@ TEST_F(VectorTest, InheritedSeriesActionsWorkOnEveryElementSize) {
   EXPECT_EQ(mold(doubles), "make vector! [9.0 2.5 1.5]");
 }
 
+TEST_F(VectorTest, ElementsAsValuesOfTheirType) {
+  Cell vector = made_from("[integer! 8 [200 1 2]]");
+  vector.data1 = 1;
+  Cell block = make_cell(TYPE_UNSET);
+  vector::to_block(&vector, &block);
+  EXPECT_EQ(typed_mold(block), "block! [1 2]");
+  Cell chars = made_from("[char! 16 [#\"a\" #\"^(20AC)\"]]");
+  vector::to_block(&chars, &block);
+  EXPECT_EQ(block::rs_abs_at(&block, 1)->data2, 0x20ACu);
+  uint8_t element[8] = {};
+  vector::set_value(element, F(0.1), 4);
+  EXPECT_EQ(typed_mold(vector::element_value(element, 4, TYPE_FLOAT)), "float! " + mold(F(static_cast<float>(0.1))));
+  vector::set_value(element, I(-2), 2);
+  EXPECT_EQ(vector::element_as_integer(element, 2), -2);
+  EXPECT_EQ(vector::element_as_integer(element, 1), -2);
+}
+
 // --- append, insert, change -----------------------------------------------------------------
 
 Cell series_call(Action action, const Cell& vector, const Cell& value, std::optional<Cell> part = {},
