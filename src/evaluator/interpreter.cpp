@@ -90,11 +90,33 @@ Cell argument_word(const Cell& callee, uint32_t index) {
   fire(ErrorId::script_expect_arg, &name, &datatype_cell, &argument);
 }
 
-// Whether a word's context can be read right now (a function context whose
-// function is not running has no values).
-bool context_has_values(NodeId context) {
-  if (context == 0) return false;
-  return !context::on_stack(context) || context::values_reference(context) != 0;
+// The value cell of a bound word, read straight from its context: the
+// interpreter's most frequent operation. Anything unusual (an unbound word,
+// a function context not running, an index past the values) goes through
+// context::get, which raises the right error.
+inline Cell* lookup(const Cell& word) {
+  NodeId context = word.data1;
+  auto index = static_cast<int32_t>(word.data3);
+  if (context != 0 && index >= 0) {
+    const Cell* context_cell = memory::buffer_of(context)->cells();
+    if (context_cell->header & flags::kStackValues) {
+      if (context_cell->data2 != 0) return stack::bottom + (context_cell->data2 - 1) + index;
+    } else {
+      SeriesBuffer* values = memory::buffer_of(context_cell->data2);
+      if (static_cast<uint32_t>(index) < values->cell_count()) return values->cells() + index;
+    }
+  }
+  return context::get(&word);
+}
+
+// The value of a word when its context can be read right now (a function
+// context whose function is not running has no values), else null.
+inline const Cell* peek(const Cell& word) {
+  NodeId context = word.data1;
+  if (context == 0) return nullptr;
+  const Cell* context_cell = memory::buffer_of(context)->cells();
+  if ((context_cell->header & flags::kStackValues) && context_cell->data2 == 0) return nullptr;
+  return lookup(word);
 }
 }  // namespace
 
@@ -185,7 +207,11 @@ NodeId argument_cache(const Cell& callable) {
 namespace {
 constexpr uint32_t kMaxRefinements = 32;
 
+// One call being gathered. The refinement integers are filled only for
+// natives and actions (fetch_arguments), so they are not cleared here.
 struct Call {
+  Call(const Cell& callee_, const Cell& name_, bool native_like_, bool infix_)
+      : callee(callee_), name(name_), native_like(native_like_), infix(infix_) {}
   const Cell& callee;
   const Cell& name;
   bool native_like;
@@ -220,7 +246,7 @@ uint32_t fetch_one(Call& call, const Cell& code, uint32_t index, uint32_t end, c
         eval_block(value, false);
         ++index;
       } else if (value.is(TYPE_GET_WORD)) {
-        stack::push(*context::get(&value));
+        stack::push(*lookup(value));
         ++index;
       } else if (value.is(TYPE_GET_PATH)) {
         index = eval_path(value, code, index + 1, end, true, nullptr);
@@ -296,7 +322,8 @@ uint32_t apply_path_refinements(Call& call, NodeId cache, const Cell& code, uint
 uint32_t fetch_arguments(Call& call, const Cell& code, uint32_t index, uint32_t end, const Cell* path,
                          uint32_t path_index) {
   NodeId cache = argument_cache(call.callee);
-  for (uint32_t i = 0; i < kMaxRefinements; ++i) call.refinements[i] = -1;
+  if (call.native_like)
+    for (uint32_t i = 0; i < kMaxRefinements; ++i) call.refinements[i] = -1;
   bool first_argument = true;
   bool skipping = false;  // after a refinement: its arguments are placeholders
   uint32_t count = tail_of(cache);
@@ -368,7 +395,7 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
   const uint32_t call_position = index;  // the call site is the cell before it
   if (trace::active()) trace::fire(trace::kOpen, &code, index - 1, &name_word, nullptr);
   if (!infix) stack::push(callee);
-  Call call{callee, name_word, callee.is(TYPE_NATIVE) || callee.is(TYPE_ACTION), infix, {}};
+  Call call(callee, name_word, callee.is(TYPE_NATIVE) || callee.is(TYPE_ACTION), infix);
   switch (callee.type()) {
     case TYPE_NATIVE:
     case TYPE_ACTION: {
@@ -425,6 +452,51 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
 
 // --- Expressions --------------------------------------------------------------------
 
+namespace {
+// The shortcut of the infix look-ahead: an operator made from add,
+// subtract or multiply, or from one of the comparison natives, applied to an
+// integer left operand and a right operand that is an integer literal or a
+// word holding an integer. Answers false (nothing done) otherwise, and the
+// operator then runs through the general call.
+bool integer_shortcut(const Cell& operation, const Cell& left, const Cell& right_cell, Cell* result) {
+  const Cell* right = &right_cell;
+  if (right->is(TYPE_WORD)) {
+    right = peek(right_cell);
+    if (right == nullptr) return false;
+  }
+  if (!right->is(TYPE_INTEGER)) return false;
+  int32_t a = left.int_at2(), b = right->int_at2();
+  TypeId source = native::op_source_type(operation);
+  if (source == TYPE_ACTION) {
+    int32_t op;
+    switch (static_cast<Action>(operation.data1)) {
+      case Action::add: op = 0; break;
+      case Action::subtract: op = 1; break;
+      case Action::multiply: op = 2; break;
+      default: return false;
+    }
+    Cell value = integer::make(0);
+    integer::do_math_op(a, b, op, &value);
+    *result = value;
+    return true;
+  }
+  if (source != TYPE_NATIVE) return false;
+  bool holds;
+  switch (static_cast<natives::Native>(operation.data1)) {
+    case natives::Native::equal_q:
+    case natives::Native::strict_equal_q: holds = a == b; break;
+    case natives::Native::not_equal_q: holds = a != b; break;
+    case natives::Native::lesser_q: holds = a < b; break;
+    case natives::Native::greater_q: holds = a > b; break;
+    case natives::Native::lesser_or_equal_q: holds = a <= b; break;
+    case natives::Native::greater_or_equal_q: holds = a >= b; break;
+    default: return false;
+  }
+  *result = logic::make(holds);
+  return true;
+}
+}  // namespace
+
 uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no_infix, bool quote_functions) {
   NodeId node = code.data2;
   Cell* slot = stack::top;
@@ -465,7 +537,7 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
       return index;
     }
     case TYPE_GET_WORD:
-      put(slot, *context::get(&value));
+      put(slot, *lookup(value));
       if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
       break;
     case TYPE_LIT_WORD:
@@ -474,7 +546,7 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
       if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
       break;
     case TYPE_WORD: {
-      Cell* found = context::get(&value);
+      Cell* found = lookup(value);
       switch (found->type()) {
         case TYPE_UNSET:
           fire(ErrorId::script_no_value, &value);
@@ -531,13 +603,27 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
   }
 
   // Infix operators: while the next value is a word whose value is an op!,
-  // call it with the value so far as its left operand.
+  // call it with the value so far as its left operand. Integer arithmetic
+  // and comparison on a plain right operand take a shortcut that gives the
+  // same result without opening a frame (tracing takes the full path).
   while (!no_infix) {
-    if (index >= limit(node, end)) break;
-    Cell next = cells_of(node)[index];
-    if (!next.is(TYPE_WORD) || !context_has_values(word::context_of(next))) break;
-    Cell* operation = context::get(&next);
-    if (!operation->is(TYPE_OP)) break;
+    // One read of the buffer serves the bound check and the cells: nothing
+    // is evaluated between them.
+    SeriesBuffer* buffer = memory::buffer_of(node);
+    uint32_t stop = buffer->cell_count() < end ? buffer->cell_count() : end;
+    if (index >= stop) break;
+    Cell next = buffer->cells()[index];
+    if (!next.is(TYPE_WORD)) break;
+    const Cell* operation = peek(next);
+    if (operation == nullptr || !operation->is(TYPE_OP)) break;
+    if (slot->is(TYPE_INTEGER) && !trace::active()) {
+      uint32_t after = index + 1;
+      if (after < stop && integer_shortcut(*operation, *slot, buffer->cells()[after], slot)) {
+        index = after + 1;
+        stack::top = slot + 1;
+        continue;
+      }
+    }
     if (trace::active()) trace::fire(trace::kFetch, &code, index, &next, nullptr);
     Cell function = *operation;
     function.header = (function.header & ~flags::kTypeMask & ~flags::kOpTypeMask) | native::op_source_type(*operation);
@@ -600,7 +686,7 @@ uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t 
   if (trace::active()) trace::fire(trace::kEnter, &path, at, nullptr, nullptr);
   if (trace::active()) trace::fire(trace::kFetch, &path, at, &head, nullptr);
   if (!head.is(TYPE_WORD)) fire(ErrorId::script_word_first, &path);
-  Cell current = *context::get(&head);
+  Cell current = *lookup(head);
   if (current.is(TYPE_UNSET)) fire(ErrorId::script_unset_path, &path, &head);
   if (is_callable(current.type())) {
     if (value != nullptr) fire(ErrorId::script_invalid_path_set, &path);
@@ -661,7 +747,7 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count) {
   Cell* slot = stack::push(callable);
   Cell name = anonymous_word();
   bool native_like = callable.is(TYPE_NATIVE) || callable.is(TYPE_ACTION);
-  Call call{callable, name, native_like, false, {}};
+  Call call(callable, name, native_like, false);
   for (uint32_t i = 0; i < kMaxRefinements; ++i) call.refinements[i] = -1;
   if (native_like) {
     stack::mark(&name, stack::kNative);

@@ -20,6 +20,11 @@
 
 namespace kel::trace {
 
+namespace detail {
+bool tracing = false;
+}
+using detail::tracing;
+
 namespace {
 // The event words in bit order.
 constexpr const char* kEventNames[kEventCount] = {"init",  "end",  "prolog", "epilog", "enter", "exit",
@@ -29,7 +34,6 @@ constexpr const char* kEventNames[kEventCount] = {"init",  "end",  "prolog", "ep
 Cell tracer = make_cell(TYPE_NONE);
 uint32_t mask = kDefaultMask;
 bool tracer_installed = false;
-bool tracing = false;
 bool in_tracer = false;  // the tracer is running: nothing turns tracing on
 uint32_t event_symbols[kEventCount] = {};
 bool ready = false;
@@ -121,7 +125,6 @@ void push_tracer_arguments(const Cell* reported, uint32_t count) {
 }
 }  // namespace
 
-bool active() { return tracing; }
 bool installed() { return tracer_installed; }
 
 void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* value, const Cell* ref) {

@@ -52,8 +52,12 @@ constexpr uint32_t kDefaultMask = 0x1FFFF;
 constexpr uint32_t kNoPosition = 0xFFFFFFFF;
 
 // Whether events are reported right now (a tracer is installed and tracing
-// is on). Every report site tests it before calling in here.
-bool active();
+// is on). Every report site tests it before calling in here, so it is one
+// load on the interpreter's hot paths.
+namespace detail {
+extern bool tracing;
+}
+inline bool active() { return detail::tracing; }
 // Whether a tracer is installed.
 bool installed();
 

@@ -93,6 +93,28 @@ uint32_t now_local(bool utc) {
   return (year << 17) | (month << 12) | (day << 7) | pack_zone(zone_minutes);
 }
 
+Moment now_moment(bool utc, bool precise) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  time_t seconds = now.tv_sec;
+  struct tm fields{};
+  int32_t zone_minutes = 0;
+  if (utc) {
+    ::gmtime_r(&seconds, &fields);
+  } else {
+    ::localtime_r(&seconds, &fields);
+    zone_minutes = static_cast<int32_t>(fields.tm_gmtoff / 60);
+  }
+  uint32_t year = static_cast<uint32_t>(fields.tm_year + 1900);
+  uint32_t month = static_cast<uint32_t>(fields.tm_mon + 1);
+  uint32_t day = static_cast<uint32_t>(fields.tm_mday);
+  Moment moment;
+  moment.date = (year << 17) | (month << 12) | (day << 7) | pack_zone(zone_minutes);
+  moment.time_of_day = fields.tm_hour * 3600.0 + fields.tm_min * 60.0 + fields.tm_sec;
+  if (precise) moment.time_of_day += static_cast<double>(now.tv_nsec) / 1e9;
+  return moment;
+}
+
 void fill_bytes(uint8_t* start, uint8_t* end, uint8_t byte) {
   if (end > start) std::memset(start, byte, static_cast<size_t>(end - start));
 }

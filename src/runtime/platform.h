@@ -40,6 +40,16 @@ uint32_t now_local(bool utc);
 // The zone bits of an offset in minutes east of UTC.
 uint32_t pack_zone(int32_t minutes);
 
+// The current moment from a single clock reading, so that the date and the
+// time of day never straddle a midnight: the date word as now_local packs
+// it, and the local time of day in seconds (whole seconds unless precise;
+// the UTC time of day with utc).
+struct Moment {
+  uint32_t date;
+  double time_of_day;
+};
+Moment now_moment(bool utc, bool precise);
+
 void fill_bytes(uint8_t* start, uint8_t* end, uint8_t byte);
 
 }  // namespace kel::platform
