@@ -158,6 +158,8 @@ void init_runtime() {
   natives_exits::init();
   natives_compare::init();
   natives_eval::init();
+  natives_series::init();
+  natives_math::init();
   build_environment();
   console::install_case_evaluator();
   collector::set_enabled(true);

@@ -675,6 +675,45 @@ uint32_t eval_next(const Cell& block, uint32_t index) {
 
 // --- Paths -----------------------------------------------------------------------------
 
+namespace {
+// Values that live in the cell itself: setting one of their fields changes
+// a copy, which must be stored back where it came from.
+bool is_value_type(TypeId type) {
+  switch (type) {
+    case TYPE_PAIR:
+    case TYPE_POINT2D:
+    case TYPE_POINT3D:
+    case TYPE_DATE:
+    case TYPE_TIME:
+    case TYPE_TUPLE:
+    case TYPE_MONEY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// After a set-path: levels holds [value0 element1 value1 ... elementN valueN]
+// (valueN the value set). From the deepest level up, a value-type level that
+// the set changed is stored into its parent by the element that reached it,
+// and a value-type first level back into the path's word.
+void write_back_levels(const Cell& head, Cell* levels, uint32_t steps) {
+  for (uint32_t k = steps - 1; k >= 1; --k) {
+    Cell* changed = levels + 2 * k;
+    if (!is_value_type(changed->type())) return;
+    Cell* parent = levels + 2 * (k - 1);
+    Cell* element = levels + 2 * k - 1;
+    ActionHandler<Action::eval_path> handler = action_handler<Action::eval_path>(parent->type());
+    if (handler == nullptr) return;
+    Cell* top = stack::top;
+    Cell path_cell = none::value;
+    handler(parent, element, changed, &path_cell, nullptr, nullptr, static_cast<int32_t>(k), false, false, true);
+    stack::top = top;
+  }
+  if (is_value_type(levels->type())) *lookup(head) = *levels;
+}
+}  // namespace
+
 uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t end, bool get,
                    const Cell* value) {
   NodeId node = path.data2;
@@ -731,8 +770,20 @@ uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t 
       stack::top = slot;
       return eval_code(result, code, index, end, false, &element_copy, nullptr, 0, parent->data1);
     }
+    if (value != nullptr) {
+      // A set-path keeps every level and its element on the stack, so that
+      // a value-type level changed in place can be written back (below).
+      stack::top = element_cell + 1;
+      stack::push(result);
+      continue;
+    }
     *parent = result;
     stack::top = parent + 1;
+  }
+  if (value != nullptr) {
+    write_back_levels(head, slot, length - at - 1);
+    put(slot, *value);
+    return index;
   }
   put(slot, *stack::get_top());
   if (trace::active()) trace::fire(trace::kPush, &path, length, slot, nullptr);

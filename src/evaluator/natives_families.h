@@ -39,3 +39,15 @@ void init();
 // console asks before it shows its prompt).
 bool last_line_feed();
 }  // namespace kel::natives_eval
+
+// Series iteration: foreach forall remove-each.
+namespace kel::natives_series {
+void init();
+}  // namespace kel::natives_series
+
+// Math and encoding natives: negative? positive? sign? zero? NaN? shift
+// to-hex sine cosine tangent arcsine arccosine arctangent arctangent2 log-2
+// log-10 log-e exp dehex enhex debase enbase size?.
+namespace kel::natives_math {
+void init();
+}  // namespace kel::natives_math
