@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "boot/environment.h"
+#include "boot/script_run.h"
 #include "console/evaluate_case.h"
 #include "build_info.h"
 #include "datatypes/block.h"
@@ -53,6 +54,7 @@
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "io/lexer.h"
+#include "library/routines.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
@@ -158,8 +160,11 @@ void init_runtime() {
   natives_exits::init();
   natives_compare::init();
   natives_eval::init();
+  natives_values::init();
+  natives_system::init();
   natives_series::init();
   natives_math::init();
+  routines::init();
   build_environment();
   console::install_case_evaluator();
   collector::set_enabled(true);
@@ -170,9 +175,12 @@ void entry(int argc, char** argv) {
   runtime::start_up(argc, argv);
   try {
     init_runtime();
-    // Until the console exists the program announces itself and ends.
-    std::string banner = std::string("Kel ") + KEL_VERSION;
-    output_hooks::print_text(banner, true);
+    // A script named on the command line runs; without one, until the
+    // console exists, the program announces itself and ends.
+    if (!run_command_line_script()) {
+      std::string banner = std::string("Kel ") + KEL_VERSION;
+      output_hooks::print_text(banner, true);
+    }
   } catch (const exits::Unwind&) {
     runtime::top_catch();
   }

@@ -172,10 +172,12 @@ void build_environment() {
   std::string_view manifest = embedded_source("boot/manifest.kel");
   if (!manifest.empty()) {
     stack::Guard guard;
-    Cell* loaded = evaluate::load(manifest);
-    uint32_t count = memory::buffer_of(loaded->data2)->cell_count();
-    for (uint32_t i = loaded->data1; i < count; ++i) {
-      Cell item = memory::buffer_of(loaded->data2)->cells()[i];
+    Cell list = *evaluate::load(manifest);
+    // The manifest holds one block of file names.
+    if (block::rs_length(&list) > 0 && block::rs_head(&list)->is(TYPE_BLOCK)) list = *block::rs_head(&list);
+    uint32_t count = memory::buffer_of(list.data2)->cell_count();
+    for (uint32_t i = list.data1; i < count; ++i) {
+      Cell item = memory::buffer_of(list.data2)->cells()[i];
       if (!item.is(TYPE_FILE)) continue;
       run_embedded(string::to_std_string(item));
     }

@@ -38,6 +38,7 @@ struct CatalogWords {
 CatalogWords catalog_words;
 NodeId prototype_context = 0;
 int32_t trace_level = 0;
+SystemParts system_parts;
 
 bool words_exist() { return symbol::table() != 0 && context::global() != 0; }
 
@@ -53,9 +54,22 @@ const CatalogWords& catalog() {
   return catalog_words;
 }
 
+// Whether a context holds the ten error fields, in order.
+bool has_error_fields(NodeId context) {
+  if (context::word_count(context) < kFieldCount) return false;
+  for (uint32_t i = 0; i < kFieldCount; ++i)
+    if (symbol::name(symbol::resolve(word::symbol_of(*context::word_at(context, i)))) != kFieldNames[i]) return false;
+  return true;
+}
+
 // Made without using the evaluation stack: the first error may well be a
-// stack overflow, with only a few cells of room left.
+// stack overflow, with only a few cells of room left. Once the system
+// object exists, its error prototype is the one copied.
 NodeId prototype_node() {
+  if (system_parts.prototype != nullptr) {
+    NodeId standard = system_parts.prototype();
+    if (standard != 0 && has_error_fields(standard)) return standard;
+  }
   if (prototype_context == 0) {
     Cell proto;
     object::make_at(&proto, kFieldCount);
@@ -130,11 +144,97 @@ void append_limited_mold(Cell* buffer, const Cell& value, int32_t limit, bool fl
   string::concatenate_part(buffer, scratch, -1);
 }
 
+// An argument's text in a message: molded and cut in the syntax
+// category, formed otherwise.
+void write_argument(const Cell& value, ErrorCategory category, Cell* buffer) {
+  if (category == ErrorCategory::syntax) {
+    append_limited_mold(buffer, value, kSyntaxArgumentLimit, false);
+  } else {
+    stack::Guard guard;
+    Cell* held = stack::push(value);
+    actions::form(held, buffer, nullptr, 0x7FFFFFFF);
+  }
+}
+
+// The catalog object of the error's category (none before the system
+// object exists).
+Cell catalog_category(ErrorCategory category) {
+  if (system_parts.category == nullptr) return none::value;
+  Cell found = system_parts.category(category);
+  return object::is_object_kind(found.type()) ? found : none::value;
+}
+
+// The message template the catalog object holds for the id, when it is one
+// the message can be made from.
+bool catalog_template(ErrorId id, Cell* out) {
+  Cell category = catalog_category(error_info(id).category);
+  if (category.is(TYPE_NONE)) return false;
+  *out = *object::find_field(object::context_of(category), catalog().ids[static_cast<int>(id)]);
+  return out->is(TYPE_STRING) || out->is(TYPE_BLOCK) || out->is(TYPE_WORD) || out->is(TYPE_GET_WORD);
+}
+
+// The value of the error's field that a template word names (none when the
+// error has no such field).
+Cell named_field(const Cell& error, const Cell& word) {
+  if (error.data1 == 0) return none::value;
+  int32_t index = context::find_word(error.data1, word::symbol_of(word), true);
+  if (index < 0) return none::value;
+  return context::values_head(error.data1)[index];
+}
+
+// A template value of the catalog object: a string as it stands; a word by
+// the value of the field it names; a block element by element, one space
+// between two elements.
+void write_template_value(const Cell& error, ErrorCategory category, const Cell& value, Cell* buffer) {
+  if (value.is(TYPE_STRING)) {
+    string::concatenate_part(buffer, &value, -1);
+    return;
+  }
+  if (!value.is(TYPE_BLOCK)) {
+    write_argument(named_field(error, value), category, buffer);
+    return;
+  }
+  stack::Guard guard;
+  Cell* held = stack::push(value);  // keeps the template alive while texts are made
+  for (uint32_t i = held->data1; i < memory::buffer_of(held->data2)->cell_count(); ++i) {
+    Cell item = memory::buffer_of(held->data2)->cells()[i];
+    if (i > held->data1) string::concatenate_literal(buffer, " ");
+    if (item.is(TYPE_STRING)) {
+      string::concatenate_part(buffer, &item, -1);
+    } else if (item.is(TYPE_WORD) || item.is(TYPE_GET_WORD)) {
+      write_argument(named_field(error, item), category, buffer);
+    } else {
+      stack::Guard inner;
+      actions::form(stack::push(item), buffer, nullptr, 0x7FFFFFFF);
+    }
+  }
+}
+
+// The category title the report shows: the catalog object's `type` when it
+// is a string, else the table's.
+void write_title(ErrorCategory category, Cell* buffer) {
+  Cell object = catalog_category(category);
+  if (!object.is(TYPE_NONE)) {
+    Cell title = *object::find_field(object::context_of(object), symbol::resolve(symbol::make("type")));
+    if (title.is(TYPE_STRING)) {
+      string::concatenate_part(buffer, &title, -1);
+      return;
+    }
+  }
+  string::concatenate_literal(buffer, category_info(category).title);
+}
+
 // The message: the template's strings as they are and each argument
 // reference formed (molded and cut in the syntax category), one space
-// between two pieces.
+// between two pieces. The catalog object's template is used once the
+// system object exists, the table's before.
 void write_message(const Cell& error, ErrorId id, Cell* buffer) {
   const ErrorInfo& info = error_info(id);
+  Cell template_value;
+  if (catalog_template(id, &template_value)) {
+    write_template_value(error, info.category, template_value, buffer);
+    return;
+  }
   const char* p = info.template_source;
   bool first = true;
   auto separate = [&] {
@@ -153,14 +253,7 @@ void write_message(const Cell& error, ErrorId id, Cell* buffer) {
       int n = p[3] - '0';
       p += 4;
       separate();
-      Cell value = argument(error, n);
-      if (info.category == ErrorCategory::syntax) {
-        append_limited_mold(buffer, value, kSyntaxArgumentLimit, false);
-      } else {
-        stack::Guard guard;
-        Cell* held = stack::push(value);
-        actions::form(held, buffer, nullptr, 0x7FFFFFFF);
-      }
+      write_argument(argument(error, n), info.category, buffer);
     } else {
       ++p;  // brackets and spaces between the pieces
     }
@@ -190,7 +283,7 @@ void collect_call_words(Cell* block, uint32_t depth, int32_t level) {
 
 void write_text(const Cell& error, ErrorId id, Cell* buffer) {
   string::concatenate_literal(buffer, "*** ");
-  string::concatenate_literal(buffer, category_info(error_info(id).category).title);
+  write_title(error_info(id).category, buffer);
   string::concatenate_literal(buffer, ": ");
   write_message(error, id, buffer);
   string::concatenate_literal(buffer, "\n*** Where: ");
@@ -325,6 +418,8 @@ void record_raise(const Cell& error, uint32_t where_symbol, NodeId where_context
     set_field(error, kStack, integer::make(static_cast<int32_t>(depth)));
   }
 }
+
+void set_system_parts(const SystemParts& parts) { system_parts = parts; }
 
 int32_t trace_depth() { return trace_level; }
 void set_trace_depth(int32_t depth) { trace_level = depth < 0 ? 0 : depth; }

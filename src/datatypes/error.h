@@ -89,6 +89,21 @@ Cell call_argument_word(int index);
 // The object! that every new error copies: the ten fields, all none.
 Cell prototype();
 
+// Where errors find the system object's parts once it exists. prototype
+// answers the context of system/standard/error (0 while there is none);
+// category answers the object of system/catalog/errors for a category
+// (none while there is none). New errors then copy that prototype, and an
+// error's text takes its category title and message template from the
+// catalog object, so a program that changes a template changes the text of
+// later errors. A part that is missing or malformed (a prototype without
+// the ten fields in order, a template that is neither a string, a block
+// nor a word) falls back to the runtime's own prototype and table.
+struct SystemParts {
+  NodeId (*prototype)() = nullptr;
+  Cell (*category)(ErrorCategory category) = nullptr;
+};
+void set_system_parts(const SystemParts& parts);
+
 // Action handlers.
 Cell* make(Cell* proto, Cell* spec, TypeId type);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);

@@ -13,6 +13,15 @@
 // the index of compiled code (unset: the body runs); cell 3 a copy of the
 // op! made from the function; cell 4 an extra integer given at creation.
 // The context's self cell holds the function itself.
+//
+// Routines are C++ functions (library/routines.h). A routine!'s info cell 2
+// is an integer!: the index of its row in the routine table; cell 4 is an
+// integer!: the datatype id of its result, -1 when its spec declares none;
+// its body block holds one string that says what the C++ code does. The
+// interpreter calls a routine as it calls a native: it opens a frame,
+// pushes the arguments in spec order (checked against the spec's types)
+// and hands the routine! to routines::call, whose entry reads the frame's
+// cells and leaves the result in the first of them.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +36,9 @@ constexpr uint32_t kInfoCache = 1;
 constexpr uint32_t kInfoCode = 2;
 constexpr uint32_t kInfoOp = 3;
 constexpr uint32_t kInfoExtra = 4;
+
+// A routine!'s argument count (the word! entries of its spec), header bits 25-29.
+constexpr uint32_t kRoutineArgumentShift = 25;
 
 constexpr uint32_t kTraceFlag = 0x400;
 constexpr uint32_t kNoTraceFlag = 0x200;

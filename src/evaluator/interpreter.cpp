@@ -19,6 +19,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
+#include "library/routines.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
@@ -220,8 +221,10 @@ struct Call {
 };
 
 // Fetches one argument described by a cache typeset into a new stack cell.
+// The arguments of a conditional refinement that is not used are evaluated
+// and dropped: check_type is then false.
 uint32_t fetch_one(Call& call, const Cell& code, uint32_t index, uint32_t end, const Cell& types,
-                   uint32_t cache_index) {
+                   uint32_t cache_index, bool check_type = true) {
   uint32_t kind = types.header & kArgumentKindMask;
   NodeId node = code.data2;
   uint32_t stop = limit(node, end);
@@ -261,7 +264,8 @@ uint32_t fetch_one(Call& call, const Cell& code, uint32_t index, uint32_t end, c
       break;
   }
   if (exiting()) return index;
-  if (!typeset_has(types, slot->type())) wrong_argument_type(call.name, call.callee, cache_index, slot->type());
+  if (check_type && !typeset_has(types, slot->type()))
+    wrong_argument_type(call.name, call.callee, cache_index, slot->type());
   return index;
 }
 
@@ -303,7 +307,7 @@ uint32_t apply_path_refinements(Call& call, NodeId cache, const Cell& code, uint
       Cell types = cells_of(cache)[a];
       if (!types.is(TYPE_TYPESET)) break;
       if ((types.header & kArgumentKindMask) == kReturnSpec) continue;
-      index = fetch_one(call, code, index, end, types, a);
+      index = fetch_one(call, code, index, end, types, a, used);
       if (exiting()) return index;
     }
     if (!call.native_like) {
@@ -436,8 +440,20 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
       stack::unwind();
       break;
     }
-    case TYPE_ROUTINE:
-      fire(ErrorId::internal_routines);
+    case TYPE_ROUTINE: {
+      // A routine is a C++ function (function.h): called as a native, its
+      // arguments in a frame, its result in the frame's first cell. It runs
+      // no Kel code, so no exit can be pending after it.
+      stack::mark(&name_word, stack::kInterp);
+      stack::set_interp_flag();
+      if (infix) ++stack::top;
+      index = fetch_arguments(call, code, index, end, path, path_index);
+      if (exiting()) return index;
+      if (trace::active()) trace::report_call(code, call_position, name_word, callee);
+      routines::call(callee);
+      stack::unwind();
+      break;
+    }
     default:
       runtime::quit(101, KEL_CALLER_ADDRESS());
   }
@@ -825,6 +841,19 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count) {
       }
     }
     call_function(callable, context);
+  } else if (callable.is(TYPE_ROUTINE)) {
+    // The routine's entry trusts its frame: each argument is checked here.
+    stack::mark(&name, stack::kNative);
+    NodeId cache = argument_cache(callable);
+    uint32_t given = 0;
+    for (uint32_t i = 0; i < tail_of(cache); ++i) {
+      Cell entry = cells_of(cache)[i];
+      if (!entry.is(TYPE_TYPESET) || (entry.header & kArgumentKindMask) == kReturnSpec) continue;
+      Cell* argument = stack::push(given < count ? arguments[given] : none::value);
+      ++given;
+      if (!typeset_has(entry, argument->type())) wrong_argument_type(name, callable, i, argument->type());
+    }
+    routines::call(callable);
   } else {
     fire(ErrorId::script_invalid_arg, &callable);
   }
@@ -845,6 +874,7 @@ LoopOutcome run_loop_body(const Cell& body) {
   collector::safe_point();
   uint32_t caught = exits::catch_exits(exits::kBreak, [&] { eval_block(body, false); });
   uint32_t code = caught ? caught : exits::pending;
+  if (caught == exits::kBreak || caught == exits::kContinue) runtime::system().exit_code = 0;
   switch (code) {
     case 0:
       return LoopOutcome::kNext;

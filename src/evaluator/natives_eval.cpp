@@ -33,6 +33,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
+#include "evaluator/parse.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "io/lexer.h"
@@ -591,21 +592,23 @@ void in(bool check_types, const int32_t*) {
 
 // --- parse (entry) ------------------------------------------------------------------------------
 
-// Refinements: /case, /part length, /trace callback. The rules engine is not
-// there yet: the entry settles its arguments, answers the empty-limit case
-// and raises internal not-done for everything else.
+// Refinements: /case, /part length, /trace callback. The entry settles the
+// comparison mode and the limit (an absolute input index, clamped into the
+// input by the engine) and hands the rest to the parse engine. A break,
+// continue, return, exit or throw raised by a rule's action is left pending
+// by the engine; the entry then returns at once.
 void parse(bool check_types, const int32_t* refinements) {
-  int32_t part_at = refinements[1], trace_at = refinements[2];
+  int32_t case_at = refinements[0], part_at = refinements[1], trace_at = refinements[2];
   if (check_types) {
     check(parse_input_types, 0);
     check(block_types, 1);
     if (used(part_at)) check(parse_length_types, part_at);
     if (used(trace_at)) check(function_types, trace_at);
   }
+  Cell input = *argument(0);
+  int64_t limit = 0;
   if (used(part_at)) {
-    Cell input = *argument(0);
     Cell length = *argument(part_at);
-    int64_t limit;
     if (length.is(TYPE_INTEGER)) {
       limit = int64_t{input.data1} + length.int_at2();
     } else if (length.is(TYPE_FLOAT) || length.is(TYPE_PERCENT)) {
@@ -617,15 +620,12 @@ void parse(bool check_types, const int32_t* refinements) {
       }
       limit = length.data1;
     }
-    if (limit <= 0) {
-      Cell* value = argument(0);
-      int32_t left = block::rs_length(value);
-      if (!is_any_block(value->type())) left = static_cast<int32_t>(string::rs_length(value));
-      stack::set_last(logic::make(left <= 0));
-      return;
-    }
   }
-  fire(ErrorId::internal_not_done);
+  const Cell* callback = used(trace_at) ? argument(trace_at) : nullptr;
+  int32_t mode = used(case_at) ? parse::kCaseSensitive : parse::kCaseInsensitive;
+  Cell result = parse::process(input, *argument(1), mode, used(part_at), limit, callback);
+  if (interpreter::exiting()) return;  // the stacks belong to the exit's catcher now
+  stack::set_last(result);
 }
 
 }  // namespace

@@ -51,3 +51,15 @@ void init();
 namespace kel::natives_math {
 void init();
 }  // namespace kel::natives_math
+
+// Value natives: square-root construct value? uppercase lowercase as-pair
+// as-point2D as-point3D as-money extend unset new-line new-line? context? as.
+namespace kel::natives_values {
+void init();
+}  // namespace kel::natives_values
+
+// System natives: to-local-file wait checksum set-env get-env list-env now
+// browse recycle. Its init also interns the checksum method words.
+namespace kel::natives_system {
+void init();
+}  // namespace kel::natives_system

@@ -18,7 +18,9 @@
 // Exits follow the loop protocol: break ends the walk with the loop frame's
 // result, continue ends the iteration, and any other exit (return, exit,
 // throw, or an error) leaves at once without touching the stacks, which
-// then belong to the frame that catches it.
+// then belong to the frame that catches it. Kel code also runs between
+// iterations (change handlers called when a loop word is set or a group is
+// removed); its break and continue belong to this loop as well.
 #include <cstdint>
 
 #include "datatypes/block.h"
@@ -129,6 +131,24 @@ Iteration run_removal_body(const LoopFrame& loop, const Cell& body) {
   }
 }
 
+// Setting a loop word may run an object's change handler, and removing a
+// group may run a series owner's: Kel code that runs outside the body but
+// inside this loop, so a break or continue raised there belongs to this loop
+// too. It arrives as an exception (handlers are called through
+// interpreter::call_value), with the stacks already unrolled to the loop
+// frame. A break ends the walk; a continue skips the rest of the step.
+enum class StepExit { kNone, kBreak, kContinue };
+
+template <class Step>
+StepExit guarded_step(const LoopFrame& loop, Step&& step) {
+  uint32_t caught = exits::catch_exits(exits::kBreak, step);
+  if (caught == 0) return StepExit::kNone;
+  if (caught != exits::kBreak && caught != exits::kContinue) exits::throw_unwind(caught);
+  runtime::system().exit_code = 0;
+  loop.settle();
+  return caught == exits::kBreak ? StepExit::kBreak : StepExit::kContinue;
+}
+
 // --- Walking a series with loop words --------------------------------------------------
 
 // The iteration cells of foreach and remove-each. The pointers are stack
@@ -198,6 +218,20 @@ bool next_group(const Walk& walk) {
 
 inline bool next(const Walk& walk) { return walk.words->is(TYPE_BLOCK) ? next_group(walk) : next_single(walk); }
 
+// How the search for the next value ended.
+enum class Advance { kValue, kEnd, kBroken };
+
+// Takes the next value or group; a continue raised while the words were
+// set moves on to the one after.
+Advance advance(const Walk& walk, const LoopFrame& loop) {
+  for (;;) {
+    bool more = false;
+    StepExit exit = guarded_step(loop, [&] { more = next(walk); });
+    if (exit == StepExit::kBreak) return Advance::kBroken;
+    if (exit == StepExit::kNone) return more ? Advance::kValue : Advance::kEnd;
+  }
+}
+
 // Removes the group just visited: the iterator moves back over it and the
 // remove action takes it out there (its /part the group size), so change
 // notifications and a hash!'s index see an ordinary remove.
@@ -224,7 +258,7 @@ void foreach(bool check_types, const int32_t*) {
   Cell body = *argument(2);
   Walk walk = begin_walk(*argument(0), *argument(1));
   LoopFrame loop;
-  while (next(walk)) {
+  while (advance(walk, loop) == Advance::kValue) {
     interpreter::LoopOutcome outcome = interpreter::run_loop_body(body);
     if (outcome == interpreter::LoopOutcome::kPropagate) return;
     loop.settle();
@@ -285,14 +319,15 @@ void remove_each(bool check_types, const int32_t*) {
   const Cell* group_size = stack::push(integer::make(group));
   Walk walk = begin_walk(*argument(0), *argument(1));
   LoopFrame loop;
-  while (next(walk)) {
+  while (advance(walk, loop) == Advance::kValue) {
     Iteration ran = run_removal_body(loop, body);
     if (ran == Iteration::kPropagate) return;
     if (ran == Iteration::kBroken) break;
     if (ran == Iteration::kContinued) continue;
     const Cell& verdict = loop.result();
     bool falsy = verdict.is(TYPE_NONE) || (verdict.is(TYPE_LOGIC) && verdict.data1 == 0);
-    if (!falsy) remove_group(walk, group_size);
+    if (falsy) continue;
+    if (guarded_step(loop, [&] { remove_group(walk, group_size); }) == StepExit::kBreak) break;
   }
   loop.close();
   // The answer is the data argument itself, at its starting index.

@@ -2,7 +2,7 @@
 // arithmetic shift of the signed word.
 #include "evaluator/random.h"
 
-#include <sys/random.h>
+#include "evaluator/checksum.h"
 
 #include <cstring>
 
@@ -51,15 +51,11 @@ int32_t rand() {
 }
 
 int32_t rand_secure() {
-  uint32_t word = 0;
+  // A failing system source raises an error rather than spinning.
   uint8_t bytes[4];
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n > 0) got += static_cast<size_t>(n);
-  }
-  word = static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-         (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+  crypto::random_bytes(bytes, sizeof bytes);
+  uint32_t word = static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
+                  (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
   return static_cast<int32_t>(word & 0x7FFFFFFFu);
 }
 

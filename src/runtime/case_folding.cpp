@@ -61,10 +61,8 @@ uint32_t search_supplementary(std::span<const CasePair> pairs, uint32_t code_poi
   return found->key == code_point ? found->partner : code_point;
 }
 
-Cell part_refinement() { return make_cell(TYPE_REFINEMENT, 0, 0, 0xFFFFFFFF); }
-
 [[noreturn]] void reject_part(const Cell* part) {
-  Cell refinement = part_refinement();
+  Cell refinement = runtime_words::part_refinement;
   fire(ErrorId::script_invalid_refine_arg, &refinement, part);
 }
 

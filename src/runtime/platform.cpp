@@ -102,6 +102,9 @@ Moment now_moment(bool utc, bool precise) {
   if (utc) {
     ::gmtime_r(&seconds, &fields);
   } else {
+    // localtime_r need not read TZ again: a zone the program set since
+    // start-up takes effect only through tzset.
+    ::tzset();
     ::localtime_r(&seconds, &fields);
     zone_minutes = static_cast<int32_t>(fields.tm_gmtoff / 60);
   }

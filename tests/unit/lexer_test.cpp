@@ -741,7 +741,7 @@ class LexerEventTest : public LexerTest {
 
 TEST_F(LexerEventTest, EveryEventReachesACallbackWithoutAnEventList) {
   scan_traced("[a]");
-  EXPECT_EQ(events(), "prescan open:block! prescan:word! scan:word! load:word! prescan close:block!");
+  EXPECT_EQ(events(), "prescan:block! open:block! prescan:word! scan:word! load:word! prescan:block! close:block!");
 }
 
 TEST_F(LexerEventTest, AnEventListAtTheHeadOfTheBodySelectsTheEvents) {
@@ -785,7 +785,7 @@ TEST_F(LexerEventTest, TokensTheCallbackPassesOverAreSkippedWhole) {
   accept_prescans = false;
   Cell result = scan_traced("a ] [b] 12 \"s\"");
   EXPECT_EQ(mold(result), "[]");
-  EXPECT_EQ(events(), "prescan:word! prescan prescan prescan:word! prescan prescan:integer! prescan:string!");
+  EXPECT_EQ(events(), "prescan:word! prescan:block! prescan:block! prescan:word! prescan:block! prescan:integer! prescan:string!");
 }
 
 TEST_F(LexerEventTest, TheCollectorSeesTheValuesOfARunningScan) {

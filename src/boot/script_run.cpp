@@ -1,0 +1,372 @@
+// Running the command line's script (see script_run.h).
+//
+// The work follows the console's launch step by step: the argument walk of
+// read-argument over system/options/args (options before the script are
+// stepped over, "--catch" is taken out, "--" ends the options), the cut of
+// the raw text in system/script/args, the change of folder through
+// system/options/path (whose change handler moves the process), the header
+// search on the script's text, and the evaluation of the code after the
+// header under try/all. Texts are searched as UTF-8 bytes: every delimiter
+// looked for is ASCII, so no byte of a longer character can match one.
+#include "boot/script_run.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/file.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "io/lexer.h"
+#include "runtime/errors.h"
+#include "runtime/exits.h"
+#include "runtime/output_hooks.h"
+#include "runtime/runtime.h"
+#include "runtime/unicode.h"
+
+namespace kel::boot {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+uint32_t canonical(const char* name) { return symbol::resolve(symbol::make(name)); }
+
+// A field of an object by name (none when the value is no object or has no
+// such field).
+Cell field(const Cell& object, const char* name) {
+  if (!object::is_object_kind(object.type())) return make_cell(TYPE_NONE);
+  return *object::find_field(object::context_of(object), canonical(name));
+}
+
+// Sets a field as a set-path would: the object's change handler hears of it.
+void set_field(const Cell& object, const char* name, const Cell& value) {
+  if (!object::is_object_kind(object.type())) return;
+  int32_t index = object::find_field_index(object::context_of(object), canonical(name));
+  if (index < 0) return;
+  Cell word = *object::word_at(object, static_cast<uint32_t>(index));
+  object::set_field(object, static_cast<uint32_t>(index), word, value);
+}
+
+Cell system_object() {
+  Cell* slot = context::global_slot(canonical("system"));
+  return slot ? *slot : make_cell(TYPE_NONE);
+}
+
+void print_line(const std::string& text) { output_hooks::print_text(text, true); }
+
+// A new file! of a Kel path, pushed.
+Cell* push_file(const std::string& path) {
+  return file::from_os_path(reinterpret_cast<const uint8_t*>(path.data()), static_cast<uint32_t>(path.size()));
+}
+
+}  // namespace
+
+// to-kel-file: separators become "/" (a run of them one), a drive colon
+// becomes a leading segment; a second colon, or one after a separator,
+// ends the conversion there.
+std::string to_kel_file(const std::string& path) {
+  std::string out;
+  bool colon = false, separator = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    char c = path[i];
+    if (c == ':') {
+      if (colon || separator) return out;
+      colon = true;
+      if (i + 1 < path.size() && (path[i + 1] == '\\' || path[i + 1] == '/')) ++i;
+      out += '/';
+    } else if (c == '\\' || c == '/') {
+      if (separator) continue;
+      out += '/';
+      separator = true;
+    } else {
+      out += c;
+      separator = false;
+    }
+  }
+  if (colon) out.insert(out.begin(), '/');
+  return out;
+}
+
+namespace {
+
+// The folder part of a path as split-path gives it: up to the last "/"
+// that more text follows, %./ when there is none.
+std::string folder_of(const std::string& path) {
+  if (path == "/" || path == "." || path == ".." || path == "./" || path == "../")
+    return path.back() == '/' ? path : path + "/";
+  size_t end = path.size();
+  if (end > 0 && path[end - 1] == '/') --end;
+  size_t slash = path.rfind('/', end == 0 ? 0 : end - 1);
+  if (slash == std::string::npos || end == 0) return "./";
+  return path.substr(0, slash + 1);
+}
+
+// An absolute folder without "." and ".." segments, ending with "/".
+std::string cleaned_folder(const std::string& absolute) {
+  std::vector<std::string> segments;
+  size_t start = 0;
+  while (start <= absolute.size()) {
+    size_t slash = absolute.find('/', start);
+    if (slash == std::string::npos) slash = absolute.size();
+    std::string segment = absolute.substr(start, slash - start);
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      segments.push_back(segment);
+    }
+    start = slash + 1;
+  }
+  std::string out = "/";
+  for (const std::string& segment : segments) out += segment + "/";
+  return out;
+}
+
+// change-dir: the folder made absolute against system/options/path; one
+// that does not exist is refused with access cannot-open; otherwise
+// system/options/path takes it, and its handler moves the process.
+void change_dir(const Cell& options, const std::string& folder) {
+  stack::Guard guard;
+  std::string absolute = folder;
+  if (absolute.empty() || absolute[0] != '/') {
+    Cell current = field(options, "path");
+    std::string base = current.is(TYPE_FILE) ? string::to_std_string(current) : "/";
+    if (base.empty() || base.back() != '/') base += '/';
+    absolute = base + folder;
+  }
+  std::string target = cleaned_folder(absolute);
+  struct stat status;
+  if (::stat(target.c_str(), &status) != 0) {
+    Cell given = *push_file(folder);
+    fire(ErrorId::access_cannot_open, &given);
+  }
+  Cell path = *push_file(target);
+  set_field(options, "path", path);
+}
+
+// The whole file as bytes, or nothing when it cannot be read (a folder
+// cannot either).
+std::optional<std::string> read_file(const std::string& path) {
+  int descriptor = ::open(path.c_str(), O_RDONLY);
+  if (descriptor < 0) return std::nullopt;
+  struct stat status;
+  if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+    ::close(descriptor);
+    return std::nullopt;
+  }
+  std::string bytes;
+  char chunk[65536];
+  for (;;) {
+    ssize_t count = ::read(descriptor, chunk, sizeof chunk);
+    if (count < 0) {
+      ::close(descriptor);
+      return std::nullopt;
+    }
+    if (count == 0) break;
+    bytes.append(chunk, static_cast<size_t>(count));
+  }
+  ::close(descriptor);
+  return bytes;
+}
+
+// Removes count cells of a block from a position (the block's own index
+// counted).
+void remove_cells(const Cell& block, uint32_t from, uint32_t count) {
+  SeriesBuffer* buffer = memory::buffer_of(block.data2);
+  uint32_t length = buffer->cell_count();
+  if (from >= length) return;
+  if (from + count > length) count = length - from;
+  Cell* cells = buffer->cells();
+  for (uint32_t i = from; i + count < length; ++i) cells[i] = cells[i + count];
+  Cell whole = block::make_value(block.data2, 0);
+  block::rs_set_tail(&whole, length - count);
+}
+
+}  // namespace
+
+// The leading switches are "--..." or "\"--...\"", up to a bare "--"; the
+// script's name is quoted stretches and unquoted non-blank characters.
+size_t script_arguments_offset(const std::string& text) {
+  size_t length = text.size();
+  auto skip_blanks = [&](size_t p) {
+    while (p < length && is_blank(text[p])) ++p;
+    return p;
+  };
+  size_t p = skip_blanks(0);
+  for (;;) {
+    size_t s, e;
+    if (text.compare(p, 3, "\"--") == 0) {
+      s = p + 3;
+      size_t quote = text.find('"', s);
+      e = quote == std::string::npos ? length : quote;
+      p = quote == std::string::npos ? length : skip_blanks(quote + 1);
+    } else if (text.compare(p, 2, "--") == 0) {
+      s = p + 2;
+      e = s;
+      while (e < length && !is_blank(text[e])) ++e;
+      p = skip_blanks(e);
+    } else {
+      break;
+    }
+    if (s == e) break;
+  }
+  while (p < length && !is_blank(text[p])) {
+    if (text[p] == '"') {
+      size_t quote = text.find('"', p + 1);
+      p = quote == std::string::npos ? length : quote + 1;
+    } else {
+      ++p;
+    }
+  }
+  return skip_blanks(p);
+}
+
+namespace {
+
+// Cuts the raw command text in place so that it keeps the script's own
+// arguments.
+void cut_raw_arguments(const Cell& script) {
+  Cell raw = field(script, "args");
+  if (!raw.is(TYPE_STRING)) return;
+  std::string text = string::to_std_string(raw);
+  size_t offset = script_arguments_offset(text);
+  auto bytes = reinterpret_cast<const uint8_t*>(text.data());
+  int32_t characters = unicode::count_chars(bytes, bytes + offset);
+  string::remove_part(&raw, 0, static_cast<uint32_t>(characters));
+}
+
+// Where the header starts: "Kel", optionally "/System", blanks, then "[".
+size_t find_header(const std::string& text) {
+  for (size_t p = 0; p + 3 <= text.size(); ++p) {
+    if (text.compare(p, 3, "Kel") != 0) continue;
+    size_t q = p + 3;
+    if (text.compare(q, 7, "/System") == 0) q += 7;
+    while (q < text.size() && is_blank(text[q])) ++q;
+    if (q < text.size() && text[q] == '[') return p;
+  }
+  return std::string::npos;
+}
+
+// The index of the word Kel (spelled exactly so) followed by a block, or -1.
+int64_t header_word_index(const Cell& code) {
+  SeriesBuffer* buffer = memory::buffer_of(code.data2);
+  for (uint32_t i = code.data1; i + 1 < buffer->cell_count(); ++i) {
+    const Cell& item = buffer->cells()[i];
+    if (item.is(TYPE_WORD) && symbol::name(word::symbol_of(item)) == "Kel" && buffer->cells()[i + 1].is(TYPE_BLOCK))
+      return i;
+  }
+  return -1;
+}
+
+// Runs body under a try frame (/all: break, continue, return and throw
+// become errors); an error is printed as the console prints a result that
+// is one. Returns false when an error was printed.
+template <class Body>
+bool under_try(bool all, Body&& body) {
+  stack::Guard guard;
+  Cell* result = stack::top;
+  stack::Frame* own_top = stack::frame_top;
+  stack::mark(nullptr, all ? stack::kTryAll : stack::kTry);
+  uint32_t caught = exits::catch_exits(exits::kError, [&] { body(); });
+  if (caught == 0) return true;
+  if (caught != exits::kError) exits::throw_unwind(caught);
+  runtime::SystemRecord& system = runtime::system();
+  Cell error = system.thrown_value;
+  system.exit_code = 0;
+  exits::pending = 0;
+  stack::frame_top = own_top;
+  stack::arguments_ = result;
+  stack::top = result;
+  Cell* held = stack::push(error);
+  print_line(actions::form_to_string(*held));
+  return false;
+}
+
+// The script's text from its header on: loaded, checked, then the code
+// after the header block evaluated.
+void run_script_text(const std::string& source) {
+  size_t header = find_header(source);
+  if (header == std::string::npos) {
+    print_line("*** Error: Kel header not found!");
+    return;
+  }
+  stack::Guard guard;
+  Cell* code = stack::push(make_cell(TYPE_NONE));
+  bool loaded = under_try(false, [&] {
+    lexer::load(code, reinterpret_cast<const uint8_t*>(source.data()) + header,
+                static_cast<uint32_t>(source.size() - header));
+  });
+  if (!loaded) return;
+  int64_t at = header_word_index(*code);
+  if (at < 0) {
+    bool system_code = source.find("Kel/System") != std::string::npos;
+    print_line(std::string("*** Error: ") + (system_code ? "contains Kel/System code which requires compilation!"
+                                                          : "not a Kel program!"));
+    return;
+  }
+  Cell body = *code;
+  body.data1 = static_cast<uint32_t>(at) + 2;
+  under_try(true, [&] { interpreter::eval_block(body, false); });
+}
+}  // namespace
+
+bool run_command_line_script() {
+  stack::Guard guard;
+  Cell system = system_object();
+  Cell options = field(system, "options");
+  Cell script = field(system, "script");
+  if (!field(script, "args").is(TYPE_STRING)) return false;
+  Cell args = field(options, "args");
+  if (!args.is(TYPE_BLOCK)) return false;
+  stack::push(args);
+
+  // The options before the script: "--catch" is taken out (it would keep
+  // the console running after the script), every other "--..." is stepped
+  // over, and an argument after "--" is the script whatever it reads.
+  uint32_t at = args.data1;
+  for (;;) {
+    SeriesBuffer* buffer = memory::buffer_of(args.data2);
+    if (at >= buffer->cell_count()) return false;
+    Cell item = buffer->cells()[at];
+    std::string text = string::is_string_like(item.type()) ? string::to_std_string(item) : "";
+    bool after_end_of_options =
+        at > args.data1 && string::to_std_string(buffer->cells()[at - 1]) == "--";
+    if (text.rfind("--", 0) != 0 || after_end_of_options) break;
+    if (text == "--catch") remove_cells(args, at, 1);
+    else ++at;
+  }
+
+  std::string name = to_kel_file(string::to_std_string(memory::buffer_of(args.data2)->cells()[at]));
+  Cell file = *push_file(name);
+  std::optional<std::string> source = read_file(file::to_os_path(file, false));
+  if (source) {
+    set_field(options, "script", file);
+    remove_cells(args, args.data1, at + 1 - args.data1);
+    cut_raw_arguments(script);
+  } else {
+    Cell error = error_value::create(ErrorId::access_cannot_open, &file, nullptr, nullptr);
+    stack::push(error);
+    Cell where;
+    word::make_at(symbol::make("read"), &where);
+    error_value::set_field(error, error_value::kWhere, where);
+    print_line(actions::form_to_string(error));
+  }
+  std::string folder = folder_of(name);
+  if (folder != "./") change_dir(options, folder);
+  if (!source) return false;
+  run_script_text(*source);
+  return true;
+}
+
+}  // namespace kel::boot

@@ -1,0 +1,46 @@
+// Routines: the systems-level functions of the library, written in C++ and
+// bound to words as routine! values.
+//
+// Every routine is a row of one table (routines.cpp): its word, its spec
+// (argument names, type blocks and doc strings, as `help` and `spec-of`
+// show them), a one-line description that becomes the routine's body, the
+// C++ entry and the datatype id of its result (-1 when the spec declares
+// none). A routine! value names its row by index (function.h), so the
+// table is the one place a routine is defined; the interpreter calls a
+// routine through call().
+//
+// Most rows are bound to global words at start-up: the routines of the
+// library (quit-return ... write-stdout) and the 62 type tests. The rest
+// are the boot's own: the pieces of the system object that only the
+// runtime can supply (build facts, the system/words object, the error
+// catalog, the collector figures, the float options). They are reached
+// only while the boot builds the system object (boot/system.kel), through
+// the object the word `system-internals` holds until then.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kel::routines {
+
+// An entry reads its arguments from the current frame (stack::arguments(),
+// in spec order, already checked against the spec's types) and leaves its
+// result in the frame's first cell. parameter is the row's own number (the
+// datatype a type test checks, the typeset word it reads ...).
+using Entry = void (*)(uint32_t parameter);
+
+// Makes every routine value and binds the library's words, and binds
+// `system-internals` to the object of the boot's own routines. Runs once,
+// before the library's Kel sources.
+void init();
+
+// Runs a routine! value in the frame the caller opened: the arguments are
+// in place, the result replaces the first of them. A routine! that names
+// no row raises internal `routines`.
+void call(const Cell& routine);
+
+// The number of word! entries of a spec (a routine's argument count).
+uint32_t argument_count(const Cell& spec);
+
+}  // namespace kel::routines

@@ -1,0 +1,292 @@
+// The boot's own routines (see system_internals.h).
+//
+// The build facts come from the generated build_info.h (KEL_GIT_* are empty
+// when the build was not made from a git work tree; the git facts are then
+// none). The hand-over (install) does not keep the system object: the
+// hooks it installs look the object up through the global word `system` at
+// each use, so that they follow the object the program sees, and fall back
+// to the runtime's own data when the word holds something else.
+#include "library/system_internals.h"
+
+#include <ctime>
+#include <string>
+
+#include "build_info.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/date.h"
+#include "datatypes/file.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/evaluate.h"
+#include "evaluator/stack.h"
+#include "io/lexer.h"
+#include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/platform.h"
+#include "runtime/runtime.h"
+#include "runtime/support.h"
+
+#ifndef KEL_GIT_COMMIT
+#define KEL_GIT_COMMIT ""
+#define KEL_GIT_BRANCH ""
+#define KEL_GIT_TAG ""
+#define KEL_GIT_AHEAD ""
+#define KEL_GIT_TIME ""
+#define KEL_GIT_MESSAGE ""
+#endif
+#ifndef KEL_BUILD_BASENAME
+#define KEL_BUILD_BASENAME "kel"
+#endif
+
+namespace kel::system_internals {
+
+namespace {
+bool full_support = false;
+
+inline Cell* arguments() { return stack::arguments(); }
+
+std::string_view name_of(const Cell& word) { return symbol::name(symbol::resolve(word::symbol_of(word))); }
+
+// The one value of a Kel text (a literal the lexer reads), pushed.
+Cell literal(const std::string& text) {
+  Cell* loaded = evaluate::load(text);
+  SeriesBuffer* buffer = memory::buffer_of(loaded->data2);
+  return buffer->cell_count() > loaded->data1 ? buffer->cells()[loaded->data1] : none::value;
+}
+
+Cell text_value(const std::string& text) {
+  return *string::load_cstr(text.data(), static_cast<uint32_t>(text.size()), string::kEncodingUtf8);
+}
+
+// A Unix time as a date! in the local zone, written as the lexer reads it.
+Cell local_date(std::time_t seconds) {
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  long offset = local.tm_gmtoff / 60;
+  char text[64];
+  std::snprintf(text, sizeof text, "%d-%s-%d/%02d:%02d:%02d%c%ld:%02ld", local.tm_mday, kMonths[local.tm_mon],
+                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec, offset < 0 ? '-' : '+',
+                (offset < 0 ? -offset : offset) / 60, (offset < 0 ? -offset : offset) % 60);
+  return literal(text);
+}
+
+// The machine the executable was compiled for, as the target word names it.
+const char* target_word() {
+#if defined(__x86_64__)
+  return "x86-64";
+#elif defined(__i386__)
+  return "IA-32";
+#elif defined(__aarch64__)
+  return "ARM64";
+#elif defined(__arm__)
+  return "ARM";
+#else
+  return "Unknown";
+#endif
+}
+
+Cell word_value(const char* name) {
+  Cell word;
+  word::make_at(symbol::make(name), &word);
+  return word;
+}
+}  // namespace
+
+// --- Build facts ---------------------------------------------------------------------------
+
+void build_value(uint32_t) {
+  stack::Guard guard;
+  std::string_view name = name_of(arguments()[0]);
+  bool git = KEL_GIT_COMMIT[0] != '\0';
+  Cell result = none::value;
+  if (name == "version") {
+    result = text_value(KEL_VERSION);
+  } else if (name == "date") {
+    result = literal(std::string(KEL_BUILD_STAMP) + "+0:00");
+  } else if (name == "basename") {
+    result = text_value(KEL_BUILD_BASENAME);
+    result.set_type(TYPE_FILE);
+  } else if (name == "target") {
+    result = word_value(target_word());
+  } else if (name == "debug?") {
+#ifdef NDEBUG
+    result = logic::make(false);
+#else
+    result = logic::make(true);
+#endif
+  } else if (!git) {
+    result = none::value;
+  } else if (name == "git-branch") {
+    result = text_value(KEL_GIT_BRANCH);
+  } else if (name == "git-tag") {
+    result = literal(std::string("#") + (KEL_GIT_TAG[0] ? KEL_GIT_TAG : "v" KEL_VERSION));
+  } else if (name == "git-ahead") {
+    result = integer::make(static_cast<int32_t>(std::strtol(KEL_GIT_AHEAD, nullptr, 10)));
+  } else if (name == "git-date") {
+    result = local_date(static_cast<std::time_t>(std::strtoll(KEL_GIT_TIME, nullptr, 10)));
+  } else if (name == "git-commit") {
+    result = literal(std::string("#") + KEL_GIT_COMMIT);
+  } else if (name == "git-message") {
+    result = text_value(KEL_GIT_MESSAGE);
+  }
+  stack::set_last(result);
+}
+
+// --- The global context as an object ----------------------------------------------------------
+
+// Class id -1 and no handlers; the object becomes the global context's
+// owner cell, so `self` read at the top level is this object.
+void words_object(uint32_t) {
+  Cell made = *object::push_for_context(context::global(), 0xFFFFFFFF);
+  stack::set_last(made);
+}
+
+// --- The error catalog --------------------------------------------------------------------------
+
+// One object per category, in table order: code, type, then each id of the
+// category with its template read from the table's Kel source.
+void error_catalog(uint32_t) {
+  stack::Guard guard;
+  Cell* errors = object::push_new(kErrorCategoryCount, object::kStartUpClass);
+  for (int c = 0; c < kErrorCategoryCount; ++c) {
+    stack::Guard one;
+    auto category = static_cast<ErrorCategory>(c);
+    const ErrorCategoryInfo& info = category_info(category);
+    uint32_t ids = 0;
+    for (int i = 0; i < kErrorIdCount; ++i)
+      if (error_info(static_cast<ErrorId>(i)).category == category) ++ids;
+    Cell* object = object::push_new(2 + ids, object::kStartUpClass);
+    NodeId context = object::context_of(*object);
+    context::put_value(context, symbol::make("code"), integer::make(info.code));
+    context::put_value(context, symbol::make("type"), text_value(info.title));
+    for (int i = 0; i < kErrorIdCount; ++i) {
+      const ErrorInfo& error = error_info(static_cast<ErrorId>(i));
+      if (error.category != category) continue;
+      stack::Guard template_guard;
+      context::put_value(context, symbol::make(error.word), literal(error.template_source));
+    }
+    context::put_value(object::context_of(*errors), symbol::make(info.word), *object);
+  }
+  stack::set_last(*errors);
+}
+
+// --- Process facts -------------------------------------------------------------------------------
+
+// Arguments joined with single spaces; one that holds a blank, or is
+// empty, is written between double quotes so that splitting the text again
+// gives it back.
+void command_line(uint32_t) {
+  stack::Guard guard;
+  const runtime::SystemRecord& record = runtime::system();
+  std::string text;
+  for (int i = 0; i < record.argc && record.argv != nullptr && record.argv[i] != nullptr; ++i) {
+    std::string argument = record.argv[i];
+    if (i > 0) text += ' ';
+    bool quoted = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
+    if (quoted) text += '"';
+    text += argument;
+    if (quoted) text += '"';
+  }
+  stack::set_last(record.argc > 0 ? text_value(text) : none::value);
+}
+
+void environment_variable(uint32_t) {
+  stack::Guard guard;
+  std::optional<std::string> value = platform::get_env(string::to_std_string(arguments()[0]));
+  stack::set_last(value ? text_value(*value) : none::value);
+}
+
+// Everything is interpreted until the library carries compiled code: any
+// frame opened by the interpreter below this call answers true.
+void interpreted(uint32_t) { stack::set_last(logic::make(stack::eval(stack::current_frame(), false))); }
+
+void float_option(uint32_t) {
+  std::string_view name = name_of(arguments()[0]);
+  bool on = logic::value_true(arguments()[1], false, nullptr);
+  if (name == "pretty?") float_type::set_pretty(on);
+  else if (name == "full?") full_support = on;
+  stack::set_last(arguments()[1]);
+}
+
+bool float_full_support() { return full_support; }
+
+void collector_active(uint32_t) { stack::set_last(logic::make(collector::enabled())); }
+void collector_series_cycles(uint32_t) {
+  stack::set_last(integer::make(static_cast<int32_t>(collector::cycle_count())));
+}
+// Node frames are swept in the same cycles as series frames.
+void collector_node_cycles(uint32_t) {
+  stack::set_last(integer::make(static_cast<int32_t>(collector::cycle_count())));
+}
+
+// --- Hand-over ------------------------------------------------------------------------------------
+
+namespace {
+uint32_t canonical(const char* name) { return symbol::resolve(symbol::make(name)); }
+
+struct Symbols {
+  uint32_t system, standard, error, catalog, errors, locale, months;
+  uint32_t categories[kErrorCategoryCount];
+};
+Symbols symbols;
+
+// The value at a path of object fields from the global word `system`, or
+// none where the path leaves the objects.
+Cell system_member(std::initializer_list<uint32_t> path) {
+  Cell* slot = context::global_slot(symbols.system);
+  if (slot == nullptr) return none::value;
+  Cell current = *slot;
+  for (uint32_t symbol : path) {
+    if (!object::is_object_kind(current.type())) return none::value;
+    current = *object::find_field(object::context_of(current), symbol);
+  }
+  return current;
+}
+
+NodeId standard_error() {
+  Cell prototype = system_member({symbols.standard, symbols.error});
+  return object::is_object_kind(prototype.type()) ? object::context_of(prototype) : 0;
+}
+
+Cell catalog_category(ErrorCategory category) {
+  return system_member({symbols.catalog, symbols.errors, symbols.categories[static_cast<int>(category)]});
+}
+
+Cell locale_months() { return system_member({symbols.locale, symbols.months}); }
+}  // namespace
+
+void install(uint32_t) {
+  symbols.system = canonical("system");
+  symbols.standard = canonical("standard");
+  symbols.error = canonical("error");
+  symbols.catalog = canonical("catalog");
+  symbols.errors = canonical("errors");
+  symbols.locale = canonical("locale");
+  symbols.months = canonical("months");
+  for (int c = 0; c < kErrorCategoryCount; ++c)
+    symbols.categories[c] = canonical(category_info(static_cast<ErrorCategory>(c)).word);
+  error_value::SystemParts parts;
+  parts.prototype = standard_error;
+  parts.category = catalog_category;
+  error_value::set_system_parts(parts);
+  date::set_months_source(locale_months);
+  Cell system = arguments()[0];
+  Cell lexer_object = *object::find_field(object::context_of(system), canonical("lexer"));
+  if (object::is_object_kind(lexer_object.type())) {
+    Cell states = *object::find_field(object::context_of(lexer_object), canonical("exit-states"));
+    if (states.is(TYPE_BLOCK)) lexer::set_exit_states(states);
+  }
+  stack::set_last(system);
+}
+
+}  // namespace kel::system_internals
