@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "boot/environment.h"
+#include "boot/library_seal.h"
 #include "boot/script_run.h"
 #include "console/evaluate_case.h"
 #include "build_info.h"
@@ -166,6 +167,7 @@ void init_runtime() {
   natives_math::init();
   routines::init();
   build_environment();
+  seal_library();
   console::install_case_evaluator();
   collector::set_enabled(true);
 }

@@ -31,6 +31,7 @@ namespace kel::interpreter {
 
 namespace {
 Cell current_position = make_cell(TYPE_UNSET);
+bool library_code = false;  // evaluating a block of the library's own code
 Cell body_word;      // names block frames: <body>
 Cell set_path_word;  // names set-path frames
 
@@ -122,6 +123,8 @@ inline const Cell* peek(const Cell& word) {
 }  // namespace
 
 const Cell& position() { return current_position; }
+
+bool in_library_code() { return library_code; }
 
 void init() {
   collector::add_global_root(&current_position);
@@ -404,7 +407,7 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
     case TYPE_NATIVE:
     case TYPE_ACTION: {
       stack::mark(&name_word, stack::kInterp);
-      stack::set_interp_flag();
+      if (!library_code) stack::set_interp_flag();
       if (infix) ++stack::top;  // the left operand becomes the first argument
       index = fetch_arguments(call, code, index, end, path, path_index);
       if (exiting()) return index;
@@ -430,7 +433,7 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
       stack::Frame* frame = stack::current_frame();
       frame->function_context = context;
       frame->saved_values = saved;
-      stack::set_interp_flag();
+      if (!library_code) stack::set_interp_flag();
       if (infix) ++stack::top;
       index = fetch_arguments(call, code, index, end, path, path_index);
       if (exiting()) return index;
@@ -445,7 +448,7 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
       // arguments in a frame, its result in the frame's first cell. It runs
       // no Kel code, so no exit can be pending after it.
       stack::mark(&name_word, stack::kInterp);
-      stack::set_interp_flag();
+      if (!library_code) stack::set_interp_flag();
       if (infix) ++stack::top;
       index = fetch_arguments(call, code, index, end, path, path_index);
       if (exiting()) return index;
@@ -651,10 +654,47 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
   return index;
 }
 
+namespace {
+// Enters library code or user code for the length of a block evaluation:
+// library code keeps the caller's position and runs untraced.
+// User code that library code evaluates (a block handed to a library
+// function) is traced as it would be outside: the tracing state from before
+// the library was entered comes back for it.
+bool tracing_outside_library = false;
+
+class CodeKindScope {
+ public:
+  explicit CodeKindScope(bool library)
+      : saved_library_(library_code), saved_tracing_(trace::detail::tracing), saved_outside_(tracing_outside_library) {
+    if (library && !library_code) {
+      tracing_outside_library = trace::detail::tracing;
+      trace::detail::tracing = false;
+    } else if (!library && library_code) {
+      trace::detail::tracing = tracing_outside_library;
+    }
+    library_code = library;
+  }
+  ~CodeKindScope() {
+    library_code = saved_library_;
+    trace::detail::tracing = saved_tracing_;
+    tracing_outside_library = saved_outside_;
+  }
+  CodeKindScope(const CodeKindScope&) = delete;
+  CodeKindScope& operator=(const CodeKindScope&) = delete;
+
+ private:
+  bool saved_library_;
+  bool saved_tracing_;
+  bool saved_outside_;
+};
+}  // namespace
+
 void eval_block(const Cell& block, bool chain) {
   PositionGuard position_guard;
-  current_position = block;
   NodeId node = block.data2;
+  bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;
+  CodeKindScope code_kind(library);
+  if (!library) current_position = block;
   uint32_t index = block.data1;
   stack::mark(&body_word, stack::kEval);
   Cell* first = stack::arguments();
@@ -663,7 +703,7 @@ void eval_block(const Cell& block, bool chain) {
     put(first, unset::value);
   } else {
     while (index < tail_of(node)) {
-      current_position.data1 = index;
+      if (!library) current_position.data1 = index;
       stack::top = first;
       collector::safe_point();
       index = eval_expression(block, index, UINT32_MAX, false, false);

@@ -94,6 +94,13 @@ constexpr uint32_t kGetArgument = 0x100000;
 constexpr uint32_t kLitArgument = 0x200000;
 constexpr uint32_t kReturnSpec = 0x300000;
 
+// Whether the block being evaluated is the library's own code (its buffer
+// carries series_flags::kLibraryCode). Library code behaves as compiled
+// code: its frames do not count as interpreted, the tracer sees nothing
+// inside it, and an error raised in it keeps the caller's expression as its
+// near.
+bool in_library_code();
+
 // Runs a loop body in the current loop frame: the outcome tells the loop
 // what to do next. A break leaves its value (unset, or the break/return
 // value) as the loop frame's result.
