@@ -538,6 +538,8 @@ class Engine {
   State keyword(Keyword k, const Cell& word) {
     switch (k) {
       case kBar:
+        // The alternative before it matched: the block is done. Right after
+        // a command keyword it stands for an empty rule.
         match_ = true;
         return top_is_command() ? State::kResult : State::kPopBlock;
       case kSkip:
@@ -949,18 +951,21 @@ class Engine {
       case kWhileCommand: {
         int32_t minimum = first_of(argument), maximum = second_of(argument), round = third_of(argument);
         if (match_ && !break_ && (maximum < 0 || round < maximum)) {
-          // Without a maximum, a round that neither moved nor shrank the
-          // input would repeat forever: any and some stop there (while
-          // does not, and counts are bounded anyway).
-          bool stalled = pair::x_of(command) == kIterateCommand && maximum < 0 && input_.data1 == started &&
+          // A round that neither moved nor shrank the input would match the
+          // same way every time: any, some and counts stop there, taking
+          // the rounds left as matched, so an empty match never loops on
+          // (while does not stop: its rule must change something itself).
+          bool stalled = pair::x_of(command) == kIterateCommand && input_.data1 == started &&
                          input_length() >= static_cast<uint32_t>(third_of(where));
-          if (!stalled) {
-            frame[0] = triple::make(minimum, maximum, round + 1);
-            frame[1] = positions(first_of(where), input_.data1, input_length());
-            rule_ = first_of(where);
-            report(kIterate);
-            return State::kNext;
+          if (stalled) {
+            break_ = false;
+            return pop_command();
           }
+          frame[0] = triple::make(minimum, maximum, round + 1);
+          frame[1] = positions(first_of(where), input_.data1, input_length());
+          rule_ = first_of(where);
+          report(kIterate);
+          return State::kNext;
         }
         break_ = false;
         if (match_) {

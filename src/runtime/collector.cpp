@@ -30,7 +30,6 @@ std::vector<NodeId> mark_stack;
 std::vector<Hook> hooks;
 std::vector<Hook> sweep_hooks;
 std::vector<Cell*> global_roots;
-std::vector<Cell*> held_roots;
 
 void mark_table(NodeId table) {
   if (table == 0) return;
@@ -174,8 +173,7 @@ void add_sweep_hook(Hook hook) { sweep_hooks.push_back(hook); }
 
 void add_global_root(Cell* cell) { global_roots.push_back(cell); }
 
-Root::Root(Cell* cell) { held_roots.push_back(cell); }
-Root::~Root() { held_roots.pop_back(); }
+Root* Root::innermost = nullptr;
 
 Pause::Pause() : was_enabled_(enable_word) { enable_word = false; }
 Pause::~Pause() { enable_word = was_enabled_; }
@@ -191,7 +189,7 @@ void mark_roots() {
   lexer::mark_buffers([](const Cell& c) { mark_value(c); });
   mark_value(runtime::system().thrown_value);
   for (Cell* c : global_roots) mark_value(*c);
-  for (Cell* c : held_roots) mark_value(*c);
+  for (Root* r = Root::innermost; r != nullptr; r = r->previous_) mark_value(*r->cell_);
   for (Hook h : hooks)
     if (h) h();
 }

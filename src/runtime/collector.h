@@ -72,10 +72,15 @@ void add_global_root(Cell* cell);
 // strictly (last made, first gone).
 class Root {
  public:
-  explicit Root(Cell* cell);
-  ~Root();
+  explicit Root(Cell* cell) : cell_(cell), previous_(innermost) { innermost = this; }
+  ~Root() { innermost = previous_; }
   Root(const Root&) = delete;
   Root& operator=(const Root&) = delete;
+
+  // The guards form a chain from the innermost one (collector.cpp walks it).
+  static Root* innermost;
+  Cell* cell_;
+  Root* previous_;
 };
 
 // Turns collections off for a scope (code that keeps raw buffer addresses
