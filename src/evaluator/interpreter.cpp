@@ -223,6 +223,40 @@ struct Call {
   int32_t refinements[kMaxRefinements];
 };
 
+// Values that evaluate to themselves: everything but words, paths, parens
+// and function values (which the expression evaluator must see).
+inline bool stands_for_itself(TypeId type) {
+  switch (type) {
+    case TYPE_WORD:
+    case TYPE_SET_WORD:
+    case TYPE_GET_WORD:
+    case TYPE_LIT_WORD:
+    case TYPE_PATH:
+    case TYPE_SET_PATH:
+    case TYPE_GET_PATH:
+    case TYPE_LIT_PATH:
+    case TYPE_PAREN:
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_FUNCTION:
+    case TYPE_ROUTINE:
+    case TYPE_OP:
+    case TYPE_ISSUE:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// Whether the cell at index is a word whose value is an op!.
+inline bool operator_follows(SeriesBuffer* buffer, uint32_t index, uint32_t stop) {
+  if (index >= stop) return false;
+  const Cell& next = buffer->cells()[index];
+  if (!next.is(TYPE_WORD)) return false;
+  const Cell* value = peek(next);
+  return value != nullptr && value->is(TYPE_OP);
+}
+
 // Fetches one argument described by a cache typeset into a new stack cell.
 // The arguments of a conditional refinement that is not used are evaluated
 // and dropped: check_type is then false.
@@ -263,6 +297,26 @@ uint32_t fetch_one(Call& call, const Cell& code, uint32_t index, uint32_t end, c
       break;
     }
     default:
+      if (!trace::active()) {
+        // The common argument: a value that stands for itself, or a word
+        // whose value is no function, with no operator after it. It is
+        // pushed without the general expression machinery.
+        SeriesBuffer* buffer = memory::buffer_of(node);
+        const Cell& value = buffer->cells()[index];
+        const Cell* simple = nullptr;
+        if (stands_for_itself(value.type())) {
+          simple = &value;
+        } else if (value.is(TYPE_WORD)) {
+          const Cell* found = peek(value);
+          if (found != nullptr && !is_callable(found->type()) && !found->is(TYPE_OP) && !found->is(TYPE_UNSET))
+            simple = found;
+        }
+        if (simple != nullptr && (call.infix || !operator_follows(buffer, index + 1, stop))) {
+          stack::push(*simple);
+          ++index;
+          break;
+        }
+      }
       index = eval_expression(code, index, end, call.infix, false);
       break;
   }
