@@ -8,6 +8,7 @@
 #include "datatypes/function.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
+#include "library/compiled.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/support.h"
@@ -103,6 +104,7 @@ void seal_library() {
   sealer.snapshot();
   uint32_t count = context::word_count(sealer.global);
   for (uint32_t i = 0; i < count; ++i) sealer.seal_value(context::values_head(sealer.global)[i]);
+  compiled::attach();
 }
 
 }  // namespace kel::boot

@@ -52,13 +52,39 @@ bool equal_cells(const Cell& cell, const Cell& value, int32_t op) {
   return actions::compare(&a, &b, op);
 }
 
+// A copy of the cells an insertion takes (the source may be the target
+// itself, whose buffer the insertion moves). A few cells stay inline, so the
+// common insertion of one value allocates nothing.
+class CellList {
+ public:
+  CellList(const Cell* from, size_t count) : count_(count) {
+    if (count <= kInline) std::copy(from, from + count, inline_);
+    else spill_.assign(from, from + count);
+  }
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  const Cell* data() const { return count_ <= kInline ? inline_ : spill_.data(); }
+  void resize(size_t count) {
+    if (count >= count_) return;
+    if (count_ > kInline && count <= kInline) std::copy(spill_.data(), spill_.data() + count, inline_);
+    count_ = count;
+    if (count_ > kInline) spill_.resize(count_);
+  }
+
+ private:
+  static constexpr size_t kInline = 4;
+  size_t count_;
+  Cell inline_[kInline];
+  std::vector<Cell> spill_;
+};
+
 // The cells an insertion takes from a value: its cells from its index when
 // it is a block kind spread out (no /only), else the value itself.
-std::vector<Cell> cells_of(const Cell& value, bool only) {
-  if (only || !series::is_block_kind(value.type())) return {value};
+CellList cells_of(const Cell& value, bool only) {
+  if (only || !series::is_block_kind(value.type())) return CellList(&value, 1);
   int32_t length = std::max(rs_length(&value), 0);
   const Cell* from = buffer_of(&value)->cells() + value.data1;
-  return std::vector<Cell>(from, from + length);
+  return CellList(from, static_cast<size_t>(length));
 }
 
 // A refinement's argument cell in the current frame, or null when absent.
@@ -130,10 +156,10 @@ Matcher matcher_for(const Cell& value, const FindOptions& options) {
   } else if (series::is_block_kind(value.type())) {
     // An empty block matches nowhere as a sequence: it is looked for as one
     // cell instead, so it finds an empty block value.
-    std::vector<Cell> cells = cells_of(value, false);
+    CellList cells = cells_of(value, false);
     if (!cells.empty()) {
       m.kind = MatchKind::kSequence;
-      m.sequence = std::move(cells);
+      m.sequence.assign(cells.data(), cells.data() + cells.size());
     }
   }
   return m;
@@ -470,7 +496,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, int case_sensitive) {
 
 uint32_t insert_value(Cell* block, const Cell* value, int32_t part, bool only, int32_t count,
                       bool at_tail) {
-  std::vector<Cell> cells = cells_of(*value, only);
+  CellList cells = cells_of(*value, only);
   if (part >= 0 && static_cast<size_t>(part) < cells.size()) cells.resize(static_cast<size_t>(part));
   uint64_t total = uint64_t{cells.size()} * static_cast<uint64_t>(std::max(count, 0));
   if (total == 0) return block->data1;
@@ -513,7 +539,7 @@ Cell* insert(Cell* series, Cell* value, int part, int only, int dup) {
 }
 
 Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
-  std::vector<Cell> cells = cells_of(*value, only >= 0);
+  CellList cells = cells_of(*value, only >= 0);
   uint64_t count = static_cast<uint64_t>(dup_count(dup));
   uint64_t total = uint64_t{cells.size()} * count;
   if (total > 0x7FFFFFF0u / sizeof(Cell)) fire(ErrorId::internal_no_memory);

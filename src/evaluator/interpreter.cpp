@@ -19,6 +19,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
+#include "library/compiled.h"
 #include "library/routines.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -437,7 +438,12 @@ void call_function(const Cell& function, NodeId context) {
   trace::FunctionScope tracing_scope(function);
   if (trace::active()) trace::report_prolog(body, function);
   uint32_t caught = 0;
-  if (body.is(TYPE_BLOCK)) {
+  Cell code_index = *function::info(function, function::kInfoCode);
+  compiled::Body compiled_body =
+      code_index.is(TYPE_INTEGER) && function.is(TYPE_FUNCTION) ? compiled::body(code_index.int_at2()) : nullptr;
+  if (compiled_body != nullptr) {
+    compiled_body();
+  } else if (body.is(TYPE_BLOCK)) {
     caught = exits::catch_exits(exits::kReturn, [&] { eval_block(body, true); });
   } else {
     unset::set_result();

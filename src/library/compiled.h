@@ -1,0 +1,24 @@
+// Compiled bodies of library functions: C++ routines that do exactly what
+// the Kel body of a hot library function does (first, second ... last,
+// empty?), the way the library's compiled code did. The function! value
+// keeps its Kel body for reflection (body-of, source, help); its info cell
+// of compiled code holds the index of the routine here, and a call runs the
+// routine on the function's frame instead of evaluating the body.
+#pragma once
+
+#include <cstdint>
+
+namespace kel::compiled {
+
+// A compiled body: reads the function's arguments from the current frame
+// and leaves the result in its first cell.
+using Body = void (*)();
+
+// Attaches the compiled bodies to the library functions by name (after the
+// boot has defined them).
+void attach();
+
+// The routine of an index stored in a function's info block, or null.
+Body body(int32_t index);
+
+}  // namespace kel::compiled
