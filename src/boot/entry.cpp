@@ -6,9 +6,7 @@
 
 #include "boot/environment.h"
 #include "boot/library_seal.h"
-#include "boot/script_run.h"
 #include "console/evaluate_case.h"
-#include "build_info.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/binary.h"
@@ -172,17 +170,28 @@ void init_runtime() {
   collector::set_enabled(true);
 }
 
+namespace {
+// The console takes over: it runs the command line's script, or reads and
+// evaluates lines until quit; when it returns, the process ends. It is
+// called as a value, so that no code of the boot's own stands as the near
+// of an error raised outside the user's code.
+void launch_console() {
+  stack::Guard guard;
+  Cell* console = context::global_slot(symbol::resolve(symbol::make("cli-console-ctx")));
+  if (console == nullptr || !object::is_object_kind(console->type())) return;
+  const Cell* launch = object::find_field(object::context_of(*console), symbol::resolve(symbol::make("launch")));
+  if (launch == nullptr || !launch->is(TYPE_FUNCTION)) return;
+  Cell function = *launch;
+  interpreter::call_value(function, nullptr, 0);
+}
+}  // namespace
+
 void entry(int argc, char** argv) {
   std::feclearexcept(FE_ALL_EXCEPT);
   runtime::start_up(argc, argv);
   try {
     init_runtime();
-    // A script named on the command line runs; without one, until the
-    // console exists, the program announces itself and ends.
-    if (!run_command_line_script()) {
-      std::string banner = std::string("Kel ") + KEL_VERSION;
-      output_hooks::print_text(banner, true);
-    }
+    launch_console();
   } catch (const exits::Unwind&) {
     runtime::top_catch();
   }

@@ -1,24 +1,24 @@
-// Running the command line's script (see script_run.h).
+// Taking the command line's script (see script_run.h).
 //
-// The work follows the console's launch step by step: the argument walk of
-// read-argument over system/options/args (options before the script are
-// stepped over, "--catch" is taken out, "--" ends the options), the cut of
-// the raw text in system/script/args, the change of folder through
-// system/options/path (whose change handler moves the process), the header
-// search on the script's text, and the evaluation of the code after the
-// header under try/all. Texts are searched as UTF-8 bytes: every delimiter
-// looked for is ASCII, so no byte of a longer character can match one.
+// The work follows the console's read-argument step by step: the argument
+// walk over system/options/args (options before the script are stepped
+// over, "--catch" is taken out, "--" ends the options), the cut of the raw
+// text in system/script/args, the read of the script through the file
+// system layer, and the change of folder through system/options/path
+// (whose change handler moves the process). Texts are searched as UTF-8
+// bytes: every delimiter looked for is ASCII, so no byte of a longer
+// character can match one.
 #include "boot/script_run.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/logic.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
 #include "datatypes/object.h"
@@ -26,13 +26,10 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
-#include "io/lexer.h"
+#include "io/file_system.h"
 #include "runtime/errors.h"
-#include "runtime/exits.h"
 #include "runtime/output_hooks.h"
-#include "runtime/runtime.h"
 #include "runtime/unicode.h"
 
 namespace kel::boot {
@@ -155,31 +152,6 @@ void change_dir(const Cell& options, const std::string& folder) {
   set_field(options, "path", path);
 }
 
-// The whole file as bytes, or nothing when it cannot be read (a folder
-// cannot either).
-std::optional<std::string> read_file(const std::string& path) {
-  int descriptor = ::open(path.c_str(), O_RDONLY);
-  if (descriptor < 0) return std::nullopt;
-  struct stat status;
-  if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
-    ::close(descriptor);
-    return std::nullopt;
-  }
-  std::string bytes;
-  char chunk[65536];
-  for (;;) {
-    ssize_t count = ::read(descriptor, chunk, sizeof chunk);
-    if (count < 0) {
-      ::close(descriptor);
-      return std::nullopt;
-    }
-    if (count == 0) break;
-    bytes.append(chunk, static_cast<size_t>(count));
-  }
-  ::close(descriptor);
-  return bytes;
-}
-
 // Removes count cells of a block from a position (the block's own index
 // counted).
 void remove_cells(const Cell& block, uint32_t from, uint32_t count) {
@@ -246,114 +218,48 @@ void cut_raw_arguments(const Cell& script) {
   string::remove_part(&raw, 0, static_cast<uint32_t>(characters));
 }
 
-// Where the header starts: "Kel", optionally "/System", blanks, then "[".
-size_t find_header(const std::string& text) {
-  for (size_t p = 0; p + 3 <= text.size(); ++p) {
-    if (text.compare(p, 3, "Kel") != 0) continue;
-    size_t q = p + 3;
-    if (text.compare(q, 7, "/System") == 0) q += 7;
-    while (q < text.size() && is_blank(text[q])) ++q;
-    if (q < text.size() && text[q] == '[') return p;
-  }
-  return std::string::npos;
-}
-
-// The index of the word Kel (spelled exactly so) followed by a block, or -1.
-int64_t header_word_index(const Cell& code) {
-  SeriesBuffer* buffer = memory::buffer_of(code.data2);
-  for (uint32_t i = code.data1; i + 1 < buffer->cell_count(); ++i) {
-    const Cell& item = buffer->cells()[i];
-    if (item.is(TYPE_WORD) && symbol::name(word::symbol_of(item)) == "Kel" && buffer->cells()[i + 1].is(TYPE_BLOCK))
-      return i;
-  }
-  return -1;
-}
-
-// Runs body under a try frame (/all: break, continue, return and throw
-// become errors); an error is printed as the console prints a result that
-// is one. Returns false when an error was printed.
-template <class Body>
-bool under_try(bool all, Body&& body) {
-  stack::Guard guard;
-  Cell* result = stack::top;
-  stack::Frame* own_top = stack::frame_top;
-  stack::mark(nullptr, all ? stack::kTryAll : stack::kTry);
-  uint32_t caught = exits::catch_exits(exits::kError, [&] { body(); });
-  if (caught == 0) return true;
-  if (caught != exits::kError) exits::throw_unwind(caught);
-  runtime::SystemRecord& system = runtime::system();
-  Cell error = system.thrown_value;
-  system.exit_code = 0;
-  exits::pending = 0;
-  stack::frame_top = own_top;
-  stack::arguments_ = result;
-  stack::top = result;
-  Cell* held = stack::push(error);
-  print_line(actions::form_to_string(*held));
-  return false;
-}
-
-// The script's text from its header on: loaded, checked, then the code
-// after the header block evaluated.
-void run_script_text(const std::string& source) {
-  size_t header = find_header(source);
-  if (header == std::string::npos) {
-    print_line("*** Error: Kel header not found!");
-    return;
-  }
-  stack::Guard guard;
-  Cell* code = stack::push(make_cell(TYPE_NONE));
-  bool loaded = under_try(false, [&] {
-    lexer::load(code, reinterpret_cast<const uint8_t*>(source.data()) + header,
-                static_cast<uint32_t>(source.size() - header));
-  });
-  if (!loaded) return;
-  int64_t at = header_word_index(*code);
-  if (at < 0) {
-    bool system_code = source.find("Kel/System") != std::string::npos;
-    print_line(std::string("*** Error: ") + (system_code ? "contains Kel/System code which requires compilation!"
-                                                          : "not a Kel program!"));
-    return;
-  }
-  Cell body = *code;
-  body.data1 = static_cast<uint32_t>(at) + 2;
-  under_try(true, [&] { interpreter::eval_block(body, false); });
-}
 }  // namespace
 
-bool run_command_line_script() {
+Cell* read_argument() {
+  Cell* result = stack::push_slot();
+  *result = make_cell(TYPE_NONE);
   stack::Guard guard;
   Cell system = system_object();
   Cell options = field(system, "options");
   Cell script = field(system, "script");
-  if (!field(script, "args").is(TYPE_STRING)) return false;
+  if (!field(script, "args").is(TYPE_STRING)) return result;
   Cell args = field(options, "args");
-  if (!args.is(TYPE_BLOCK)) return false;
+  if (!args.is(TYPE_BLOCK)) return result;
   stack::push(args);
 
-  // The options before the script: "--catch" is taken out (it would keep
-  // the console running after the script), every other "--..." is stepped
+  // The options before the script: "--catch" is taken out (it keeps the
+  // console running after the script), every other "--..." is stepped
   // over, and an argument after "--" is the script whatever it reads.
   uint32_t at = args.data1;
   for (;;) {
     SeriesBuffer* buffer = memory::buffer_of(args.data2);
-    if (at >= buffer->cell_count()) return false;
+    if (at >= buffer->cell_count()) return result;
     Cell item = buffer->cells()[at];
     std::string text = string::is_string_like(item.type()) ? string::to_std_string(item) : "";
     bool after_end_of_options =
         at > args.data1 && string::to_std_string(buffer->cells()[at - 1]) == "--";
     if (text.rfind("--", 0) != 0 || after_end_of_options) break;
-    if (text == "--catch") remove_cells(args, at, 1);
-    else ++at;
+    if (text == "--catch") {
+      remove_cells(args, at, 1);
+      set_field(field(system, "console"), "catch?", logic::make(true));
+    } else {
+      ++at;
+    }
   }
 
   std::string name = to_kel_file(string::to_std_string(memory::buffer_of(args.data2)->cells()[at]));
   Cell file = *push_file(name);
-  std::optional<std::string> source = read_file(file::to_os_path(file, false));
+  std::optional<std::vector<uint8_t>> source = file_system::read_bytes(file::to_os_path(file, false), -1, -1);
   if (source) {
     set_field(options, "script", file);
     remove_cells(args, args.data1, at + 1 - args.data1);
     cut_raw_arguments(script);
+    *result = *file_system::push_content(*source, false, false);
   } else {
     Cell error = error_value::create(ErrorId::access_cannot_open, &file, nullptr, nullptr);
     stack::push(error);
@@ -362,11 +268,17 @@ bool run_command_line_script() {
     error_value::set_field(error, error_value::kWhere, where);
     print_line(actions::form_to_string(error));
   }
+  // The script's folder becomes the current one; after a failed read only
+  // when it exists (the read's error already told what went wrong).
   std::string folder = folder_of(name);
-  if (folder != "./") change_dir(options, folder);
-  if (!source) return false;
-  run_script_text(*source);
-  return true;
+  if (folder != "./" && (source || file_system::file_exists(file::to_os_path(*push_file(folder), false))))
+    change_dir(options, folder);
+  return result;
+}
+
+void script_argument_routine(uint32_t) {
+  Cell text = *read_argument();
+  stack::set_last(text);
 }
 
 }  // namespace kel::boot

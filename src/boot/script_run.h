@@ -1,23 +1,29 @@
-// Running the script the command line names (`kel script.kel a b`), the way
-// the console's launch does it when it is given one: the options before the
-// script are consumed, the script's own arguments are left in
-// system/options/args and system/script/args, the script's folder becomes
-// the current folder, the text from its `Kel [...]` header on is loaded and
-// evaluated, and an error that escapes is printed.
+// Taking the script from the command line (`kel --catch script.kel a b`),
+// the first step of the console's launch: the options before the script
+// are consumed ("--catch" is taken out and sets system/console/catch?), the
+// script's own arguments are left in system/options/args and
+// system/script/args, the script's folder becomes the current folder, and
+// the script's text is read. Loading, checking and running the text is the
+// console's launch (console/console.kel).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+
+#include "runtime/cell.h"
 
 namespace kel::boot {
 
-// Runs the command line's script, if it names one that can be read.
-// Returns false when there is none (no script argument, or a script that
-// could not be read, whose error is then printed): the caller goes on as
-// without a script. Errors raised outside the script's own evaluation (a
-// script folder that does not exist) end the process as any error without
-// a try frame does.
-bool run_command_line_script();
+// The console's read-argument: pushes the script's text as a string!, or
+// none when the command line names no script or the script cannot be read
+// (its error is then printed, and the console goes on as without a
+// script). The current folder becomes the script's folder in both cases
+// (when that folder exists).
+Cell* read_argument();
+
+// The routine entry of read-argument (routines.h).
+void script_argument_routine(uint32_t);
 
 // The steps on texts, exposed for their tests.
 // A local path in Kel's form: "\" and "/" become one "/", a drive colon a

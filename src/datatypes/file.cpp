@@ -6,6 +6,7 @@
 
 #include "datatypes/string.h"
 #include "evaluator/stack.h"
+#include "io/file_system.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/platform.h"
 
@@ -79,6 +80,12 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t part, i
 void init() {
   DatatypeRecord record(TYPE_FILE, TYPE_URL, "file!");
   record.handle<Action::mold>(mold);
+  // The file actions hand the path to the file system layer.
+  record.handle<Action::read>(file_system::read_action);
+  record.handle<Action::write>(file_system::write_action);
+  record.handle<Action::query>(file_system::query_action);
+  record.handle<Action::delete_>(file_system::delete_action);
+  record.handle<Action::rename>(file_system::rename_action);
   for (Action inherited :
        {Action::make, Action::to, Action::form, Action::eval_path, Action::compare, Action::append, Action::at,
         Action::back, Action::change, Action::clear, Action::copy, Action::find, Action::head, Action::head_q,

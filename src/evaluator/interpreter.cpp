@@ -769,6 +769,7 @@ void eval_block(const Cell& block, bool chain) {
       if (!library) current_position.data1 = index;
       stack::top = first;
       collector::safe_point();
+      halt_point();
       index = eval_expression(block, index, UINT32_MAX, false, false);
       if (exiting()) return;
       if (trace::active()) trace::fire(trace::kExpr, &block, index, first, nullptr);
@@ -969,12 +970,36 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count) {
   return result;
 }
 
+// --- Console interrupts ----------------------------------------------------------------
+
+volatile std::sig_atomic_t halt_requested = 0;
+
+void raise_halt() {
+  bool catchable = false;
+  for (const stack::Frame* f = stack::frame_top - 1; f >= stack::frame_bottom && !catchable; --f)
+    catchable = f->kind() == (stack::kCatch & stack::kKindMask);
+  if (!catchable) return;
+  halt_requested = 0;
+  // The frame of the throw, as the throw native has it: the value, then
+  // the name.
+  stack::mark_native(nullptr);
+  Cell* value = stack::push_slot();
+  word::make_at(symbol::make("halt-request"), value);
+  Cell* name = stack::push_slot();
+  word::make_at(symbol::make("console"), name);
+  stack::throw_value(exits::kThrow);
+  uint32_t code = exits::pending;
+  exits::pending = 0;
+  exits::throw_unwind(code);
+}
+
 // --- Loops -----------------------------------------------------------------------------
 
 LoopOutcome run_loop_body(const Cell& body) {
   Cell* first = stack::arguments();
   stack::top = first;
   collector::safe_point();
+  halt_point();
   uint32_t caught = exits::catch_exits(exits::kBreak, [&] { eval_block(body, false); });
   uint32_t code = caught ? caught : exits::pending;
   if (caught == exits::kBreak || caught == exits::kContinue) runtime::system().exit_code = 0;

@@ -26,6 +26,7 @@
 // accept both forms.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -100,6 +101,18 @@ constexpr uint32_t kReturnSpec = 0x300000;
 // inside it, and an error raised in it keeps the caller's expression as its
 // near.
 bool in_library_code();
+
+// Console interrupts. The SIGINT handler only sets halt_requested; the
+// interpreter tests it where it offers the collector a safe point
+// (expression boundaries and loop iterations) and raises the console's halt
+// there: the throw of the word halt-request under the name console, as the
+// `halt` function throws it, carried as an exception. While no catch frame
+// could take the throw the request waits.
+extern volatile std::sig_atomic_t halt_requested;
+void raise_halt();
+inline void halt_point() {
+  if (halt_requested) raise_halt();
+}
 
 // Runs a loop body in the current loop frame: the outcome tells the loop
 // what to do next. A break leaves its value (unset, or the break/return

@@ -108,6 +108,7 @@ enum class Iteration { kDone, kContinued, kBroken, kPropagate };
 Iteration iterate(const LoopFrame& loop, const Cell& block) {
   stack::top = loop.first();
   collector::safe_point();
+  interpreter::halt_point();
   uint32_t caught = exits::catch_exits(exits::kBreak, [&] { interpreter::eval_block(block, false); });
   uint32_t code = caught ? caught : exits::pending;
   switch (code) {

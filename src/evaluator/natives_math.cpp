@@ -38,6 +38,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/stack.h"
+#include "io/file_system.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/runtime.h"
@@ -356,9 +357,9 @@ void enbase(bool check_types, const int32_t* refinements) {
 
 // --- Files ----------------------------------------------------------------------------------------
 
-// A folder (a path ending in a slash) has no content size. Reading a file's
-// size needs the file system layer, which is not there yet: until it is,
-// any other path raises internal not-done.
+// A folder (a path ending in a slash) has no content size, and a file that
+// cannot be opened or measured gives none. A size beyond the integer range
+// comes as a float.
 void size_q(bool check_types, const int32_t*) {
   if (check_types) check(file_types, 0);
   Cell* path = argument(0);
@@ -367,7 +368,10 @@ void size_q(bool check_types, const int32_t*) {
     none::set_result();
     return;
   }
-  fire(ErrorId::internal_not_done);
+  int64_t size = file_system::content_size(*path);
+  if (size < 0) none::set_result();
+  else if (size <= INT32_MAX) stack::set_last(integer::make(static_cast<int32_t>(size)));
+  else stack::set_last(float_type::make(static_cast<double>(size)));
 }
 
 }  // namespace

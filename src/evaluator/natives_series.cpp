@@ -114,6 +114,7 @@ enum class Iteration { kDone, kContinued, kBroken, kPropagate };
 Iteration run_removal_body(const LoopFrame& loop, const Cell& body) {
   stack::top = stack::arguments();
   collector::safe_point();
+  interpreter::halt_point();
   uint32_t caught = exits::catch_exits(exits::kBreak, [&] { interpreter::eval_block(body, false); });
   uint32_t code = caught ? caught : exits::pending;
   switch (code) {

@@ -23,7 +23,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -52,7 +54,17 @@ bool make_dir(const std::string& path);
 // Files and folders alike.
 bool file_exists(const std::string& path);
 
+// The bytes of a file: all of it (part < 0) or part bytes, from the start
+// (position < 0) or from position; nothing when it cannot be read.
+std::optional<std::vector<uint8_t>> read_bytes(const std::string& path, int64_t part, int64_t position);
+
 // --- Value-level operations ---------------------------------------------------------------
+
+// The value of bytes read from a file, pushed on the stack: a binary! with
+// binary, a block of lines with lines, else a string! (UTF-8, without a
+// byte-order mark, line feeds only). Empty bytes give an empty string!
+// (also with lines) or binary!.
+Cell* push_content(const std::vector<uint8_t>& bytes, bool binary, bool lines);
 
 // The layer's folder test on a path's text: it ends with "/", or is "." or
 // "..", or ends with "/." or "/.."; an empty path is no folder.

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "boot/script_run.h"
+#include "console/terminal.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -459,6 +461,27 @@ const Row kLibraryRows[] = {
     {"write-stdout", R"kel("Write data to STDOUT" data [any-type!])kel",
      "Writes a binary's bytes, or the text of any other value, to standard output", write_stdout, 0, -1,
      Scope::kGlobal},
+    // The console's input and start (console/terminal.h, boot/script_run.h).
+    {"_set-buffer-history", R"kel("Internal Use Only" line [string!] hist [block!])kel",
+     "Hands the line buffer and the history block to the console input", terminal::set_buffer_history_routine, 0,
+     -1, Scope::kGlobal},
+    {"_read-input", R"kel("Internal Use Only" prompt [string!] hidden? [logic!])kel",
+     "Reads one line of input into the buffer; false once the input has ended", terminal::read_input_routine, 0,
+     TYPE_LOGIC, Scope::kGlobal},
+    {"_terminate-console", "", "Does nothing: the terminal is never left in another mode",
+     terminal::terminate_console_routine, 0, -1, Scope::kGlobal},
+    {"input-stdin", R"kel("Temporary function, internal use only")kel",
+     "A new string holding one line of standard input", terminal::input_stdin_routine, 0, -1, Scope::kGlobal},
+    {"read-stdin",
+     R"kel("Temporary function, internal use only" buffer [binary!] buflen [integer!])kel",
+     "Reads up to buflen bytes of standard input into the binary; the count read", terminal::read_stdin_routine, 0,
+     -1, Scope::kGlobal},
+    {"_terminal-size", R"kel("Internal Use Only")kel",
+     "The terminal's columns and rows as a pair, or none when the input is no terminal",
+     terminal::terminal_size_routine, 0, -1, Scope::kGlobal},
+    {"_script-argument", R"kel("Internal Use Only")kel",
+     "Takes the options and the script from the command line; the script's text, or none",
+     boot::script_argument_routine, 0, -1, Scope::kGlobal},
 };
 
 // The type tests, in the order the library binds them.

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <pthread.h>
 #include <unistd.h>
 
+#include "evaluator/interpreter.h"
 #include "runtime/exits.h"
 #include "runtime/output.h"
 
@@ -304,7 +306,20 @@ void on_fault(int signal, siginfo_t* info, void* context) {
   ::_exit(code);
 }
 
-void on_interrupt(int) { ::_exit(0); }
+// A console interrupt asks the interpreter to halt what it evaluates
+// (interpreter.h). The runtime thread must hear the signal itself, so that
+// a read of the console waiting there ends (EINTR): a signal that reached
+// another thread is only passed on to it, so one interrupt makes one
+// request.
+pthread_t runtime_thread;
+
+void on_interrupt(int) {
+  if (!pthread_equal(pthread_self(), runtime_thread)) {
+    pthread_kill(runtime_thread, SIGINT);
+    return;
+  }
+  interpreter::halt_requested = 1;
+}
 
 bool alternate_stack_ready = false;
 }  // namespace
@@ -330,7 +345,9 @@ void start_up(int argc, char** argv) {
   sigemptyset(&fault.sa_mask);
   for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) sigaction(s, &fault, nullptr);
 #endif
-  // A console interrupt ends the process silently with status 0.
+  // A console interrupt halts the evaluation; reads are not restarted
+  // after it, so the console sees it while it waits for a line.
+  runtime_thread = pthread_self();
   struct sigaction interrupt{};
   interrupt.sa_handler = on_interrupt;
   sigemptyset(&interrupt.sa_mask);

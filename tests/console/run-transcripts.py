@@ -8,6 +8,16 @@ For each NAME.in in <dir>:
   NAME.args    optional: the command-line arguments, one per line
   NAME.out     the exact standard output expected
   NAME.status  optional: the expected exit status (default 0; e.g. 254 for -2)
+  NAME.files/  optional: a folder whose content is copied into the working
+               directory before the run (scripts the arguments name)
+
+A line of NAME.in that begins with the byte 0x03 (Ctrl-C) is not sent:
+the runner waits until kel has written the rest of that line followed by
+a line feed (after what it waited for before), then sends kel SIGINT, as
+a console user's Ctrl-C would, and goes on with the next lines. The code
+before the mark writes that text with write-stdout (which flushes) just
+before the long evaluation to be interrupted, so the signal cannot reach
+kel while it still waits for input.
 
 Each run gets standard input from NAME.in, HOME and the working directory
 set to fresh empty temporary directories (so a transcript may write files
@@ -19,9 +29,13 @@ run, which exits 1 when any transcript fails.
 
 import difflib
 import os
+import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 from pathlib import Path
 
 TIME_LIMIT_SECONDS = 20
@@ -61,6 +75,64 @@ def output_lines(data):
     return [shown(line) for line in lines]
 
 
+INTERRUPT = b"\x03"
+
+
+def run_with_interrupts(command, script, work, environment):
+    """Feeds the script line by line, sending SIGINT at each Ctrl-C mark once
+    the text the mark names has been written. Returns the completed process,
+    or None when it ran out of time."""
+    deadline = time.monotonic() + TIME_LIMIT_SECONDS
+    process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, cwd=work, env=environment)
+    output = bytearray()
+    errors = bytearray()
+    arrived = threading.Condition()
+
+    def collect(stream, into):
+        while True:
+            chunk = os.read(stream.fileno(), 4096)
+            if not chunk:
+                break
+            with arrived:
+                into.extend(chunk)
+                arrived.notify_all()
+
+    readers = [threading.Thread(target=collect, args=(process.stdout, output), daemon=True),
+               threading.Thread(target=collect, args=(process.stderr, errors), daemon=True)]
+    for reader in readers:
+        reader.start()
+    waited_up_to = 0
+    try:
+        for line in script.splitlines(keepends=True):
+            if not line.startswith(INTERRUPT):
+                process.stdin.write(line)
+                process.stdin.flush()
+                continue
+            wanted = line[1:].rstrip(b"\n") + b"\n"
+            with arrived:
+                while output.find(wanted, waited_up_to) < 0:
+                    if process.poll() is not None or not arrived.wait(deadline - time.monotonic()):
+                        if time.monotonic() >= deadline:
+                            raise subprocess.TimeoutExpired(command, TIME_LIMIT_SECONDS)
+                        if process.poll() is not None:
+                            break
+                found = output.find(wanted, waited_up_to)
+                waited_up_to = found + len(wanted) if found >= 0 else len(output)
+            if process.poll() is None:
+                process.send_signal(signal.SIGINT)
+        process.stdin.close()
+        process.wait(max(0.1, deadline - time.monotonic()))
+    except (subprocess.TimeoutExpired, BrokenPipeError):
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+            return None
+    for reader in readers:
+        reader.join()
+    return subprocess.CompletedProcess(command, process.returncode, bytes(output), bytes(errors))
+
+
 def run_transcript(kel, directory, name):
     """Runs one transcript; returns the text of its failure, or None."""
     arguments = read_arguments(directory / f"{name}.args")
@@ -71,16 +143,26 @@ def run_transcript(kel, directory, name):
     with tempfile.TemporaryDirectory(prefix="kel-transcript-") as scratch:
         home, work = Path(scratch) / "home", Path(scratch) / "work"
         home.mkdir()
-        work.mkdir()
+        files = directory / f"{name}.files"
+        if files.is_dir():
+            shutil.copytree(files, work)
+        else:
+            work.mkdir()
         environment = dict(os.environ, HOME=str(home))
-        with open(directory / f"{name}.in", "rb") as standard_input:
-            try:
-                completed = subprocess.run(
-                    [kel, *arguments], stdin=standard_input, stdout=subprocess.PIPE,
-                    stderr=subprocess.PIPE, cwd=work, env=environment,
-                    timeout=TIME_LIMIT_SECONDS)
-            except subprocess.TimeoutExpired:
+        script = (directory / f"{name}.in").read_bytes()
+        if INTERRUPT in script:
+            completed = run_with_interrupts([kel, *arguments], script, work, environment)
+            if completed is None:
                 return f"still running after {TIME_LIMIT_SECONDS} s"
+        else:
+            with open(directory / f"{name}.in", "rb") as standard_input:
+                try:
+                    completed = subprocess.run(
+                        [kel, *arguments], stdin=standard_input, stdout=subprocess.PIPE,
+                        stderr=subprocess.PIPE, cwd=work, env=environment,
+                        timeout=TIME_LIMIT_SECONDS)
+                except subprocess.TimeoutExpired:
+                    return f"still running after {TIME_LIMIT_SECONDS} s"
     problems = []
     if completed.stdout != expected_output:
         diff = difflib.unified_diff(

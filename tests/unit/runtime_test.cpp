@@ -7,6 +7,7 @@
 #include <cmath>
 #include <csignal>
 
+#include "evaluator/interpreter.h"
 #include "runtime/exits.h"
 #include "runtime/output.h"
 #include "test_support.h"
@@ -135,13 +136,17 @@ TEST_F(RuntimeDeathTest, HardwareFaultsEndThroughTheReport) {
 }
 #endif
 
-TEST_F(RuntimeDeathTest, ConsoleInterruptEndsSilentlyWithZero) {
+// A console interrupt no longer ends the process: it asks the interpreter
+// to halt the evaluation in progress.
+TEST_F(RuntimeDeathTest, ConsoleInterruptRequestsAHaltAndTheProcessGoesOn) {
   EXPECT_EXIT(
       {
         runtime::start_up(0, nullptr);
+        interpreter::halt_requested = 0;
         std::raise(SIGINT);
+        std::_Exit(interpreter::halt_requested ? 7 : 8);
       },
-      ::testing::ExitedWithCode(0), "");
+      ::testing::ExitedWithCode(7), "");
 }
 
 TEST(AngleFolding, FoldsIntoTheRangeOfEachFunction) {

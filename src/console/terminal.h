@@ -1,0 +1,71 @@
+// The console's input: one line of user input for `ask`, and the routines
+// through which the console's Kel code reaches it.
+//
+// State, one set for the process: whether standard input is a terminal
+// (decided once by init), the line string and the history block of the
+// current read (handed over by setup before every read, held as collector
+// roots), and whether the input has ended.
+//
+// Lines are read as UTF-8 bytes up to a line feed, one byte at a time so
+// that nothing past the line is taken from the descriptor (a child process
+// or `read-stdin` may read the rest). The line feed is not kept; a carriage
+// return before it stays in the line. A byte that cannot start or continue
+// a UTF-8 sequence becomes U+FFFD. The end of the data, or a read that
+// fails, ends the input: the text read so far is the last line, and the
+// read after it reports the end (the console then quits). An interrupt
+// (Ctrl-C) while waiting for a line gives the line "q", as the line editor
+// does. On a terminal the prompt is written before the read and each line
+// goes into the history, newest first, as the line editor would do.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/cell.h"
+
+namespace kel::terminal {
+
+// How a read of one line ended.
+enum class ReadOutcome {
+  kLine,         // a line (possibly the last one, without its line feed)
+  kEnd,          // no more input
+  kInterrupted,  // Ctrl-C while waiting
+};
+
+// Decides whether standard input is a terminal.
+void init();
+bool console_input();
+
+// The window size in columns and rows, or 0x0 when standard input is no
+// terminal or the size cannot be read.
+void window_size(int32_t* columns, int32_t* rows);
+
+// Hands over the line buffer and the history block of the next read.
+void setup(const Cell& line, const Cell& history);
+
+// Reads one line into the line buffer (after writing the prompt on a
+// terminal). False when the input has ended.
+bool edit(const Cell& prompt, bool hidden);
+
+// Appends one line of standard input to the string (see the header text).
+ReadOutcome stdin_readline(Cell* line);
+
+// Reads up to count bytes of standard input into the binary at its tail;
+// the count read, 0 at the end of the input, -1 on failure.
+int64_t read_stdin(Cell* binary, int64_t count);
+
+// The routine entries (routines.h) of the console's input: _set-buffer-
+// history, _read-input, _terminate-console, input-stdin, read-stdin, and
+// the window size that system/console/init reads.
+void set_buffer_history_routine(uint32_t);
+void read_input_routine(uint32_t);
+void terminate_console_routine(uint32_t);
+void input_stdin_routine(uint32_t);
+void read_stdin_routine(uint32_t);
+void terminal_size_routine(uint32_t);
+
+// Exposed for tests: decodes bytes as UTF-8 text, each byte that cannot
+// start or continue a sequence (and a sequence cut short) as U+FFFD.
+std::string repaired_utf8(const std::string& bytes);
+
+}  // namespace kel::terminal

@@ -1,0 +1,437 @@
+// The file system layer (see file_system.h).
+//
+// Reading gathers a file's bytes in one std::vector first and builds the
+// value from it afterwards, so no series buffer is held across the system
+// calls and the value is made in one allocation. A file that reports a
+// size is read for that many bytes from its position; one that reports 0
+// is read to its end, and the part and position are then cut from what was
+// read. Writing turns the data into its bytes the same way, then opens,
+// positions, writes and closes.
+#include "io/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
+#include "datatypes/date.h"
+#include "datatypes/file.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/errors.h"
+#include "runtime/support.h"
+
+namespace kel::file_system {
+
+namespace {
+
+// The largest content a series can take in one value.
+constexpr int64_t kLargestRead = 0x7FFFFFF0;
+constexpr size_t kChunk = 65536;
+
+using Bytes = std::vector<uint8_t>;
+
+bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+std::string os_path(const Cell& file) { return file::to_os_path(file, false); }
+
+// Reads from the descriptor to the end of the data.
+bool read_to_end(int handle, Bytes* out) {
+  uint8_t chunk[kChunk];
+  for (;;) {
+    int64_t count = read_data(handle, chunk, kChunk);
+    if (count < 0) return false;
+    if (count == 0) return true;
+    if (static_cast<int64_t>(out->size()) + count > kLargestRead) return false;
+    out->insert(out->end(), chunk, chunk + count);
+  }
+}
+
+}  // namespace
+
+// A position past the end gives no bytes.
+std::optional<Bytes> read_bytes(const std::string& path, int64_t part, int64_t position) {
+  if (has_nul(path)) return std::nullopt;
+  int handle = open(path, kRead);
+  if (handle < 0) return std::nullopt;
+  struct Closer {
+    int handle;
+    ~Closer() { close(handle); }
+  } closer{handle};
+  int64_t size = size_of(handle);
+  if (size < 0) return std::nullopt;
+  Bytes bytes;
+  if (size == 0) {
+    // Pipes and /proc files report 0: read once, to the end, then cut.
+    if (!read_to_end(handle, &bytes)) return std::nullopt;
+    auto start = static_cast<int64_t>(bytes.size());
+    if (position >= 0 && position < start) start = position;
+    else if (position < 0) start = 0;
+    bytes.erase(bytes.begin(), bytes.begin() + start);
+    if (part >= 0 && part < static_cast<int64_t>(bytes.size())) bytes.resize(static_cast<size_t>(part));
+    return bytes;
+  }
+  if (position >= 0) {
+    if (position >= size) return bytes;
+    if (!seek(handle, position)) return std::nullopt;
+    size -= position;
+  }
+  if (part >= 0 && part < size) size = part;
+  if (size == 0) return bytes;
+  if (size > kLargestRead) return std::nullopt;
+  bytes.resize(static_cast<size_t>(size));
+  int64_t count = read_data(handle, bytes.data(), size);
+  if (count < 0) return std::nullopt;
+  bytes.resize(static_cast<size_t>(count));
+  return bytes;
+}
+
+namespace {
+
+// Text as the language keeps it: no byte-order mark, line feeds only.
+std::string normalized_text(const uint8_t* bytes, size_t length) {
+  size_t start = 0;
+  if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) start = 3;
+  std::string text;
+  text.reserve(length - start);
+  for (size_t i = start; i < length; ++i) {
+    if (bytes[i] == '\r') {
+      text += '\n';
+      if (i + 1 < length && bytes[i + 1] == '\n') ++i;
+    } else {
+      text += static_cast<char>(bytes[i]);
+    }
+  }
+  return text;
+}
+
+Cell* push_text(const std::string& text) {
+  return string::load(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()), nullptr,
+                      string::kEncodingUtf8);
+}
+
+// The lines of the bytes: cut at each line feed, a carriage return just
+// before it dropped; text after the last line feed is one more line.
+Cell* push_lines(const Bytes& bytes) {
+  Cell* block = block::push_only(16);
+  size_t start = 0;
+  for (size_t i = 0; i <= bytes.size(); ++i) {
+    bool at_end = i == bytes.size();
+    if (!at_end && bytes[i] != '\n') continue;
+    if (at_end && start == bytes.size()) break;
+    size_t end = i;
+    if (!at_end && end > start && bytes[end - 1] == '\r') --end;
+    string::load_in(bytes.data() + start, static_cast<uint32_t>(end - start), block, string::kEncodingUtf8);
+    start = i + 1;
+  }
+  return block;
+}
+
+// --- Writing ---------------------------------------------------------------------------------
+
+// The bytes written for one value: a string's text, a binary's bytes from
+// its index (cut to part when part is above 0), any other value molded.
+void append_value_bytes(const Cell& value, int64_t part, Bytes* out) {
+  if (value.is(TYPE_BINARY)) {
+    Cell copy = value;
+    uint32_t length = binary::rs_length(&copy);
+    if (part > 0 && part < length) length = static_cast<uint32_t>(part);
+    const uint8_t* head = binary::rs_head(&copy);
+    out->insert(out->end(), head, head + length);
+    return;
+  }
+  std::string text;
+  if (value.is(TYPE_STRING)) {
+    text = string::to_std_string(value);
+    if (part > 0) {
+      // A part counts characters: the text is cut after that many.
+      size_t at = 0;
+      for (int64_t n = 0; n < part && at < text.size(); ++n) {
+        ++at;
+        while (at < text.size() && (static_cast<uint8_t>(text[at]) & 0xC0) == 0x80) ++at;
+      }
+      text.resize(at);
+    }
+  } else {
+    text = actions::mold_to_string(value, false);
+  }
+  out->insert(out->end(), text.begin(), text.end());
+}
+
+Bytes bytes_to_write(const Cell& data, int64_t part, bool lines) {
+  Bytes bytes;
+  if (lines && data.is(TYPE_BLOCK)) {
+    SeriesBuffer* buffer = memory::buffer_of(data.data2);
+    for (uint32_t i = data.data1; i < memory::buffer_of(data.data2)->cell_count(); ++i) {
+      // Molding may allocate: the buffer is read again for each value.
+      buffer = memory::buffer_of(data.data2);
+      Cell value = buffer->cells()[i];
+      append_value_bytes(value, -1, &bytes);
+      bytes.push_back('\n');
+    }
+    return bytes;
+  }
+  append_value_bytes(data, part, &bytes);
+  if (lines) bytes.push_back('\n');
+  return bytes;
+}
+
+// The name of a folder entry as a file! value, "/" appended to folders.
+bool entry_is_folder(const std::string& folder, const dirent* entry) {
+  if (entry->d_type == DT_DIR) return true;
+  if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) return false;
+  struct stat status;
+  std::string full = folder + entry->d_name;
+  return ::stat(full.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+int64_t integer_argument(int index) { return number_to_integer(stack::arguments()[index]); }
+
+}  // namespace
+
+// --- Low level ---------------------------------------------------------------------------------
+
+int open(const std::string& path, int mode) {
+  if (has_nul(path)) return -1;
+  int flags = O_CLOEXEC;
+  if (mode & kRead) {
+    flags |= O_RDONLY;
+  } else {
+    flags |= O_WRONLY | O_CREAT;
+    if ((mode & (kAppend | kSeek)) == 0) flags |= O_TRUNC;
+  }
+  int handle;
+  do {
+    handle = ::open(path.c_str(), flags, 0666);
+  } while (handle < 0 && errno == EINTR);
+  return handle;
+}
+
+int64_t size_of(int handle) {
+  struct stat status;
+  if (::fstat(handle, &status) != 0) return -1;
+  return S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ? static_cast<int64_t>(status.st_size) : 0;
+}
+
+bool seek(int handle, int64_t offset) { return ::lseek(handle, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+
+int64_t read_data(int handle, uint8_t* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::read(handle, buffer + done, static_cast<size_t>(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+int64_t write_data(int handle, const uint8_t* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::write(handle, buffer + done, static_cast<size_t>(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    done += n;
+  }
+  return done;
+}
+
+void close(int handle) {
+  if (handle >= 0) ::close(handle);
+}
+
+bool make_dir(const std::string& path) { return !has_nul(path) && ::mkdir(path.c_str(), 0777) == 0; }
+
+bool file_exists(const std::string& path) {
+  struct stat status;
+  return !has_nul(path) && ::stat(path.c_str(), &status) == 0;
+}
+
+// --- Value level ---------------------------------------------------------------------------------
+
+bool is_folder_path(const Cell& file) {
+  std::string text = string::to_std_string(file);
+  if (text.empty()) return false;
+  if (text.back() == '/' || text.back() == '\\') return true;
+  if (text == "." || text == "..") return true;
+  auto ends_with = [&](const char* tail) {
+    size_t n = std::char_traits<char>::length(tail);
+    return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
+  };
+  return ends_with("/.") || ends_with("/..") || ends_with("\\.") || ends_with("\\..");
+}
+
+int64_t content_size(const Cell& file) {
+  std::string path = os_path(file);
+  int handle = open(path, kRead);
+  if (handle < 0) return -1;
+  int64_t size = size_of(handle);
+  if (size == 0) {
+    // Measured by reading: counted, not kept.
+    uint8_t chunk[kChunk];
+    for (;;) {
+      int64_t count = read_data(handle, chunk, kChunk);
+      if (count < 0) {
+        size = -1;
+        break;
+      }
+      if (count == 0) break;
+      size += count;
+    }
+  }
+  close(handle);
+  return size;
+}
+
+Cell* push_content(const Bytes& bytes, bool binary, bool lines) {
+  if (binary) return binary::load_bytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  if (bytes.empty()) return string::push_new(1);
+  if (lines) return push_lines(bytes);
+  return push_text(normalized_text(bytes.data(), bytes.size()));
+}
+
+Cell* read(const Cell& file, int64_t part, int64_t seek, bool binary, bool lines) {
+  if (is_folder_path(file)) return list_dir(file);
+  std::optional<Bytes> bytes = read_bytes(os_path(file), part, seek);
+  if (!bytes) {
+    Cell name = file;
+    fire(ErrorId::access_cannot_open, &name);
+  }
+  return push_content(*bytes, binary, lines);
+}
+
+Cell* list_dir(const Cell& file) {
+  std::string folder = os_path(file);
+  if (folder.empty()) folder = "./";
+  if (folder.back() == '.') folder += '/';
+  if (folder.back() != '/') folder += '/';
+  DIR* directory = has_nul(folder) ? nullptr : ::opendir(folder.c_str());
+  if (directory == nullptr) {
+    Cell name = file;
+    fire(ErrorId::access_cannot_open, &name);
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(directory)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (entry_is_folder(folder, entry)) name += '/';
+    names.push_back(std::move(name));
+  }
+  ::closedir(directory);
+  std::sort(names.begin(), names.end());
+  Cell* block = block::push_only(static_cast<int32_t>(names.size()));
+  for (const std::string& name : names) {
+    stack::Guard guard;
+    Cell* entry = file::from_os_path(reinterpret_cast<const uint8_t*>(name.data()), static_cast<uint32_t>(name.size()));
+    block::rs_append(block, *entry);
+  }
+  return block;
+}
+
+Cell* query(const Cell& file) {
+  std::string path = os_path(file);
+  struct stat status;
+  Cell* result = stack::push_slot();
+  *result = make_cell(TYPE_NONE);
+  if (has_nul(path) || ::stat(path.c_str(), &status) != 0) return result;
+  if (!path.empty() && path.back() == '/' && !S_ISDIR(status.st_mode)) return result;
+  std::tm fields{};
+  time_t seconds = status.st_mtim.tv_sec;
+  if (::gmtime_r(&seconds, &fields) == nullptr) return result;
+  int32_t milliseconds = static_cast<int32_t>(status.st_mtim.tv_nsec / 1000000);
+  date::set_cell_from_fields(result, fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour,
+                             fields.tm_min, fields.tm_sec, milliseconds * 1000000);
+  return result;
+}
+
+void write(const Cell& file, const Cell& data, int64_t part, int64_t seek, bool, bool append, bool lines) {
+  Bytes bytes = bytes_to_write(data, part, lines);
+  int mode = kWrite;
+  if (append) mode |= kAppend;
+  if (seek >= 0) mode |= kSeek;
+  int handle = open(os_path(file), mode);
+  bool written = handle >= 0;
+  if (written && seek > 0) written = file_system::seek(handle, seek);
+  if (written && append) written = ::lseek(handle, 0, SEEK_END) >= 0;
+  if (written) written = write_data(handle, bytes.data(), static_cast<int64_t>(bytes.size())) >= 0;
+  close(handle);
+  if (!written) {
+    Cell name = file;
+    fire(ErrorId::access_cannot_open, &name);
+  }
+}
+
+bool delete_path(const Cell& file) {
+  std::string path = os_path(file);
+  if (has_nul(path)) return false;
+  if (is_folder_path(file)) return ::rmdir(path.c_str()) == 0;
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool rename(const Cell& from, const Cell& to) {
+  std::string source = os_path(from);
+  std::string target = to.is(TYPE_FILE) ? os_path(to) : string::to_std_string(to);
+  if (has_nul(source) || has_nul(target)) return false;
+  return std::rename(source.c_str(), target.c_str()) == 0;
+}
+
+// --- Action handlers ----------------------------------------------------------------------------
+
+Cell* read_action(Cell* source, int part, int seek, int binary, int lines, int, int as) {
+  if (as >= 0) fire(ErrorId::internal_not_done);
+  int64_t length = part >= 0 ? integer_argument(part) : -1;
+  int64_t position = seek >= 0 ? integer_argument(seek) : -1;
+  Cell file = *source;
+  Cell* value = read(file, length, position, binary >= 0, lines >= 0);
+  return stack::set_result(*value);
+}
+
+Cell* write_action(Cell* destination, Cell* data, int binary, int lines, int, int append, int part, int seek,
+                   int allow, int as) {
+  if (allow >= 0 || as >= 0) fire(ErrorId::internal_not_done);
+  int64_t length = -1;
+  if (part >= 0) {
+    Cell given = stack::arguments()[part];
+    if (!given.is(TYPE_INTEGER)) {
+      Cell word;
+      word::make_at(symbol::make("part"), &word);
+      fire(ErrorId::script_invalid_refine_arg, &word, &given);
+    }
+    length = given.int_at2();
+    if (length < 0) return stack::set_result(unset::value);
+  }
+  int64_t position = seek >= 0 ? integer_argument(seek) : -1;
+  write(*destination, *data, length, position, binary >= 0, append >= 0, lines >= 0);
+  return stack::set_result(unset::value);
+}
+
+Cell* query_action(Cell* target) {
+  Cell file = *target;
+  return stack::set_result(*query(file));
+}
+
+Cell* delete_action(Cell* file) { return stack::set_result(logic::make(delete_path(*file))); }
+
+Cell* rename_action(Cell* from, Cell* to) { return stack::set_result(logic::make(rename(*from, *to))); }
+
+}  // namespace kel::file_system
