@@ -21,37 +21,31 @@ import pathlib
 import re
 import sys
 
-DEFAULT_DATA = pathlib.Path("/usr/share/unicode/UnicodeData.txt")
-DEFAULT_OUTPUT = pathlib.Path(__file__).resolve().parent.parent / "src/runtime/case_tables.inc"
+from unicode_data import DEFAULT_DATA_DIRECTORY, REPOSITORY, format_table, input_and_output, unicode_data_records
+
+DEFAULT_DATA = DEFAULT_DATA_DIRECTORY / "UnicodeData.txt"
+DEFAULT_OUTPUT = REPOSITORY / "src/runtime/case_tables.inc"
 
 UPPERCASE_FIELD = 12
 LOWERCASE_FIELD = 13
 LAST_BMP_CODE_POINT = 0xFFFF
-PAIRS_PER_LINE = 4
 
 
 def read_mappings(data_path):
     """Returns the (key, partner) pairs of both directions, sorted by key."""
     to_upper = []
     to_lower = []
-    with open(data_path, encoding="utf-8") as data:
-        for line_number, line in enumerate(data, 1):
-            line = line.strip()
-            if not line:
-                continue
-            fields = line.split(";")
-            if len(fields) != 15:
-                sys.exit(f"{data_path}:{line_number}: expected 15 fields, found {len(fields)}")
-            code_point = int(fields[0], 16)
-            for field, pairs in ((UPPERCASE_FIELD, to_upper), (LOWERCASE_FIELD, to_lower)):
-                if fields[field]:
-                    partner = int(fields[field], 16)
-                    if partner == 0:
-                        # The tables read 0 as "maps to itself", so a mapping
-                        # to U+0000 could not be stored.
-                        sys.exit(f"{data_path}:{line_number}: mapping to U+0000 cannot be stored")
-                    if partner != code_point:
-                        pairs.append((code_point, partner))
+    for line_number, fields in unicode_data_records(data_path):
+        code_point = int(fields[0], 16)
+        for field, pairs in ((UPPERCASE_FIELD, to_upper), (LOWERCASE_FIELD, to_lower)):
+            if fields[field]:
+                partner = int(fields[field], 16)
+                if partner == 0:
+                    # The tables read 0 as "maps to itself", so a mapping to
+                    # U+0000 could not be stored.
+                    sys.exit(f"{data_path}:{line_number}: mapping to U+0000 cannot be stored")
+                if partner != code_point:
+                    pairs.append((code_point, partner))
     to_upper.sort()
     to_lower.sort()
     return to_upper, to_lower
@@ -70,19 +64,12 @@ def unicode_version(data_path):
 def format_list(name, pairs, description):
     digits = 4 if all(key <= LAST_BMP_CODE_POINT and partner <= LAST_BMP_CODE_POINT
                       for key, partner in pairs) else 5
-    lines = [f"// {description}: {len(pairs)} pairs.",
-             f"constexpr CasePair {name}[] = {{"]
-    for start in range(0, len(pairs), PAIRS_PER_LINE):
-        row = pairs[start:start + PAIRS_PER_LINE]
-        lines.append("    " + " ".join(f"{{0x{key:0{digits}X}, 0x{partner:0{digits}X}}},"
-                                       for key, partner in row))
-    lines.append("};")
-    return "\n".join(lines)
+    return format_table("CasePair", name, pairs, description, "pairs",
+                        lambda pair: f"{{0x{pair[0]:0{digits}X}, 0x{pair[1]:0{digits}X}}}")
 
 
 def main(arguments):
-    data_path = pathlib.Path(arguments[0]) if arguments else DEFAULT_DATA
-    output_path = pathlib.Path(arguments[1]) if len(arguments) > 1 else DEFAULT_OUTPUT
+    data_path, output_path = input_and_output(arguments, DEFAULT_DATA, DEFAULT_OUTPUT)
     to_upper, to_lower = read_mappings(data_path)
 
     def split(pairs):

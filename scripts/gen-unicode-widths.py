@@ -29,12 +29,12 @@ Defaults: /usr/share/unicode (Debian package unicode-data) and
 src/runtime/unicode_width_tables.inc beside this script's repository.
 """
 
-import pathlib
 import re
 import sys
 
-DEFAULT_DATA = pathlib.Path("/usr/share/unicode")
-DEFAULT_OUTPUT = pathlib.Path(__file__).resolve().parent.parent / "src/runtime/unicode_width_tables.inc"
+from unicode_data import DEFAULT_DATA_DIRECTORY, REPOSITORY, format_table, input_and_output, unicode_data_records
+
+DEFAULT_OUTPUT = REPOSITORY / "src/runtime/unicode_width_tables.inc"
 
 ZERO_WIDTH_CATEGORIES = {"Mn", "Me", "Cf"}
 SOFT_HYPHEN = 0x00AD
@@ -43,7 +43,6 @@ HANGUL_JAMO_MEDIAL_AND_FINAL = (0x1160, 0x11FF)
 # of EastAsianWidth.txt rather than listed line by line).
 DEFAULT_WIDE = [(0x3400, 0x4DBF), (0x4E00, 0x9FFF), (0xF900, 0xFAFF),
                 (0x20000, 0x2FFFD), (0x30000, 0x3FFFD)]
-RANGES_PER_LINE = 4
 
 
 def read_categories(data_dir):
@@ -52,27 +51,20 @@ def read_categories(data_dir):
     categories = {}
     range_start = None
     path = data_dir / "UnicodeData.txt"
-    with open(path, encoding="utf-8") as data:
-        for line_number, line in enumerate(data, 1):
-            line = line.strip()
-            if not line:
-                continue
-            fields = line.split(";")
-            if len(fields) != 15:
-                sys.exit(f"{path}:{line_number}: expected 15 fields, found {len(fields)}")
-            code_point = int(fields[0], 16)
-            name, category = fields[1], fields[2]
-            if name.endswith(", First>"):
-                range_start = code_point
-                continue
-            if name.endswith(", Last>"):
-                if range_start is None:
-                    sys.exit(f"{path}:{line_number}: range end without a start")
-                for member in range(range_start, code_point + 1):
-                    categories[member] = category
-                range_start = None
-                continue
-            categories[code_point] = category
+    for line_number, fields in unicode_data_records(path):
+        code_point = int(fields[0], 16)
+        name, category = fields[1], fields[2]
+        if name.endswith(", First>"):
+            range_start = code_point
+            continue
+        if name.endswith(", Last>"):
+            if range_start is None:
+                sys.exit(f"{path}:{line_number}: range end without a start")
+            for member in range(range_start, code_point + 1):
+                categories[member] = category
+            range_start = None
+            continue
+        categories[code_point] = category
     return categories
 
 
@@ -119,18 +111,12 @@ def unicode_version(data_dir):
 
 
 def format_list(name, ranges, description):
-    lines = [f"// {description}: {len(ranges)} ranges.",
-             f"constexpr WidthRange {name}[] = {{"]
-    for start in range(0, len(ranges), RANGES_PER_LINE):
-        row = ranges[start:start + RANGES_PER_LINE]
-        lines.append("    " + " ".join(f"{{0x{first:05X}, 0x{last:05X}}}," for first, last in row))
-    lines.append("};")
-    return "\n".join(lines)
+    return format_table("WidthRange", name, ranges, description, "ranges",
+                        lambda span: f"{{0x{span[0]:05X}, 0x{span[1]:05X}}}")
 
 
 def main(arguments):
-    data_dir = pathlib.Path(arguments[0]) if arguments else DEFAULT_DATA
-    output_path = pathlib.Path(arguments[1]) if len(arguments) > 1 else DEFAULT_OUTPUT
+    data_dir, output_path = input_and_output(arguments, DEFAULT_DATA_DIRECTORY, DEFAULT_OUTPUT)
     categories = read_categories(data_dir)
     widths = read_east_asian_widths(data_dir)
 

@@ -563,13 +563,11 @@ void init() {
       .handle<Action::insert>(insert)
       .handle<Action::change>(change)
       .handle<Action::trim>(trim);
-  for (Action inherited :
-       {Action::make, Action::random, Action::reflect, Action::eval_path, Action::at, Action::back, Action::clear,
-        Action::copy, Action::find, Action::head, Action::head_q, Action::index_q, Action::length_q, Action::move,
-        Action::next, Action::pick, Action::poke, Action::remove, Action::reverse, Action::select, Action::sort,
-        Action::skip, Action::swap, Action::tail, Action::tail_q, Action::take, Action::modify}) {
-    record.inherit(inherited);
-  }
+  record.inherit({Action::make, Action::random, Action::reflect, Action::eval_path, Action::at, Action::back,
+                  Action::clear, Action::copy, Action::find, Action::head, Action::head_q, Action::index_q,
+                  Action::length_q, Action::move, Action::next, Action::pick, Action::poke, Action::remove,
+                  Action::reverse, Action::select, Action::sort, Action::skip, Action::swap, Action::tail,
+                  Action::tail_q, Action::take, Action::modify});
   register_datatype(record);
 }
 

@@ -39,17 +39,6 @@ namespace {
 Cell scratch_cell = make_cell(TYPE_UNSET);
 Cell fixed_scratch_cell = make_cell(TYPE_UNSET);
 
-int64_t index_of(const Cell* block) { return static_cast<int32_t>(block->data1); }
-
-uint32_t length_from_head(const Cell* block) { return buffer_of(block)->cell_count(); }
-
-// The index clamped to the tail.
-uint32_t clamped_index(const Cell* block) {
-  uint32_t length = length_from_head(block);
-  int64_t index = index_of(block);
-  return index < 0 ? 0 : index > length ? length : static_cast<uint32_t>(index);
-}
-
 bool is_number(TypeId type) { return type == TYPE_INTEGER || type == TYPE_FLOAT || type == TYPE_PERCENT; }
 
 // The last code point of a string (0 when it is empty).

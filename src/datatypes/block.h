@@ -28,6 +28,17 @@ inline Cell make_value(NodeId node, uint32_t index = 0, TypeId type = TYPE_BLOCK
 }
 inline SeriesBuffer* buffer_of(const Cell* block) { return memory::buffer_of(block->data2); }
 
+// Positions, shared by the block routines and actions: the index (data1
+// read as a signed number), the cell count from the head, and the index
+// clamped to the range from the head to the tail.
+inline int64_t index_of(const Cell* block) { return static_cast<int32_t>(block->data1); }
+inline uint32_t length_from_head(const Cell* block) { return buffer_of(block)->cell_count(); }
+inline uint32_t clamped_index(const Cell* block) {
+  uint32_t length = length_from_head(block);
+  int64_t index = index_of(block);
+  return index < 0 ? 0 : index > length ? length : static_cast<uint32_t>(index);
+}
+
 // --- rs routines ------------------------------------------------------------------
 
 // Cells from the index to the tail (negative when the index is past it).

@@ -36,14 +36,6 @@ namespace kel::block {
 
 namespace {
 
-int64_t index_of(const Cell* block) { return static_cast<int32_t>(block->data1); }
-uint32_t length_from_head(const Cell* block) { return buffer_of(block)->cell_count(); }
-uint32_t clamped_index(const Cell* block) {
-  uint32_t length = length_from_head(block);
-  int64_t index = index_of(block);
-  return index < 0 ? 0 : index > length ? length : static_cast<uint32_t>(index);
-}
-
 Cell cell_at(const Cell* block, uint32_t position) { return buffer_of(block)->cells()[position]; }
 
 bool equal_cells(const Cell& cell, const Cell& value, int32_t op) {

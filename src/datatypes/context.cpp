@@ -8,6 +8,7 @@
 
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
+#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
@@ -38,20 +39,6 @@ void append_value(NodeId context) {
   alloc_tail(&values);
 }
 
-bool is_block_kind(TypeId type) {
-  switch (type) {
-    case TYPE_BLOCK:
-    case TYPE_PAREN:
-    case TYPE_PATH:
-    case TYPE_LIT_PATH:
-    case TYPE_SET_PATH:
-    case TYPE_GET_PATH:
-    case TYPE_HASH:
-      return true;
-    default:
-      return false;
-  }
-}
 }  // namespace
 
 // --- Access -------------------------------------------------------------------
@@ -301,7 +288,7 @@ void bind_series(NodeId block_node, uint32_t from, NodeId context, bool self_fla
   for (uint32_t i = from; i < memory::buffer_of(block_node)->cell_count(); ++i) {
     Cell item = memory::buffer_of(block_node)->cells()[i];
     TypeId type = item.type();
-    if (is_block_kind(type)) {
+    if (series::is_block_kind(type)) {
       bind_series(item.data2, item.data1, context, self_flag, add_unknown);
       continue;
     }

@@ -80,14 +80,8 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gpar
 void init() {
   DatatypeRecord record(TYPE_EMAIL, TYPE_STRING, "email!");
   record.handle<Action::mold>(mold).handle<Action::eval_path>(eval_path);
-  for (Action inherited :
-       {Action::make, Action::reflect, Action::to, Action::form, Action::compare, Action::append, Action::at,
-        Action::back, Action::change, Action::clear, Action::copy, Action::find, Action::head, Action::head_q,
-        Action::index_q, Action::insert, Action::length_q, Action::move, Action::next, Action::pick, Action::poke,
-        Action::remove, Action::reverse, Action::select, Action::skip, Action::swap, Action::tail, Action::tail_q,
-        Action::take, Action::modify}) {
-    record.inherit(inherited);
-  }
+  record.inherit(string::kInheritedSeriesActions)
+      .inherit({Action::make, Action::reflect, Action::to, Action::form, Action::compare});
   register_datatype(record);
 }
 

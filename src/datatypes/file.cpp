@@ -86,14 +86,8 @@ void init() {
   record.handle<Action::query>(file_system::query_action);
   record.handle<Action::delete_>(file_system::delete_action);
   record.handle<Action::rename>(file_system::rename_action);
-  for (Action inherited :
-       {Action::make, Action::to, Action::form, Action::eval_path, Action::compare, Action::append, Action::at,
-        Action::back, Action::change, Action::clear, Action::copy, Action::find, Action::head, Action::head_q,
-        Action::index_q, Action::insert, Action::length_q, Action::move, Action::next, Action::pick, Action::poke,
-        Action::remove, Action::reverse, Action::select, Action::skip, Action::swap, Action::tail, Action::tail_q,
-        Action::take, Action::modify}) {
-    record.inherit(inherited);
-  }
+  record.inherit(string::kInheritedSeriesActions)
+      .inherit({Action::make, Action::to, Action::form, Action::eval_path, Action::compare});
   register_datatype(record);
 }
 

@@ -371,14 +371,8 @@ Cell* random(Cell* value, int seed, int secure, int) {
 
 Cell* round(Cell* value, int to, int even, int down, int half_down, int floor, int ceiling,
             int half_ceiling) {
-  RoundRefinements refinements;
+  RoundRefinements refinements = RoundRefinements::from_handler(even, down, half_down, floor, ceiling, half_ceiling);
   refinements.scale = to >= 0 ? stack::arguments() + to : nullptr;
-  refinements.even = even >= 0;
-  refinements.down = down >= 0;
-  refinements.half_down = half_down >= 0;
-  refinements.floor = floor >= 0;
-  refinements.ceiling = ceiling >= 0;
-  refinements.half_ceiling = half_ceiling >= 0;
   return round_value(value, refinements);
 }
 

@@ -42,29 +42,7 @@ inline uint32_t canonical_of(const Cell& word) { return symbol::resolve(word::sy
 
 // The values a prototype hands down as copies: series that an inheriting
 // object must not share with its prototype.
-bool is_inherited_copy_type(TypeId type) {
-  switch (type) {
-    case TYPE_BLOCK:
-    case TYPE_PAREN:
-    case TYPE_HASH:
-    case TYPE_PATH:
-    case TYPE_LIT_PATH:
-    case TYPE_SET_PATH:
-    case TYPE_GET_PATH:
-    case TYPE_STRING:
-    case TYPE_FILE:
-    case TYPE_URL:
-    case TYPE_TAG:
-    case TYPE_EMAIL:
-    case TYPE_REF:
-    case TYPE_VECTOR:
-    case TYPE_BINARY:
-    case TYPE_IMAGE:
-      return true;
-    default:
-      return false;
-  }
-}
+bool is_inherited_copy_type(TypeId type) { return series::is_series_kind(type); }
 
 // The series that a deep duplicate (copy/deep) replaces by copies.
 bool is_deep_copy_type(TypeId type) {

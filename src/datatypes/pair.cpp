@@ -181,13 +181,7 @@ int32_t round_axis(int32_t value, RoundRefinements refinements, const Cell* scal
 }  // namespace
 
 Cell* round(Cell* value, int to, int even, int down, int half_down, int floor, int ceiling, int half_ceiling) {
-  RoundRefinements refinements;
-  refinements.even = even >= 0;
-  refinements.down = down >= 0;
-  refinements.half_down = half_down >= 0;
-  refinements.floor = floor >= 0;
-  refinements.ceiling = ceiling >= 0;
-  refinements.half_ceiling = half_ceiling >= 0;
+  RoundRefinements refinements = RoundRefinements::from_handler(even, down, half_down, floor, ceiling, half_ceiling);
   Cell scale = to >= 0 ? stack::arguments()[to] : make_cell(TYPE_NONE);
   if (scale.is(TYPE_MONEY)) {
     Cell call = error_value::call_word();

@@ -10,11 +10,7 @@
 
 namespace kel::paren {
 
-Cell* push(const Cell& cell) {
-  Cell* pushed = stack::push(cell);
-  pushed->set_type(TYPE_PAREN);
-  return pushed;
-}
+Cell* push(const Cell& cell) { return stack::push_as(cell, TYPE_PAREN); }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent) {

@@ -21,12 +21,6 @@ namespace kel::path {
 
 namespace {
 
-Cell* push_typed(const Cell& cell, TypeId type) {
-  Cell* pushed = stack::push(cell);
-  pushed->set_type(type);
-  return pushed;
-}
-
 // Writes the elements with a slash between two of them; form or mold each.
 int32_t write_elements(Cell* value, Cell* buffer, bool molding, bool only, bool all, bool flat,
                        Cell* arg, int32_t part) {
@@ -52,7 +46,7 @@ void unsupport(DatatypeRecord& record, Action action) {
 
 }  // namespace
 
-Cell* push(const Cell& cell) { return push_typed(cell, TYPE_PATH); }
+Cell* push(const Cell& cell) { return stack::push_as(cell, TYPE_PATH); }
 
 Cell* make_at(Cell* cell, int32_t capacity) {
   block::make_at(cell, capacity);
@@ -124,11 +118,7 @@ void init() {
 
 namespace kel::lit_path {
 
-Cell* push(const Cell& cell) {
-  Cell* pushed = stack::push(cell);
-  pushed->set_type(TYPE_LIT_PATH);
-  return pushed;
-}
+Cell* push(const Cell& cell) { return stack::push_as(cell, TYPE_LIT_PATH); }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent) {
@@ -146,11 +136,7 @@ void init() {
 
 namespace kel::set_path {
 
-Cell* push(const Cell& cell) {
-  Cell* pushed = stack::push(cell);
-  pushed->set_type(TYPE_SET_PATH);
-  return pushed;
-}
+Cell* push(const Cell& cell) { return stack::push_as(cell, TYPE_SET_PATH); }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent) {
@@ -169,11 +155,7 @@ void init() {
 
 namespace kel::get_path {
 
-Cell* push(const Cell& cell) {
-  Cell* pushed = stack::push(cell);
-  pushed->set_type(TYPE_GET_PATH);
-  return pushed;
-}
+Cell* push(const Cell& cell) { return stack::push_as(cell, TYPE_GET_PATH); }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent) {

@@ -250,13 +250,7 @@ inline double round_axis(double value, RoundRefinements refinements, const Cell*
 
 template <int N>
 Cell* round(Cell* value, int to, int even, int down, int half_down, int floor, int ceiling, int half_ceiling) {
-  RoundRefinements refinements;
-  refinements.even = even >= 0;
-  refinements.down = down >= 0;
-  refinements.half_down = half_down >= 0;
-  refinements.floor = floor >= 0;
-  refinements.ceiling = ceiling >= 0;
-  refinements.half_ceiling = half_ceiling >= 0;
+  RoundRefinements refinements = RoundRefinements::from_handler(even, down, half_down, floor, ceiling, half_ceiling);
   Cell scales[3];
   if (to >= 0) {
     Cell scale = stack::arguments()[to];

@@ -147,9 +147,15 @@ class Arguments {
   uint32_t count_ = 0;
 };
 
+// Calls the actor's function for an action with the gathered cells (null
+// when an exit left it, as call_actor).
+Cell* call_actor_with(const Cell& port, uint32_t action_symbol, const Arguments& arguments) {
+  return call_actor(port, action_symbol, arguments.cells(), arguments.count());
+}
+
 Cell* forward(uint32_t action_symbol, const Arguments& arguments) {
   Cell port = stack::arguments()[0];
-  Cell* result = call_actor(port, action_symbol, arguments.cells(), arguments.count());
+  Cell* result = call_actor_with(port, action_symbol, arguments);
   return result != nullptr ? result : stack::arguments();
 }
 
@@ -339,14 +345,12 @@ Cell* rename(Cell*, Cell* to) {
 Cell* read(Cell* source, int part, int, int, int, int, int) {
   Cell port = *source;
   stack::push(port);
-  Arguments open_arguments = plain_open();
-  if (call_actor(port, runtime_words::open, open_arguments.cells(), open_arguments.count()) == nullptr)
-    return stack::arguments();
+  if (call_actor_with(port, runtime_words::open, plain_open()) == nullptr) return stack::arguments();
   Arguments copy_arguments;
   copy_arguments.with_count(part, 0);
   copy_arguments.flag(-1);
   copy_arguments.with_value(-1);
-  Cell* copied = call_actor(port, runtime_words::copy, copy_arguments.cells(), copy_arguments.count());
+  Cell* copied = call_actor_with(port, runtime_words::copy, copy_arguments);
   if (copied == nullptr) return stack::arguments();
   if (call_actor(port, runtime_words::close, nullptr, 0) == nullptr) return stack::arguments();
   stack::pop(1);
@@ -360,22 +364,20 @@ Cell* write(Cell* destination, Cell* data, int, int, int, int, int part, int, in
   Cell given = *data;
   stack::push(port);
   stack::push(given);
-  Arguments open_arguments = plain_open();
-  if (call_actor(port, runtime_words::open, open_arguments.cells(), open_arguments.count()) == nullptr)
-    return stack::arguments();
+  if (call_actor_with(port, runtime_words::open, plain_open()) == nullptr) return stack::arguments();
   Arguments insert_arguments;
   insert_arguments.value(given);
   bool length_given = part >= 0 && stack::arguments()[part].is(TYPE_INTEGER);
   insert_arguments.with_value(length_given ? part : -1);
   insert_arguments.flag(-1);
   insert_arguments.with_value(-1);
-  if (call_actor(port, runtime_words::insert, insert_arguments.cells(), insert_arguments.count()) == nullptr)
+  if (call_actor_with(port, runtime_words::insert, insert_arguments) == nullptr)
     return stack::arguments();
   Arguments copy_arguments;
   copy_arguments.with_value(-1);
   copy_arguments.flag(-1);
   copy_arguments.with_value(-1);
-  if (call_actor(port, runtime_words::copy, copy_arguments.cells(), copy_arguments.count()) == nullptr)
+  if (call_actor_with(port, runtime_words::copy, copy_arguments) == nullptr)
     return stack::arguments();
   if (call_actor(port, runtime_words::close, nullptr, 0) == nullptr) return stack::arguments();
   return stack::set_result(port);

@@ -23,14 +23,11 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t par
 void init() {
   DatatypeRecord record(TYPE_REF, TYPE_STRING, "ref!");
   record.handle<Action::mold>(mold);
-  for (Action inherited :
-       {Action::make, Action::reflect, Action::to, Action::form, Action::compare, Action::at, Action::back,
-        Action::change, Action::clear, Action::copy, Action::find, Action::head, Action::head_q, Action::index_q,
-        Action::insert, Action::length_q, Action::move, Action::next, Action::pick, Action::poke, Action::remove,
-        Action::reverse, Action::select, Action::skip, Action::swap, Action::tail, Action::tail_q, Action::take,
-        Action::modify}) {
-    record.inherit(inherited);
-  }
+  record.inherit({Action::make, Action::reflect, Action::to, Action::form, Action::compare, Action::at, Action::back,
+                  Action::change, Action::clear, Action::copy, Action::find, Action::head, Action::head_q,
+                  Action::index_q, Action::insert, Action::length_q, Action::move, Action::next, Action::pick,
+                  Action::poke, Action::remove, Action::reverse, Action::select, Action::skip, Action::swap,
+                  Action::tail, Action::tail_q, Action::take, Action::modify});
   register_datatype(record);
 }
 

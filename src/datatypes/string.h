@@ -21,9 +21,11 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
+#include "runtime/action_slots.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/string_units.h"
@@ -43,6 +45,16 @@ inline bool is_string_like(TypeId type) {
   return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
          type == TYPE_EMAIL || type == TYPE_REF;
 }
+
+// The series actions that the text types derived from string! (file!, url!,
+// tag!, email!) take from it unchanged; each adds its own choice of make,
+// to, form, mold, compare and path handling.
+inline constexpr std::initializer_list<Action> kInheritedSeriesActions = {
+    Action::append, Action::at,       Action::back,    Action::change, Action::clear,   Action::copy,
+    Action::find,   Action::head,     Action::head_q,  Action::index_q, Action::insert, Action::length_q,
+    Action::move,   Action::next,     Action::pick,    Action::poke,   Action::remove,  Action::reverse,
+    Action::select, Action::skip,     Action::swap,    Action::tail,   Action::tail_q,  Action::take,
+    Action::modify};
 
 // The index a text routine reads from: a symbol! record (whose data1 is its
 // alias, not an index) is read from its first character.
@@ -254,9 +266,9 @@ Cell* do_set_op(Cell* first, Cell* second, bool case_sensitive, int32_t skip, in
 using ComparatorCaller = Cell (*)(const Cell& function, const Cell& first, const Cell& second);
 void set_comparator_caller(ComparatorCaller caller);
 // How sort reads a comparison function's result for the pair (a, b), the
-// function having been called with b first: true 1 (b before a), false -1,
-// an integer itself, a float 1 above 0, -1 below, 0 otherwise, none -1, any
-// other value 1.
+// function having been called with b first: as block::comparator_result
+// reads it (true 1, b before a; false -1; an integer itself; a float 1
+// above 0, -1 below, 0 otherwise; none -1; any other value 1).
 int32_t comparator_result(const Cell& result);
 
 // Registers string! (id 7, parent series!).

@@ -311,12 +311,10 @@ void init() {
       .handle<Action::swap>(swap)
       .handle<Action::take>(take)
       .handle<Action::trim>(trim);
-  for (Action inherited : {Action::random, Action::reflect, Action::at, Action::back, Action::clear,
-                           Action::copy, Action::head, Action::head_q, Action::index_q, Action::length_q,
-                           Action::move, Action::next, Action::pick, Action::poke, Action::remove,
-                           Action::reverse, Action::skip, Action::tail, Action::tail_q, Action::modify}) {
-    record.inherit(inherited);
-  }
+  record.inherit({Action::random, Action::reflect, Action::at, Action::back, Action::clear, Action::copy,
+                  Action::head, Action::head_q, Action::index_q, Action::length_q, Action::move, Action::next,
+                  Action::pick, Action::poke, Action::remove, Action::reverse, Action::skip, Action::tail,
+                  Action::tail_q, Action::modify});
   register_datatype(record);
 }
 

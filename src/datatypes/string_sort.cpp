@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/block.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
@@ -41,18 +42,8 @@ ComparatorCaller comparator_caller = nullptr;
 
 void set_comparator_caller(ComparatorCaller caller) { comparator_caller = caller; }
 
-int32_t comparator_result(const Cell& result) {
-  switch (result.type()) {
-    case TYPE_LOGIC: return result.data1 != 0 ? 1 : -1;
-    case TYPE_INTEGER: return result.int_at2();
-    case TYPE_FLOAT: {
-      double d = result.as_double();
-      return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
-    }
-    case TYPE_NONE: return -1;
-    default: return 1;
-  }
-}
+// Strings and blocks read a comparison function's result alike.
+int32_t comparator_result(const Cell& result) { return block::comparator_result(result); }
 
 // --- sort ----------------------------------------------------------------------------------------
 

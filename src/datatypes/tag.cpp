@@ -29,14 +29,8 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t par
 void init() {
   DatatypeRecord record(TYPE_TAG, TYPE_STRING, "tag!");
   record.handle<Action::form>(form).handle<Action::mold>(mold);
-  for (Action inherited :
-       {Action::make, Action::reflect, Action::to, Action::eval_path, Action::compare, Action::append, Action::at,
-        Action::back, Action::change, Action::clear, Action::copy, Action::find, Action::head, Action::head_q,
-        Action::index_q, Action::insert, Action::length_q, Action::move, Action::next, Action::pick, Action::poke,
-        Action::remove, Action::reverse, Action::select, Action::skip, Action::swap, Action::tail, Action::tail_q,
-        Action::take, Action::modify}) {
-    record.inherit(inherited);
-  }
+  record.inherit(string::kInheritedSeriesActions)
+      .inherit({Action::make, Action::reflect, Action::to, Action::eval_path, Action::compare});
   register_datatype(record);
 }
 

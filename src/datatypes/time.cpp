@@ -262,7 +262,7 @@ Cell* divide() {
 }
 
 Cell* round(Cell* value, int to, int even, int down, int half_down, int floor, int ceiling, int half_ceiling) {
-  RoundRefinements refinements;
+  RoundRefinements refinements = RoundRefinements::from_handler(even, down, half_down, floor, ceiling, half_ceiling);
   if (to >= 0) {
     refinements.scale = &stack::arguments()[to];
     if (refinements.scale->is(TYPE_MONEY)) {
@@ -271,12 +271,6 @@ Cell* round(Cell* value, int to, int even, int down, int half_down, int floor, i
       fire(ErrorId::script_not_related, &action, &money);
     }
   }
-  refinements.even = even >= 0;
-  refinements.down = down >= 0;
-  refinements.half_down = half_down >= 0;
-  refinements.floor = floor >= 0;
-  refinements.ceiling = ceiling >= 0;
-  refinements.half_ceiling = half_ceiling >= 0;
   Cell* result = float_type::round_value(value, refinements);
   double seconds = result->is(TYPE_INTEGER) ? static_cast<double>(integer::get(*result)) : result->as_double();
   return make_at(result, seconds);

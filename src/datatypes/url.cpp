@@ -253,13 +253,7 @@ void init() {
       .handle<Action::to>(to)
       .handle<Action::mold>(mold)
       .handle<Action::eval_path>(eval_path);
-  for (Action inherited :
-       {Action::form, Action::compare, Action::append, Action::change, Action::find, Action::insert, Action::select,
-        Action::swap, Action::take, Action::at, Action::back, Action::clear, Action::copy, Action::head,
-        Action::head_q, Action::index_q, Action::length_q, Action::move, Action::next, Action::pick, Action::poke,
-        Action::remove, Action::reverse, Action::skip, Action::tail, Action::tail_q, Action::modify}) {
-    record.inherit(inherited);
-  }
+  record.inherit(string::kInheritedSeriesActions).inherit({Action::form, Action::compare});
   register_datatype(record);
 }
 

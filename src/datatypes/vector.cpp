@@ -654,12 +654,11 @@ void init() {
       .handle<Action::append>(append)
       .handle<Action::insert>(insert)
       .handle<Action::change>(change);
-  for (Action inherited : {Action::random, Action::reflect, Action::eval_path, Action::at, Action::back, Action::clear,
-                           Action::copy, Action::find, Action::head, Action::head_q, Action::index_q, Action::length_q,
-                           Action::move, Action::next, Action::pick, Action::poke, Action::remove, Action::reverse,
-                           Action::select, Action::sort, Action::skip, Action::tail, Action::tail_q, Action::take,
-                           Action::modify})
-    record.inherit(inherited);
+  record.inherit({Action::random, Action::reflect, Action::eval_path, Action::at, Action::back, Action::clear,
+                  Action::copy, Action::find, Action::head, Action::head_q, Action::index_q, Action::length_q,
+                  Action::move, Action::next, Action::pick, Action::poke, Action::remove, Action::reverse,
+                  Action::select, Action::sort, Action::skip, Action::tail, Action::tail_q, Action::take,
+                  Action::modify});
   register_datatype(record);
 }
 

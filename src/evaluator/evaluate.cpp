@@ -15,20 +15,23 @@ Cell* load(std::string_view source) {
   return result;
 }
 
-Cell* do_source(std::string_view source) {
-  Cell* code = load(source);
+namespace {
+
+// Evaluates loaded code from its index; unless an exit is leaving, the
+// result takes the code block's place on the stack.
+Cell* evaluate_in_place(Cell* code) {
   Cell* result = stack::top;
   interpreter::eval_block(*code, false);
   if (!interpreter::exiting()) {
-    *code = *result;  // the result takes the code block's place
+    *code = *result;
     stack::top = code + 1;
   }
   return code;
 }
 
-}  // namespace kel::evaluate
+}  // namespace
 
-namespace kel::evaluate {
+Cell* do_source(std::string_view source) { return evaluate_in_place(load(source)); }
 
 Cell* do_script(std::string_view source) {
   Cell* code = load(source);
@@ -38,13 +41,7 @@ Cell* do_script(std::string_view source) {
   if (count >= 2 && cells[0].is(TYPE_WORD) && cells[1].is(TYPE_BLOCK) &&
       symbol::name(word::symbol_of(cells[0])) == "Kel")
     code->data1 = 2;
-  Cell* result = stack::top;
-  interpreter::eval_block(*code, false);
-  if (!interpreter::exiting()) {
-    *code = *result;
-    stack::top = code + 1;
-  }
-  return code;
+  return evaluate_in_place(code);
 }
 
 }  // namespace kel::evaluate

@@ -27,6 +27,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/stack.h"
@@ -36,6 +37,8 @@
 namespace kel::natives_compare {
 
 namespace {
+
+using namespace native_arguments;
 
 // Set operation codes of the datatype set workers.
 constexpr int32_t kUnique = 8;
@@ -53,9 +56,6 @@ Cell difference_types;
 Cell unique_types;
 Cell size_types;
 Cell extremum_types;
-
-inline Cell* argument(int index) { return stack::arguments() + index; }
-inline void check(const Cell& types, int index) { check_arg_type(types, index, argument(index)); }
 
 // --- Comparisons -------------------------------------------------------------------
 
@@ -390,21 +390,16 @@ void init() {
   set1_word = word::make_value(symbol::make("set1"), 0, -1);
   set_word = word::make_value(symbol::make("set"), 0, -1);
 
-  auto typeset_of = [](std::initializer_list<TypeId> types) {
-    Cell set = make_cell(TYPE_TYPESET);
-    for (TypeId type : types) typeset_add(set, type);
-    return set;
-  };
-  set_types = typeset_of({TYPE_BLOCK, TYPE_HASH, TYPE_STRING, TYPE_BITSET, TYPE_TYPESET});
-  difference_types = typeset_of({TYPE_BLOCK, TYPE_HASH, TYPE_STRING, TYPE_BITSET, TYPE_TYPESET, TYPE_DATE});
-  unique_types = typeset_of({TYPE_BLOCK, TYPE_HASH, TYPE_STRING});
-  size_types = typeset_of({TYPE_INTEGER});
+  set_types = typeset_of({{TYPE_BLOCK, TYPE_HASH, TYPE_STRING, TYPE_BITSET, TYPE_TYPESET}});
+  difference_types = typeset_of({{TYPE_BLOCK, TYPE_HASH, TYPE_STRING, TYPE_BITSET, TYPE_TYPESET, TYPE_DATE}});
+  unique_types = typeset_of({{TYPE_BLOCK, TYPE_HASH, TYPE_STRING}});
+  size_types = typeset_of({{TYPE_INTEGER}});
   // scalar! and series!
-  extremum_types = typeset_of({TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT, TYPE_POINT2D, TYPE_POINT3D, TYPE_MONEY,
-                               TYPE_CHAR, TYPE_PAIR, TYPE_TUPLE, TYPE_TIME, TYPE_DATE, TYPE_PATH, TYPE_LIT_PATH,
-                               TYPE_SET_PATH, TYPE_GET_PATH, TYPE_BLOCK, TYPE_PAREN, TYPE_HASH, TYPE_STRING,
-                               TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF, TYPE_BINARY, TYPE_IMAGE,
-                               TYPE_VECTOR});
+  extremum_types = typeset_of({{TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT, TYPE_POINT2D, TYPE_POINT3D, TYPE_MONEY,
+                                TYPE_CHAR, TYPE_PAIR, TYPE_TUPLE, TYPE_TIME, TYPE_DATE, TYPE_PATH, TYPE_LIT_PATH,
+                                TYPE_SET_PATH, TYPE_GET_PATH, TYPE_BLOCK, TYPE_PAREN, TYPE_HASH, TYPE_STRING,
+                                TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF, TYPE_BINARY, TYPE_IMAGE,
+                                TYPE_VECTOR}});
 
   using natives::Native;
   natives::install(Native::equal_q, equal_q);

@@ -8,14 +8,9 @@
 // unset value with script no-return.
 //
 // Every loop opens one loop frame above its arguments and runs each
-// iteration in it: break and continue unroll the stacks to that frame and
-// leave their code pending (or, from C++ callers of Kel code, arrive as an
-// exception), so an iteration ends in one of four ways: done, continued,
-// broken, or left by an exit that belongs to someone further out. In the
-// last case the loop returns at once without touching the stacks, which
-// already belong to the frame that catches the exit. After a break or a
-// continue the loop puts the stack pointers back on its own frame itself,
-// so a C++ guard that restored them on the way out cannot mislead it.
+// iteration in it (evaluator/loop_frame.h): an iteration ends done,
+// continued, broken, or left by an exit that belongs to someone further
+// out, in which case the loop returns at once without touching the stacks.
 #include <cmath>
 #include <cstdint>
 
@@ -27,6 +22,8 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/loop_frame.h"
+#include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/stack.h"
@@ -41,6 +38,8 @@ namespace kel::natives_control {
 
 namespace {
 
+using namespace native_arguments;
+
 Cell body_word;  // names loop frames: <body>
 Cell case_word;  // the word need-value names for an unfinished case
 
@@ -48,8 +47,6 @@ Cell case_word;  // the word need-value names for an unfinished case
 Cell block_types;
 Cell count_types;
 Cell word_types;
-
-inline Cell* argument(int index) { return stack::arguments() + index; }
 
 void check_block(int index) { check_arg_type(block_types, index, argument(index)); }
 
@@ -67,67 +64,9 @@ inline bool strict_true(const Cell& value) {
   return lenient_true(value);
 }
 
-// The loop frame of one running loop. The frame's first cell receives the
-// value of each iteration, so it holds the last one, or the break value
-// once a break arrived.
-class LoopFrame {
- public:
-  LoopFrame() {
-    stack::mark_loop(&body_word);
-    frame_top_ = stack::frame_top;
-    first_ = stack::arguments();
-  }
-  LoopFrame(const LoopFrame&) = delete;
-  LoopFrame& operator=(const LoopFrame&) = delete;
-
-  Cell* first() const { return first_; }
-
-  // Back on this frame after a break or continue, whatever the stack
-  // pointers were left at on the way here.
-  void settle() const {
-    stack::frame_top = frame_top_;
-    stack::arguments_ = first_;
-    stack::top = first_ + 1;
-  }
-
-  // Closes the frame, its first cell becoming the native's result.
-  void close_with_result() const { stack::unwind_last(); }
-  // Closes the frame, dropping its result.
-  void close() const { stack::unwind(); }
-
- private:
-  stack::Frame* frame_top_;
-  Cell* first_;
-};
-
-enum class Iteration { kDone, kContinued, kBroken, kPropagate };
-
-// Runs one block in the loop frame under the iteration catch: break and
-// continue stop here, every other exit passes on (kPropagate for a pending
-// one, a rethrow for one that arrived as an exception).
-Iteration iterate(const LoopFrame& loop, const Cell& block) {
-  stack::top = loop.first();
-  collector::safe_point();
-  interpreter::halt_point();
-  uint32_t caught = exits::catch_exits(exits::kBreak, [&] { interpreter::eval_block(block, false); });
-  uint32_t code = caught ? caught : exits::pending;
-  switch (code) {
-    case 0:
-      return Iteration::kDone;
-    case exits::kBreak:
-    case exits::kContinue:
-      exits::pending = 0;
-      runtime::system().exit_code = 0;
-      loop.settle();
-      return code == exits::kBreak ? Iteration::kBroken : Iteration::kContinued;
-    default:
-      if (caught) exits::throw_unwind(caught);
-      return Iteration::kPropagate;
-  }
-}
-
-// The value of an iteration that ended normally.
-inline const Cell& iteration_value(const LoopFrame& loop) { return *loop.first(); }
+using loops::Iteration;
+using loops::LoopFrame;
+using loops::run_iteration;
 
 // --- Conditionals ------------------------------------------------------------------
 
@@ -209,13 +148,13 @@ void while_(bool check_types, const int32_t*) {
   }
   Cell condition = *argument(0);
   Cell body = *argument(1);
-  LoopFrame loop;
+  LoopFrame loop(&body_word);
   for (;;) {
-    Iteration tested = iterate(loop, condition);
+    Iteration tested = run_iteration(loop, condition);
     if (tested == Iteration::kPropagate) return;
     if (tested != Iteration::kDone) fire(ErrorId::throw__while_cond);
-    if (!strict_true(iteration_value(loop))) break;
-    Iteration ran = iterate(loop, body);
+    if (!strict_true(loop.result())) break;
+    Iteration ran = run_iteration(loop, body);
     if (ran == Iteration::kPropagate) return;
     if (ran == Iteration::kBroken) break;
   }
@@ -227,13 +166,13 @@ void while_(bool check_types, const int32_t*) {
 void until(bool check_types, const int32_t*) {
   if (check_types) check_block(0);
   Cell body = *argument(0);
-  LoopFrame loop;
+  LoopFrame loop(&body_word);
   for (;;) {
-    Iteration ran = iterate(loop, body);
+    Iteration ran = run_iteration(loop, body);
     if (ran == Iteration::kPropagate) return;
     if (ran == Iteration::kBroken) break;
     if (ran == Iteration::kContinued) continue;  // nothing to test
-    if (strict_true(iteration_value(loop))) break;
+    if (strict_true(loop.result())) break;
   }
   loop.close_with_result();
 }
@@ -250,9 +189,9 @@ void loop(bool check_types, const int32_t*) {
     return;
   }
   Cell body = *argument(1);
-  LoopFrame frame;
+  LoopFrame frame(&body_word);
   for (int32_t i = 0; i < count; ++i) {
-    Iteration ran = iterate(frame, body);
+    Iteration ran = run_iteration(frame, body);
     if (ran == Iteration::kPropagate) return;
     if (ran == Iteration::kBroken) break;
   }
@@ -277,10 +216,10 @@ void repeat(bool check_types, const int32_t*) {
   Cell* word = argument(0);
   Cell* counter = argument(1);
   *counter = integer::make(1);
-  LoopFrame frame;
+  LoopFrame frame(&body_word);
   for (int32_t i = 0; i < count; ++i) {
     context::set(word, *counter);
-    Iteration ran = iterate(frame, body);
+    Iteration ran = run_iteration(frame, body);
     if (ran == Iteration::kPropagate) return;
     if (ran == Iteration::kBroken) break;
     counter->data2 += 1;  // unsigned: the step after the last may pass INT32_MAX
@@ -291,9 +230,9 @@ void repeat(bool check_types, const int32_t*) {
 void forever(bool check_types, const int32_t*) {
   if (check_types) check_block(0);
   Cell body = *argument(0);
-  LoopFrame frame;
+  LoopFrame frame(&body_word);
   for (;;) {
-    Iteration ran = iterate(frame, body);
+    Iteration ran = run_iteration(frame, body);
     if (ran == Iteration::kPropagate) return;
     if (ran == Iteration::kBroken) break;
   }
@@ -405,13 +344,9 @@ void coerce_count(Cell* count) {
 void init() {
   body_word = word::make_value(runtime_words::angled_body, 0, -1);
   case_word = word::make_value(runtime_words::case_, 0, -1);
-  block_types = make_cell(TYPE_TYPESET);
-  typeset_add(block_types, TYPE_BLOCK);
-  count_types = make_cell(TYPE_TYPESET);
-  typeset_add(count_types, TYPE_INTEGER);
-  typeset_add(count_types, TYPE_FLOAT);
-  word_types = make_cell(TYPE_TYPESET);
-  typeset_add(word_types, TYPE_WORD);
+  block_types = typeset_of({{TYPE_BLOCK}});
+  count_types = typeset_of({{TYPE_INTEGER, TYPE_FLOAT}});
+  word_types = typeset_of({{TYPE_WORD}});
 
   using natives::Native;
   natives::install(Native::if_, if_);

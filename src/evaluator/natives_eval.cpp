@@ -31,6 +31,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/parse.h"
@@ -48,6 +49,8 @@
 namespace kel::natives_eval {
 
 namespace {
+
+using namespace native_arguments;
 
 // Whether the text of the last print or prin ended with a line feed.
 bool line_feed_last = true;
@@ -70,44 +73,15 @@ Cell in_word_types;       // in: any-word! refinement!
 Cell parse_input_types;   // parse: binary! any-block! any-string!
 Cell parse_length_types;  // parse: number! series!
 
-constexpr std::initializer_list<TypeId> kAnyWord = {TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD};
-constexpr std::initializer_list<TypeId> kAnyPath = {TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH};
-constexpr std::initializer_list<TypeId> kAnyList = {TYPE_BLOCK, TYPE_PAREN, TYPE_HASH};
-constexpr std::initializer_list<TypeId> kAnyObject = {TYPE_OBJECT, TYPE_ERROR, TYPE_PORT};
-constexpr std::initializer_list<TypeId> kAnyFunction = {TYPE_NATIVE, TYPE_ACTION, TYPE_OP, TYPE_FUNCTION,
-                                                        TYPE_ROUTINE};
-constexpr std::initializer_list<TypeId> kAnyString = {TYPE_STRING, TYPE_FILE, TYPE_URL,
-                                                      TYPE_TAG,    TYPE_EMAIL, TYPE_REF};
-
-Cell typeset_of(std::initializer_list<std::initializer_list<TypeId>> groups) {
-  Cell types = make_cell(TYPE_TYPESET);
-  for (const auto& group : groups)
-    for (TypeId type : group) typeset_add(types, type);
-  return types;
-}
-
-inline Cell* argument(int32_t index) { return stack::arguments() + index; }
-inline void check(const Cell& types, int32_t index) { check_arg_type(types, index, argument(index)); }
-inline bool used(int32_t refinement) { return refinement != -1; }
-
 inline SeriesBuffer* buffer_of(const Cell& block) { return memory::buffer_of(block.data2); }
 inline uint32_t tail_of(const Cell& block) { return buffer_of(block)->cell_count(); }
 inline void clamp_index(Cell* block) {
   uint32_t tail = tail_of(*block);
   if (block->data1 > tail) block->data1 = tail;
 }
-inline bool is_any_path(TypeId type) {
-  for (TypeId t : kAnyPath) if (t == type) return true;
-  return false;
-}
-inline bool is_any_block(TypeId type) {
-  for (TypeId t : kAnyList) if (t == type) return true;
-  return is_any_path(type);
-}
-inline bool is_function_kind(TypeId type) {
-  for (TypeId t : kAnyFunction) if (t == type) return true;
-  return false;
-}
+inline bool is_any_path(TypeId type) { return type_in(type, kAnyPath); }
+inline bool is_any_block(TypeId type) { return type_in(type, kAnyList) || is_any_path(type); }
+inline bool is_function_kind(TypeId type) { return type_in(type, kAnyFunction); }
 
 // Puts one value into an output block: appended, or inserted at the
 // output's position, which then moves past it.

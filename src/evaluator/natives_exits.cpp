@@ -33,6 +33,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/stack.h"
@@ -48,6 +49,8 @@ namespace kel::natives_exits {
 
 namespace {
 
+using namespace native_arguments;
+
 Cell try_word;      // names try frames
 Cell body_word;     // names catch frames: <body>
 Cell name_word;     // the refinement catch/name's errors name
@@ -61,9 +64,6 @@ Cell source_types;
 Cell part_types;
 Cell callback_types;
 Cell applicable_types;
-
-inline Cell* argument(int index) { return stack::arguments() + index; }
-inline void check(const Cell& types, int index) { check_arg_type(types, index, argument(index)); }
 
 inline uint32_t tail_of(const Cell& block) { return memory::buffer_of(block.data2)->cell_count(); }
 inline Cell cell_at(const Cell& block, uint32_t index) { return memory::buffer_of(block.data2)->cells()[index]; }
@@ -604,18 +604,13 @@ void init() {
   name_word = word::make_value(runtime_words::name, 0, -1);
   applied_word = word::make_value(symbol::make("<applied>"), 0, -1);
 
-  auto typeset_of = [](std::initializer_list<TypeId> types) {
-    Cell set = make_cell(TYPE_TYPESET);
-    for (TypeId type : types) typeset_add(set, type);
-    return set;
-  };
-  block_types = typeset_of({TYPE_BLOCK});
-  word_types = typeset_of({TYPE_WORD});
-  names_types = typeset_of({TYPE_WORD, TYPE_BLOCK});
-  source_types = typeset_of({TYPE_BINARY, TYPE_STRING});
-  part_types = typeset_of({TYPE_INTEGER, TYPE_BINARY});
-  callback_types = typeset_of({TYPE_FUNCTION, TYPE_ROUTINE});
-  applicable_types = typeset_of({TYPE_WORD, TYPE_PATH, TYPE_NATIVE, TYPE_ACTION, TYPE_OP, TYPE_FUNCTION, TYPE_ROUTINE});
+  block_types = typeset_of({{TYPE_BLOCK}});
+  word_types = typeset_of({{TYPE_WORD}});
+  names_types = typeset_of({{TYPE_WORD, TYPE_BLOCK}});
+  source_types = typeset_of({{TYPE_BINARY, TYPE_STRING}});
+  part_types = typeset_of({{TYPE_INTEGER, TYPE_BINARY}});
+  callback_types = typeset_of({{TYPE_FUNCTION, TYPE_ROUTINE}});
+  applicable_types = typeset_of({{TYPE_WORD, TYPE_PATH}, kAnyFunction});
 
   lexer::CallbackBridge bridge;
   bridge.call = call_lexer_callback;

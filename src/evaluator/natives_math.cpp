@@ -35,6 +35,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
+#include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/stack.h"
@@ -47,6 +48,8 @@
 namespace kel::natives_math {
 
 namespace {
+
+using namespace native_arguments;
 
 constexpr double kPi = 3.141592653589793;
 // Below this magnitude a sine or cosine is taken as exactly 0 (the rounding
@@ -71,16 +74,6 @@ Cell text_types;       // any-string!
 Cell string_types;     // string!
 Cell enbase_types;     // binary! string!
 Cell file_types;       // file!
-
-Cell typeset_of(std::initializer_list<TypeId> types) {
-  Cell typeset = make_cell(TYPE_TYPESET);
-  for (TypeId type : types) typeset_add(typeset, type);
-  return typeset;
-}
-
-inline Cell* argument(int index) { return stack::arguments() + index; }
-inline void check(const Cell& types, int index) { check_arg_type(types, index, argument(index)); }
-inline bool used(int32_t refinement) { return refinement != -1; }
 
 // The double an integer!, float!, percent! or time! argument stands for.
 inline double number_of(const Cell& value) {
@@ -377,19 +370,17 @@ void size_q(bool check_types, const int32_t*) {
 }  // namespace
 
 void init() {
-  const std::initializer_list<TypeId> any_string = {TYPE_STRING, TYPE_FILE, TYPE_URL,
-                                                    TYPE_TAG,    TYPE_EMAIL, TYPE_REF};
-  signed_types = typeset_of({TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT, TYPE_MONEY, TYPE_TIME});
-  zero_types = typeset_of({TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT, TYPE_MONEY, TYPE_PAIR, TYPE_TIME, TYPE_CHAR,
-                           TYPE_TUPLE, TYPE_POINT2D, TYPE_POINT3D});
-  number_types = typeset_of({TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT});
-  integer_types = typeset_of({TYPE_INTEGER});
-  angle_types = typeset_of({TYPE_FLOAT, TYPE_INTEGER});
-  logarithm_types = typeset_of({TYPE_FLOAT, TYPE_INTEGER, TYPE_PERCENT});
-  text_types = typeset_of(any_string);
-  string_types = typeset_of({TYPE_STRING});
-  enbase_types = typeset_of({TYPE_BINARY, TYPE_STRING});
-  file_types = typeset_of({TYPE_FILE});
+  signed_types = typeset_of({{TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT, TYPE_MONEY, TYPE_TIME}});
+  zero_types = typeset_of({{TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT, TYPE_MONEY, TYPE_PAIR, TYPE_TIME, TYPE_CHAR,
+                            TYPE_TUPLE, TYPE_POINT2D, TYPE_POINT3D}});
+  number_types = typeset_of({{TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT}});
+  integer_types = typeset_of({{TYPE_INTEGER}});
+  angle_types = typeset_of({{TYPE_FLOAT, TYPE_INTEGER}});
+  logarithm_types = typeset_of({{TYPE_FLOAT, TYPE_INTEGER, TYPE_PERCENT}});
+  text_types = typeset_of({kAnyString});
+  string_types = typeset_of({{TYPE_STRING}});
+  enbase_types = typeset_of({{TYPE_BINARY, TYPE_STRING}});
+  file_types = typeset_of({{TYPE_FILE}});
 
   using natives::Native;
   natives::install(Native::dehex, dehex);

@@ -32,6 +32,8 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/loop_frame.h"
+#include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/stack.h"
@@ -46,6 +48,8 @@ namespace kel::natives_series {
 
 namespace {
 
+using namespace native_arguments;
+
 Cell body_word;  // names loop frames: <body>
 
 // Accepted argument types, for entries called with check_types.
@@ -54,9 +58,6 @@ Cell foreach_types;    // series of foreach: series! map!
 Cell series_types;     // data of remove-each, and the value forall's word must hold
 Cell block_types;
 Cell word_types;
-
-inline Cell* argument(int index) { return stack::arguments() + index; }
-inline void check(const Cell& types, int index) { check_arg_type(types, index, argument(index)); }
 
 // Whether a series cell has a value at its index. The tail is read from the
 // buffer each time: the body may have grown or shortened the series.
@@ -72,65 +73,16 @@ inline bool settable_word(TypeId type) { return type >= TYPE_WORD && type <= TYP
 
 // --- The loop frame ------------------------------------------------------------------
 
-// The loop frame of one running walk; its first cell starts unset, so a walk
-// with nothing to visit answers unset.
-class LoopFrame {
- public:
-  LoopFrame() {
-    stack::mark_loop(&body_word);
-    frame_top_ = stack::frame_top;
-    first_ = stack::arguments();
-    stack::push_slot();
-  }
-  LoopFrame(const LoopFrame&) = delete;
-  LoopFrame& operator=(const LoopFrame&) = delete;
+// A walk's loop frame starts with an unset result
+// (loops::StartingResult::kUnset), so a walk with nothing to visit answers
+// unset.
+using loops::Iteration;
+using loops::LoopFrame;
 
-  const Cell& result() const { return *first_; }
-
-  // Back on this frame after an iteration, whatever the stack pointers were
-  // left at by a break or continue that unrolled to it.
-  void settle() const {
-    stack::frame_top = frame_top_;
-    stack::arguments_ = first_;
-    stack::top = first_ + 1;
-  }
-
-  // Closes the frame, its first cell becoming the native's result.
-  void close_with_result() const { stack::unwind_last(); }
-  // Closes the frame, dropping its result.
-  void close() const { stack::unwind(); }
-
- private:
-  stack::Frame* frame_top_;
-  Cell* first_;
-};
-
-// How remove-each sees an iteration end. interpreter::run_loop_body folds
-// continue into a normal end, but remove-each must not remove the group of
-// an iteration left by continue (its value is then unset, which would count
-// as truthy), so it runs its body through this twin that keeps them apart.
-enum class Iteration { kDone, kContinued, kBroken, kPropagate };
-
-Iteration run_removal_body(const LoopFrame& loop, const Cell& body) {
-  stack::top = stack::arguments();
-  collector::safe_point();
-  interpreter::halt_point();
-  uint32_t caught = exits::catch_exits(exits::kBreak, [&] { interpreter::eval_block(body, false); });
-  uint32_t code = caught ? caught : exits::pending;
-  switch (code) {
-    case 0:
-      return Iteration::kDone;
-    case exits::kBreak:
-    case exits::kContinue:
-      exits::pending = 0;
-      runtime::system().exit_code = 0;
-      loop.settle();
-      return code == exits::kBreak ? Iteration::kBroken : Iteration::kContinued;
-    default:
-      if (caught) exits::throw_unwind(caught);
-      return Iteration::kPropagate;
-  }
-}
+// remove-each runs its body through loops::run_iteration rather than
+// interpreter::run_loop_body, which folds continue into a normal end: it
+// must not remove the group of an iteration left by continue (its value is
+// then unset, which would count as truthy).
 
 // Setting a loop word may run an object's change handler, and removing a
 // group may run a series owner's: Kel code that runs outside the body but
@@ -258,7 +210,7 @@ void foreach(bool check_types, const int32_t*) {
   }
   Cell body = *argument(2);
   Walk walk = begin_walk(*argument(0), *argument(1));
-  LoopFrame loop;
+  LoopFrame loop(&body_word, loops::StartingResult::kUnset);
   while (advance(walk, loop) == Advance::kValue) {
     interpreter::LoopOutcome outcome = interpreter::run_loop_body(body);
     if (outcome == interpreter::LoopOutcome::kPropagate) return;
@@ -283,7 +235,7 @@ void forall(bool check_types, const int32_t*) {
   check_arg_type(series_types, 0, &start);
   const Cell* starting = stack::push(start);
   Cell* word = stack::push(*argument(0));
-  LoopFrame loop;
+  LoopFrame loop(&body_word, loops::StartingResult::kUnset);
   bool broken = false;
   if (has_more(start)) {
     for (;;) {
@@ -319,9 +271,9 @@ void remove_each(bool check_types, const int32_t*) {
   int32_t group = argument(0)->is(TYPE_BLOCK) ? block::rs_length(argument(0)) : 1;
   const Cell* group_size = stack::push(integer::make(group));
   Walk walk = begin_walk(*argument(0), *argument(1));
-  LoopFrame loop;
+  LoopFrame loop(&body_word, loops::StartingResult::kUnset);
   while (advance(walk, loop) == Advance::kValue) {
-    Iteration ran = run_removal_body(loop, body);
+    Iteration ran = loops::run_iteration(loop, body);
     if (ran == Iteration::kPropagate) return;
     if (ran == Iteration::kBroken) break;
     if (ran == Iteration::kContinued) continue;
@@ -339,18 +291,14 @@ void remove_each(bool check_types, const int32_t*) {
 
 void init() {
   body_word = word::make_value(runtime_words::angled_body, 0, -1);
-  loop_word_types = make_cell(TYPE_TYPESET);
-  typeset_add(loop_word_types, TYPE_WORD);
-  typeset_add(loop_word_types, TYPE_BLOCK);
+  loop_word_types = typeset_of({{TYPE_WORD, TYPE_BLOCK}});
   series_types = make_cell(TYPE_TYPESET);
   for (TypeId type = 1; type <= kTypeCount; ++type)
     if (series::is_series_kind(type)) typeset_add(series_types, type);
   foreach_types = series_types;
   typeset_add(foreach_types, TYPE_MAP);
-  block_types = make_cell(TYPE_TYPESET);
-  typeset_add(block_types, TYPE_BLOCK);
-  word_types = make_cell(TYPE_TYPESET);
-  typeset_add(word_types, TYPE_WORD);
+  block_types = typeset_of({{TYPE_BLOCK}});
+  word_types = typeset_of({{TYPE_WORD}});
 
   using natives::Native;
   natives::install(Native::foreach, foreach);

@@ -34,6 +34,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/checksum.h"
+#include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/stack.h"
@@ -49,6 +50,8 @@ namespace kel::natives_system {
 
 namespace {
 
+using namespace native_arguments;
+
 // Accepted argument types, for entries called with check_types.
 Cell local_file_types;   // file! string!
 Cell wait_types;         // number! time! block! none!
@@ -58,21 +61,6 @@ Cell checksum_spec_types;  // any-string! binary! integer!
 Cell env_name_types;       // any-string! any-word!
 Cell env_value_types;      // string! none!
 Cell browse_types;         // url! file!
-
-constexpr std::initializer_list<TypeId> kAnyWord = {TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD};
-constexpr std::initializer_list<TypeId> kAnyString = {TYPE_STRING, TYPE_FILE, TYPE_URL,
-                                                      TYPE_TAG,    TYPE_EMAIL, TYPE_REF};
-
-Cell typeset_of(std::initializer_list<std::initializer_list<TypeId>> groups) {
-  Cell types = make_cell(TYPE_TYPESET);
-  for (const auto& group : groups)
-    for (TypeId type : group) typeset_add(types, type);
-  return types;
-}
-
-inline Cell* argument(int32_t index) { return stack::arguments() + index; }
-inline void check(const Cell& types, int32_t index) { check_arg_type(types, index, argument(index)); }
-inline bool used(int32_t refinement) { return refinement != -1; }
 
 // A new string! holding UTF-8 text, left as the frame's result.
 void set_string_result(const std::string& utf8) {

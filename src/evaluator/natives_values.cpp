@@ -27,6 +27,7 @@
 #include "datatypes/point3d.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/stack.h"
@@ -38,6 +39,8 @@
 namespace kel::natives_values {
 
 namespace {
+
+using namespace native_arguments;
 
 // Accepted argument types, for entries called with check_types.
 Cell square_root_types;  // float! integer! percent!
@@ -57,33 +60,7 @@ Cell any_word_types;
 Cell as_type_types;        // datatype! block! paren! any-path! any-string!
 Cell as_spec_types;        // block! paren! any-path! any-string!
 
-constexpr std::initializer_list<TypeId> kAnyWord = {TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD};
-constexpr std::initializer_list<TypeId> kAnyPath = {TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH};
-constexpr std::initializer_list<TypeId> kAnyList = {TYPE_BLOCK, TYPE_PAREN, TYPE_HASH};
-constexpr std::initializer_list<TypeId> kAnyString = {TYPE_STRING, TYPE_FILE, TYPE_URL,
-                                                      TYPE_TAG,    TYPE_EMAIL, TYPE_REF};
-constexpr std::initializer_list<TypeId> kNumber = {TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT};
-
-Cell typeset_of(std::initializer_list<std::initializer_list<TypeId>> groups) {
-  Cell types = make_cell(TYPE_TYPESET);
-  for (const auto& group : groups)
-    for (TypeId type : group) typeset_add(types, type);
-  return types;
-}
-
-inline Cell* argument(int32_t index) { return stack::arguments() + index; }
-inline void check(const Cell& types, int32_t index) { check_arg_type(types, index, argument(index)); }
-inline bool used(int32_t refinement) { return refinement != -1; }
-
-inline bool in(TypeId type, std::initializer_list<TypeId> group) {
-  for (TypeId t : group)
-    if (t == type) return true;
-  return false;
-}
-
-inline bool is_function_kind(TypeId type) {
-  return in(type, {TYPE_NATIVE, TYPE_ACTION, TYPE_OP, TYPE_FUNCTION, TYPE_ROUTINE});
-}
+inline bool is_function_kind(TypeId type) { return type_in(type, kAnyFunction); }
 
 // An integer!, float! or percent! as a double.
 double number_value(const Cell& number) {
@@ -131,7 +108,7 @@ bool word_has_value(const Cell& word_cell) {
 void value_q(bool check_types, const int32_t*) {
   if (check_types) check(word_types, 0);
   Cell value = *argument(0);
-  bool has_value = in(value.type(), kAnyWord) ? word_has_value(value) : !value.is(TYPE_UNSET);
+  bool has_value = type_in(value.type(), kAnyWord) ? word_has_value(value) : !value.is(TYPE_UNSET);
   stack::set_last(logic::make(has_value));
 }
 
@@ -317,8 +294,8 @@ void context_q(bool check_types, const int32_t*) {
 // The coercion families: values of one family share their cell layout and
 // their buffer's unit, so retyping the cell is all a coercion takes.
 int32_t coercion_family(TypeId type) {
-  if (in(type, {TYPE_BLOCK, TYPE_PAREN}) || in(type, kAnyPath)) return 1;
-  if (in(type, kAnyString)) return 2;
+  if (type_in(type, {TYPE_BLOCK, TYPE_PAREN}) || type_in(type, kAnyPath)) return 1;
+  if (type_in(type, kAnyString)) return 2;
   return 0;
 }
 

@@ -808,14 +808,19 @@ class Engine {
     return from + insert_at(from, value, only);
   }
 
-  State insert(const Cell& word) {
+  // insert and change may be followed by the keyword only: reads it into
+  // *only and answers the rule index after it, where a value must follow.
+  int64_t after_only_keyword(const Cell& word, bool* only) {
     int64_t at = rule_ + 1;
-    bool only = false;
-    if (at < tail_ && keyword_of(rule_at(at)) == kOnly) {
-      only = true;
-      ++at;
-    }
+    *only = at < tail_ && keyword_of(rule_at(at)) == kOnly;
+    if (*only) ++at;
     if (at >= tail_) raise(ErrorId::script_parse_end, &word);
+    return at;
+  }
+
+  State insert(const Cell& word) {
+    bool only = false;
+    int64_t at = after_only_keyword(word, &only);
     Cell position_word = rule_at(at);
     bool positioned = at + 1 < tail_ && input_position_of(position_word) >= 0;
     if (positioned) ++at;
@@ -834,13 +839,8 @@ class Engine {
   }
 
   State change(const Cell& word) {
-    int64_t at = rule_ + 1;
     bool only = false;
-    if (at < tail_ && keyword_of(rule_at(at)) == kOnly) {
-      only = true;
-      ++at;
-    }
-    if (at >= tail_) raise(ErrorId::script_parse_end, &word);
+    int64_t at = after_only_keyword(word, &only);
     Cell position_word = rule_at(at);
     if (at + 1 < tail_ && input_position_of(position_word) >= 0) {
       Cell value;

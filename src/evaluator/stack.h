@@ -87,6 +87,13 @@ inline Cell* push(const Cell& value) {
   *cell = value;
   return cell;
 }
+// Pushes a copy of the value retyped, for the datatypes that share one cell
+// layout (a block as paren! or a path kind).
+inline Cell* push_as(const Cell& value, TypeId type) {
+  Cell* cell = push(value);
+  cell->set_type(type);
+  return cell;
+}
 inline void pop(uint32_t n) {
   top = (static_cast<uint32_t>(top - bottom) < n) ? bottom : top - n;
 }

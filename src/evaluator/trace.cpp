@@ -10,6 +10,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/pair.h"
+#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
@@ -63,20 +64,7 @@ int32_t offset_in(const Cell& code, uint32_t position) {
 }
 
 // Blocks and paths are code; anything else is reported as none.
-bool is_code(TypeId type) {
-  switch (type) {
-    case TYPE_BLOCK:
-    case TYPE_PAREN:
-    case TYPE_HASH:
-    case TYPE_PATH:
-    case TYPE_LIT_PATH:
-    case TYPE_SET_PATH:
-    case TYPE_GET_PATH:
-      return true;
-    default:
-      return false;
-  }
-}
+bool is_code(TypeId type) { return series::is_block_kind(type); }
 
 bool carries_ref(uint32_t event) {
   return (event & (kSet | kProlog | kEpilog | kReturn | kCall)) != 0;

@@ -47,6 +47,21 @@ struct RoundRefinements {
   bool floor = false;
   bool ceiling = false;
   bool half_ceiling = false;
+
+  // Decodes the rounding flags a round handler receives as refinement
+  // integers (-1 when absent); the scale is left to the caller, which knows
+  // what its /to accepts.
+  static RoundRefinements from_handler(int even, int down, int half_down, int floor, int ceiling,
+                                       int half_ceiling) {
+    RoundRefinements refinements;
+    refinements.even = even >= 0;
+    refinements.down = down >= 0;
+    refinements.half_down = half_down >= 0;
+    refinements.floor = floor >= 0;
+    refinements.ceiling = ceiling >= 0;
+    refinements.half_ceiling = half_ceiling >= 0;
+    return refinements;
+  }
 };
 
 namespace checked_math {

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 
 #include "runtime/action_slots.h"
 #include "runtime/cell.h"
@@ -41,6 +42,11 @@ struct DatatypeRecord {
   }
   DatatypeRecord& inherit(Action action) {
     entries[static_cast<int>(action) - 1] = {nullptr, ActionEntry::kInherit};
+    return *this;
+  }
+  // Marks each of the actions as inherited.
+  DatatypeRecord& inherit(std::initializer_list<Action> actions) {
+    for (Action action : actions) inherit(action);
     return *this;
   }
   // Marks every slot that has no handler yet as inherited.

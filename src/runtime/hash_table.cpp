@@ -62,14 +62,6 @@ SeriesBuffer* block_buffer(const Record* r) { return memory::buffer_of(node_fiel
 Cell* block_cells(const Record* r) { return block_buffer(r)->cells(); }
 uint32_t block_length(const Record* r) { return block_buffer(r)->cell_count(); }
 
-uint32_t get_status(const uint8_t* status, uint32_t bucket) {
-  return (status[bucket >> 2] >> ((bucket & 3) * 2)) & 3;
-}
-void set_status(uint8_t* status, uint32_t bucket, uint32_t value) {
-  uint32_t shift = (bucket & 3) * 2;
-  status[bucket >> 2] = static_cast<uint8_t>((status[bucket >> 2] & ~(3u << shift)) | (value << shift));
-}
-
 uint32_t round_up_power_of_two(uint64_t n) {
   uint64_t p = 4;
   while (p < n) p <<= 1;
@@ -157,6 +149,45 @@ struct ProbeWalk {
     return true;
   }
 };
+
+// Where an insertion probe stopped: at the live bucket whose entry matched,
+// or, when none did, at the bucket a new entry takes (the first deleted
+// bucket on the path, else the empty one that ended it).
+struct InsertionProbe {
+  bool matched = false;
+  uint32_t bucket = 0;
+};
+
+// Walks a key's probe path for an insertion, offering each live bucket's
+// slot to matches(slot). The record and its arrays are read afresh at each
+// step, so matches may compare through handlers that allocate.
+template <class Matches>
+InsertionProbe probe_for_insertion(NodeId table, uint32_t hash, Matches&& matches) {
+  ProbeWalk walk(hash, static_cast<uint32_t>(rec(table)->buckets));
+  int32_t first_deleted = -1;
+  for (;;) {
+    Record* r = rec(table);
+    uint32_t state = get_status(status_array(r), walk.bucket);
+    if (state == kEmpty) break;
+    if (state == kDeleted) {
+      if (first_deleted < 0) first_deleted = static_cast<int32_t>(walk.bucket);
+    } else if (matches(slot_array(r)[walk.bucket])) {
+      return {true, walk.bucket};
+    }
+    if (!walk.advance()) break;
+  }
+  return {false, first_deleted >= 0 ? static_cast<uint32_t>(first_deleted) : walk.bucket};
+}
+
+// Makes the bucket an insertion probe chose live, naming the slot (a cell
+// index or an entry offset), and counts it.
+void claim_bucket(Record* r, uint32_t bucket, int32_t slot) {
+  uint8_t* status = status_array(r);
+  if (get_status(status, bucket) == kEmpty) ++r->occupied;
+  set_status(status, bucket, kLive);
+  slot_array(r)[bucket] = slot;
+  ++r->size;
+}
 
 // map! keys: word kinds are looked up as set-word!.
 Cell normalized_map_key(const Cell& key) {
@@ -324,56 +355,38 @@ bool put_hash_index(NodeId table, uint32_t index, bool may_rebuild) {
   remove_hash_index(table, index);
   if (may_rebuild && make_room(table)) return true;
   ensure_index_length(table, index + 1);
-  Record* r = rec(table);
-  Cell key = block_cells(r)[index];
-  ProbeWalk walk(table_hash(key), static_cast<uint32_t>(r->buckets));
-  int32_t first_deleted = -1;
-  for (;;) {
-    r = rec(table);
-    uint32_t state = get_status(status_array(r), walk.bucket);
-    if (state == kEmpty) break;
-    if (state == kDeleted) {
-      if (first_deleted < 0) first_deleted = static_cast<int32_t>(walk.bucket);
-    } else {
-      int32_t slot = slot_array(r)[walk.bucket];
-      Cell other = block_cells(r)[first_index_of_slot(r, slot)];
-      if (other.type() == key.type() && keys_equal(key, other, kCmpEqual)) {
-        // A duplicate key: the bucket names a list of every cell with it.
-        r = rec(table);
-        slot = slot_array(r)[walk.bucket];
-        if (slot >= 0) {
-          NodeId list = array::make(4, 4);
-          array::append_int(list, slot);
-          r = rec(table);
-          array::append_int(node_field(r->duplicates), static_cast<int32_t>(list));
-          r = rec(table);
-          slot = -static_cast<int32_t>(array::length(node_field(r->duplicates)));
-          slot_array(r)[walk.bucket] = slot;
-        }
-        array::append_int(list_node(rec(table), -slot), static_cast<int32_t>(index));
-        index_array(rec(table))[index] = static_cast<int32_t>(walk.bucket) + 1;
-        return false;
-      }
+  Cell key = block_cells(rec(table))[index];
+  InsertionProbe probe = probe_for_insertion(table, table_hash(key), [&](int32_t slot) {
+    Record* r = rec(table);
+    Cell other = block_cells(r)[first_index_of_slot(r, slot)];
+    return other.type() == key.type() && keys_equal(key, other, kCmpEqual);
+  });
+  if (probe.matched) {
+    // A duplicate key: the bucket names a list of every cell with it.
+    Record* r = rec(table);
+    int32_t slot = slot_array(r)[probe.bucket];
+    if (slot >= 0) {
+      NodeId list = array::make(4, 4);
+      array::append_int(list, slot);
+      r = rec(table);
+      array::append_int(node_field(r->duplicates), static_cast<int32_t>(list));
+      r = rec(table);
+      slot = -static_cast<int32_t>(array::length(node_field(r->duplicates)));
+      slot_array(r)[probe.bucket] = slot;
     }
-    if (!walk.advance()) break;
+    array::append_int(list_node(rec(table), -slot), static_cast<int32_t>(index));
+    index_array(rec(table))[index] = static_cast<int32_t>(probe.bucket) + 1;
+    return false;
   }
-  r = rec(table);
-  uint8_t* status = status_array(r);
-  uint32_t bucket = walk.bucket;
-  if (first_deleted >= 0) {
-    bucket = static_cast<uint32_t>(first_deleted);
-  } else if (get_status(status, bucket) != kEmpty) {
+  Record* r = rec(table);
+  if (get_status(status_array(r), probe.bucket) == kLive) {
     // Unreachable while occupied stays below the bucket count; a full table
     // is rebuilt larger rather than overwritten.
     rebuild_hash(table, static_cast<uint32_t>(r->buckets) * 2);
     return true;
-  } else {
-    ++r->occupied;
   }
-  set_status(status, bucket, kLive);
-  slot_array(r)[bucket] = static_cast<int32_t>(index);
-  ++r->size;
-  index_array(r)[index] = static_cast<int32_t>(bucket) + 1;
+  claim_bucket(r, probe.bucket, static_cast<int32_t>(index));
+  index_array(r)[index] = static_cast<int32_t>(probe.bucket) + 1;
   return false;
 }
 
@@ -458,36 +471,20 @@ Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_
 // holds the key (an existing equal key, or this one).
 uint32_t put_map_index(NodeId table, uint32_t index) {
   make_room(table);
+  Cell key = normalized_map_key(block_cells(rec(table))[index]);
+  InsertionProbe probe = probe_for_insertion(table, table_hash(key), [&](int32_t slot) {
+    Cell other = normalized_map_key(block_cells(rec(table))[slot]);
+    return other.type() == key.type() && keys_equal(key, other, kCmpStrictEqual);
+  });
   Record* r = rec(table);
-  Cell key = normalized_map_key(block_cells(r)[index]);
-  ProbeWalk walk(table_hash(key), static_cast<uint32_t>(r->buckets));
-  int32_t first_deleted = -1;
-  for (;;) {
-    r = rec(table);
-    uint32_t state = get_status(status_array(r), walk.bucket);
-    if (state == kEmpty) break;
-    if (state == kDeleted) {
-      if (first_deleted < 0) first_deleted = static_cast<int32_t>(walk.bucket);
-    } else {
-      int32_t slot = slot_array(r)[walk.bucket];
-      Cell other = normalized_map_key(block_cells(r)[slot]);
-      if (other.type() == key.type() && keys_equal(key, other, kCmpStrictEqual)) {
-        r = rec(table);
-        // Putting a removed key brings its entry back: the caller stores the
-        // value after it.
-        if (static_cast<uint32_t>(slot) + 1 < block_length(r) && block_cells(r)[slot + 1].header == 0)
-          ++r->size;
-        return static_cast<uint32_t>(slot);
-      }
-    }
-    if (!walk.advance()) break;
+  if (probe.matched) {
+    int32_t slot = slot_array(r)[probe.bucket];
+    // Putting a removed key brings its entry back: the caller stores the
+    // value after it.
+    if (static_cast<uint32_t>(slot) + 1 < block_length(r) && block_cells(r)[slot + 1].header == 0) ++r->size;
+    return static_cast<uint32_t>(slot);
   }
-  r = rec(table);
-  uint32_t bucket = first_deleted >= 0 ? static_cast<uint32_t>(first_deleted) : walk.bucket;
-  if (first_deleted < 0) ++r->occupied;
-  set_status(status_array(r), bucket, kLive);
-  slot_array(r)[bucket] = static_cast<int32_t>(index);
-  ++r->size;
+  claim_bucket(r, probe.bucket, static_cast<int32_t>(index));
   return index;
 }
 
@@ -502,30 +499,15 @@ Cell* find_in_map(NodeId table, Cell* value, int32_t op) {
 // symbol is there already, or a record whose name is, is not added again.
 uint32_t put_symbol_index(NodeId table, uint32_t index) {
   make_room(table);
+  Cell key = block_cells(rec(table))[index];
+  InsertionProbe probe = probe_for_insertion(table, table_hash(key), [&](int32_t slot) {
+    const Cell& other = block_cells(rec(table))[slot];
+    return key.is(TYPE_SYMBOL) ? other.is(TYPE_SYMBOL) && record_name(other) == record_name(key)
+                               : !other.is(TYPE_SYMBOL) && other.data2 == key.data2;
+  });
   Record* r = rec(table);
-  Cell key = block_cells(r)[index];
-  ProbeWalk walk(table_hash(key), static_cast<uint32_t>(r->buckets));
-  int32_t first_deleted = -1;
-  for (;;) {
-    r = rec(table);
-    uint32_t state = get_status(status_array(r), walk.bucket);
-    if (state == kEmpty) break;
-    if (state == kDeleted) {
-      if (first_deleted < 0) first_deleted = static_cast<int32_t>(walk.bucket);
-    } else {
-      int32_t slot = slot_array(r)[walk.bucket];
-      const Cell& other = block_cells(r)[slot];
-      bool same = key.is(TYPE_SYMBOL) ? other.is(TYPE_SYMBOL) && record_name(other) == record_name(key)
-                                      : !other.is(TYPE_SYMBOL) && other.data2 == key.data2;
-      if (same) return static_cast<uint32_t>(slot);
-    }
-    if (!walk.advance()) break;
-  }
-  uint32_t bucket = first_deleted >= 0 ? static_cast<uint32_t>(first_deleted) : walk.bucket;
-  if (first_deleted < 0) ++r->occupied;
-  set_status(status_array(r), bucket, kLive);
-  slot_array(r)[bucket] = static_cast<int32_t>(index);
-  ++r->size;
+  if (probe.matched) return static_cast<uint32_t>(slot_array(r)[probe.bucket]);
+  claim_bucket(r, probe.bucket, static_cast<int32_t>(index));
   return index;
 }
 
@@ -1106,107 +1088,54 @@ void rebuild(NodeId table, uint32_t size) { rebuild_hash(table, size); }
 int32_t get_symbol(NodeId table, const char* text, uint32_t length, bool no_alias) {
   make_room(table);
   std::string_view name(text, length);
-  Record* r = rec(table);
-  auto buckets = static_cast<uint32_t>(r->buckets);
   uint32_t hash = hash_symbol_name(text, length);
-  const uint8_t* status = status_array(r);
-  const int32_t* slots = slot_array(r);
-  const Cell* records = block_cells(r);
+  const Cell* records = block_cells(rec(table));
 
   // The bucket where a new record goes: the first deleted one on the path,
   // else the empty one that ended the probe.
-  int32_t target = -1;
+  uint32_t target = 0;
   if (!no_alias) {
-    ProbeWalk walk(hash, buckets);
-    for (;;) {
-      uint32_t state = get_status(status, walk.bucket);
-      if (state == kEmpty) {
-        if (target < 0) target = static_cast<int32_t>(walk.bucket);
-        break;
-      }
-      if (state == kDeleted) {
-        if (target < 0) target = static_cast<int32_t>(walk.bucket);
-      } else {
-        int32_t slot = slots[walk.bucket];
-        if (record_name(records[slot]) == name) return slot + 1;
-      }
-      if (!walk.advance()) break;
-    }
+    InsertionProbe exact =
+        probe_for_insertion(table, hash, [&](int32_t slot) { return record_name(records[slot]) == name; });
+    if (exact.matched) return slot_array(rec(table))[exact.bucket] + 1;
+    target = exact.bucket;
   }
+  InsertionProbe variant = probe_for_insertion(table, hash, [&](int32_t slot) {
+    std::string_view other = record_name(records[slot]);
+    return other.size() == length && ascii_equal_ignoring_case(other, text);
+  });
   int32_t variant_of = -1;
-  {
-    ProbeWalk walk(hash, buckets);
-    for (;;) {
-      uint32_t state = get_status(status, walk.bucket);
-      if (state == kEmpty) {
-        if (target < 0) target = static_cast<int32_t>(walk.bucket);
-        break;
-      }
-      if (state == kDeleted) {
-        if (target < 0) target = static_cast<int32_t>(walk.bucket);
-      } else {
-        int32_t slot = slots[walk.bucket];
-        std::string_view other = record_name(records[slot]);
-        if (other.size() == length && ascii_equal_ignoring_case(other, text)) {
-          // The canonical id, even if the first match met were a variant.
-          auto alias = static_cast<int32_t>(records[slot].data1);
-          variant_of = alias > 0 ? alias : slot + 1;
-          break;
-        }
-      }
-      if (!walk.advance()) break;
-    }
+  if (variant.matched) {
+    // The canonical id, even if the first match met were a variant.
+    int32_t slot = slot_array(rec(table))[variant.bucket];
+    auto alias = static_cast<int32_t>(records[slot].data1);
+    variant_of = alias > 0 ? alias : slot + 1;
+    if (no_alias) return variant_of;
+  } else if (no_alias) {
+    target = variant.bucket;
   }
-  if (no_alias && variant_of > 0) return variant_of;
 
   int32_t id = append_symbol_record(table, text, length, variant_of > 0 ? variant_of : symbol::kCanonical);
-  r = rec(table);
-  auto bucket = static_cast<uint32_t>(target);
-  uint8_t* live_status = status_array(r);
-  if (get_status(live_status, bucket) == kEmpty) ++r->occupied;
-  set_status(live_status, bucket, kLive);
-  slot_array(r)[bucket] = id - 1;
-  ++r->size;
+  claim_bucket(rec(table), target, id - 1);
   return id;
 }
 
 int32_t get_word_index(NodeId table, uint32_t symbol, bool case_insensitive, NodeId context, int32_t* index) {
   if (context != 0) make_room(table);
   uint32_t canonical = resolve_symbol(symbol);
-  Record* r = rec(table);
-  const uint8_t* status = status_array(r);
-  const int32_t* slots = slot_array(r);
-  const Cell* words = block_cells(r);
-  ProbeWalk walk(hash_pointer(canonical), static_cast<uint32_t>(r->buckets));
-  int32_t target = -1;
-  for (;;) {
-    uint32_t state = get_status(status, walk.bucket);
-    if (state == kEmpty) {
-      if (target < 0) target = static_cast<int32_t>(walk.bucket);
-      break;
-    }
-    if (state == kDeleted) {
-      if (target < 0) target = static_cast<int32_t>(walk.bucket);
-    } else {
-      int32_t slot = slots[walk.bucket];
-      uint32_t other = words[slot].data2;
-      if (other == symbol || (case_insensitive && resolve_symbol(other) == canonical)) return slot;
-    }
-    if (!walk.advance()) break;
-  }
+  const Cell* words = block_cells(rec(table));
+  InsertionProbe probe = probe_for_insertion(table, hash_pointer(canonical), [&](int32_t slot) {
+    uint32_t other = words[slot].data2;
+    return other == symbol || (case_insensitive && resolve_symbol(other) == canonical);
+  });
+  if (probe.matched) return slot_array(rec(table))[probe.bucket];
   if (context == 0) return -1;
 
-  SeriesBuffer* b = block_buffer(r);
+  SeriesBuffer* b = block_buffer(rec(table));
   auto position = static_cast<int32_t>(b->cell_count());
   Cell* word = alloc_tail(&b);
   *word = make_cell(TYPE_WORD, context, symbol, static_cast<uint32_t>(position));
-  r = rec(table);
-  auto bucket = static_cast<uint32_t>(target);
-  uint8_t* live_status = status_array(r);
-  if (get_status(live_status, bucket) == kEmpty) ++r->occupied;
-  set_status(live_status, bucket, kLive);
-  slot_array(r)[bucket] = position;
-  ++r->size;
+  claim_bucket(rec(table), probe.bucket, position);
   if (index) *index = position;
   return -1;
 }
@@ -1234,24 +1163,11 @@ Cell* put_ptr(NodeId table, NodeId key) {
   entry->header = 2;
   entry->data1 = key;
 
+  // The key is not in the table (looked up above): the probe only finds
+  // the bucket for it.
+  InsertionProbe probe = probe_for_insertion(table, hash_pointer(key), [](int32_t) { return false; });
   r = rec(table);
-  uint8_t* status = status_array(r);
-  ProbeWalk walk(hash_pointer(key), static_cast<uint32_t>(r->buckets));
-  int32_t target = -1;
-  for (;;) {
-    uint32_t state = get_status(status, walk.bucket);
-    if (state == kEmpty) {
-      if (target < 0) target = static_cast<int32_t>(walk.bucket);
-      break;
-    }
-    if (state == kDeleted && target < 0) target = static_cast<int32_t>(walk.bucket);
-    if (!walk.advance()) break;
-  }
-  auto chosen = static_cast<uint32_t>(target);
-  if (get_status(status, chosen) == kEmpty) ++r->occupied;
-  set_status(status, chosen, kLive);
-  slot_array(r)[chosen] = offset;
-  ++r->size;
+  claim_bucket(r, probe.bucket, offset);
   return entry_at(r, offset) + 1;
 }
 

@@ -72,6 +72,17 @@ constexpr uint32_t kLive = 0;
 constexpr uint32_t kDeleted = 1;
 constexpr uint32_t kEmpty = 2;
 
+// The status of a bucket in a status array of two bits per bucket, four
+// buckets to a byte, the lowest bits first; shared by the tables and the
+// pointer map.
+inline uint32_t get_status(const uint8_t* status, uint32_t bucket) {
+  return (status[bucket >> 2] >> ((bucket & 3) * 2)) & 3;
+}
+inline void set_status(uint8_t* status, uint32_t bucket, uint32_t value) {
+  uint32_t shift = (bucket & 3) * 2;
+  status[bucket >> 2] = static_cast<uint8_t>((status[bucket >> 2] & ~(3u << shift)) | (value << shift));
+}
+
 // Above this many cells to re-index, refresh() and move() ask for a rebuild.
 constexpr uint32_t kRefreshLimit = 30000;
 

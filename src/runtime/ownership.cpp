@@ -97,30 +97,7 @@ void release(const Cell& value) {
 }
 }  // namespace
 
-bool is_owned_kind(TypeId type) {
-  switch (type) {
-    case TYPE_PATH:
-    case TYPE_LIT_PATH:
-    case TYPE_SET_PATH:
-    case TYPE_GET_PATH:
-    case TYPE_BLOCK:
-    case TYPE_PAREN:
-    case TYPE_HASH:
-    case TYPE_STRING:
-    case TYPE_FILE:
-    case TYPE_URL:
-    case TYPE_TAG:
-    case TYPE_EMAIL:
-    case TYPE_REF:
-    case TYPE_BINARY:
-    case TYPE_VECTOR:
-    case TYPE_IMAGE:
-    case TYPE_OBJECT:
-      return true;
-    default:
-      return false;
-  }
-}
+bool is_owned_kind(TypeId type) { return series::is_series_kind(type) || type == TYPE_OBJECT; }
 
 NodeId key_of(const Cell& value) {
   if (value.is(TYPE_OBJECT)) return value.data1;

@@ -18,13 +18,8 @@ namespace {
 
 constexpr double kLoadFactor = 0.77;
 
-uint32_t get_status(const uint8_t* status, uint32_t bucket) {
-  return (status[bucket >> 2] >> ((bucket & 3) * 2)) & 3;
-}
-void set_status(uint8_t* status, uint32_t bucket, uint32_t value) {
-  uint32_t shift = (bucket & 3) * 2;
-  status[bucket >> 2] = static_cast<uint8_t>((status[bucket >> 2] & ~(3u << shift)) | (value << shift));
-}
+using hash_table::get_status;
+using hash_table::set_status;
 
 uint32_t round_up_power_of_two(uint64_t n) {
   uint64_t p = 4;

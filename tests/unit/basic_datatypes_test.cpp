@@ -23,16 +23,8 @@ using BasicDatatypes = testing::RuntimeTest;
 
 using testing::float_cell;
 
-// Calls a make/to handler the way the action entry does: in a frame whose
-// first cell is the prototype (and the result slot).
-template <Action A>
-Cell convert(TypeId type, const Cell& spec) {
-  stack::Guard guard;
-  stack::mark_native(nullptr);
-  Cell* proto = stack::push(datatype::make(type));
-  Cell* argument = stack::push(spec);
-  return *action_handler<A>(type)(proto, argument, type);
-}
+// make/to through the target type's handler, as the action entry calls it.
+using testing::convert;
 
 TEST_F(BasicDatatypes, FormAndMoldTexts) {
   struct Case {

@@ -1,8 +1,7 @@
 // Helpers for the series, block and path tests: compact builders for
 // blocks of integers, words, strings and nested blocks (there is no lexer
-// yet), the texts of mold and form, and action frames whose refinements are
-// passed the way the interpreter passes them (the frame index of each
-// refinement's argument cell).
+// yet) and the texts of mold and form with their refinements; the action
+// frames and value texts come from test_support.h.
 #pragma once
 
 #include <initializer_list>
@@ -21,7 +20,6 @@
 
 namespace kel::testing {
 
-inline Cell I(int32_t value) { return integer::make(value); }
 inline Cell W(const char* name) { return *word::load(name); }
 inline Cell S(const char* text) {
   stack::Guard guard;
@@ -53,9 +51,6 @@ inline Cell at(Cell series, uint32_t index) {
   return series;
 }
 
-inline std::string mold(const Cell& value) { return actions::mold_to_string(value, false); }
-inline std::string form(const Cell& value) { return actions::form_to_string(value); }
-
 // mold with its refinements; part is the limit (0x7FFFFFFF for none).
 inline std::string mold_with(const Cell& value, bool only, bool all, bool flat,
                              int32_t part = 0x7FFFFFFF, int32_t* left = nullptr) {
@@ -75,21 +70,6 @@ inline std::string form_part(const Cell& value, int32_t part, int32_t* left = nu
   if (left) *left = rest;
   return string::to_std_string(*buffer);
 }
-
-// An action frame: argument cells in order, then refinement arguments,
-// whose frame indexes ref() answers. The frame and everything pushed are
-// dropped when it goes out of scope, so read results before that.
-class ActionFrame {
- public:
-  ActionFrame() { stack::mark_native(nullptr); }
-  Cell* arg(const Cell& value) { return stack::push(value); }
-  int ref(const Cell& value) { return static_cast<int>(stack::push(value) - stack::arguments()); }
-  // A refinement without an argument: any index but -1.
-  static constexpr int kOn = 0;
-
- private:
-  stack::Guard guard_;
-};
 
 // The handler of an action for a type.
 template <Action A>

@@ -169,14 +169,6 @@ TEST_F(Blocks, FrameHelpersAppendAndInsertFromTheStack) {
 
 // --- make and to ---------------------------------------------------------------
 
-template <Action A>
-Cell convert(TypeId type, const Cell& spec) {
-  ActionFrame frame;
-  Cell* proto = frame.arg(make_cell(TYPE_DATATYPE, type));
-  Cell* argument = frame.arg(spec);
-  return *handler<A>(type)(proto, argument, type);
-}
-
 TEST_F(Blocks, MakeAndToBuildBlocks) {
   Cell typeset = make_cell(TYPE_TYPESET);
   typeset_add(typeset, TYPE_BLOCK);

@@ -35,15 +35,6 @@ constexpr int kOff = -1;
 Cell D(TypeId type) { return datatype::make(type); }
 Cell as(Cell value, TypeId type) { return value.set_type(type); }
 
-// make or to of a datatype, through the handler of the target type.
-template <Action A>
-Cell convert(TypeId type, const Cell& spec) {
-  ActionFrame frame;
-  Cell* proto = frame.arg(D(type));
-  Cell* value = frame.arg(spec);
-  return *handler<A>(type)(proto, value, type);
-}
-
 Cell make_hash(std::initializer_list<Cell> values) { return convert<Action::make>(TYPE_HASH, B(values)); }
 Cell make_map(std::initializer_list<Cell> pairs) { return convert<Action::make>(TYPE_MAP, B(pairs)); }
 

@@ -1,8 +1,7 @@
 // Helpers for the tests of the literal datatypes (date!, time!, pair!,
-// tuple!, binary!, file!, url!, tag!, email!, ref!): building values,
-// calling action handlers in a frame the way the action entry does, and
-// describing an outcome (a value or a raised error) as one short text, so
-// that tables of cases read like a transcript:
+// tuple!, binary!, file!, url!, tag!, email!, ref!): building values, path
+// access and pick, on top of the shared action calls and outcome texts of
+// test_support.h, so that tables of cases read like a transcript:
 //   "date! 1-Jan-2021", "integer! 365", "error not-related".
 #pragma once
 
@@ -31,6 +30,13 @@
 
 namespace kel::literal_testing {
 
+using testing::call_frame_action;
+using testing::convert;
+using testing::form;
+using testing::I;
+using testing::mold;
+using testing::outcome;
+
 // A booted runtime; the evaluation stack is put back as it was after each
 // test, so the values a test builds on it do not outlive the test.
 class LiteralTest : public testing::RuntimeTest {
@@ -45,7 +51,6 @@ class LiteralTest : public testing::RuntimeTest {
   std::optional<stack::Guard> guard_;
 };
 
-inline Cell I(int32_t value) { return integer::make(value); }
 inline Cell F(double value) { return float_type::make(value); }
 inline Cell None() { return make_cell(TYPE_NONE); }
 
@@ -70,20 +75,12 @@ inline Cell B(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
 }
 
 // A block! of the values, pushed on the stack.
-inline Cell Blk(std::initializer_list<Cell> values) {
-  NodeId node = memory::alloc_cells(static_cast<uint32_t>(values.size()) + 1);
-  SeriesBuffer* b = memory::buffer_of(node);
-  for (const Cell& v : values) *alloc_tail(&b) = v;
-  return *stack::push(make_cell(TYPE_BLOCK, 0, node, 0));
-}
+inline Cell Blk(std::initializer_list<Cell> values) { return testing::pushed_block(values); }
 
 // A word of the kind for the name.
 inline Cell W(const char* name, TypeId type = TYPE_WORD) {
   return word::make_value(symbol::make(name), 0, -1, type);
 }
-
-inline std::string mold(const Cell& value) { return actions::mold_to_string(value, false); }
-inline std::string form(const Cell& value) { return actions::form_to_string(value); }
 
 // The value that the lexer loads from the value's mold, molded again with
 // its type ("none" when the text does not load as one value).
@@ -96,15 +93,6 @@ inline std::string typed_mold(const Cell& value) {
   return std::string(datatype_name(value.type())) + " " + mold(value);
 }
 
-// "integer! 3", or "error <id word>" when the body raised an error.
-template <class Body>
-std::string outcome(Body&& body) {
-  Cell result{};
-  std::optional<ErrorId> error = testing::catch_error([&] { result = body(); });
-  if (error) return std::string("error ") + error_info(*error).word;
-  return std::string(datatype_name(result.type())) + " " + mold(result);
-}
-
 // The error a body raises ("none" when it raised nothing).
 template <class Body>
 std::string error_of(Body&& body) {
@@ -112,30 +100,8 @@ std::string error_of(Body&& body) {
   return error ? error_info(*error).word : "none";
 }
 
-// An arithmetic or index action that reads its operands from the frame.
-inline Cell call_frame_action(Action action, std::initializer_list<Cell> operands) {
-  stack::Guard guard;
-  stack::mark_native(nullptr);
-  for (const Cell& operand : operands) stack::push(operand);
-  auto handler = reinterpret_cast<Cell* (*)()>(action_entry(operands.begin()->type(), action));
-  if (handler == nullptr) actions::unsupported(*operands.begin());
-  return *handler();
-}
-
 inline std::string math(Action action, const Cell& left, const Cell& right) {
   return outcome([&] { return call_frame_action(action, {left, right}); });
-}
-
-// make or to into the type (the prototype is a datatype! cell).
-template <Action A>
-Cell convert(TypeId type, const Cell& spec) {
-  stack::Guard guard;
-  stack::mark_native(nullptr);
-  Cell* proto = stack::push(datatype::make(type));
-  Cell* argument = stack::push(spec);
-  auto handler = action_handler<A>(type);
-  if (handler == nullptr) actions::unsupported(*proto);
-  return *handler(proto, argument, type);
 }
 
 template <Action A>

@@ -1,7 +1,7 @@
 // Helpers for the number datatype tests (integer!, float!, percent!,
-// char!): building values, calling action handlers inside a frame the way
-// the action entry does, and describing an outcome (a value or a raised
-// error) as one short text, so that tables of cases read like a transcript:
+// char!): building values, and the shared action calls of test_support.h
+// with their outcome (a value or a raised error) described as one short
+// text, so that tables of cases read like a transcript:
 //   "float! 2147483648.0", "integer! 3", "error overflow".
 #pragma once
 
@@ -26,7 +26,12 @@
 
 namespace kel::numbers_test {
 
-inline Cell I(int32_t value) { return integer::make(value); }
+using testing::form;
+using testing::I;
+using testing::mold;
+using testing::outcome;
+using testing::relation;
+
 inline Cell F(double value) { return float_type::make(value); }
 inline Cell P(double fraction) { return percent::make(fraction); }
 inline Cell C(uint32_t code_point) { return character::make(code_point); }
@@ -48,24 +53,9 @@ inline Cell B(std::initializer_list<uint8_t> bytes) {
   return make_cell(TYPE_BINARY, 0, node, 0);
 }
 
-// "integer! 3", or "error <id word>" when the body raised an error.
-template <class Body>
-std::string outcome(Body&& body) {
-  Cell result{};
-  std::optional<ErrorId> error = testing::catch_error([&] { result = body(); });
-  if (error) return std::string("error ") + error_info(*error).word;
-  return std::string(datatype_name(result.type())) + " " + actions::mold_to_string(result, false);
-}
-
 // Calls an arithmetic action on two operands in a fresh frame.
 inline Cell call_math(Action action, const Cell& left, const Cell& right) {
-  stack::Guard guard;
-  stack::mark_native(nullptr);
-  stack::push(left);
-  stack::push(right);
-  auto handler = reinterpret_cast<Cell* (*)()>(action_entry(left.type(), action));
-  if (handler == nullptr) actions::unsupported(left);
-  return *handler();
+  return testing::call_frame_action(action, {left, right});
 }
 
 inline std::string math(Action action, const Cell& left, const Cell& right) {
@@ -75,68 +65,17 @@ inline std::string math(Action action, const Cell& left, const Cell& right) {
 // make or to (the frame's first cell is the prototype).
 template <Action A>
 std::string convert(TypeId type, const Cell& spec) {
-  return outcome([&] {
-    stack::Guard guard;
-    stack::mark_native(nullptr);
-    Cell* proto = stack::push(datatype::make(type));
-    Cell* argument = stack::push(spec);
-    return *actions::handler_for<A>(make_cell(type))(proto, argument, type);
-  });
+  return outcome([&] { return testing::convert<A>(type, spec); });
 }
 
-// An action of one argument that takes the cell (negate, even?, odd?,
-// complement) or reads the frame (absolute).
+// An action of one argument (see testing::call_unary).
 inline std::string unary(Action action, const Cell& value) {
-  return outcome([&] {
-    stack::Guard guard;
-    stack::mark_native(nullptr);
-    Cell* argument = stack::push(value);
-    GenericHandler h = action_entry(value.type(), action);
-    if (h == nullptr) actions::unsupported(value);
-    if (action == Action::absolute) return *reinterpret_cast<Cell* (*)()>(h)();
-    return *reinterpret_cast<Cell* (*)(Cell*)>(h)(argument);
-  });
+  return outcome([&] { return testing::call_unary(action, value); });
 }
 
-// round with refinements given by name ("to", "even", "down", "half-down",
-// "floor", "ceiling", "half-ceiling"), several separated by "/".
+// round with refinements given by name (see testing::call_round).
 inline std::string round(const Cell& value, std::string_view refinements, const Cell* scale = nullptr) {
-  return outcome([&] {
-    stack::Guard guard;
-    stack::mark_native(nullptr);
-    Cell* argument = stack::push(value);
-    int to = -1;
-    if (scale != nullptr) {
-      stack::push(*scale);
-      to = 1;
-    }
-    auto has = [&](std::string_view name) {
-      size_t at = 0;
-      while (at <= refinements.size()) {
-        size_t end = refinements.find('/', at);
-        if (end == std::string_view::npos) end = refinements.size();
-        if (refinements.substr(at, end - at) == name) return 0;
-        at = end + 1;
-      }
-      return -1;
-    };
-    return *actions::handler_for<Action::round>(value)(argument, to, has("even"), has("down"),
-                                                        has("half-down"), has("floor"), has("ceiling"),
-                                                        has("half-ceiling"));
-  });
-}
-
-inline std::string form(const Cell& value) { return actions::form_to_string(value); }
-inline std::string mold(const Cell& value) { return actions::mold_to_string(value, false); }
-
-// compare through the comparison dispatch (-2 answers false for equality,
-// raises invalid-compare for ordering).
-inline std::string relation(const Cell& a, const Cell& b, int32_t op) {
-  Cell left = a, right = b;
-  bool answer = false;
-  std::optional<ErrorId> error = testing::catch_error([&] { answer = actions::compare(&left, &right, op); });
-  if (error) return std::string("error ") + error_info(*error).word;
-  return answer ? "true" : "false";
+  return outcome([&] { return testing::call_round(value, refinements, scale); });
 }
 
 }  // namespace kel::numbers_test

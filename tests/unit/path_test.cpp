@@ -15,14 +15,6 @@ namespace {
 using namespace kel::testing;
 using Paths = RuntimeTest;
 
-template <Action A>
-Cell convert(TypeId type, const Cell& spec) {
-  ActionFrame frame;
-  Cell* proto = frame.arg(make_cell(TYPE_DATATYPE, type));
-  Cell* argument = frame.arg(spec);
-  return *handler<A>(type)(proto, argument, type);
-}
-
 TEST_F(Paths, PathsMoldAndFormWithSlashes) {
   Cell self = B({W("x")}, TYPE_PATH);
   block::rs_append(&self, self);

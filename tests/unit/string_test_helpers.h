@@ -63,12 +63,7 @@ inline Cell character(uint32_t code_point) { return make_cell(TYPE_CHAR, 0, code
 inline Cell integer_cell(int32_t value) { return make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(value)); }
 
 // A block! of the values, pushed on the stack.
-inline Cell block(std::initializer_list<Cell> values) {
-  NodeId node = memory::alloc_cells(static_cast<uint32_t>(values.size()) + 1);
-  SeriesBuffer* b = memory::buffer_of(node);
-  for (const Cell& v : values) *alloc_tail(&b) = v;
-  return *stack::push(make_cell(TYPE_BLOCK, 0, node, 0));
-}
+inline Cell block(std::initializer_list<Cell> values) { return testing::pushed_block(values); }
 
 // A bitset! holding the code points (bit n: byte n >> 3, mask 0x80 >> (n & 7)).
 inline Cell bitset(std::initializer_list<uint32_t> members, bool complemented = false) {
@@ -82,26 +77,10 @@ inline Cell bitset(std::initializer_list<uint32_t> members, bool complemented = 
   return *stack::push(make_cell(TYPE_BITSET, 0, node, 0));
 }
 
-// An action frame: arguments are pushed in order; a refinement is pushed as
-// its argument cell (or a logic! true for a flag) and answers its frame index.
-class ActionFrame {
- public:
-  ActionFrame() { stack::mark_native(nullptr); }
-  Cell* arg(const Cell& value) { return stack::push(value); }
-  int refinement(const Cell& value) {
-    Cell* cell = stack::push(value);
-    return static_cast<int>(cell - stack::arguments());
-  }
-  int flag() { return refinement(make_cell(TYPE_LOGIC, 1)); }
-  template <class T>
-  int optional(const std::optional<T>& value) {
-    return value ? refinement(*value) : -1;
-  }
-  int optional(bool on) { return on ? flag() : -1; }
-
- private:
-  stack::Guard guard_;
-};
+// Action frames come from test_support.h: a refinement is pushed as its
+// argument cell (ref), or as a logic! true for a flag, and answers its
+// frame index.
+using testing::ActionFrame;
 
 // "none", or the series' text from its index followed by "@" and the index:
 // enough to tell where a search or an edit left the series.

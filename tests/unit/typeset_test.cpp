@@ -16,9 +16,9 @@ using testing::block_of;
 using testing::call_in_frame;
 using testing::catch_error;
 using testing::cell_at;
-using testing::formed;
+using testing::form;
 using testing::global_word;
-using testing::molded;
+using testing::mold;
 using TypesetTest = testing::RuntimeTest;
 
 Cell type(TypeId id) { return datatype::make(id); }
@@ -51,7 +51,7 @@ TEST_F(TypesetTest, MakingFromABlockCollectsItsTypes) {
   for (const Case& c : cases) {
     Cell result = make_typeset(c.spec);
     ASSERT_TRUE(result.is(TYPE_TYPESET));
-    EXPECT_EQ(molded(result), c.mold);
+    EXPECT_EQ(mold(result), c.mold);
     EXPECT_EQ(typeset::count_bits(result), c.count);
   }
 }
@@ -68,7 +68,7 @@ TEST_F(TypesetTest, MakingFromAnythingElseIsRefused) {
   EXPECT_EQ(catch_error([] { make_typeset(integer::make(3)); }), ErrorId::script_bad_to_arg);
   EXPECT_EQ(catch_error([] { make_typeset(block_of({integer::make(3)})); }), ErrorId::script_invalid_arg);
   Cell same = typeset_of({TYPE_STRING});
-  EXPECT_EQ(molded(make_typeset(same)), "make typeset! [string!]") << "a typeset makes itself";
+  EXPECT_EQ(mold(make_typeset(same)), "make typeset! [string!]") << "a typeset makes itself";
 }
 
 TEST_F(TypesetTest, MoldOnlyWritesJustTheNames) {
@@ -84,7 +84,7 @@ TEST_F(TypesetTest, MoldOnlyWritesJustTheNames) {
 }
 
 TEST_F(TypesetTest, FormWritesTheConstructionToo) {
-  EXPECT_EQ(formed(typeset_of({TYPE_CHAR})), "make typeset! [char!]");
+  EXPECT_EQ(form(typeset_of({TYPE_CHAR})), "make typeset! [char!]");
 }
 
 TEST_F(TypesetTest, APartLimitStopsBeforeTheNextName) {
@@ -122,7 +122,7 @@ TEST_F(TypesetTest, SetOperationsCombineTheBitmaps) {
   };
   for (const Case& c : cases) {
     Cell result = combine(numbers, c.second, c.op);
-    EXPECT_EQ(molded(result), molded(c.expected)) << "op " << c.op;
+    EXPECT_EQ(mold(result), mold(c.expected)) << "op " << c.op;
   }
   EXPECT_EQ(catch_error([&] { combine(numbers, integer::make(1), 9); }), ErrorId::script_invalid_arg);
 }
@@ -130,7 +130,7 @@ TEST_F(TypesetTest, SetOperationsCombineTheBitmaps) {
 TEST_F(TypesetTest, TheBitwiseActionsAreRegistered) {
   Cell numbers = typeset_of({TYPE_INTEGER, TYPE_FLOAT});
   Cell result = call_in_frame<Action::or_t>({numbers, type(TYPE_NONE)}, [](auto handler, Cell*) { handler(); });
-  EXPECT_EQ(molded(result), "make typeset! [none! integer! float!]");
+  EXPECT_EQ(mold(result), "make typeset! [none! integer! float!]");
 }
 
 TEST_F(TypesetTest, ComplementOfTheEmptySetFindsEveryType) {
@@ -175,8 +175,8 @@ TEST_F(TypesetTest, ToBlockListsTheTypeNameWordsInIdOrder) {
   typeset::to_block(typeset_of({TYPE_STRING, TYPE_NONE}), &target);
   ASSERT_TRUE(target.is(TYPE_BLOCK));
   ASSERT_EQ(memory::buffer_of(target.data2)->cell_count(), 2u);
-  EXPECT_EQ(molded(cell_at(target, 0)), "none!");
-  EXPECT_EQ(molded(cell_at(target, 1)), "string!");
+  EXPECT_EQ(mold(cell_at(target, 0)), "none!");
+  EXPECT_EQ(mold(cell_at(target, 1)), "string!");
   EXPECT_EQ(cell_at(target, 0).data1, context::global());
 }
 
@@ -188,7 +188,7 @@ TEST_F(TypesetTest, SpecsTurnUnknownTypeWordsIntoObjectAndSkipBlocks) {
   Cell holder = block_of({});
   Cell spec = block_of({alias, typed, block_of({}), typeset_of({TYPE_CHAR})});
   Cell* result = typeset::make_from_block(&holder, &spec);
-  EXPECT_EQ(molded(*result), "make typeset! [logic! char! object!]");
+  EXPECT_EQ(mold(*result), "make typeset! [logic! char! object!]");
   Cell bad = block_of({integer::make(1)});
   EXPECT_EQ(catch_error([&] { typeset::make_from_block(&holder, &bad); }), ErrorId::script_invalid_type_spec);
 }

@@ -44,9 +44,6 @@ inline Cell& cell_at(const Cell& block, uint32_t index) {
   return memory::buffer_of(block.data2)->cells()[index];
 }
 
-inline std::string molded(const Cell& value) { return actions::mold_to_string(value, false); }
-inline std::string formed(const Cell& value) { return actions::form_to_string(value); }
-
 // Molds with a /part limit; returns the text and stores the limit left.
 inline std::string molded_part(const Cell& value, int32_t limit, int32_t* left) {
   stack::Guard guard;

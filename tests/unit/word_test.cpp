@@ -18,10 +18,10 @@ namespace {
 
 using testing::call_in_frame;
 using testing::catch_error;
-using testing::formed;
+using testing::form;
 using testing::global_word;
 using testing::loose_word;
-using testing::molded;
+using testing::mold;
 using testing::molded_part;
 using WordTest = testing::RuntimeTest;
 
@@ -36,15 +36,15 @@ TEST_F(WordTest, EachKindMoldsWithItsMarkAndFormsAsItsName) {
   };
   for (const Case& c : cases) {
     Cell value = loose_word("w-name", c.type);
-    EXPECT_EQ(molded(value), c.mold) << type_name(c.type).name;
-    EXPECT_EQ(formed(value), "w-name") << type_name(c.type).name;
+    EXPECT_EQ(mold(value), c.mold) << type_name(c.type).name;
+    EXPECT_EQ(form(value), "w-name") << type_name(c.type).name;
   }
 }
 
 TEST_F(WordTest, NamesKeepTheirSpellingAndNonAsciiText) {
-  EXPECT_EQ(molded(loose_word("W-Mixed-Case")), "W-Mixed-Case");
-  EXPECT_EQ(molded(loose_word("w-\xC3\xA9t\xC3\xA9", TYPE_SET_WORD)), "w-\xC3\xA9t\xC3\xA9:");
-  EXPECT_EQ(molded(loose_word("w-\xE2\x82\xAC", TYPE_ISSUE)), "#w-\xE2\x82\xAC") << "a name wider than one byte";
+  EXPECT_EQ(mold(loose_word("W-Mixed-Case")), "W-Mixed-Case");
+  EXPECT_EQ(mold(loose_word("w-\xC3\xA9t\xC3\xA9", TYPE_SET_WORD)), "w-\xC3\xA9t\xC3\xA9:");
+  EXPECT_EQ(mold(loose_word("w-\xE2\x82\xAC", TYPE_ISSUE)), "#w-\xE2\x82\xAC") << "a name wider than one byte";
 }
 
 TEST_F(WordTest, TheMarkCountsAgainstThePartLimit) {
@@ -96,7 +96,7 @@ TEST_F(WordTest, EqualityIgnoresCaseAndKindWhileStrictEqualityDoesNot) {
   for (const Case& c : cases) {
     int32_t result = compare(c.first, c.second, c.op);
     EXPECT_NE(result, kNotComparable);
-    EXPECT_EQ(result == 0, c.equal) << molded(c.first) << " " << molded(c.second) << " op " << c.op;
+    EXPECT_EQ(result == 0, c.equal) << mold(c.first) << " " << mold(c.second) << " op " << c.op;
   }
 }
 
@@ -149,11 +149,11 @@ Cell convert(TypeId target, const Cell& spec) {
 TEST_F(WordTest, ConversionsToWordKinds) {
   Cell from_datatype = convert(TYPE_WORD, datatype::make(TYPE_INTEGER));
   EXPECT_TRUE(from_datatype.is(TYPE_WORD));
-  EXPECT_EQ(molded(from_datatype), "integer!");
+  EXPECT_EQ(mold(from_datatype), "integer!");
   EXPECT_EQ(from_datatype.data1, context::global());
 
   Cell from_logic = convert(TYPE_LIT_WORD, logic::make(true));
-  EXPECT_EQ(molded(from_logic), "'true");
+  EXPECT_EQ(mold(from_logic), "'true");
 
   Cell bound = global_word("conv-x");
   Cell retyped = convert(TYPE_SET_WORD, bound);
@@ -162,7 +162,7 @@ TEST_F(WordTest, ConversionsToWordKinds) {
   EXPECT_EQ(retyped.data3, bound.data3);
 
   Cell from_issue_kind = convert(TYPE_ISSUE, loose_word("conv-y", TYPE_GET_WORD));
-  EXPECT_EQ(molded(from_issue_kind), "#conv-y");
+  EXPECT_EQ(mold(from_issue_kind), "#conv-y");
 }
 
 TEST_F(WordTest, ConversionsFromOtherTypesAreRefused) {
@@ -209,11 +209,11 @@ TEST_F(WordScannerTest, TextConvertsWhenItLoadsAsOneWord) {
   stack::Guard guard;
   Cell from_set_word = convert(TYPE_WORD, text("conv-foo:"));
   EXPECT_TRUE(from_set_word.is(TYPE_WORD));
-  EXPECT_EQ(molded(from_set_word), "conv-foo");
+  EXPECT_EQ(mold(from_set_word), "conv-foo");
   EXPECT_EQ(catch_error([] { convert(TYPE_WORD, text("1")); }), ErrorId::script_invalid_chars);
   EXPECT_EQ(catch_error([] { convert(TYPE_WORD, text("a b")); }), ErrorId::script_invalid_chars);
   Cell character = make_cell(TYPE_CHAR, 0, 'q');
-  EXPECT_EQ(molded(convert(TYPE_GET_WORD, character)), ":q");
+  EXPECT_EQ(mold(convert(TYPE_GET_WORD, character)), ":q");
 }
 
 TEST_F(WordScannerTest, IssuesAndRefinementsConvertWhenTheirNameIsAWord) {
@@ -224,7 +224,7 @@ TEST_F(WordScannerTest, IssuesAndRefinementsConvertWhenTheirNameIsAWord) {
   EXPECT_EQ(result.data1, context::global()) << "bound in the global context";
   EXPECT_EQ(static_cast<int32_t>(result.data3), context::find_word(context::global(), result.data2, true));
   EXPECT_EQ(catch_error([] { convert(TYPE_WORD, loose_word("123", TYPE_ISSUE)); }), ErrorId::script_bad_to_arg);
-  EXPECT_EQ(molded(convert(TYPE_LIT_WORD, loose_word("conv-ref", TYPE_REFINEMENT))), "'conv-ref");
+  EXPECT_EQ(mold(convert(TYPE_LIT_WORD, loose_word("conv-ref", TYPE_REFINEMENT))), "'conv-ref");
 }
 
 TEST_F(WordTest, TextThatIsNoWordDoesNotConvert) {
@@ -240,7 +240,7 @@ TEST_F(WordTest, IssuesTakeTextAsItIs) {
       {proto, text("a b")}, [](auto handler, Cell* frame) { handler(&frame[0], &frame[1], TYPE_ISSUE); },
       TYPE_ISSUE);
   ASSERT_TRUE(result.is(TYPE_ISSUE));
-  EXPECT_EQ(molded(result), "#a b");
+  EXPECT_EQ(mold(result), "#a b");
   EXPECT_EQ(result.data1, context::global());
   EXPECT_EQ(static_cast<int32_t>(result.data3), -1) << "issues are never bound";
 }
