@@ -10,6 +10,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 #include <vector>
@@ -72,6 +73,12 @@ struct State {
   BigFrame* big_tail = nullptr;
   uint32_t big_count = 0;
   std::unordered_set<SeriesBuffer*> fixed;  // buffers on the runtime heap
+  // Series bytes handed out since the last collection, and how many may be
+  // before the next one is requested: as many as survived the last one, at
+  // least kMinCollectionBudget. A collection then always frees about as much
+  // as it has to walk, and the heap stays within about twice the live data.
+  uint64_t allocated_since_collection = 0;
+  uint64_t collection_budget = kMinCollectionBudget;
 };
 State state;
 
@@ -279,8 +286,9 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset)
   uint64_t need = capacity + sizeof(SeriesBuffer);
   SeriesBuffer* buffer;
   uint32_t big = 0;
+  state.allocated_since_collection += need;
+  if (state.allocated_since_collection >= state.collection_budget) collection_requested = true;
   if (need >= kBigThreshold) {
-    collection_requested = true;
     buffer = alloc_big(need)->buffer();
     big = series_flags::kBig;
   } else {
@@ -288,7 +296,6 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset)
     if (!(frame && frame->allocation + need < frame->tail)) {
       frame = find_series_frame(need);
       if (frame == nullptr || static_cast<uint64_t>(frame->tail - frame->allocation) < kMinFrameRoom) {
-        collection_requested = true;
         if (need >= state.next_frame_size) state.next_frame_size = kBigThreshold;
         frame = new_series_frame();
       }
@@ -472,6 +479,8 @@ void collect_node_frames() {
 SweepResult sweep(bool poison) {
   SweepResult result{};
   constexpr uint32_t kHeader = sizeof(SeriesBuffer);
+  uint64_t live_bytes = 0;
+  uint64_t kept_empty_bytes = 0;
   // A buffer is alive when it is marked and still the buffer of its node.
   auto alive = [](SeriesBuffer* b) {
     return (b->flags & series_flags::kMark) && b->node != 0 && buffer_of(b->node) == b;
@@ -513,7 +522,15 @@ SweepResult sweep(bool poison) {
     }
     if (poison && write < f->allocation) std::memset(write, 0xDD, static_cast<size_t>(f->allocation - write));
     f->allocation = write;
-    if (write == f->area() && f != state.series_head) free_series_frame(f);
+    live_bytes += static_cast<uint64_t>(write - f->area());
+    if (write == f->area() && f != state.series_head) {
+      // Empty frames within the budget are kept: the allocations up to the
+      // next collection would map them again. Under poisoning they go, so
+      // that a stale pointer into them faults.
+      uint64_t room = static_cast<uint64_t>(f->tail - f->area());
+      if (!poison && kept_empty_bytes + room <= state.collection_budget) kept_empty_bytes += room;
+      else free_series_frame(f);
+    }
     f = next;
   }
   if (state.series_active == nullptr) state.series_active = state.series_head;
@@ -522,6 +539,7 @@ SweepResult sweep(bool poison) {
     SeriesBuffer* b = big->buffer();
     if (alive(b)) {
       b->flags &= ~series_flags::kMark;
+      live_bytes += b->size;
     } else {
       release_node(b);
       ++result.freed_buffers;
@@ -541,6 +559,8 @@ SweepResult sweep(bool poison) {
     ++result.freed_buffers;
     runtime::free(b);
   }
+  state.allocated_since_collection = 0;
+  state.collection_budget = std::max<uint64_t>(live_bytes, kMinCollectionBudget);
   return result;
 }
 

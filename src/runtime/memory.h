@@ -78,6 +78,7 @@ constexpr uint32_t kNodesPerFrame = 10000;
 constexpr uint32_t kFirstSeriesFrameSize = 0x100000;  // 1 MiB
 constexpr uint32_t kBigThreshold = 0x200000;          // 2 MiB
 constexpr uint32_t kMinFrameRoom = 0xCCCC;            // below this a new frame is made
+constexpr uint64_t kMinCollectionBudget = 0x800000;   // 8 MiB allocated between collections
 
 // The node slots, indexed by node id.
 extern uintptr_t* node_slots;
@@ -137,8 +138,9 @@ struct Usage {
 };
 Usage usage();
 
-// Collection requests: an allocation that finds no room grows the heap and
-// asks for a collection at the next safe point.
+// Collection requests: once the series bytes allocated since the last
+// collection reach its budget (the bytes it left alive, at least
+// kMinCollectionBudget), the next safe point collects.
 extern bool collection_requested;
 
 // Iteration over the frames, for the collector and for tests.
@@ -156,7 +158,7 @@ void collect_node_frames();
 // (or abandoned by a resize) is freed with its node; live buffers lose the
 // mark and slide towards the start of their frame (pinned ones stay), their
 // nodes following them. Frames left empty, other than the first, are
-// released. With poison, freed space is filled with 0xDD so that a stale
+// released, except as many as the next collection budget will fill. With poison, freed space is filled with 0xDD so that a stale
 // pointer into it reads garbage.
 struct SweepResult {
   uint64_t freed_buffers;
