@@ -63,7 +63,7 @@ fuzz-lexer:
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link $(FUZZ_FLAGS)"
 	cmake --build $(FUZZ_DIR) --target kelcore -j $(JOBS)
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer $(FUZZ_FLAGS) -Isrc -I$(FUZZ_DIR)/generated \
-	  tests/fuzz/lexer_fuzz.cpp $(FUZZ_DIR)/libkelcore.a -pthread -o $(FUZZ_DIR)/lexer_fuzz
+	  tests/fuzz/lexer_fuzz.cpp $(FUZZ_DIR)/libkelcore.a -lcrypto -pthread -o $(FUZZ_DIR)/lexer_fuzz
 	mkdir -p $(FUZZ_DIR)/lexer_corpus
 	$(FUZZ_DIR)/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 \
 	  $(FUZZ_DIR)/lexer_corpus tests/fuzz/lexer_corpus

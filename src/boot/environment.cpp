@@ -6,6 +6,7 @@
 
 #include "boot/embedded_sources.h"
 #include "datatypes/block.h"
+#include "datatypes/money.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/native.h"
@@ -182,6 +183,11 @@ void build_environment() {
       run_embedded(string::to_std_string(item));
     }
   }
+  // money! takes its currency codes from the locale settings from here on,
+  // so that codes a script appends to the list are known to it.
+  stack::Guard guard;
+  Cell* currencies = evaluate::do_source("system/locale/currencies/list");
+  if (currencies->is(TYPE_BLOCK)) money::set_currency_list(*currencies);
 }
 
 }  // namespace kel::boot

@@ -1,7 +1,7 @@
 // The global environment built at start-up: the datatype words, the action
-// and native words with their specs (loaded from boot/actions.kel and
-// boot/natives.kel, data files), then the core words defined in Kel source
-// (boot/core.kel and the files it lists).
+// and native words with their specs (loaded from boot/actions.kel and the
+// boot/natives-*.kel data files), then the core words defined in Kel source:
+// boot/core.kel, then the files boot/manifest.kel lists, in its order.
 #pragma once
 
 namespace kel::boot {

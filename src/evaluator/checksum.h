@@ -1,5 +1,5 @@
 // Checksums, secure digests and HMAC: the computing core of the checksum
-// native and of the integrity checks of the gzip and zlib framings.
+// native.
 //
 // Nine method words name the algorithms ("tcp" "md5" "sha1" "crc32"
 // "adler32" "sha256" "sha384" "sha512" "hash"); a method argument is

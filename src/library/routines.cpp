@@ -13,7 +13,6 @@
 // none can leave a pending exit behind.
 #include "library/routines.h"
 
-#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -46,6 +45,7 @@
 #include "evaluator/natives_families.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
+#include "io/file_system.h"
 #include "library/system_internals.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -161,14 +161,12 @@ void set_current_dir(uint32_t) {
 
 void create_dir(uint32_t) {
   Cell path = arguments()[0];
-  if (::mkdir(file::to_os_path(path, false).c_str(), 0777) != 0) fire(ErrorId::access_no_create, &path);
+  if (!file_system::make_dir(file::to_os_path(path, false))) fire(ErrorId::access_no_create, &path);
   unset::set_result();
 }
 
 void exists(uint32_t) {
-  struct stat status;
-  bool found = ::stat(file::to_os_path(arguments()[0], false).c_str(), &status) == 0;
-  stack::set_last(logic::make(found));
+  stack::set_last(logic::make(file_system::file_exists(file::to_os_path(arguments()[0], false))));
 }
 
 // --- Operating system ----------------------------------------------------------------------
