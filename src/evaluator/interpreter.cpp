@@ -258,6 +258,24 @@ inline bool operator_follows(SeriesBuffer* buffer, uint32_t index, uint32_t stop
   return value != nullptr && value->is(TYPE_OP);
 }
 
+// The common argument: a value that stands for itself, or a word whose
+// value is no function, with no operator after it (an operator's right
+// operand takes none). Its value, to be pushed without the general
+// expression machinery; null for anything else.
+[[gnu::always_inline]] inline const Cell* simple_argument(SeriesBuffer* buffer, uint32_t index, uint32_t stop, bool infix) {
+  const Cell& value = buffer->cells()[index];
+  const Cell* simple = nullptr;
+  if (stands_for_itself(value.type())) {
+    simple = &value;
+  } else if (value.is(TYPE_WORD)) {
+    const Cell* found = peek(value);
+    if (found != nullptr && !is_callable(found->type()) && !found->is(TYPE_OP) && !found->is(TYPE_UNSET))
+      simple = found;
+  }
+  if (simple != nullptr && (infix || !operator_follows(buffer, index + 1, stop))) return simple;
+  return nullptr;
+}
+
 // Fetches one argument described by a cache typeset into a new stack cell.
 // The arguments of a conditional refinement that is not used are evaluated
 // and dropped: check_type is then false.
@@ -299,20 +317,7 @@ uint32_t fetch_one(Call& call, const Cell& code, uint32_t index, uint32_t end, c
     }
     default:
       if (!trace::active()) {
-        // The common argument: a value that stands for itself, or a word
-        // whose value is no function, with no operator after it. It is
-        // pushed without the general expression machinery.
-        SeriesBuffer* buffer = memory::buffer_of(node);
-        const Cell& value = buffer->cells()[index];
-        const Cell* simple = nullptr;
-        if (stands_for_itself(value.type())) {
-          simple = &value;
-        } else if (value.is(TYPE_WORD)) {
-          const Cell* found = peek(value);
-          if (found != nullptr && !is_callable(found->type()) && !found->is(TYPE_OP) && !found->is(TYPE_UNSET))
-            simple = found;
-        }
-        if (simple != nullptr && (call.infix || !operator_follows(buffer, index + 1, stop))) {
+        if (const Cell* simple = simple_argument(memory::buffer_of(node), index, stop, call.infix)) {
           stack::push(*simple);
           ++index;
           break;
@@ -540,14 +545,7 @@ namespace {
 // integer left operand and a right operand that is an integer literal or a
 // word holding an integer. Answers false (nothing done) otherwise, and the
 // operator then runs through the general call.
-bool integer_shortcut(const Cell& operation, const Cell& left, const Cell& right_cell, Cell* result) {
-  const Cell* right = &right_cell;
-  if (right->is(TYPE_WORD)) {
-    right = peek(right_cell);
-    if (right == nullptr) return false;
-  }
-  if (!right->is(TYPE_INTEGER)) return false;
-  int32_t a = left.int_at2(), b = right->int_at2();
+bool integer_operation(const Cell& operation, int32_t a, int32_t b, Cell* result) {
   TypeId source = native::op_source_type(operation);
   if (source == TYPE_ACTION) {
     int32_t op;
@@ -575,6 +573,80 @@ bool integer_shortcut(const Cell& operation, const Cell& left, const Cell& right
     default: return false;
   }
   *result = logic::make(holds);
+  return true;
+}
+
+bool integer_shortcut(const Cell& operation, const Cell& left, const Cell& right_cell, Cell* result) {
+  const Cell* right = &right_cell;
+  if (right->is(TYPE_WORD)) {
+    right = peek(right_cell);
+    if (right == nullptr) return false;
+  }
+  if (!right->is(TYPE_INTEGER)) return false;
+  return integer_operation(operation, left.int_at2(), right->int_at2(), result);
+}
+
+// No refinement used: what a plain call hands a native or an action.
+constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                     -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+// An operator made from a native or an action whose spec starts with two
+// plain arguments, called with the left operand in the slot at the top:
+// eval_code's infix call without the generality of the argument walk. The
+// frame is marked before the right operand is fetched, as there, so that
+// errors and exits meet the same stack. Integer arithmetic and comparison
+// on the two operands give their result without calling the native.
+// Answers false, having done nothing, for an operator of another shape.
+[[gnu::noinline]] bool call_operator(const Cell& operation, const Cell& function, const Cell& code, uint32_t& index, uint32_t end,
+                   const Cell& name, Cell* slot) {
+  // The left operand sits in the slot, below the top: building the cache
+  // (on the first call) pushes scratch cells above it.
+  stack::top = slot + 1;
+  NodeId cache = argument_cache(function);
+  SeriesBuffer* shape = memory::buffer_of(cache);
+  if (shape->cell_count() < 2) return false;
+  const Cell left_types = shape->cells()[0];
+  const Cell right_types = shape->cells()[1];
+  if (!left_types.is(TYPE_TYPESET) || !right_types.is(TYPE_TYPESET) ||
+      (left_types.header & kArgumentKindMask) != kPlainArgument ||
+      (right_types.header & kArgumentKindMask) != kPlainArgument)
+    return false;
+  const uint32_t call_position = index;
+  stack::top = slot;
+  stack::mark(&name, stack::kInterp);
+  if (!library_code) stack::set_interp_flag();
+  ++stack::top;  // the left operand becomes the first argument
+  Cell* left = stack::arguments();
+  if (!typeset_has(left_types, left->type())) wrong_argument_type(name, function, 0, left->type());
+  NodeId node = code.data2;
+  uint32_t stop = limit(node, end);
+  if (index >= stop) missing_argument(name, function, 1);
+  if (const Cell* simple = simple_argument(memory::buffer_of(node), index, stop, true)) {
+    stack::push(*simple);
+    ++index;
+  } else {
+    index = eval_expression(code, index, end, true, false);
+    if (exiting()) return true;
+  }
+  left = stack::arguments();  // the stack does not move, but stay plain about it
+  const Cell* right = left + 1;
+  if (!typeset_has(right_types, right->type())) wrong_argument_type(name, function, 1, right->type());
+  if (trace::active()) trace::report_call(code, call_position, name, function);
+  Cell result;
+  if (left->is(TYPE_INTEGER) && right->is(TYPE_INTEGER) &&
+      integer_operation(operation, left->int_at2(), right->int_at2(), &result)) {
+    *left = result;
+    stack::top = left + 1;
+  } else if (function.is(TYPE_NATIVE)) {
+    natives::call(function.data1, false, kNoRefinements);
+  } else {
+    action_entries::Entry entry = action_entries::entry(function.data1);
+    if (entry == nullptr) fire(ErrorId::internal_not_done);
+    entry(kNoRefinements);
+  }
+  if (exiting()) return true;
+  stack::unwind();
+  if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
   return true;
 }
 }  // namespace
@@ -709,8 +781,18 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
     if (trace::active()) trace::fire(trace::kFetch, &code, index, &next, nullptr);
     Cell function = *operation;
     function.header = (function.header & ~flags::kTypeMask & ~flags::kOpTypeMask) | native::op_source_type(*operation);
-    collector::Root keep(&function);
+    if (!trace::active() && (function.is(TYPE_NATIVE) || function.is(TYPE_ACTION))) {
+      // Natives and actions live as long as the process: no root needed.
+      Cell op = *operation;
+      uint32_t at = index + 1;
+      if (call_operator(op, function, code, at, end, next, slot)) {
+        index = at;
+        if (exiting()) return index;
+        continue;
+      }
+    }
     stack::top = slot;
+    collector::Root keep(&function);
     index = eval_code(function, code, index + 1, end, true, &next, nullptr, 0, 0);
     if (exiting()) return index;
   }
