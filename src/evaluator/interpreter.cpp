@@ -649,6 +649,71 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
   return true;
 }
+
+// A native or an action called by a word whose spec takes plain arguments
+// only (any refinements are then unused): eval_code's call without the
+// argument walk's generality, the frame laid out as there (the callee in
+// the slot, the arguments above it). Answers false, having done nothing,
+// for a spec with a literal or get argument.
+[[gnu::noinline]] bool call_native(const Cell& callee, const Cell& code, uint32_t& index, uint32_t end,
+                                   const Cell& name, Cell* slot) {
+  stack::top = slot;
+  stack::push(callee);
+  NodeId cache = argument_cache(callee);
+  // The cache positions of the arguments: the typesets before the first
+  // refinement, return specs left out.
+  constexpr uint32_t kMostArguments = 8;
+  uint32_t positions[kMostArguments];
+  uint32_t count = 0;
+  {
+    SeriesBuffer* shape = memory::buffer_of(cache);
+    uint32_t cells = shape->cell_count();
+    for (uint32_t i = 0; i < cells; ++i) {
+      const Cell& entry = shape->cells()[i];
+      if (!entry.is(TYPE_TYPESET)) break;
+      uint32_t kind = entry.header & kArgumentKindMask;
+      if (kind == kReturnSpec) continue;
+      if (kind != kPlainArgument || count == kMostArguments) {
+        stack::top = slot;
+        return false;
+      }
+      positions[count++] = i;
+    }
+  }
+  const uint32_t call_position = index;
+  stack::mark(&name, stack::kInterp);
+  if (!library_code) stack::set_interp_flag();
+  NodeId node = code.data2;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t stop = limit(node, end);
+    if (index >= stop) missing_argument(name, callee, positions[i]);
+    Cell* argument = stack::top;
+    if (const Cell* simple = simple_argument(memory::buffer_of(node), index, stop, false)) {
+      stack::push(*simple);
+      ++index;
+    } else {
+      index = eval_expression(code, index, end, false, false);
+      if (exiting()) return true;
+    }
+    const Cell types = memory::buffer_of(cache)->cells()[positions[i]];
+    if (!typeset_has(types, argument->type())) wrong_argument_type(name, callee, positions[i], argument->type());
+  }
+  if (trace::active()) trace::report_call(code, call_position, name, callee);
+  if (callee.is(TYPE_NATIVE)) {
+    natives::call(callee.data1, false, kNoRefinements);
+  } else {
+    action_entries::Entry entry = action_entries::entry(callee.data1);
+    if (entry == nullptr) fire(ErrorId::internal_not_done);
+    entry(kNoRefinements);
+  }
+  if (exiting()) return true;
+  stack::unwind();
+  if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
+  // The result replaces the callee pushed in the slot.
+  *slot = slot[1];
+  stack::top = slot + 1;
+  return true;
+}
 }  // namespace
 
 uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no_infix, bool quote_functions) {
@@ -709,6 +774,14 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
         case TYPE_FUNCTION:
         case TYPE_ROUTINE: {
           Cell callee = *found;
+          if ((callee.is(TYPE_NATIVE) || callee.is(TYPE_ACTION)) && !trace::active()) {
+            uint32_t at = index;
+            if (call_native(callee, code, at, end, value, slot)) {
+              index = at;
+              if (exiting()) return index;
+              break;
+            }
+          }
           index = eval_code(callee, code, index, end, false, &value, nullptr, 0, 0);
           if (exiting()) return index;
           break;
