@@ -714,6 +714,84 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   stack::top = slot + 1;
   return true;
 }
+
+// A function called by a word whose arguments are plain ones (literal and
+// get arguments go through eval_code): its frame is laid out as eval_code
+// lays it, refinements false and their arguments none, /local false and
+// the locals none. Answers false, having done nothing, for another spec.
+[[gnu::noinline]] bool call_function_plainly(const Cell& callee, const Cell& code, uint32_t& index, uint32_t end,
+                                             const Cell& name, Cell* slot) {
+  stack::top = slot;
+  stack::push(callee);
+  NodeId cache = argument_cache(callee);
+  {
+    SeriesBuffer* shape = memory::buffer_of(cache);
+    uint32_t cells = shape->cell_count();
+    for (uint32_t i = 0; i < cells; ++i) {
+      const Cell& entry = shape->cells()[i];
+      if (!entry.is(TYPE_TYPESET)) break;
+      uint32_t kind = entry.header & kArgumentKindMask;
+      if (kind != kPlainArgument && kind != kReturnSpec) {
+        stack::top = slot;
+        return false;
+      }
+    }
+  }
+  NodeId context = function::context_of(callee);
+  NodeId saved = context::values_reference(context);
+  const uint32_t call_position = index;
+  stack::mark(&name, stack::kInterpFunc);
+  stack::Frame* frame = stack::current_frame();
+  frame->function_context = context;
+  frame->saved_values = saved;
+  if (!library_code) stack::set_interp_flag();
+  NodeId node = code.data2;
+  bool skipping = false;  // after a refinement: its arguments are placeholders
+  uint32_t count = tail_of(cache);
+  for (uint32_t i = 0; i < count; ++i) {
+    const Cell entry = cells_of(cache)[i];
+    switch (entry.type()) {
+      case TYPE_TYPESET: {
+        if ((entry.header & kArgumentKindMask) == kReturnSpec) break;
+        if (skipping) {
+          stack::push(none::value);
+          break;
+        }
+        uint32_t stop = limit(node, end);
+        if (index >= stop) missing_argument(name, callee, i);
+        Cell* argument = stack::top;
+        if (const Cell* simple = simple_argument(memory::buffer_of(node), index, stop, false)) {
+          stack::push(*simple);
+          ++index;
+        } else {
+          index = eval_expression(code, index, end, false, false);
+          if (exiting()) return true;
+        }
+        if (!typeset_has(entry, argument->type())) wrong_argument_type(name, callee, i, argument->type());
+        break;
+      }
+      case TYPE_REFINEMENT:
+        skipping = true;
+        stack::push(logic::false_value);
+        break;
+      case TYPE_INTEGER:
+        // /local and the local words.
+        stack::push(logic::false_value);
+        for (int32_t k = 1; k < entry.int_at2(); ++k) stack::push(none::value);
+        break;
+      default:
+        break;
+    }
+  }
+  if (trace::active()) trace::report_call(code, call_position, name, callee);
+  call_function(callee, context);
+  if (exiting()) return true;
+  stack::unwind();
+  if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
+  *slot = slot[1];
+  stack::top = slot + 1;
+  return true;
+}
 }  // namespace
 
 uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no_infix, bool quote_functions) {
@@ -774,9 +852,11 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
         case TYPE_FUNCTION:
         case TYPE_ROUTINE: {
           Cell callee = *found;
-          if ((callee.is(TYPE_NATIVE) || callee.is(TYPE_ACTION)) && !trace::active()) {
+          if (!trace::active() && !callee.is(TYPE_ROUTINE)) {
             uint32_t at = index;
-            if (call_native(callee, code, at, end, value, slot)) {
+            bool called = callee.is(TYPE_FUNCTION) ? call_function_plainly(callee, code, at, end, value, slot)
+                                                   : call_native(callee, code, at, end, value, slot);
+            if (called) {
               index = at;
               if (exiting()) return index;
               break;
