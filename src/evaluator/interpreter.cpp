@@ -576,7 +576,7 @@ bool integer_operation(const Cell& operation, int32_t a, int32_t b, Cell* result
   return true;
 }
 
-bool integer_shortcut(const Cell& operation, const Cell& left, const Cell& right_cell, Cell* result) {
+[[gnu::noinline]] bool integer_shortcut(const Cell& operation, const Cell& left, const Cell& right_cell, Cell* result) {
   const Cell* right = &right_cell;
   if (right->is(TYPE_WORD)) {
     right = peek(right_cell);
@@ -584,6 +584,40 @@ bool integer_shortcut(const Cell& operation, const Cell& left, const Cell& right
   }
   if (!right->is(TYPE_INTEGER)) return false;
   return integer_operation(operation, left.int_at2(), right->int_at2(), result);
+}
+
+// An argument of a prefix call taken without the expression machinery: a
+// value that stands for itself or a word whose value is no function,
+// followed by any number of operators that the integer shortcut computes
+// (as `n - 1` or `n < 2`). The value is pushed; answers the index after
+// the argument, or 0 when the general evaluation must take it (nothing is
+// then changed: the shortcut computes without side effects).
+[[gnu::always_inline]] inline uint32_t quick_argument(SeriesBuffer* buffer, uint32_t index, uint32_t stop) {
+  const Cell* cells = buffer->cells();
+  const Cell& value = cells[index];
+  const Cell* simple = nullptr;
+  if (stands_for_itself(value.type())) {
+    simple = &value;
+  } else if (value.is(TYPE_WORD)) {
+    const Cell* found = peek(value);
+    if (found == nullptr || is_callable(found->type()) || found->is(TYPE_OP) || found->is(TYPE_UNSET)) return 0;
+    simple = found;
+  } else {
+    return 0;
+  }
+  Cell result = *simple;
+  uint32_t at = index + 1;
+  while (at < stop) {
+    const Cell& next = cells[at];
+    if (!next.is(TYPE_WORD)) break;
+    const Cell* operation = peek(next);
+    if (operation == nullptr || !operation->is(TYPE_OP)) break;
+    if (!result.is(TYPE_INTEGER) || at + 1 >= stop) return 0;
+    if (!integer_shortcut(*operation, result, cells[at + 1], &result)) return 0;
+    at += 2;
+  }
+  stack::push(result);
+  return at;
 }
 
 // No refinement used: what a plain call hands a native or an action.
@@ -688,9 +722,8 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
     uint32_t stop = limit(node, end);
     if (index >= stop) missing_argument(name, callee, positions[i]);
     Cell* argument = stack::top;
-    if (const Cell* simple = simple_argument(memory::buffer_of(node), index, stop, false)) {
-      stack::push(*simple);
-      ++index;
+    if (uint32_t after = quick_argument(memory::buffer_of(node), index, stop)) {
+      index = after;
     } else {
       index = eval_expression(code, index, end, false, false);
       if (exiting()) return true;
@@ -760,9 +793,8 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
         uint32_t stop = limit(node, end);
         if (index >= stop) missing_argument(name, callee, i);
         Cell* argument = stack::top;
-        if (const Cell* simple = simple_argument(memory::buffer_of(node), index, stop, false)) {
-          stack::push(*simple);
-          ++index;
+        if (uint32_t after = quick_argument(memory::buffer_of(node), index, stop)) {
+          index = after;
         } else {
           index = eval_expression(code, index, end, false, false);
           if (exiting()) return true;
