@@ -191,6 +191,15 @@ NodeId build_cache(const Cell& spec, bool native_like) {
     }
   }
   if (native_like && refinements > 0) block::rs_append(cache, integer::make(static_cast<int32_t>(refinements)));
+  // The arguments a plain call takes (those before the first refinement)
+  // are all evaluated ones: the interpreter's quick calls may take it.
+  bool plain = true;
+  SeriesBuffer* built = memory::buffer_of(cache->data2);
+  for (uint32_t i = 0; i < built->cell_count() && built->cells()[i].is(TYPE_TYPESET); ++i) {
+    uint32_t kind = built->cells()[i].header & kArgumentKindMask;
+    if (kind != kPlainArgument && kind != kReturnSpec) plain = false;
+  }
+  if (plain) built->flags |= series_flags::kPlainArguments;
   return cache->data2;
 }
 }  // namespace
@@ -549,12 +558,19 @@ bool integer_operation(const Cell& operation, int32_t a, int32_t b, Cell* result
   TypeId source = native::op_source_type(operation);
   if (source == TYPE_ACTION) {
     int32_t op;
+    int32_t sum;
+    bool overflow;
     switch (static_cast<Action>(operation.data1)) {
-      case Action::add: op = 0; break;
-      case Action::subtract: op = 1; break;
-      case Action::multiply: op = 2; break;
+      case Action::add: op = 0; overflow = __builtin_add_overflow(a, b, &sum); break;
+      case Action::subtract: op = 1; overflow = __builtin_sub_overflow(a, b, &sum); break;
+      case Action::multiply: op = 2; overflow = __builtin_mul_overflow(a, b, &sum); break;
       default: return false;
     }
+    if (!overflow) {
+      *result = integer::make(sum);
+      return true;
+    }
+    // The exact result as a float, as the action gives it.
     Cell value = integer::make(0);
     integer::do_math_op(a, b, op, &value);
     *result = value;
@@ -694,33 +710,22 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   stack::top = slot;
   stack::push(callee);
   NodeId cache = argument_cache(callee);
-  // The cache positions of the arguments: the typesets before the first
-  // refinement, return specs left out.
-  constexpr uint32_t kMostArguments = 8;
-  uint32_t positions[kMostArguments];
-  uint32_t count = 0;
-  {
-    SeriesBuffer* shape = memory::buffer_of(cache);
-    uint32_t cells = shape->cell_count();
-    for (uint32_t i = 0; i < cells; ++i) {
-      const Cell& entry = shape->cells()[i];
-      if (!entry.is(TYPE_TYPESET)) break;
-      uint32_t kind = entry.header & kArgumentKindMask;
-      if (kind == kReturnSpec) continue;
-      if (kind != kPlainArgument || count == kMostArguments) {
-        stack::top = slot;
-        return false;
-      }
-      positions[count++] = i;
-    }
+  if (!(memory::buffer_of(cache)->flags & series_flags::kPlainArguments)) {
+    stack::top = slot;
+    return false;
   }
   const uint32_t call_position = index;
   stack::mark(&name, stack::kInterp);
   if (!library_code) stack::set_interp_flag();
   NodeId node = code.data2;
-  for (uint32_t i = 0; i < count; ++i) {
+  // The arguments: the typesets before the first refinement (a native
+  // takes nothing for the refinements a plain call leaves unused).
+  for (uint32_t i = 0; i < tail_of(cache); ++i) {
+    const Cell types = cells_of(cache)[i];
+    if (!types.is(TYPE_TYPESET)) break;
+    if ((types.header & kArgumentKindMask) == kReturnSpec) continue;
     uint32_t stop = limit(node, end);
-    if (index >= stop) missing_argument(name, callee, positions[i]);
+    if (index >= stop) missing_argument(name, callee, i);
     Cell* argument = stack::top;
     if (uint32_t after = quick_argument(memory::buffer_of(node), index, stop)) {
       index = after;
@@ -728,8 +733,7 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
       index = eval_expression(code, index, end, false, false);
       if (exiting()) return true;
     }
-    const Cell types = memory::buffer_of(cache)->cells()[positions[i]];
-    if (!typeset_has(types, argument->type())) wrong_argument_type(name, callee, positions[i], argument->type());
+    if (!typeset_has(types, argument->type())) wrong_argument_type(name, callee, i, argument->type());
   }
   if (trace::active()) trace::report_call(code, call_position, name, callee);
   if (callee.is(TYPE_NATIVE)) {
@@ -757,18 +761,9 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   stack::top = slot;
   stack::push(callee);
   NodeId cache = argument_cache(callee);
-  {
-    SeriesBuffer* shape = memory::buffer_of(cache);
-    uint32_t cells = shape->cell_count();
-    for (uint32_t i = 0; i < cells; ++i) {
-      const Cell& entry = shape->cells()[i];
-      if (!entry.is(TYPE_TYPESET)) break;
-      uint32_t kind = entry.header & kArgumentKindMask;
-      if (kind != kPlainArgument && kind != kReturnSpec) {
-        stack::top = slot;
-        return false;
-      }
-    }
+  if (!(memory::buffer_of(cache)->flags & series_flags::kPlainArguments)) {
+    stack::top = slot;
+    return false;
   }
   NodeId context = function::context_of(callee);
   NodeId saved = context::values_reference(context);
