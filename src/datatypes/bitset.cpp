@@ -1,4 +1,4 @@
-// bitset!: bit access, the spec walker, construction, the set operations,
+// bitset!: bit access, the description walker, construction, the set operations,
 // text, comparison and the actions (see bitset.h for the cell and the
 // membership invariant).
 //

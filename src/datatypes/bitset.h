@@ -60,7 +60,7 @@ void invert_bytes(SeriesBuffer* buffer);
 // --- Specs -----------------------------------------------------------------------------------
 
 enum Operation : int32_t {
-  kHighest = 0,  // the highest bit index the spec names
+  kHighest = 0,  // the highest bit index the description names
   kSet = 1,
   kTest = 2,     // 1 when every named bit is a member, else 0
   kClear = 3,

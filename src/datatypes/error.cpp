@@ -491,7 +491,7 @@ Cell call_argument_word(int index) {
   stack::Frame* frame = named_frame();
   Cell callee;
   if (frame == nullptr || !called_value(*frame, &callee) || callee.data2 == 0) return anonymous_word();
-  // The spec's argument words (word!, lit-word!, get-word!) and refinements,
+  // The interface block's argument words (word!, lit-word!, get-word!) and refinements,
   // counted from 0; doc strings, type blocks and return: are passed over.
   SeriesBuffer* spec = memory::buffer_of(callee.data2);
   int counted = 0;

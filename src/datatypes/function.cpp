@@ -164,7 +164,7 @@ uint32_t validate_spec(const Cell* spec) {
 namespace {
 struct Collector {
   Cell* collected;  // block of collected words
-  Cell* known;      // block of words never collected (the spec's words, /extern words)
+  Cell* known;      // block of words never collected (the interface's words, /extern words)
 
   bool is_known(uint32_t symbol) {
     uint32_t wanted = symbol::resolve(symbol);
@@ -225,7 +225,7 @@ void collect_words(Cell* spec, const Cell* body) {
   Collector c{block::push_only(8), nullptr};
   c.known = block::clone(spec, false, true);
   // /extern words stay known; words after a /local that follows them are
-  // collected; the spec is cut at /extern.
+  // collected; the interface block is cut at /extern.
   uint32_t length = tail_of(spec->data2);
   for (uint32_t i = spec->data1; i < length; ++i) {
     Cell item = cells_of(spec->data2)[i];

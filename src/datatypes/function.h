@@ -2,8 +2,8 @@
 //
 //   function!  header 24 | attribute flags (0x400 trace, 0x200 no-trace);
 //              data1 the node of its context (a stack context of function
-//              kind made from the spec's words: the arguments, refinements,
-//              refinement arguments and locals); data2 the spec block node;
+//              kind made from the interface's words: the arguments, refinements,
+//              refinement arguments and locals); data2 the interface block node;
 //              data3 the node of the five-cell info block.
 //   routine!   type 29 (| 0x8000 when flagged), the argument count in
 //              header bits 25-29, the same data words.
@@ -19,7 +19,7 @@
 // integer!: the datatype id of its result, -1 when its spec declares none;
 // its body block holds one string that says what the C++ code does. The
 // interpreter calls a routine as it calls a native: it opens a frame,
-// pushes the arguments in spec order (checked against the spec's types)
+// pushes the arguments in interface order (checked against their types)
 // and hands the routine! to routines::call, whose entry reads the frame's
 // cells and leaves the result in the first of them.
 #pragma once
