@@ -444,6 +444,16 @@ uint32_t fetch_arguments(Call& call, const Cell& code, uint32_t index, uint32_t 
   if (path != nullptr) index = apply_path_refinements(call, cache, code, index, end, *path, path_index);
   return index;
 }
+// Runs a native or an action on the arguments in the current frame.
+inline void run_native_like(const Cell& callee, const int32_t* refinements) {
+  if (callee.is(TYPE_NATIVE)) {
+    natives::call(callee.data1, false, refinements);
+  } else {
+    action_entries::Entry entry = action_entries::entry(callee.data1);
+    if (entry == nullptr) fire(ErrorId::internal_not_done);
+    entry(refinements);
+  }
+}
 }  // namespace
 
 // --- Calls ---------------------------------------------------------------------------
@@ -489,13 +499,7 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
       index = fetch_arguments(call, code, index, end, path, path_index);
       if (exiting()) return index;
       if (trace::active()) trace::report_call(code, call_position, name_word, callee);
-      if (callee.is(TYPE_NATIVE)) {
-        natives::call(callee.data1, false, call.refinements);
-      } else {
-        action_entries::Entry entry = action_entries::entry(callee.data1);
-        if (entry == nullptr) fire(ErrorId::internal_not_done);
-        entry(call.refinements);
-      }
+      run_native_like(callee, call.refinements);
       if (exiting()) return index;
       stack::unwind();
       break;
@@ -640,7 +644,7 @@ bool integer_operation(const Cell& operation, int32_t a, int32_t b, Cell* result
 constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                                                      -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
-// An operator made from a native or an action whose spec starts with two
+// An operator made from a native or an action whose interface starts with two
 // plain arguments, called with the left operand in the slot at the top:
 // eval_code's infix call without the generality of the argument walk. The
 // frame is marked before the right operand is fetched, as there, so that
@@ -687,12 +691,8 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
       integer_operation(operation, left->int_at2(), right->int_at2(), &result)) {
     *left = result;
     stack::top = left + 1;
-  } else if (function.is(TYPE_NATIVE)) {
-    natives::call(function.data1, false, kNoRefinements);
   } else {
-    action_entries::Entry entry = action_entries::entry(function.data1);
-    if (entry == nullptr) fire(ErrorId::internal_not_done);
-    entry(kNoRefinements);
+    run_native_like(function, kNoRefinements);
   }
   if (exiting()) return true;
   stack::unwind();
@@ -700,49 +700,61 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   return true;
 }
 
-// A native or an action called by a word whose spec takes plain arguments
-// only (any refinements are then unused): eval_code's call without the
-// argument walk's generality, the frame laid out as there (the callee in
-// the slot, the arguments above it). Answers false, having done nothing,
-// for a spec with a literal or get argument.
-[[gnu::noinline]] bool call_native(const Cell& callee, const Cell& code, uint32_t& index, uint32_t end,
-                                   const Cell& name, Cell* slot) {
+// The opening of a quick word call: the callee pushed in the slot (where
+// eval_code puts it) and its argument cache, when the cache is flagged as
+// taking plain arguments only; else 0, with the stack as it was.
+inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   stack::top = slot;
   stack::push(callee);
   NodeId cache = argument_cache(callee);
-  if (!(memory::buffer_of(cache)->flags & series_flags::kPlainArguments)) {
-    stack::top = slot;
-    return false;
+  if (memory::buffer_of(cache)->flags & series_flags::kPlainArguments) return cache;
+  stack::top = slot;
+  return 0;
+}
+
+// Pushes one plain argument of a quick word call (the one the cache
+// typeset at position describes) and checks its type; answers the index
+// after it. The caller returns at once while an exit is pending.
+[[gnu::always_inline]] inline uint32_t fetch_plain_argument(const Cell& callee, const Cell& name, const Cell& code,
+                                                            uint32_t index, uint32_t end, const Cell& types,
+                                                            uint32_t position) {
+  NodeId node = code.data2;
+  uint32_t stop = limit(node, end);
+  if (index >= stop) missing_argument(name, callee, position);
+  Cell* argument = stack::top;
+  if (uint32_t after = quick_argument(memory::buffer_of(node), index, stop)) {
+    index = after;
+  } else {
+    index = eval_expression(code, index, end, false, false);
+    if (exiting()) return index;
   }
+  if (!typeset_has(types, argument->type())) wrong_argument_type(name, callee, position, argument->type());
+  return index;
+}
+
+// A native or an action called by a word whose interface takes plain
+// arguments only (any refinements are then unused): eval_code's call
+// without the argument walk's generality, the frame laid out as there (the
+// callee in the slot, the arguments above it). Answers false, having done
+// nothing, for an interface with a literal or get argument.
+[[gnu::noinline]] bool call_native(const Cell& callee, const Cell& code, uint32_t& index, uint32_t end,
+                                   const Cell& name, Cell* slot) {
+  NodeId cache = open_plain_call(callee, slot);
+  if (cache == 0) return false;
   const uint32_t call_position = index;
   stack::mark(&name, stack::kInterp);
   if (!library_code) stack::set_interp_flag();
-  NodeId node = code.data2;
   // The arguments: the typesets before the first refinement (a native
   // takes nothing for the refinements a plain call leaves unused).
   for (uint32_t i = 0; i < tail_of(cache); ++i) {
     const Cell types = cells_of(cache)[i];
     if (!types.is(TYPE_TYPESET)) break;
     if ((types.header & kArgumentKindMask) == kReturnSpec) continue;
-    uint32_t stop = limit(node, end);
-    if (index >= stop) missing_argument(name, callee, i);
-    Cell* argument = stack::top;
-    if (uint32_t after = quick_argument(memory::buffer_of(node), index, stop)) {
-      index = after;
-    } else {
-      index = eval_expression(code, index, end, false, false);
-      if (exiting()) return true;
-    }
-    if (!typeset_has(types, argument->type())) wrong_argument_type(name, callee, i, argument->type());
+    index = fetch_plain_argument(callee, name, code, index, end, types, i);
+    if (exiting()) return true;
   }
   if (trace::active()) trace::report_call(code, call_position, name, callee);
-  if (callee.is(TYPE_NATIVE)) {
-    natives::call(callee.data1, false, kNoRefinements);
-  } else {
-    action_entries::Entry entry = action_entries::entry(callee.data1);
-    if (entry == nullptr) fire(ErrorId::internal_not_done);
-    entry(kNoRefinements);
-  }
+  run_native_like(callee, kNoRefinements);
   if (exiting()) return true;
   stack::unwind();
   if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
@@ -755,16 +767,12 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
 // A function called by a word whose arguments are plain ones (literal and
 // get arguments go through eval_code): its frame is laid out as eval_code
 // lays it, refinements false and their arguments none, /local false and
-// the locals none. Answers false, having done nothing, for another spec.
+// the locals none. Answers false, having done nothing, for another
+// interface.
 [[gnu::noinline]] bool call_function_plainly(const Cell& callee, const Cell& code, uint32_t& index, uint32_t end,
                                              const Cell& name, Cell* slot) {
-  stack::top = slot;
-  stack::push(callee);
-  NodeId cache = argument_cache(callee);
-  if (!(memory::buffer_of(cache)->flags & series_flags::kPlainArguments)) {
-    stack::top = slot;
-    return false;
-  }
+  NodeId cache = open_plain_call(callee, slot);
+  if (cache == 0) return false;
   NodeId context = function::context_of(callee);
   NodeId saved = context::values_reference(context);
   const uint32_t call_position = index;
@@ -773,7 +781,6 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   frame->function_context = context;
   frame->saved_values = saved;
   if (!library_code) stack::set_interp_flag();
-  NodeId node = code.data2;
   bool skipping = false;  // after a refinement: its arguments are placeholders
   uint32_t count = tail_of(cache);
   for (uint32_t i = 0; i < count; ++i) {
@@ -785,16 +792,8 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
           stack::push(none::value);
           break;
         }
-        uint32_t stop = limit(node, end);
-        if (index >= stop) missing_argument(name, callee, i);
-        Cell* argument = stack::top;
-        if (uint32_t after = quick_argument(memory::buffer_of(node), index, stop)) {
-          index = after;
-        } else {
-          index = eval_expression(code, index, end, false, false);
-          if (exiting()) return true;
-        }
-        if (!typeset_has(entry, argument->type())) wrong_argument_type(name, callee, i, argument->type());
+        index = fetch_plain_argument(callee, name, code, index, end, entry, i);
+        if (exiting()) return true;
         break;
       }
       case TYPE_REFINEMENT:
