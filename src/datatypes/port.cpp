@@ -429,10 +429,10 @@ Cell* call_actor(const Cell& port_value, uint32_t action_symbol, const Cell* cel
 Cell* make(Cell*, Cell* spec, TypeId) {
   Cell given = *spec;
   stack::push(given);
-  // The specification object.
-  Cell* specification = stack::push(none::value);
+  // The description object.
+  Cell* description = stack::push(none::value);
   if (object::is_object_kind(given.type())) {
-    object::duplicate(given, specification, false, true);
+    object::duplicate(given, description, false, true);
   } else {
     Cell* parts = stack::push(none::value);
     object::duplicate(standard_url_parts(), parts, false, false);
@@ -440,9 +440,9 @@ Cell* make(Cell*, Cell* spec, TypeId) {
     parts->data3 = 0;
     Cell* made = object::make_object(parts, &given, TYPE_OBJECT);
     if (made == nullptr) return stack::arguments();
-    *specification = *made;
+    *description = *made;
   }
-  Cell scheme = object::size_of(*specification) > 0 ? field_values(*specification)[0] : none::value;
+  Cell scheme = object::size_of(*description) > 0 ? field_values(*description)[0] : none::value;
   if (!scheme.is(TYPE_WORD)) fire(ErrorId::access_no_scheme, &given);
 
   Cell* port = stack::push(none::value);
@@ -451,7 +451,7 @@ Cell* make(Cell*, Cell* spec, TypeId) {
   port->data2 = object::kPortClass;
   port->data3 = 0;
   *context::self_cell(object::context_of(*port)) = *port;
-  field_values(*port)[kSpecField] = *specification;
+  field_values(*port)[kSpecField] = *description;
   field_values(*port)[kSchemeField] = scheme;
 
   Cell found = find_scheme(scheme);

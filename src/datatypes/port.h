@@ -9,7 +9,7 @@
 // refinement with an argument as its logic then its value).
 //
 // The forwarding relies on the template's first three fields:
-//   0 spec    the port specification object
+//   0 spec    the port description object
 //   1 scheme  the scheme name, a word!
 //   2 actor   the actor object
 // Templates and schemes are read from the system object
