@@ -6,9 +6,9 @@
 
 #include "boot/embedded_sources.h"
 #include "datatypes/block.h"
-#include "datatypes/money.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
