@@ -19,6 +19,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
+#include "evaluator/truth.h"
 #include "library/compiled.h"
 #include "library/routines.h"
 #include "runtime/collector.h"
@@ -219,6 +220,13 @@ NodeId argument_cache(const Cell& callable) {
 // --- Argument fetching ---------------------------------------------------------------
 
 namespace {
+// The argument cache of a callee whose cache is built: read in place.
+inline NodeId cached_arguments(const Cell& callable) {
+  static_assert(native::kInfoCache == function::kInfoCache);
+  const Cell& cached = cells_of(callable.data3)[function::kInfoCache];
+  return cached.is(TYPE_BLOCK) ? cached.data2 : argument_cache(callable);
+}
+
 constexpr uint32_t kMaxRefinements = 32;
 
 // One call being gathered. The refinement integers are filled only for
@@ -558,7 +566,7 @@ namespace {
 // integer left operand and a right operand that is an integer literal or a
 // word holding an integer. Answers false (nothing done) otherwise, and the
 // operator then runs through the general call.
-bool integer_operation(const Cell& operation, int32_t a, int32_t b, Cell* result) {
+[[gnu::always_inline]] inline bool integer_operation(const Cell& operation, int32_t a, int32_t b, Cell* result) {
   TypeId source = native::op_source_type(operation);
   if (source == TYPE_ACTION) {
     int32_t op;
@@ -656,7 +664,7 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   // The left operand sits in the slot, below the top: building the cache
   // (on the first call) pushes scratch cells above it.
   stack::top = slot + 1;
-  NodeId cache = argument_cache(function);
+  NodeId cache = cached_arguments(function);
   SeriesBuffer* shape = memory::buffer_of(cache);
   if (shape->cell_count() < 2) return false;
   const Cell left_types = shape->cells()[0];
@@ -675,9 +683,16 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   NodeId node = code.data2;
   uint32_t stop = limit(node, end);
   if (index >= stop) missing_argument(name, function, 1);
-  if (const Cell* simple = simple_argument(memory::buffer_of(node), index, stop, true)) {
+  SeriesBuffer* buffer = memory::buffer_of(node);
+  if (const Cell* simple = simple_argument(buffer, index, stop, true)) {
     stack::push(*simple);
     ++index;
+  } else if (buffer->cells()[index].is(TYPE_PAREN)) {
+    // A right operand takes no operator after it: a paren is all of it.
+    Cell paren = buffer->cells()[index];
+    eval_block(paren, false);
+    ++index;
+    if (exiting()) return true;
   } else {
     index = eval_expression(code, index, end, true, false);
     if (exiting()) return true;
@@ -706,7 +721,7 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
 inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   stack::top = slot;
   stack::push(callee);
-  NodeId cache = argument_cache(callee);
+  NodeId cache = cached_arguments(callee);
   if (memory::buffer_of(cache)->flags & series_flags::kPlainArguments) return cache;
   stack::top = slot;
   return 0;
@@ -722,8 +737,14 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   uint32_t stop = limit(node, end);
   if (index >= stop) missing_argument(name, callee, position);
   Cell* argument = stack::top;
-  if (uint32_t after = quick_argument(memory::buffer_of(node), index, stop)) {
+  SeriesBuffer* buffer = memory::buffer_of(node);
+  if (uint32_t after = quick_argument(buffer, index, stop)) {
     index = after;
+  } else if (buffer->cells()[index].is(TYPE_PAREN) && !operator_follows(buffer, index + 1, stop)) {
+    Cell paren = buffer->cells()[index];
+    eval_block(paren, false);
+    ++index;
+    if (exiting()) return index;
   } else {
     index = eval_expression(code, index, end, false, false);
     if (exiting()) return index;
@@ -756,6 +777,65 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   if (trace::active()) trace::report_call(code, call_position, name, callee);
   run_native_like(callee, kNoRefinements);
   if (exiting()) return true;
+  stack::unwind();
+  if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
+  // The result replaces the callee pushed in the slot.
+  *slot = slot[1];
+  stack::top = slot + 1;
+  return true;
+}
+
+// if, unless and either called by a word: call_native's call, with the
+// native's own work done in place. Their branches are nearly always block
+// literals, which are taken straight from the code. Answers false, having
+// done nothing, for a native of the same number given another interface
+// (make native! can), which then goes the general way.
+[[gnu::noinline]] bool call_conditional(const Cell& callee, natives::Native which, const Cell& code,
+                                        uint32_t& index, uint32_t end, const Cell& name, Cell* slot) {
+  NodeId cache = open_plain_call(callee, slot);
+  if (cache == 0) return false;
+  const uint32_t arity = which == natives::Native::either ? 3 : 2;
+  {
+    SeriesBuffer* shape = memory::buffer_of(cache);
+    bool usual = shape->cell_count() == arity;
+    for (uint32_t i = 0; usual && i < arity; ++i) {
+      const Cell& types = shape->cells()[i];
+      usual = types.is(TYPE_TYPESET) && (types.header & kArgumentKindMask) == kPlainArgument &&
+              (i == 0 || typeset_has(types, TYPE_BLOCK));
+    }
+    if (!usual) {
+      stack::top = slot;
+      return false;
+    }
+  }
+  const uint32_t call_position = index;
+  stack::mark(&name, stack::kInterp);
+  if (!library_code) stack::set_interp_flag();
+  index = fetch_plain_argument(callee, name, code, index, end, cells_of(cache)[0], 0);
+  if (exiting()) return true;
+  for (uint32_t i = 1; i < arity; ++i) {
+    SeriesBuffer* buffer = memory::buffer_of(code.data2);
+    uint32_t stop = buffer->cell_count() < end ? buffer->cell_count() : end;
+    if (index < stop && buffer->cells()[index].is(TYPE_BLOCK) && !operator_follows(buffer, index + 1, stop)) {
+      stack::push(buffer->cells()[index]);
+      ++index;
+      continue;
+    }
+    index = fetch_plain_argument(callee, name, code, index, end, cells_of(cache)[i], i);
+    if (exiting()) return true;
+  }
+  if (trace::active()) trace::report_call(code, call_position, name, callee);
+  Cell* arguments = stack::arguments();
+  bool taken = which == natives::Native::either ? truth::strict_true(arguments[0])
+               : which == natives::Native::if_  ? truth::lenient_true(arguments[0])
+                                                : !truth::lenient_true(arguments[0]);
+  if (taken || which == natives::Native::either) {
+    Cell branch = taken ? arguments[1] : arguments[2];
+    eval_block(branch, true);
+    if (exiting()) return true;
+  } else {
+    put(arguments, none::value);
+  }
   stack::unwind();
   if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
   // The result replaces the callee pushed in the slot.
@@ -880,8 +960,18 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
           Cell callee = *found;
           if (!trace::active() && !callee.is(TYPE_ROUTINE)) {
             uint32_t at = index;
-            bool called = callee.is(TYPE_FUNCTION) ? call_function_plainly(callee, code, at, end, value, slot)
-                                                   : call_native(callee, code, at, end, value, slot);
+            bool called;
+            if (callee.is(TYPE_FUNCTION)) {
+              called = call_function_plainly(callee, code, at, end, value, slot);
+            } else if (callee.is(TYPE_NATIVE) && callee.data1 <= static_cast<uint32_t>(natives::Native::either)) {
+              auto which = static_cast<natives::Native>(callee.data1);
+              called = which != natives::Native::if_ && which != natives::Native::unless &&
+                               which != natives::Native::either
+                           ? call_native(callee, code, at, end, value, slot)
+                           : call_conditional(callee, which, code, at, end, value, slot);
+            } else {
+              called = call_native(callee, code, at, end, value, slot);
+            }
             if (called) {
               index = at;
               if (exiting()) return index;
@@ -988,18 +1078,21 @@ bool tracing_outside_library = false;
 
 class CodeKindScope {
  public:
-  explicit CodeKindScope(bool library)
-      : saved_library_(library_code), saved_tracing_(trace::detail::tracing), saved_outside_(tracing_outside_library) {
-    if (library && !library_code) {
+  explicit CodeKindScope(bool library) : changes_(library != library_code) {
+    if (!changes_) return;  // the same kind of code: nothing to switch
+    saved_tracing_ = trace::detail::tracing;
+    saved_outside_ = tracing_outside_library;
+    if (library) {
       tracing_outside_library = trace::detail::tracing;
       trace::detail::tracing = false;
-    } else if (!library && library_code) {
+    } else {
       trace::detail::tracing = tracing_outside_library;
     }
     library_code = library;
   }
   ~CodeKindScope() {
-    library_code = saved_library_;
+    if (!changes_) return;
+    library_code = !library_code;
     trace::detail::tracing = saved_tracing_;
     tracing_outside_library = saved_outside_;
   }
@@ -1007,10 +1100,11 @@ class CodeKindScope {
   CodeKindScope& operator=(const CodeKindScope&) = delete;
 
  private:
-  bool saved_library_;
-  bool saved_tracing_;
-  bool saved_outside_;
+  bool changes_;
+  bool saved_tracing_ = false;
+  bool saved_outside_ = false;
 };
+
 }  // namespace
 
 void eval_block(const Cell& block, bool chain) {

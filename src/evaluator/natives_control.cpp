@@ -27,6 +27,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/stack.h"
+#include "evaluator/truth.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
@@ -53,16 +54,8 @@ void check_block(int index) { check_arg_type(block_types, index, argument(index)
 inline uint32_t tail_of(const Cell& block) { return memory::buffer_of(block.data2)->cell_count(); }
 inline Cell cell_at(const Cell& block, uint32_t index) { return memory::buffer_of(block.data2)->cells()[index]; }
 
-inline bool lenient_true(const Cell& value) {
-  if (value.is(TYPE_NONE)) return false;
-  if (value.is(TYPE_LOGIC)) return value.data1 != 0;
-  return true;
-}
-
-inline bool strict_true(const Cell& value) {
-  if (value.is(TYPE_UNSET)) fire(ErrorId::script_no_return);
-  return lenient_true(value);
-}
+using truth::lenient_true;
+using truth::strict_true;
 
 using loops::Iteration;
 using loops::LoopFrame;

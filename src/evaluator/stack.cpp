@@ -45,6 +45,10 @@ void set_anonymous_symbols(uint32_t body, uint32_t anon) {
 
 void set_restore_values(RestoreValues restore) { restore_values = restore; }
 
+void restore_frame_values(const Frame* f) {
+  if (restore_values) restore_values(f->function_context, f->saved_values);
+}
+
 void overflow(bool frames) {
   top = (static_cast<uint32_t>(top - bottom) < 5) ? bottom : top - 5;
   if (!frames && arguments_ > top) arguments_ = top;
@@ -57,21 +61,6 @@ void mark_func(const Cell* word, NodeId function_context, uint32_t saved_values)
   Frame* f = current_frame();
   f->function_context = function_context;
   f->saved_values = function_context ? saved_values : 0;
-}
-
-Cell* unwind() {
-  Frame* f = --frame_top;
-  top = arguments_ + 1;
-  arguments_ = f->saved_arguments;
-  restore_context(f);
-  return arguments_;
-}
-
-Cell* unwind_last() {
-  Cell* result = arguments_;
-  unwind();
-  *arguments_ = *result;
-  return arguments_;
 }
 
 void unwind_drop() {

@@ -81,7 +81,7 @@ inline Cell* push_slot() {
   *cell = make_cell(TYPE_UNSET);
   return cell;
 }
-inline Cell* push(const Cell& value) {
+[[gnu::always_inline]] inline Cell* push(const Cell& value) {
   Cell* cell = top;
   if (++top >= value_end) overflow(false);
   *cell = value;
@@ -121,7 +121,7 @@ inline TypeId top_type() { return get_top()->type(); }
 // Opening frames. The word names the call (its symbol and context); a null
 // word names the frame <anon>.
 extern uint32_t anonymous_symbol;
-inline void mark(const Cell* word, uint32_t type) {
+[[gnu::always_inline]] inline void mark(const Cell* word, uint32_t type) {
   if (frame_top >= frame_end) overflow(true);
   uint32_t symbol = word ? (word->data2 & 0xFFFF) : anonymous_symbol;
   *frame_top = Frame{(type << 24) | (symbol << 8), arguments_, word ? word->data1 : 0, 0, 0};
@@ -144,9 +144,22 @@ inline void set_return_target(bool on) {
 }
 inline void set_interp_flag() { (frame_top - 1)->header |= kInterpreted; }
 
-// Closing frames.
-Cell* unwind();
-Cell* unwind_last();
+// Closing frames. A function frame gives its context back the values
+// reference it had before the call.
+void restore_frame_values(const Frame* f);
+[[gnu::always_inline]] inline Cell* unwind() {
+  Frame* f = --frame_top;
+  top = arguments_ + 1;
+  arguments_ = f->saved_arguments;
+  if (f->kind() == kFunction && f->function_context) restore_frame_values(f);
+  return arguments_;
+}
+[[gnu::always_inline]] inline Cell* unwind_last() {
+  Cell* result = arguments_;
+  unwind();
+  *arguments_ = *result;
+  return arguments_;
+}
 void unwind_drop();
 void drop_frame();
 // Pops records down to the nearest frame of the kind (or a try/all frame, or
