@@ -564,9 +564,13 @@ namespace {
 // The shortcut of the infix look-ahead: an operator made from add,
 // subtract or multiply, or from one of the comparison natives, applied to an
 // integer left operand and a right operand that is an integer literal or a
-// word holding an integer. Answers false (nothing done) otherwise, and the
-// operator then runs through the general call.
-[[gnu::always_inline]] inline bool integer_operation(const Cell& operation, int32_t a, int32_t b, Cell* result) {
+// word holding an integer. The result comes back by value (in registers: a
+// cell built in memory piece by piece and then read whole would stall the
+// load), and a cell of no type (TYPE_VALUE) when the shortcut does not
+// apply: the operator then runs through the general call.
+constexpr Cell kNotShortcut = {0, 0, 0, 0};
+
+[[gnu::always_inline]] inline Cell integer_operation(const Cell& operation, int32_t a, int32_t b) {
   TypeId source = native::op_source_type(operation);
   if (source == TYPE_ACTION) {
     int32_t op;
@@ -576,19 +580,15 @@ namespace {
       case Action::add: op = 0; overflow = __builtin_add_overflow(a, b, &sum); break;
       case Action::subtract: op = 1; overflow = __builtin_sub_overflow(a, b, &sum); break;
       case Action::multiply: op = 2; overflow = __builtin_mul_overflow(a, b, &sum); break;
-      default: return false;
+      default: return kNotShortcut;
     }
-    if (!overflow) {
-      *result = integer::make(sum);
-      return true;
-    }
+    if (!overflow) return integer::make(sum);
     // The exact result as a float, as the action gives it.
     Cell value = integer::make(0);
     integer::do_math_op(a, b, op, &value);
-    *result = value;
-    return true;
+    return value;
   }
-  if (source != TYPE_NATIVE) return false;
+  if (source != TYPE_NATIVE) return kNotShortcut;
   bool holds;
   switch (static_cast<natives::Native>(operation.data1)) {
     case natives::Native::equal_q:
@@ -598,20 +598,19 @@ namespace {
     case natives::Native::greater_q: holds = a > b; break;
     case natives::Native::lesser_or_equal_q: holds = a <= b; break;
     case natives::Native::greater_or_equal_q: holds = a >= b; break;
-    default: return false;
+    default: return kNotShortcut;
   }
-  *result = logic::make(holds);
-  return true;
+  return logic::make(holds);
 }
 
-[[gnu::noinline]] bool integer_shortcut(const Cell& operation, const Cell& left, const Cell& right_cell, Cell* result) {
+[[gnu::noinline]] Cell integer_shortcut(const Cell& operation, int32_t left, const Cell& right_cell) {
   const Cell* right = &right_cell;
   if (right->is(TYPE_WORD)) {
     right = peek(right_cell);
-    if (right == nullptr) return false;
+    if (right == nullptr) return kNotShortcut;
   }
-  if (!right->is(TYPE_INTEGER)) return false;
-  return integer_operation(operation, left.int_at2(), right->int_at2(), result);
+  if (!right->is(TYPE_INTEGER)) return kNotShortcut;
+  return integer_operation(operation, left, right->int_at2());
 }
 
 // An argument of a prefix call taken without the expression machinery: a
@@ -641,7 +640,8 @@ namespace {
     const Cell* operation = peek(next);
     if (operation == nullptr || !operation->is(TYPE_OP)) break;
     if (!result.is(TYPE_INTEGER) || at + 1 >= stop) return 0;
-    if (!integer_shortcut(*operation, result, cells[at + 1], &result)) return 0;
+    result = integer_shortcut(*operation, result.int_at2(), cells[at + 1]);
+    if (result.is(TYPE_VALUE)) return 0;
     at += 2;
   }
   stack::push(result);
@@ -701,9 +701,10 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   const Cell* right = left + 1;
   if (!typeset_has(right_types, right->type())) wrong_argument_type(name, function, 1, right->type());
   if (trace::active()) trace::report_call(code, call_position, name, function);
-  Cell result;
-  if (left->is(TYPE_INTEGER) && right->is(TYPE_INTEGER) &&
-      integer_operation(operation, left->int_at2(), right->int_at2(), &result)) {
+  Cell result = left->is(TYPE_INTEGER) && right->is(TYPE_INTEGER)
+                    ? integer_operation(operation, left->int_at2(), right->int_at2())
+                    : kNotShortcut;
+  if (!result.is(TYPE_VALUE)) {
     *left = result;
     stack::top = left + 1;
   } else {
@@ -1041,10 +1042,14 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
     if (operation == nullptr || !operation->is(TYPE_OP)) break;
     if (slot->is(TYPE_INTEGER) && !trace::active()) {
       uint32_t after = index + 1;
-      if (after < stop && integer_shortcut(*operation, *slot, buffer->cells()[after], slot)) {
-        index = after + 1;
-        stack::top = slot + 1;
-        continue;
+      if (after < stop) {
+        Cell result = integer_shortcut(*operation, slot->int_at2(), buffer->cells()[after]);
+        if (!result.is(TYPE_VALUE)) {
+          *slot = result;
+          index = after + 1;
+          stack::top = slot + 1;
+          continue;
+        }
       }
     }
     if (trace::active()) trace::fire(trace::kFetch, &code, index, &next, nullptr);
