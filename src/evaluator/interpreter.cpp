@@ -73,6 +73,9 @@ class PositionGuard {
 
 Cell anonymous_word() { return word::make_value(runtime_words::angled_anon, 0, -1); }
 
+// eval_block's body (below), for the call paths to inline.
+void run_block(const Cell& block, bool chain);
+
 // The word of the argument at a cache index, for error messages.
 Cell argument_word(const Cell& callee, uint32_t index) {
   NodeId context = callee.is(TYPE_FUNCTION) || callee.is(TYPE_ROUTINE) ? function::context_of(callee)
@@ -479,7 +482,7 @@ void call_function(const Cell& function, NodeId context) {
   if (compiled_body != nullptr) {
     compiled_body();
   } else if (body.is(TYPE_BLOCK)) {
-    caught = exits::catch_exits(exits::kReturn, [&] { eval_block(body, true); });
+    caught = exits::catch_exits(exits::kReturn, [&] { run_block(body, true); });
   } else {
     unset::set_result();
   }
@@ -603,7 +606,7 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
   return logic::make(holds);
 }
 
-[[gnu::noinline]] Cell integer_shortcut(const Cell& operation, int32_t left, const Cell& right_cell) {
+[[gnu::always_inline]] inline Cell integer_shortcut(const Cell& operation, int32_t left, const Cell& right_cell) {
   const Cell* right = &right_cell;
   if (right->is(TYPE_WORD)) {
     right = peek(right_cell);
@@ -611,6 +614,13 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
   }
   if (!right->is(TYPE_INTEGER)) return kNotShortcut;
   return integer_operation(operation, left, right->int_at2());
+}
+
+// The op! value of a word, or null when the cell is no word bound to one.
+inline const Cell* operator_at(const Cell& cell) {
+  if (!cell.is(TYPE_WORD)) return nullptr;
+  const Cell* value = peek(cell);
+  return value != nullptr && value->is(TYPE_OP) ? value : nullptr;
 }
 
 // An argument of a prefix call taken without the expression machinery: a
@@ -632,17 +642,25 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
   } else {
     return 0;
   }
-  Cell result = *simple;
   uint32_t at = index + 1;
-  while (at < stop) {
-    const Cell& next = cells[at];
-    if (!next.is(TYPE_WORD)) break;
-    const Cell* operation = peek(next);
-    if (operation == nullptr || !operation->is(TYPE_OP)) break;
-    if (!result.is(TYPE_INTEGER) || at + 1 >= stop) return 0;
-    result = integer_shortcut(*operation, result.int_at2(), cells[at + 1]);
+  const Cell* operation = at < stop ? operator_at(cells[at]) : nullptr;
+  if (operation == nullptr) {
+    stack::push(*simple);
+    return at;
+  }
+  if (!simple->is(TYPE_INTEGER) || at + 1 >= stop) return 0;
+  // The operators' results stay in registers until the last is pushed.
+  int32_t left = simple->int_at2();
+  Cell result;
+  for (;;) {
+    result = integer_shortcut(*operation, left, cells[at + 1]);
     if (result.is(TYPE_VALUE)) return 0;
     at += 2;
+    if (at >= stop) break;
+    operation = operator_at(cells[at]);
+    if (operation == nullptr) break;
+    if (!result.is(TYPE_INTEGER) || at + 1 >= stop) return 0;
+    left = result.int_at2();
   }
   stack::push(result);
   return at;
@@ -832,7 +850,7 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
                                                 : !truth::lenient_true(arguments[0]);
   if (taken || which == natives::Native::either) {
     Cell branch = taken ? arguments[1] : arguments[2];
-    eval_block(branch, true);
+    run_block(branch, true);
     if (exiting()) return true;
   } else {
     put(arguments, none::value);
@@ -899,6 +917,38 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   stack::top = slot + 1;
   return true;
 }
+// A word met as an expression: its value, or the call of the function it
+// names. The quick call paths take function calls while nothing is traced;
+// what they decline goes through eval_code.
+[[gnu::always_inline]] inline uint32_t eval_word(const Cell& word, const Cell& code, uint32_t index, uint32_t end,
+                                                 Cell* slot) {
+  Cell* found = lookup(word);
+  const TypeId type = found->type();
+  if (!is_callable(type)) {
+    if (type == TYPE_UNSET) fire(ErrorId::script_no_value, &word);
+    if (type == TYPE_OP) fire(ErrorId::script_no_op_arg, &word);
+    put(slot, *found);
+    if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
+    return index;
+  }
+  Cell callee = *found;
+  if (!trace::active() && type != TYPE_ROUTINE) {
+    uint32_t at = index;
+    bool called;
+    if (type == TYPE_FUNCTION) {
+      called = call_function_plainly(callee, code, at, end, word, slot);
+    } else if (type == TYPE_NATIVE && callee.data1 <= static_cast<uint32_t>(natives::Native::either)) {
+      auto which = static_cast<natives::Native>(callee.data1);
+      called = which != natives::Native::if_ && which != natives::Native::unless && which != natives::Native::either
+                   ? call_native(callee, code, at, end, word, slot)
+                   : call_conditional(callee, which, code, at, end, word, slot);
+    } else {
+      called = call_native(callee, code, at, end, word, slot);
+    }
+    if (called) return at;
+  }
+  return eval_code(callee, code, index, end, false, &word, nullptr, 0, 0);
+}
 }  // namespace
 
 uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no_infix, bool quote_functions) {
@@ -907,7 +957,11 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
   Cell value = cells_of(node)[index];
   if (trace::active()) trace::fire(trace::kFetch, &code, index, &value, nullptr);
   ++index;
-  switch (value.type()) {
+  if (value.is(TYPE_WORD)) {
+    // The commonest expression first, ahead of the general dispatch.
+    index = eval_word(value, code, index, end, slot);
+    if (exiting()) return index;
+  } else switch (value.type()) {
     case TYPE_PAREN:
       eval_block(value, false);
       if (exiting()) return index;
@@ -949,49 +1003,6 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
       put(slot, value);
       if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
       break;
-    case TYPE_WORD: {
-      Cell* found = lookup(value);
-      switch (found->type()) {
-        case TYPE_UNSET:
-          fire(ErrorId::script_no_value, &value);
-        case TYPE_NATIVE:
-        case TYPE_ACTION:
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE: {
-          Cell callee = *found;
-          if (!trace::active() && !callee.is(TYPE_ROUTINE)) {
-            uint32_t at = index;
-            bool called;
-            if (callee.is(TYPE_FUNCTION)) {
-              called = call_function_plainly(callee, code, at, end, value, slot);
-            } else if (callee.is(TYPE_NATIVE) && callee.data1 <= static_cast<uint32_t>(natives::Native::either)) {
-              auto which = static_cast<natives::Native>(callee.data1);
-              called = which != natives::Native::if_ && which != natives::Native::unless &&
-                               which != natives::Native::either
-                           ? call_native(callee, code, at, end, value, slot)
-                           : call_conditional(callee, which, code, at, end, value, slot);
-            } else {
-              called = call_native(callee, code, at, end, value, slot);
-            }
-            if (called) {
-              index = at;
-              if (exiting()) return index;
-              break;
-            }
-          }
-          index = eval_code(callee, code, index, end, false, &value, nullptr, 0, 0);
-          if (exiting()) return index;
-          break;
-        }
-        case TYPE_OP:
-          fire(ErrorId::script_no_op_arg, &value);
-        default:
-          put(slot, *found);
-          if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
-          break;
-      }
-      break;
-    }
     case TYPE_PATH:
       index = eval_path(value, code, index, end, false, nullptr);
       if (exiting()) return index;
@@ -1110,9 +1121,9 @@ class CodeKindScope {
   bool saved_outside_ = false;
 };
 
-}  // namespace
-
-void eval_block(const Cell& block, bool chain) {
+// The body of eval_block, inlined into the hot paths that evaluate a block
+// as their last step (function bodies and conditional branches).
+[[gnu::always_inline]] inline void run_block(const Cell& block, bool chain) {
   PositionGuard position_guard;
   NodeId node = block.data2;
   bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;
@@ -1139,6 +1150,9 @@ void eval_block(const Cell& block, bool chain) {
   if (chain) stack::unwind_last();
   else stack::unwind();
 }
+}  // namespace
+
+void eval_block(const Cell& block, bool chain) { run_block(block, chain); }
 
 uint32_t eval_next(const Cell& block, uint32_t index) {
   NodeId node = block.data2;
