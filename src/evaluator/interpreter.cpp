@@ -469,7 +469,9 @@ inline void run_native_like(const Cell& callee, const int32_t* refinements) {
 
 // --- Calls ---------------------------------------------------------------------------
 
-void call_function(const Cell& function, NodeId context) {
+namespace {
+// call_function's body, inlined into the quick function call.
+[[gnu::always_inline]] inline void run_function(const Cell& function, NodeId context) {
   context::set_values_reference(context, context::stack_reference(stack::arguments()));
   stack::set_return_target(true);
   Cell body = *function::info(function, function::kInfoBody);
@@ -491,6 +493,9 @@ void call_function(const Cell& function, NodeId context) {
   else if (caught) exits::throw_unwind(caught);
   if (trace::active() && !exiting()) trace::report_epilog(body, function);
 }
+}  // namespace
+
+void call_function(const Cell& function, NodeId context) { run_function(function, context); }
 
 uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, uint32_t end, bool infix,
                    const Cell* name, const Cell* path, uint32_t path_index, NodeId object) {
@@ -708,7 +713,7 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   } else if (buffer->cells()[index].is(TYPE_PAREN)) {
     // A right operand takes no operator after it: a paren is all of it.
     Cell paren = buffer->cells()[index];
-    eval_block(paren, false);
+    run_block(paren, false);
     ++index;
     if (exiting()) return true;
   } else {
@@ -909,7 +914,7 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
     }
   }
   if (trace::active()) trace::report_call(code, call_position, name, callee);
-  call_function(callee, context);
+  run_function(callee, context);
   if (exiting()) return true;
   stack::unwind();
   if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
