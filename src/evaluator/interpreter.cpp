@@ -968,7 +968,7 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
     if (exiting()) return index;
   } else switch (value.type()) {
     case TYPE_PAREN:
-      eval_block(value, false);
+      run_block(value, false);
       if (exiting()) return index;
       break;
     case TYPE_SET_WORD: {
