@@ -204,6 +204,15 @@ NodeId build_cache(const Cell& spec, bool native_like) {
     if (kind != kPlainArgument && kind != kReturnSpec) plain = false;
   }
   if (plain) built->flags |= series_flags::kPlainArguments;
+  // The shape of the conditionals: plain arguments and nothing else, every
+  // one after the first taking a block.
+  bool branches = plain && built->cell_count() >= 2;
+  for (uint32_t i = 0; branches && i < built->cell_count(); ++i) {
+    const Cell& types = built->cells()[i];
+    branches = types.is(TYPE_TYPESET) && (types.header & kArgumentKindMask) == kPlainArgument &&
+               (i == 0 || typeset_has(types, TYPE_BLOCK));
+  }
+  if (branches) built->flags |= series_flags::kBlockBranches;
   return cache->data2;
 }
 }  // namespace
@@ -819,18 +828,10 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   NodeId cache = open_plain_call(callee, slot);
   if (cache == 0) return false;
   const uint32_t arity = which == natives::Native::either ? 3 : 2;
-  {
-    SeriesBuffer* shape = memory::buffer_of(cache);
-    bool usual = shape->cell_count() == arity;
-    for (uint32_t i = 0; usual && i < arity; ++i) {
-      const Cell& types = shape->cells()[i];
-      usual = types.is(TYPE_TYPESET) && (types.header & kArgumentKindMask) == kPlainArgument &&
-              (i == 0 || typeset_has(types, TYPE_BLOCK));
-    }
-    if (!usual) {
-      stack::top = slot;
-      return false;
-    }
+  SeriesBuffer* shape = memory::buffer_of(cache);
+  if (!(shape->flags & series_flags::kBlockBranches) || shape->cell_count() != arity) {
+    stack::top = slot;
+    return false;
   }
   const uint32_t call_position = index;
   stack::mark(&name, stack::kInterp);

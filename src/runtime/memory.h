@@ -48,6 +48,7 @@ constexpr uint32_t kFromUtf16 = 0x00040000;      // set by the UTF-16 loader
 constexpr uint32_t kOwned = 0x00020000;          // the series is owned by an object
 constexpr uint32_t kLibraryCode = 0x00200000;    // a block of the library's own code
 constexpr uint32_t kPlainArguments = 0x00400000; // an argument cache whose arguments are all plain
+constexpr uint32_t kBlockBranches = 0x00800000;  // an argument cache of plain arguments only, the later ones taking block!
 }  // namespace series_flags
 
 struct SeriesBuffer {
