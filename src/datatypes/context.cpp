@@ -43,7 +43,6 @@ void append_value(NodeId context) {
 
 // --- Access -------------------------------------------------------------------
 
-Cell* cell(NodeId context) { return series(context)->cells(); }
 Cell* self_cell(NodeId context) { return series(context)->cells() + 1; }
 NodeId words_table(NodeId context) { return cell(context)->data1; }
 
@@ -69,12 +68,9 @@ NodeId values_node(NodeId context) {
   return (c->header & flags::kStackValues) ? 0 : c->data2;
 }
 
-uint32_t values_reference(NodeId context) { return cell(context)->data2; }
-void set_values_reference(NodeId context, uint32_t reference) { cell(context)->data2 = reference; }
 uint32_t stack_reference(const Cell* first_argument) {
   return static_cast<uint32_t>(first_argument - stack::bottom) + 1;
 }
-void restore_values(NodeId context, uint32_t saved) { set_values_reference(context, saved); }
 
 // --- The global context -------------------------------------------------------------
 
@@ -83,7 +79,6 @@ NodeId global() { return global_node; }
 void init_global() {
   global_node = create(kGlobalCapacity, false, false, 0, kGlobalKind);
   recording = true;
-  stack::set_restore_values(restore_values);
 }
 
 bool word_recording() { return recording; }

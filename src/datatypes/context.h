@@ -42,7 +42,7 @@ constexpr uint32_t kGlobalCapacity = 4000;
 // --- Access -------------------------------------------------------------------
 // Addresses point into series buffers: re-read them after any allocation.
 
-Cell* cell(NodeId context);
+inline Cell* cell(NodeId context) { return memory::buffer_of(context)->cells(); }
 Cell* self_cell(NodeId context);
 NodeId words_table(NodeId context);
 Kind kind(NodeId context);
@@ -58,12 +58,11 @@ NodeId values_node(NodeId context);
 
 // Stack contexts: the running call's values reference (data2) and its
 // encoding from the first argument cell. The evaluator stores it when a call
-// starts and puts the saved one back when the frame is popped
-// (restore_values, installed as the stack's restorer).
-uint32_t values_reference(NodeId context);
-void set_values_reference(NodeId context, uint32_t reference);
+// starts, and the stack puts the saved one back when the call's frame is
+// popped.
+inline uint32_t values_reference(NodeId context) { return cell(context)->data2; }
+inline void set_values_reference(NodeId context, uint32_t reference) { cell(context)->data2 = reference; }
 uint32_t stack_reference(const Cell* first_argument);
-void restore_values(NodeId context, uint32_t saved);
 
 // --- The global context -------------------------------------------------------------
 

@@ -16,11 +16,8 @@ alignas(16) Cell value_buffer[kValueCapacity];
 Frame frame_buffer[kFrameCapacity];
 uint32_t body_symbol = 0;
 
-RestoreValues restore_values = nullptr;
-
 inline void restore_context(const Frame* f) {
-  if (f->kind() == kFunction && f->function_context && restore_values)
-    restore_values(f->function_context, f->saved_values);
+  if (f->kind() == kFunction && f->function_context) restore_frame_values(f);
 }
 }  // namespace
 
@@ -43,11 +40,7 @@ void set_anonymous_symbols(uint32_t body, uint32_t anon) {
   anonymous_symbol = anon;
 }
 
-void set_restore_values(RestoreValues restore) { restore_values = restore; }
 
-void restore_frame_values(const Frame* f) {
-  if (restore_values) restore_values(f->function_context, f->saved_values);
-}
 
 void overflow(bool frames) {
   top = (static_cast<uint32_t>(top - bottom) < 5) ? bottom : top - 5;

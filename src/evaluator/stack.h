@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <exception>
 
+#include "datatypes/context.h"
 #include "runtime/cell.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -146,7 +147,9 @@ inline void set_interp_flag() { (frame_top - 1)->header |= kInterpreted; }
 
 // Closing frames. A function frame gives its context back the values
 // reference it had before the call.
-void restore_frame_values(const Frame* f);
+inline void restore_frame_values(const Frame* f) {
+  context::set_values_reference(f->function_context, f->saved_values);
+}
 [[gnu::always_inline]] inline Cell* unwind() {
   Frame* f = --frame_top;
   top = arguments_ + 1;
@@ -166,11 +169,6 @@ void drop_frame();
 // the bottom); see stack.cpp.
 void unroll(uint32_t kind, bool keep);
 void unroll_last(uint32_t kind);
-
-// The function-context hook: restoring a context's values reference when a
-// kind-1 frame is popped. The context module installs it.
-using RestoreValues = void (*)(NodeId context, uint32_t saved_values);
-void set_restore_values(RestoreValues restore);
 
 // True when a frame below (or at) the given one was opened by the interpreter.
 bool eval(const Frame* frame, bool this_frame_only);

@@ -115,7 +115,7 @@ TEST_F(ContextTest, AStackContextHasNoValuesUntilACallRuns) {
   EXPECT_EQ(integer::get(*context::get(&word_cell)), 5);
   context::set(&word_cell, integer::make(6));
   EXPECT_EQ(integer::get(*argument), 6);
-  context::restore_values(ctx, saved);
+  context::set_values_reference(ctx, saved);
   EXPECT_EQ(context::values_head(ctx), nullptr);
 }
 
