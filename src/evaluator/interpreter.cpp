@@ -493,7 +493,7 @@ namespace {
   if (compiled_body != nullptr) {
     compiled_body();
   } else if (body.is(TYPE_BLOCK)) {
-    caught = exits::catch_exits(exits::kReturn, [&] { run_block(body, true); });
+    caught = exits::catch_exits(exits::kReturn, [&]() __attribute__((always_inline)) { run_block(body, true); });
   } else {
     unset::set_result();
   }

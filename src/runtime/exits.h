@@ -52,7 +52,7 @@ extern uint32_t pending;
 // threshold that it raised (the exit is then over). Codes above the
 // threshold propagate.
 template <class Body>
-uint32_t catch_exits(uint32_t threshold, Body&& body) {
+[[gnu::always_inline]] inline uint32_t catch_exits(uint32_t threshold, Body&& body) {
   try {
     body();
     return 0;
