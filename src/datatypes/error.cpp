@@ -130,7 +130,7 @@ void set_identity(const Cell& error, ErrorId id) {
 }
 
 void set_near(const Cell& error) {
-  const Cell& position = interpreter::position();
+  const Cell position = interpreter::position();
   if (series::is_block_kind(position.type())) set_field(error, kNear, position);
 }
 

@@ -32,8 +32,10 @@
 namespace kel::interpreter {
 
 namespace {
-Cell current_position = make_cell(TYPE_UNSET);
 bool library_code = false;  // evaluating a block of the library's own code
+// The current position is kept by the frames (stack.h); this holds it only
+// while the overflow error of a block that could not open its frame forms.
+Cell overflow_block = make_cell(TYPE_UNSET);
 Cell body_word;      // names block frames: <body>
 Cell set_path_word;  // names set-path frames
 
@@ -55,21 +57,6 @@ inline void put(Cell* slot, const Cell& value) {
   *slot = value;
   stack::top = slot + 1;
 }
-
-// Restores the current-position cell when a block evaluation ends, however
-// it ends.
-// The saved position is a collector root while it waits.
-class PositionGuard {
- public:
-  PositionGuard() : saved_(current_position), root_(&saved_) {}
-  ~PositionGuard() { current_position = saved_; }
-  PositionGuard(const PositionGuard&) = delete;
-  PositionGuard& operator=(const PositionGuard&) = delete;
-
- private:
-  Cell saved_;
-  collector::Root root_;
-};
 
 Cell anonymous_word() { return word::make_value(runtime_words::angled_anon, 0, -1); }
 
@@ -127,15 +114,23 @@ inline const Cell* peek(const Cell& word) {
 }
 }  // namespace
 
-const Cell& position() { return current_position; }
+Cell position() {
+  if (!overflow_block.is(TYPE_UNSET)) return overflow_block;
+  for (const stack::Frame* f = stack::frame_top - 1; f >= stack::frame_bottom; --f) {
+    if (f->code == 0) continue;
+    Cell block = make_cell(f->header & stack::kCodeTypeMask, f->code_index, f->code, 0);
+    block.set_new_line((f->header & stack::kCodeNewLine) != 0);
+    return block;
+  }
+  return make_cell(TYPE_UNSET);
+}
 
 bool in_library_code() { return library_code; }
 
 void init() {
-  collector::add_global_root(&current_position);
+  collector::add_global_root(&overflow_block);
   body_word = word::make_value(runtime_words::angled_body, 0, -1);
   set_path_word = word::make_value(runtime_words::set_path, 0, -1);
-  current_position = make_cell(TYPE_UNSET);
 }
 
 // --- The argument-spec cache ---------------------------------------------------------
@@ -1098,6 +1093,16 @@ namespace {
 // the library was entered comes back for it.
 bool tracing_outside_library = false;
 
+// A block met with the frame stack full: the overflow error is raised with
+// the block as its position (where it would stand had the frame opened).
+[[gnu::noinline, noreturn]] void frame_overflow(const Cell& block, bool library) {
+  struct Clear {
+    ~Clear() { overflow_block = make_cell(TYPE_UNSET); }
+  } clear;
+  if (!library) overflow_block = block;
+  stack::overflow(true);
+}
+
 class CodeKindScope {
  public:
   explicit CodeKindScope(bool library) : changes_(library != library_code) {
@@ -1130,20 +1135,26 @@ class CodeKindScope {
 // The body of eval_block, inlined into the hot paths that evaluate a block
 // as their last step (function bodies and conditional branches).
 [[gnu::always_inline]] inline void run_block(const Cell& block, bool chain) {
-  PositionGuard position_guard;
   NodeId node = block.data2;
   bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;
   CodeKindScope code_kind(library);
-  if (!library) current_position = block;
   uint32_t index = block.data1;
+  if (stack::frame_top >= stack::frame_end) frame_overflow(block, library);
   stack::mark(&body_word, stack::kEval);
+  // The frame of user code records the position; library code keeps its
+  // caller's.
+  stack::Frame* frame = stack::current_frame();
+  if (!library) {
+    frame->header |= block.type() | (block.new_line() ? stack::kCodeNewLine : 0);
+    frame->code = node;
+  }
   Cell* first = stack::arguments();
   if (trace::active()) trace::fire(trace::kEnter, &block, index, nullptr, nullptr);
   if (index >= tail_of(node)) {
     put(first, unset::value);
   } else {
     while (index < tail_of(node)) {
-      if (!library) current_position.data1 = index;
+      frame->code_index = index;
       stack::top = first;
       collector::safe_point();
       halt_point();

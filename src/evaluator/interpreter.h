@@ -40,9 +40,10 @@ inline bool exiting() { return exits::pending != 0; }
 
 void init();
 
-// The current-position cell: the block being evaluated with its index at
-// the expression about to run (errors take their `near` from it).
-const Cell& position();
+// The current position: the block of user code being evaluated with its
+// index at the expression about to run (errors take their `near` from it),
+// as the innermost block frame of user code records it; unset outside any.
+Cell position();
 
 // Evaluates a whole block from its index in a new frame named <body>. The
 // value of its last expression (unset for an empty block) is left in the

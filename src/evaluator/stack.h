@@ -44,17 +44,28 @@ constexpr uint32_t kKindMask = 0x0F;
 constexpr uint32_t kReturnTarget = 0x10000000;  // header bit 28
 constexpr uint32_t kInterpreted = 0x80000000;   // header bit 31
 
+// The frame of a block of user code records where evaluation stands (the
+// current position that errors take their `near` from): the block's node
+// in `code`, the index of the expression being evaluated in `code_index`,
+// and the block's datatype, with its new-line flag, in the header's low
+// byte. Every other frame has code 0. The two fields fill what was padding.
+constexpr uint32_t kCodeTypeMask = 0x7F;
+constexpr uint32_t kCodeNewLine = 0x80;
+
 struct Frame {
-  uint32_t header;          // type << 24 | symbol << 8
+  uint32_t header;          // type << 24 | symbol << 8 | code type
+  NodeId code;              // the block of user code evaluated in this frame, or 0
   Cell* saved_arguments;    // the caller's arguments pointer
   NodeId word_context;      // context of the word that names the frame
   NodeId function_context;  // context of the function whose body runs here, or 0
   uint32_t saved_values;    // that context's values reference before the call
+  uint32_t code_index;      // with code: the index of the expression being evaluated
 
   uint32_t type() const { return header >> 24; }
   uint32_t kind() const { return (header >> 24) & kKindMask; }
   uint32_t symbol() const { return (header >> 8) & 0xFFFF; }
 };
+static_assert(sizeof(Frame) == 32, "a frame record stays 32 bytes");
 
 extern Cell* bottom;
 extern Cell* arguments_;
@@ -125,7 +136,7 @@ extern uint32_t anonymous_symbol;
 [[gnu::always_inline]] inline void mark(const Cell* word, uint32_t type) {
   if (frame_top >= frame_end) overflow(true);
   uint32_t symbol = word ? (word->data2 & 0xFFFF) : anonymous_symbol;
-  *frame_top = Frame{(type << 24) | (symbol << 8), arguments_, word ? word->data1 : 0, 0, 0};
+  *frame_top = Frame{(type << 24) | (symbol << 8), 0, arguments_, word ? word->data1 : 0, 0, 0, 0};
   ++frame_top;
   arguments_ = top;
 }
@@ -205,6 +216,7 @@ void mark_frames(MarkCell&& mark_cell, MarkNode&& mark_node) {
   for (Frame* f = frame_bottom; f < frame_top; ++f) {
     if (f->word_context) mark_node(f->word_context);
     if (f->function_context) mark_node(f->function_context);
+    if (f->code) mark_node(f->code);
   }
 }
 
