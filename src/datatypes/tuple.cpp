@@ -50,10 +50,11 @@ void set_size(Cell* cell, uint32_t size) {
 
 Cell* set_bytes(Cell* cell, const uint8_t* bytes, uint32_t count) {
   count = std::min(count, kMaxSize);
-  uint8_t payload[kMaxSize] = {};
-  std::memcpy(payload, bytes, count);
+  // The source may be the cell's own bytes: memmove, then clear the rest.
+  uint8_t* target = bytes_of(cell);
+  std::memmove(target, bytes, count);
+  std::memset(target + count, 0, kMaxSize - count);
   set_size(cell, std::max(count, kMinSize));
-  std::memcpy(bytes_of(cell), payload, kMaxSize);
   return cell;
 }
 
