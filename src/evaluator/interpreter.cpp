@@ -1133,7 +1133,7 @@ class CodeKindScope {
 };
 
 // The body of eval_block, inlined into the hot paths that evaluate a block
-// as their last step (function bodies and conditional branches).
+// (function bodies, conditional branches and parens).
 [[gnu::always_inline]] inline void run_block(const Cell& block, bool chain) {
   NodeId node = block.data2;
   bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;

@@ -40,8 +40,6 @@ void set_anonymous_symbols(uint32_t body, uint32_t anon) {
   anonymous_symbol = anon;
 }
 
-
-
 void overflow(bool frames) {
   top = (static_cast<uint32_t>(top - bottom) < 5) ? bottom : top - 5;
   if (!frames && arguments_ > top) arguments_ = top;

@@ -48,7 +48,8 @@ constexpr uint32_t kInterpreted = 0x80000000;   // header bit 31
 // current position that errors take their `near` from): the block's node
 // in `code`, the index of the expression being evaluated in `code_index`,
 // and the block's datatype, with its new-line flag, in the header's low
-// byte. Every other frame has code 0. The two fields fill what was padding.
+// byte. Every other frame has code 0. The two fields sit where the record
+// would otherwise be padded.
 constexpr uint32_t kCodeTypeMask = 0x7F;
 constexpr uint32_t kCodeNewLine = 0x80;
 
