@@ -813,6 +813,24 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   return true;
 }
 
+// The value of a block that holds one value and nothing else: a value that
+// stands for itself, or a word whose value is no function. Evaluating such
+// a block can raise nothing and run nothing, so its frame would never be
+// seen: the value is its result. Null for any other block, while tracing
+// (the tracer sees the block evaluated) and while the frame stack is full
+// (opening the frame would overflow).
+inline const Cell* sole_value(const Cell& block) {
+  SeriesBuffer* buffer = memory::buffer_of(block.data2);
+  if (buffer->cell_count() != block.data1 + 1 || stack::frame_top >= stack::frame_end || trace::active())
+    return nullptr;
+  const Cell& value = buffer->cells()[block.data1];
+  if (stands_for_itself(value.type())) return &value;
+  if (!value.is(TYPE_WORD)) return nullptr;
+  const Cell* found = peek(value);
+  if (found == nullptr || is_callable(found->type()) || found->is(TYPE_OP) || found->is(TYPE_UNSET)) return nullptr;
+  return found;
+}
+
 // if, unless and either called by a word: call_native's call, with the
 // native's own work done in place. Their branches are nearly always block
 // literals, which are taken straight from the code. Answers false, having
@@ -851,8 +869,12 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
                                                 : !truth::lenient_true(arguments[0]);
   if (taken || which == natives::Native::either) {
     Cell branch = taken ? arguments[1] : arguments[2];
-    run_block(branch, true);
-    if (exiting()) return true;
+    if (const Cell* value = sole_value(branch)) {
+      put(arguments, *value);
+    } else {
+      run_block(branch, true);
+      if (exiting()) return true;
+    }
   } else {
     put(arguments, none::value);
   }
