@@ -44,7 +44,7 @@ constexpr uint32_t kTraceFlag = 0x400;
 constexpr uint32_t kNoTraceFlag = 0x200;
 
 // Builds a function! on a new stack cell from a spec and a body (null for
-// none), with the given context (0 to make one from the spec) and header
+// none), with the given context (0 to make one from the interface block) and header
 // flags; returns the pushed cell. Without a given context the body copy is
 // bound deeply to the new context.
 Cell* push(const Cell* spec, const Cell* body, NodeId context, uint32_t flags);
@@ -59,7 +59,7 @@ uint32_t validate_spec(const Cell* spec);
 
 // The function native's collection of local words (set-words and the loop
 // words of repeat, foreach and remove-each in the body); appends /local and
-// the words to the spec block when any were found.
+// the words to the interface block when any were found.
 void collect_words(Cell* spec, const Cell* body);
 
 void init_function();

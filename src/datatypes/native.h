@@ -1,7 +1,7 @@
 // native!, action! and op!: the built-in functions and the infix operators.
 //
 //   native!  data1 the native number (1..120, its entry in the native
-//            table); data2 the node of its spec block; data3 the node of a
+//            table); data2 the node of its interface block; data3 the node of a
 //            two-cell info block: [context reference, argument-spec cache].
 //   action!  the same, data1 the action slot (1..62). Parent native!.
 //   op!      a copy of its source cell (native!, action!, function! or
@@ -9,10 +9,11 @@
 //            native!.
 //
 // The context reference is a copy of the context cell of the context made
-// from the spec's words (its data3 names the context) (a stack context of function kind): the words are
-// the arguments and refinements, whose values live on the evaluation stack
-// during a call. The cache cell starts none and becomes the block the
-// interpreter builds from the spec on the first call.
+// from the interface block's words (its data3 names the context), a stack
+// context of function kind: the words are the arguments and refinements,
+// whose values live on the evaluation stack during a call. The cache cell
+// starts none and becomes the block the interpreter builds from the
+// interface block on the first call.
 #pragma once
 
 #include <cstdint>
@@ -25,12 +26,12 @@ namespace kel::native {
 constexpr uint32_t kInfoContext = 0;
 constexpr uint32_t kInfoCache = 1;
 
-// Makes a native! (or action!) value from a spec block and a number; the
+// Makes a native! (or action!) value from an interface block and a number; the
 // result is pushed on the evaluation stack and returned.
 Cell* push(TypeId type, const Cell* spec, uint32_t number);
 
 inline NodeId info_node(const Cell& value) { return value.data3; }
-// The context made from the spec's words.
+// The context made from the interface block's words.
 NodeId context_of(const Cell& value);
 // The source type of an op!.
 inline TypeId op_source_type(const Cell& op) { return (op.header >> 16) & 0xFF; }

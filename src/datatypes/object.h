@@ -16,13 +16,13 @@
 //
 // Field-change marks: the word cell of a field in the context's word table
 // carries flags::kFieldSet once the field has been assigned; `make` clears
-// them all after running the spec, `reflect obj 'changed` lists them and
+// them all after running the body block, `reflect obj 'changed` lists them and
 // `modify obj 'changed none` clears them.
 //
 // Handler block: a block of exactly two pair!-typed cells, cell 0 for
 // `on-change*` and cell 1 for `on-deep-change*`: data2 = (field index << 16)
 // | local count, field index 0xFFFF when the object has no such field; data3
-// the node of the handler's spec block the local count was computed from.
+// the node of the handler's interface block the local count was computed from.
 #pragma once
 
 #include <cstdint>
@@ -81,20 +81,20 @@ Cell* push(NodeId context, uint32_t class_id, NodeId handlers);
 // otherwise the source's block is shared. Answers destination.
 Cell* duplicate(const Cell& source, Cell* destination, bool deep, bool new_handlers);
 
-// make with a prototype (an object, or none for a new object) and a spec
+// make with a prototype (an object, or none for a new object) and a body
 // (block or object): the object! make action's work, also used by error!.
-// The result is pushed and returned. When evaluating the spec ends in a
+// The result is pushed and returned. When evaluating the body block ends in a
 // pending exit, answers null with the stacks already unrolled.
 Cell* make_object(const Cell* prototype, const Cell* spec, TypeId type);
 
-// Evaluates a spec block into an object: its set-words become fields, the
-// spec is bound to the object (self included) and run, and the field marks
+// Evaluates a body block into an object: its set-words become fields, the
+// block is bound to the object (self included) and run, and the field marks
 // are cleared. The handler block is not touched. Answers false when the
 // evaluation ended in a pending exit.
 bool run_spec(const Cell& object, const Cell& spec);
 
 // The construct native: a copy of the prototype (or a new object) whose
-// fields are read from the spec as data. The result is pushed and returned.
+// fields are read from the body block as data. The result is pushed and returned.
 Cell* construct(const Cell* spec, const Cell* prototype, bool only);
 
 // --- Fields ------------------------------------------------------------------------------

@@ -1,5 +1,5 @@
 // unset!: form writes nothing, mold "unset" (mold/all "#(unset)"); make and
-// to give unset whatever the spec; unset equals only unset.
+// to give unset whatever the argument; unset equals only unset.
 #include "datatypes/unset.h"
 
 #include "datatypes/string.h"

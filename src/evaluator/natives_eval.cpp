@@ -115,8 +115,8 @@ Cell* push_empty_code() { return block::push_only(1); }
 
 // --- Function makers -------------------------------------------------------------------
 
-// The work of func: validates the spec and makes the function, bound to a
-// new context made from the spec's words.
+// The work of func: validates the interface block and makes the function,
+// bound to a new context made from that block's words.
 void make_function(Cell spec, Cell body) {
   clamp_index(&spec);
   clamp_index(&body);
@@ -134,7 +134,7 @@ void func(bool check_types, const int32_t*) {
 }
 
 // function: the set-words of the body (and the words of repeat, foreach and
-// remove-each) become locals of a copy of the spec, unless /extern names
+// remove-each) become locals of a copy of the interface block, unless /extern names
 // them there.
 void function_(bool check_types, const int32_t*) {
   if (check_types) {

@@ -186,7 +186,7 @@ void catch_(bool check_types, const int32_t* refinements) {
 // --- apply ---------------------------------------------------------------------------
 
 // One call made by apply. The arguments come from the args block, each the
-// value of its next expression whatever the kind of the spec's argument
+// value of its next expression whatever the kind of the interface's argument
 // (apply reduces; it does not quote). The frame is laid out as the
 // interpreter lays out a call: a native's cells are its plain arguments and
 // then the arguments of the refinements used, with one integer per
@@ -372,7 +372,7 @@ class Application {
     return true;
   }
 
-  // /all: every refinement of the spec in order, each a logic value from
+  // /all: every refinement of the interface in order, each a logic value from
   // the block followed by its arguments; missing trailing ones are false.
   // A refinement that the path names is used whatever its logic value.
   bool refinements_from_block(uint32_t from, const Cell* path) {

@@ -8,7 +8,7 @@
 // `spec-of` and `body-of` show what the row says.
 //
 // Entries run inside the frame the interpreter opened for the call: their
-// arguments are frame cells already checked against the spec, and the
+// arguments are frame cells already checked against the interface, and the
 // first of them receives the result. None of them evaluates Kel code, so
 // none can leave a pending exit behind.
 #include "library/routines.h"
@@ -64,11 +64,11 @@ enum class Scope : uint8_t { kGlobal, kInternal };
 
 struct Row {
   const char* word;
-  const char* spec;         // Kel source of the spec block's contents
+  const char* spec;         // Kel source of the interface block's contents
   const char* description;  // the body: one line saying what the C++ code does
   Entry entry;
   uint32_t parameter;
-  int32_t return_type;      // datatype id, or -1 when the spec declares none
+  int32_t return_type;      // datatype id, or -1 when the interface declares none
   Scope scope;
 };
 
@@ -554,7 +554,7 @@ void build_table() {
 // A routine! value for a row, pushed on the stack.
 Cell* push_routine(uint32_t index) {
   const Row& row = table[index];
-  // The spec's type words are read at the first call (the datatype words
+  // The interface's type words are read at the first call (the datatype words
   // may not be bound yet when the routines are made).
   Cell spec = *evaluate::load(row.spec);
   Cell* body = block::push_only(1);

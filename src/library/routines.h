@@ -4,7 +4,7 @@
 // Every routine is a row of one table (routines.cpp): its word, its spec
 // (argument names, type blocks and doc strings, as `help` and `spec-of`
 // show them), a one-line description that becomes the routine's body, the
-// C++ entry and the datatype id of its result (-1 when the spec declares
+// C++ entry and the datatype id of its result (-1 when the interface declares
 // none). A routine! value names its row by index (function.h), so the
 // table is the one place a routine is defined; the interpreter calls a
 // routine through call().
