@@ -273,13 +273,27 @@ inline bool stands_for_itself(TypeId type) {
   }
 }
 
+// The op! value of a word, or null when the cell is no word bound to one.
+inline const Cell* operator_at(const Cell& cell) {
+  if (!cell.is(TYPE_WORD)) return nullptr;
+  const Cell* value = peek(cell);
+  return value != nullptr && value->is(TYPE_OP) ? value : nullptr;
+}
+
 // Whether the cell at index is a word whose value is an op!.
 inline bool operator_follows(SeriesBuffer* buffer, uint32_t index, uint32_t stop) {
-  if (index >= stop) return false;
-  const Cell& next = buffer->cells()[index];
-  if (!next.is(TYPE_WORD)) return false;
-  const Cell* value = peek(next);
-  return value != nullptr && value->is(TYPE_OP);
+  return index < stop && operator_at(buffer->cells()[index]) != nullptr;
+}
+
+// The value a code cell gives without running anything: the cell itself
+// when it stands for itself, the value of a word whose value is no
+// function, op or unset (evaluating it can raise nothing); else null.
+[[gnu::always_inline]] inline const Cell* plain_value(const Cell& cell) {
+  if (stands_for_itself(cell.type())) return &cell;
+  if (!cell.is(TYPE_WORD)) return nullptr;
+  const Cell* found = peek(cell);
+  if (found == nullptr || is_callable(found->type()) || found->is(TYPE_OP) || found->is(TYPE_UNSET)) return nullptr;
+  return found;
 }
 
 // The common argument: a value that stands for itself, or a word whose
@@ -287,15 +301,7 @@ inline bool operator_follows(SeriesBuffer* buffer, uint32_t index, uint32_t stop
 // operand takes none). Its value, to be pushed without the general
 // expression machinery; null for anything else.
 [[gnu::always_inline]] inline const Cell* simple_argument(SeriesBuffer* buffer, uint32_t index, uint32_t stop, bool infix) {
-  const Cell& value = buffer->cells()[index];
-  const Cell* simple = nullptr;
-  if (stands_for_itself(value.type())) {
-    simple = &value;
-  } else if (value.is(TYPE_WORD)) {
-    const Cell* found = peek(value);
-    if (found != nullptr && !is_callable(found->type()) && !found->is(TYPE_OP) && !found->is(TYPE_UNSET))
-      simple = found;
-  }
+  const Cell* simple = plain_value(buffer->cells()[index]);
   if (simple != nullptr && (infix || !operator_follows(buffer, index + 1, stop))) return simple;
   return nullptr;
 }
@@ -625,13 +631,6 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
   return integer_operation(operation, left, right->int_at2());
 }
 
-// The op! value of a word, or null when the cell is no word bound to one.
-inline const Cell* operator_at(const Cell& cell) {
-  if (!cell.is(TYPE_WORD)) return nullptr;
-  const Cell* value = peek(cell);
-  return value != nullptr && value->is(TYPE_OP) ? value : nullptr;
-}
-
 // An argument of a prefix call taken without the expression machinery: a
 // value that stands for itself or a word whose value is no function,
 // followed by any number of operators that the integer shortcut computes
@@ -640,17 +639,8 @@ inline const Cell* operator_at(const Cell& cell) {
 // then changed: the shortcut computes without side effects).
 [[gnu::always_inline]] inline uint32_t quick_argument(SeriesBuffer* buffer, uint32_t index, uint32_t stop) {
   const Cell* cells = buffer->cells();
-  const Cell& value = cells[index];
-  const Cell* simple = nullptr;
-  if (stands_for_itself(value.type())) {
-    simple = &value;
-  } else if (value.is(TYPE_WORD)) {
-    const Cell* found = peek(value);
-    if (found == nullptr || is_callable(found->type()) || found->is(TYPE_OP) || found->is(TYPE_UNSET)) return 0;
-    simple = found;
-  } else {
-    return 0;
-  }
+  const Cell* simple = plain_value(cells[index]);
+  if (simple == nullptr) return 0;
   uint32_t at = index + 1;
   const Cell* operation = at < stop ? operator_at(cells[at]) : nullptr;
   if (operation == nullptr) {
@@ -781,6 +771,17 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   return index;
 }
 
+// The closing of a quick word call: the frame closed, the return reported,
+// and the result moved into the slot the callee held (where eval_code
+// leaves it).
+[[gnu::always_inline]] inline void close_plain_call(const Cell& code, uint32_t call_position, uint32_t index,
+                                                    const Cell& name, Cell* slot) {
+  stack::unwind();
+  if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
+  *slot = slot[1];
+  stack::top = slot + 1;
+}
+
 // A native or an action called by a word whose interface takes plain
 // arguments only (any refinements are then unused): eval_code's call
 // without the argument walk's generality, the frame laid out as there (the
@@ -805,11 +806,7 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   if (trace::active()) trace::report_call(code, call_position, name, callee);
   run_native_like(callee, kNoRefinements);
   if (exiting()) return true;
-  stack::unwind();
-  if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
-  // The result replaces the callee pushed in the slot.
-  *slot = slot[1];
-  stack::top = slot + 1;
+  close_plain_call(code, call_position, index, name, slot);
   return true;
 }
 
@@ -823,12 +820,7 @@ inline const Cell* sole_value(const Cell& block) {
   SeriesBuffer* buffer = memory::buffer_of(block.data2);
   if (buffer->cell_count() != block.data1 + 1 || stack::frame_top >= stack::frame_end || trace::active())
     return nullptr;
-  const Cell& value = buffer->cells()[block.data1];
-  if (stands_for_itself(value.type())) return &value;
-  if (!value.is(TYPE_WORD)) return nullptr;
-  const Cell* found = peek(value);
-  if (found == nullptr || is_callable(found->type()) || found->is(TYPE_OP) || found->is(TYPE_UNSET)) return nullptr;
-  return found;
+  return plain_value(buffer->cells()[block.data1]);
 }
 
 // if, unless and either called by a word: call_native's call, with the
@@ -878,11 +870,7 @@ inline const Cell* sole_value(const Cell& block) {
   } else {
     put(arguments, none::value);
   }
-  stack::unwind();
-  if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
-  // The result replaces the callee pushed in the slot.
-  *slot = slot[1];
-  stack::top = slot + 1;
+  close_plain_call(code, call_position, index, name, slot);
   return true;
 }
 
@@ -934,12 +922,10 @@ inline const Cell* sole_value(const Cell& block) {
   if (trace::active()) trace::report_call(code, call_position, name, callee);
   run_function(callee, context);
   if (exiting()) return true;
-  stack::unwind();
-  if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
-  *slot = slot[1];
-  stack::top = slot + 1;
+  close_plain_call(code, call_position, index, name, slot);
   return true;
 }
+
 // A word met as an expression: its value, or the call of the function it
 // names. The quick call paths take function calls while nothing is traced;
 // what they decline goes through eval_code.
@@ -1071,9 +1057,8 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
     uint32_t stop = buffer->cell_count() < end ? buffer->cell_count() : end;
     if (index >= stop) break;
     Cell next = buffer->cells()[index];
-    if (!next.is(TYPE_WORD)) break;
-    const Cell* operation = peek(next);
-    if (operation == nullptr || !operation->is(TYPE_OP)) break;
+    const Cell* operation = operator_at(next);
+    if (operation == nullptr) break;
     if (slot->is(TYPE_INTEGER) && !trace::active()) {
       uint32_t after = index + 1;
       if (after < stop) {
