@@ -62,6 +62,9 @@ Cell anonymous_word() { return word::make_value(runtime_words::angled_anon, 0, -
 
 // eval_block's body (below), for the call paths to inline.
 void run_block(const Cell& block, bool chain);
+// eval_expression given its slot, the stack top (below).
+uint32_t expression_at(const Cell& code, uint32_t index, uint32_t end, bool no_infix, bool quote_functions,
+                       Cell* slot);
 
 // The word of the argument at a cache index, for error messages.
 Cell argument_word(const Cell& callee, uint32_t index) {
@@ -84,6 +87,11 @@ Cell argument_word(const Cell& callee, uint32_t index) {
   fire(ErrorId::script_expect_arg, &name, &datatype_cell, &argument);
 }
 
+// The global context and its values block, whose node never changes once
+// made (UINT32_MAX: no context, before the runtime is set up).
+NodeId global_context = UINT32_MAX;
+NodeId global_values = 0;
+
 // The value cell of a bound word, read straight from its context: the
 // interpreter's most frequent operation. Anything unusual (an unbound word,
 // a function context not running, an index past the values) goes through
@@ -91,6 +99,15 @@ Cell argument_word(const Cell& callee, uint32_t index) {
 inline Cell* lookup(const Cell& word) {
   NodeId context = word.data1;
   auto index = static_cast<int32_t>(word.data3);
+  if (context == global_context) {
+    // The global context, most words' home: its values block is known, so
+    // the lookup skips reading the context cell. Each read on the way waits
+    // on the one before, and lookups lie on the interpreter's longest chain
+    // of such reads.
+    SeriesBuffer* values = memory::buffer_of(global_values);
+    if (static_cast<uint32_t>(index) < values->cell_count()) return values->cells() + index;
+    return context::get(&word);
+  }
   if (context != 0 && index >= 0) {
     const Cell* context_cell = memory::buffer_of(context)->cells();
     if (context_cell->header & flags::kStackValues) {
@@ -107,6 +124,7 @@ inline Cell* lookup(const Cell& word) {
 // context whose function is not running has no values), else null.
 inline const Cell* peek(const Cell& word) {
   NodeId context = word.data1;
+  if (context == global_context) return lookup(word);
   if (context == 0) return nullptr;
   const Cell* context_cell = memory::buffer_of(context)->cells();
   if ((context_cell->header & flags::kStackValues) && context_cell->data2 == 0) return nullptr;
@@ -129,6 +147,8 @@ bool in_library_code() { return library_code; }
 
 void init() {
   collector::add_global_root(&overflow_block);
+  global_context = context::global();
+  global_values = context::values_node(global_context);
   body_word = word::make_value(runtime_words::angled_body, 0, -1);
   set_path_word = word::make_value(runtime_words::set_path, 0, -1);
 }
@@ -711,7 +731,7 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
     ++index;
     if (exiting()) return true;
   } else {
-    index = eval_expression(code, index, end, true, false);
+    index = expression_at(code, index, end, true, false, left + 1);
     if (exiting()) return true;
   }
   left = stack::arguments();  // the stack does not move, but stay plain about it
@@ -764,7 +784,7 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
     ++index;
     if (exiting()) return index;
   } else {
-    index = eval_expression(code, index, end, false, false);
+    index = expression_at(code, index, end, false, false, argument);
     if (exiting()) return index;
   }
   if (!typeset_has(types, argument->type())) wrong_argument_type(name, callee, position, argument->type());
@@ -960,9 +980,12 @@ inline const Cell* sole_value(const Cell& block) {
 }
 }  // namespace
 
-uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no_infix, bool quote_functions) {
+namespace {
+// eval_expression with the slot the caller has in hand (the stack top):
+// reading it back from the stack's global would wait on the caller's store.
+[[gnu::noinline]] uint32_t expression_at(const Cell& code, uint32_t index, uint32_t end, bool no_infix,
+                                         bool quote_functions, Cell* slot) {
   NodeId node = code.data2;
-  Cell* slot = stack::top;
   Cell value = cells_of(node)[index];
   if (trace::active()) trace::fire(trace::kFetch, &code, index, &value, nullptr);
   ++index;
@@ -1091,6 +1114,11 @@ uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no
   }
   return index;
 }
+}  // namespace
+
+uint32_t eval_expression(const Cell& code, uint32_t index, uint32_t end, bool no_infix, bool quote_functions) {
+  return expression_at(code, index, end, no_infix, quote_functions, stack::top);
+}
 
 namespace {
 // Enters library code or user code for the length of a block evaluation:
@@ -1147,14 +1175,11 @@ class CodeKindScope {
   CodeKindScope code_kind(library);
   uint32_t index = block.data1;
   if (stack::frame_top >= stack::frame_end) frame_overflow(block, library);
-  stack::mark(&body_word, stack::kEval);
   // The frame of user code records the position; library code keeps its
   // caller's.
+  if (library) stack::mark(&body_word, stack::kEval);
+  else stack::mark_code(&body_word, stack::kEval, block.type() | (block.new_line() ? stack::kCodeNewLine : 0), node, index);
   stack::Frame* frame = stack::current_frame();
-  if (!library) {
-    frame->header |= block.type() | (block.new_line() ? stack::kCodeNewLine : 0);
-    frame->code = node;
-  }
   Cell* first = stack::arguments();
   if (trace::active()) trace::fire(trace::kEnter, &block, index, nullptr, nullptr);
   if (index >= tail_of(node)) {
@@ -1165,7 +1190,7 @@ class CodeKindScope {
       stack::top = first;
       collector::safe_point();
       halt_point();
-      index = eval_expression(block, index, UINT32_MAX, false, false);
+      index = expression_at(block, index, UINT32_MAX, false, false, first);
       if (exiting()) return;
       if (trace::active()) trace::fire(trace::kExpr, &block, index, first, nullptr);
     }

@@ -141,6 +141,17 @@ extern uint32_t anonymous_symbol;
   ++frame_top;
   arguments_ = top;
 }
+// A frame that evaluates a block of user code, its position fields written
+// with the record: amending the header just stored would make the processor
+// wait for that store.
+[[gnu::always_inline]] inline void mark_code(const Cell* word, uint32_t type, uint32_t code_type, NodeId code,
+                                             uint32_t code_index) {
+  if (frame_top >= frame_end) overflow(true);
+  *frame_top = Frame{(type << 24) | ((word->data2 & 0xFFFF) << 8) | code_type, code, arguments_, word->data1, 0, 0,
+                     code_index};
+  ++frame_top;
+  arguments_ = top;
+}
 void mark_func(const Cell* word, NodeId function_context, uint32_t saved_values);
 inline void mark_native(const Cell* word) { mark(word, kNative); }
 inline void mark_try(const Cell* word) { mark(word, kTry); }
