@@ -21,6 +21,8 @@
 
 namespace kel::context {
 
+Referenced last_referenced;
+
 namespace {
 NodeId global_node = 0;
 bool recording = false;

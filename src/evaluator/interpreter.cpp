@@ -96,7 +96,7 @@ NodeId global_values = 0;
 // interpreter's most frequent operation. Anything unusual (an unbound word,
 // a function context not running, an index past the values) goes through
 // context::get, which raises the right error.
-inline Cell* lookup(const Cell& word) {
+[[gnu::always_inline]] inline Cell* lookup(const Cell& word) {
   NodeId context = word.data1;
   auto index = static_cast<int32_t>(word.data3);
   if (context == global_context) {
@@ -107,6 +107,11 @@ inline Cell* lookup(const Cell& word) {
     SeriesBuffer* values = memory::buffer_of(global_values);
     if (static_cast<uint32_t>(index) < values->cell_count()) return values->cells() + index;
     return context::get(&word);
+  }
+  if (context == context::last_referenced.context && context::last_referenced.reference != 0 && index >= 0) {
+    // The running function's own words, mostly: the mirror of its
+    // reference spares reading the context cell, as above.
+    return stack::bottom + (context::last_referenced.reference - 1) + index;
   }
   if (context != 0 && index >= 0) {
     const Cell* context_cell = memory::buffer_of(context)->cells();
@@ -122,9 +127,11 @@ inline Cell* lookup(const Cell& word) {
 
 // The value of a word when its context can be read right now (a function
 // context whose function is not running has no values), else null.
-inline const Cell* peek(const Cell& word) {
+[[gnu::always_inline]] inline const Cell* peek(const Cell& word) {
   NodeId context = word.data1;
   if (context == global_context) return lookup(word);
+  if (context == context::last_referenced.context)
+    return context::last_referenced.reference != 0 ? lookup(word) : nullptr;
   if (context == 0) return nullptr;
   const Cell* context_cell = memory::buffer_of(context)->cells();
   if ((context_cell->header & flags::kStackValues) && context_cell->data2 == 0) return nullptr;
@@ -294,7 +301,7 @@ inline bool stands_for_itself(TypeId type) {
 }
 
 // The op! value of a word, or null when the cell is no word bound to one.
-inline const Cell* operator_at(const Cell& cell) {
+[[gnu::always_inline]] inline const Cell* operator_at(const Cell& cell) {
   if (!cell.is(TYPE_WORD)) return nullptr;
   const Cell* value = peek(cell);
   return value != nullptr && value->is(TYPE_OP) ? value : nullptr;

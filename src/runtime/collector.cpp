@@ -203,6 +203,9 @@ void collect() {
   drain();
   for (Hook h : sweep_hooks) h();
   memory::SweepResult swept = memory::sweep(detail::stress_mode);
+  // A freed node may come back as another context: the mirror of the last
+  // values reference must not outlive its context.
+  context::last_referenced = {};
   last.freed_buffers = swept.freed_buffers;
   last.freed_bytes = swept.freed_bytes;
   last.moved_bytes = swept.moved_bytes;
