@@ -762,7 +762,9 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
 
 // The opening of a quick word call: the callee pushed in the slot (where
 // eval_code puts it) and its argument cache, when the cache is flagged as
-// taking plain arguments only; else 0, with the stack as it was.
+// taking plain arguments only; else 0, with the stack as it was. The
+// callee's value is not read after the cache is built (building it may
+// collect, and move the block holding the value): callers read the slot.
 inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   stack::top = slot;
   stack::push(callee);
@@ -814,10 +816,11 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
 // without the argument walk's generality, the frame laid out as there (the
 // callee in the slot, the arguments above it). Answers false, having done
 // nothing, for an interface with a literal or get argument.
-[[gnu::noinline]] bool call_native(const Cell& callee, const Cell& code, uint32_t& index, uint32_t end,
+[[gnu::noinline]] bool call_native(const Cell& value, const Cell& code, uint32_t& index, uint32_t end,
                                    const Cell& name, Cell* slot) {
-  NodeId cache = open_plain_call(callee, slot);
+  NodeId cache = open_plain_call(value, slot);
   if (cache == 0) return false;
+  const Cell& callee = *slot;
   const uint32_t call_position = index;
   stack::mark(&name, stack::kInterp);
   if (!library_code) stack::set_interp_flag();
@@ -855,10 +858,11 @@ inline const Cell* sole_value(const Cell& block) {
 // literals, which are taken straight from the code. Answers false, having
 // done nothing, for a native of the same number given another interface
 // (make native! can), which then goes the general way.
-[[gnu::noinline]] bool call_conditional(const Cell& callee, natives::Native which, const Cell& code,
+[[gnu::noinline]] bool call_conditional(const Cell& value, natives::Native which, const Cell& code,
                                         uint32_t& index, uint32_t end, const Cell& name, Cell* slot) {
-  NodeId cache = open_plain_call(callee, slot);
+  NodeId cache = open_plain_call(value, slot);
   if (cache == 0) return false;
+  const Cell& callee = *slot;
   const uint32_t arity = which == natives::Native::either ? 3 : 2;
   SeriesBuffer* shape = memory::buffer_of(cache);
   if (!(shape->flags & series_flags::kBlockBranches) || shape->cell_count() != arity) {
@@ -906,11 +910,12 @@ inline const Cell* sole_value(const Cell& block) {
 // lays it, refinements false and their arguments none, /local false and
 // the locals none. Answers false, having done nothing, for another
 // interface.
-[[gnu::noinline]] bool call_function_plainly(const Cell& callee, const Cell& code, uint32_t& index, uint32_t end,
+[[gnu::noinline]] bool call_function_plainly(const Cell& value, const Cell& code, uint32_t& index, uint32_t end,
                                              const Cell& name, Cell* slot) {
-  NodeId cache = open_plain_call(callee, slot);
+  const NodeId context = function::context_of(value);  // read before building the cache may collect
+  NodeId cache = open_plain_call(value, slot);
   if (cache == 0) return false;
-  NodeId context = function::context_of(callee);
+  const Cell& callee = *slot;
   NodeId saved = context::values_reference(context);
   const uint32_t call_position = index;
   stack::mark(&name, stack::kInterpFunc);
@@ -967,22 +972,25 @@ inline const Cell* sole_value(const Cell& block) {
     if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
     return index;
   }
-  Cell callee = *found;
+  // The quick paths copy the callee into the call's slot before anything
+  // runs, and read it from there: a copy on the C++ stack would be read
+  // back right after being written, which makes the processor wait.
   if (!trace::active() && type != TYPE_ROUTINE) {
     uint32_t at = index;
     bool called;
     if (type == TYPE_FUNCTION) {
-      called = call_function_plainly(callee, code, at, end, word, slot);
-    } else if (type == TYPE_NATIVE && callee.data1 <= static_cast<uint32_t>(natives::Native::either)) {
-      auto which = static_cast<natives::Native>(callee.data1);
+      called = call_function_plainly(*found, code, at, end, word, slot);
+    } else if (type == TYPE_NATIVE && found->data1 <= static_cast<uint32_t>(natives::Native::either)) {
+      auto which = static_cast<natives::Native>(found->data1);
       called = which != natives::Native::if_ && which != natives::Native::unless && which != natives::Native::either
-                   ? call_native(callee, code, at, end, word, slot)
-                   : call_conditional(callee, which, code, at, end, word, slot);
+                   ? call_native(*found, code, at, end, word, slot)
+                   : call_conditional(*found, which, code, at, end, word, slot);
     } else {
-      called = call_native(callee, code, at, end, word, slot);
+      called = call_native(*found, code, at, end, word, slot);
     }
     if (called) return at;
   }
+  Cell callee = *found;  // a path that declined ran nothing: the value is as found
   return eval_code(callee, code, index, end, false, &word, nullptr, 0, 0);
 }
 }  // namespace
