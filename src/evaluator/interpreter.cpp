@@ -734,7 +734,7 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   } else if (buffer->cells()[index].is(TYPE_PAREN)) {
     // A right operand takes no operator after it: a paren is all of it.
     Cell paren = buffer->cells()[index];
-    run_block(paren, false);
+    eval_block(paren, false);
     ++index;
     if (exiting()) return true;
   } else {
@@ -1010,7 +1010,7 @@ namespace {
     if (exiting()) return index;
   } else switch (value.type()) {
     case TYPE_PAREN:
-      run_block(value, false);
+      eval_block(value, false);
       if (exiting()) return index;
       break;
     case TYPE_SET_WORD: {
@@ -1183,7 +1183,8 @@ class CodeKindScope {
 };
 
 // The body of eval_block, inlined into the hot paths that evaluate a block
-// (function bodies, conditional branches and parens).
+// (function bodies and conditional branches). Parens go through eval_block:
+// a copy inlined there too made the expression evaluator larger and slower.
 [[gnu::always_inline]] inline void run_block(const Cell& block, bool chain) {
   NodeId node = block.data2;
   bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;
