@@ -774,12 +774,15 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   return 0;
 }
 
-// Pushes one plain argument of a quick word call (the one the cache
-// typeset at position describes) and checks its type; answers the index
-// after it. The caller returns at once while an exit is pending.
+// Pushes one plain argument of a quick word call (the one the typeset at
+// position in the argument cache describes) and checks its type; answers
+// the index after it. The caller returns at once while an exit is pending.
+// The typeset is a copy the caller holds, or (types null) read after the
+// argument is evaluated, through the cache's node: the evaluation may
+// collect and move the cache.
 [[gnu::always_inline]] inline uint32_t fetch_plain_argument(const Cell& callee, const Cell& name, const Cell& code,
-                                                            uint32_t index, uint32_t end, const Cell& types,
-                                                            uint32_t position) {
+                                                            uint32_t index, uint32_t end, NodeId cache,
+                                                            uint32_t position, const Cell* types) {
   NodeId node = code.data2;
   uint32_t stop = limit(node, end);
   if (index >= stop) missing_argument(name, callee, position);
@@ -796,7 +799,8 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
     index = expression_at(code, index, end, false, false, argument);
     if (exiting()) return index;
   }
-  if (!typeset_has(types, argument->type())) wrong_argument_type(name, callee, position, argument->type());
+  if (!typeset_has(types != nullptr ? *types : cells_of(cache)[position], argument->type()))
+    wrong_argument_type(name, callee, position, argument->type());
   return index;
 }
 
@@ -830,7 +834,7 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
     const Cell types = cells_of(cache)[i];
     if (!types.is(TYPE_TYPESET)) break;
     if ((types.header & kArgumentKindMask) == kReturnSpec) continue;
-    index = fetch_plain_argument(callee, name, code, index, end, types, i);
+    index = fetch_plain_argument(callee, name, code, index, end, cache, i, &types);
     if (exiting()) return true;
   }
   if (trace::active()) trace::report_call(code, call_position, name, callee);
@@ -872,7 +876,7 @@ inline const Cell* sole_value(const Cell& block) {
   const uint32_t call_position = index;
   stack::mark(&name, stack::kInterp);
   if (!library_code) stack::set_interp_flag();
-  index = fetch_plain_argument(callee, name, code, index, end, cells_of(cache)[0], 0);
+  index = fetch_plain_argument(callee, name, code, index, end, cache, 0, nullptr);
   if (exiting()) return true;
   for (uint32_t i = 1; i < arity; ++i) {
     SeriesBuffer* buffer = memory::buffer_of(code.data2);
@@ -882,7 +886,7 @@ inline const Cell* sole_value(const Cell& block) {
       ++index;
       continue;
     }
-    index = fetch_plain_argument(callee, name, code, index, end, cells_of(cache)[i], i);
+    index = fetch_plain_argument(callee, name, code, index, end, cache, i, nullptr);
     if (exiting()) return true;
   }
   if (trace::active()) trace::report_call(code, call_position, name, callee);
@@ -934,7 +938,7 @@ inline const Cell* sole_value(const Cell& block) {
           stack::push(none::value);
           break;
         }
-        index = fetch_plain_argument(callee, name, code, index, end, entry, i);
+        index = fetch_plain_argument(callee, name, code, index, end, cache, i, &entry);
         if (exiting()) return true;
         break;
       }
