@@ -994,7 +994,9 @@ inline const Cell* sole_value(const Cell& block) {
     }
     if (called) return at;
   }
-  Cell callee = *found;  // a path that declined ran nothing: the value is as found
+  // A path that declined ran nothing, but may have built the argument
+  // cache: the value is looked up again rather than read where it was.
+  Cell callee = *lookup(word);
   return eval_code(callee, code, index, end, false, &word, nullptr, 0, 0);
 }
 }  // namespace
