@@ -702,21 +702,23 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
 // frame is marked before the right operand is fetched, as there, so that
 // errors and exits meet the same stack. Integer arithmetic and comparison
 // on the two operands give their result without calling the native.
-// Answers false, having done nothing, for an operator of another shape.
-[[gnu::noinline]] bool call_operator(const Cell& operation, const Cell& function, const Cell& code, uint32_t& index, uint32_t end,
+// Answers the index after the right operand, or 0, having done nothing,
+// for an operator of another shape. (The quick calls answer their index
+// rather than set it through a reference, which would keep it in memory.)
+[[gnu::noinline]] uint32_t call_operator(const Cell& operation, const Cell& function, const Cell& code, uint32_t index, uint32_t end,
                    const Cell& name, Cell* slot) {
   // The left operand sits in the slot, below the top: building the cache
   // (on the first call) pushes scratch cells above it.
   stack::top = slot + 1;
   NodeId cache = cached_arguments(function);
   SeriesBuffer* shape = memory::buffer_of(cache);
-  if (shape->cell_count() < 2) return false;
+  if (shape->cell_count() < 2) return 0;
   const Cell left_types = shape->cells()[0];
   const Cell right_types = shape->cells()[1];
   if (!left_types.is(TYPE_TYPESET) || !right_types.is(TYPE_TYPESET) ||
       (left_types.header & kArgumentKindMask) != kPlainArgument ||
       (right_types.header & kArgumentKindMask) != kPlainArgument)
-    return false;
+    return 0;
   const uint32_t call_position = index;
   stack::top = slot;
   stack::mark(&name, stack::kInterp);
@@ -736,10 +738,10 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
     Cell paren = buffer->cells()[index];
     eval_block(paren, false);
     ++index;
-    if (exiting()) return true;
+    if (exiting()) return index;
   } else {
     index = expression_at(code, index, end, true, false, left + 1);
-    if (exiting()) return true;
+    if (exiting()) return index;
   }
   left = stack::arguments();  // the stack does not move, but stay plain about it
   const Cell* right = left + 1;
@@ -754,10 +756,10 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   } else {
     run_native_like(function, kNoRefinements);
   }
-  if (exiting()) return true;
+  if (exiting()) return index;
   stack::unwind();
   if (trace::active()) trace::report_return(code, call_position, index, name, stack::top[-1]);
-  return true;
+  return index;
 }
 
 // The opening of a quick word call: the callee pushed in the slot (where
@@ -818,12 +820,13 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
 // A native or an action called by a word whose interface takes plain
 // arguments only (any refinements are then unused): eval_code's call
 // without the argument walk's generality, the frame laid out as there (the
-// callee in the slot, the arguments above it). Answers false, having done
-// nothing, for an interface with a literal or get argument.
-[[gnu::noinline]] bool call_native(const Cell& value, const Cell& code, uint32_t& index, uint32_t end,
+// callee in the slot, the arguments above it). Answers the index after
+// the call, or 0, having done nothing, for an interface with a literal or
+// get argument.
+[[gnu::noinline]] uint32_t call_native(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
                                    const Cell& name, Cell* slot) {
   NodeId cache = open_plain_call(value, slot);
-  if (cache == 0) return false;
+  if (cache == 0) return 0;
   const Cell& callee = *slot;
   const uint32_t call_position = index;
   stack::mark(&name, stack::kInterp);
@@ -835,13 +838,13 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
     if (!types.is(TYPE_TYPESET)) break;
     if ((types.header & kArgumentKindMask) == kReturnSpec) continue;
     index = fetch_plain_argument(callee, name, code, index, end, cache, i, &types);
-    if (exiting()) return true;
+    if (exiting()) return index;
   }
   if (trace::active()) trace::report_call(code, call_position, name, callee);
   run_native_like(callee, kNoRefinements);
-  if (exiting()) return true;
+  if (exiting()) return index;
   close_plain_call(code, call_position, index, name, slot);
-  return true;
+  return index;
 }
 
 // The value of a block that holds one value and nothing else: a value that
@@ -859,25 +862,26 @@ inline const Cell* sole_value(const Cell& block) {
 
 // if, unless and either called by a word: call_native's call, with the
 // native's own work done in place. Their branches are nearly always block
-// literals, which are taken straight from the code. Answers false, having
-// done nothing, for a native of the same number given another interface
-// (make native! can), which then goes the general way.
-[[gnu::noinline]] bool call_conditional(const Cell& value, natives::Native which, const Cell& code,
-                                        uint32_t& index, uint32_t end, const Cell& name, Cell* slot) {
+// literals, which are taken straight from the code. Answers the index
+// after the call, or 0, having done nothing, for a native of the same
+// number given another interface (make native! can), which then goes the
+// general way.
+[[gnu::noinline]] uint32_t call_conditional(const Cell& value, natives::Native which, const Cell& code,
+                                            uint32_t index, uint32_t end, const Cell& name, Cell* slot) {
   NodeId cache = open_plain_call(value, slot);
-  if (cache == 0) return false;
+  if (cache == 0) return 0;
   const Cell& callee = *slot;
   const uint32_t arity = which == natives::Native::either ? 3 : 2;
   SeriesBuffer* shape = memory::buffer_of(cache);
   if (!(shape->flags & series_flags::kBlockBranches) || shape->cell_count() != arity) {
     stack::top = slot;
-    return false;
+    return 0;
   }
   const uint32_t call_position = index;
   stack::mark(&name, stack::kInterp);
   if (!library_code) stack::set_interp_flag();
   index = fetch_plain_argument(callee, name, code, index, end, cache, 0, nullptr);
-  if (exiting()) return true;
+  if (exiting()) return index;
   for (uint32_t i = 1; i < arity; ++i) {
     SeriesBuffer* buffer = memory::buffer_of(code.data2);
     uint32_t stop = buffer->cell_count() < end ? buffer->cell_count() : end;
@@ -887,7 +891,7 @@ inline const Cell* sole_value(const Cell& block) {
       continue;
     }
     index = fetch_plain_argument(callee, name, code, index, end, cache, i, nullptr);
-    if (exiting()) return true;
+    if (exiting()) return index;
   }
   if (trace::active()) trace::report_call(code, call_position, name, callee);
   Cell* arguments = stack::arguments();
@@ -900,25 +904,25 @@ inline const Cell* sole_value(const Cell& block) {
       put(arguments, *value);
     } else {
       run_block(branch, true);
-      if (exiting()) return true;
+      if (exiting()) return index;
     }
   } else {
     put(arguments, none::value);
   }
   close_plain_call(code, call_position, index, name, slot);
-  return true;
+  return index;
 }
 
 // A function called by a word whose arguments are plain ones (literal and
 // get arguments go through eval_code): its frame is laid out as eval_code
 // lays it, refinements false and their arguments none, /local false and
-// the locals none. Answers false, having done nothing, for another
-// interface.
-[[gnu::noinline]] bool call_function_plainly(const Cell& value, const Cell& code, uint32_t& index, uint32_t end,
+// the locals none. Answers the index after the call, or 0, having done
+// nothing, for another interface.
+[[gnu::noinline]] uint32_t call_function_plainly(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
                                              const Cell& name, Cell* slot) {
   const NodeId context = function::context_of(value);  // read before building the cache may collect
   NodeId cache = open_plain_call(value, slot);
-  if (cache == 0) return false;
+  if (cache == 0) return 0;
   const Cell& callee = *slot;
   NodeId saved = context::values_reference(context);
   const uint32_t call_position = index;
@@ -939,7 +943,7 @@ inline const Cell* sole_value(const Cell& block) {
           break;
         }
         index = fetch_plain_argument(callee, name, code, index, end, cache, i, &entry);
-        if (exiting()) return true;
+        if (exiting()) return index;
         break;
       }
       case TYPE_REFINEMENT:
@@ -957,9 +961,9 @@ inline const Cell* sole_value(const Cell& block) {
   }
   if (trace::active()) trace::report_call(code, call_position, name, callee);
   run_function(callee, context);
-  if (exiting()) return true;
+  if (exiting()) return index;
   close_plain_call(code, call_position, index, name, slot);
-  return true;
+  return index;
 }
 
 // A word met as an expression: its value, or the call of the function it
@@ -980,19 +984,18 @@ inline const Cell* sole_value(const Cell& block) {
   // runs, and read it from there: a copy on the C++ stack would be read
   // back right after being written, which makes the processor wait.
   if (!trace::active() && type != TYPE_ROUTINE) {
-    uint32_t at = index;
-    bool called;
+    uint32_t after;  // 0: declined
     if (type == TYPE_FUNCTION) {
-      called = call_function_plainly(*found, code, at, end, word, slot);
+      after = call_function_plainly(*found, code, index, end, word, slot);
     } else if (type == TYPE_NATIVE && found->data1 <= static_cast<uint32_t>(natives::Native::either)) {
       auto which = static_cast<natives::Native>(found->data1);
-      called = which != natives::Native::if_ && which != natives::Native::unless && which != natives::Native::either
-                   ? call_native(*found, code, at, end, word, slot)
-                   : call_conditional(*found, which, code, at, end, word, slot);
+      after = which != natives::Native::if_ && which != natives::Native::unless && which != natives::Native::either
+                  ? call_native(*found, code, index, end, word, slot)
+                  : call_conditional(*found, which, code, index, end, word, slot);
     } else {
-      called = call_native(*found, code, at, end, word, slot);
+      after = call_native(*found, code, index, end, word, slot);
     }
-    if (called) return at;
+    if (after != 0) return after;
   }
   // A path that declined ran nothing, but may have built the argument
   // cache: the value is looked up again rather than read where it was.
@@ -1121,9 +1124,8 @@ namespace {
     if (!trace::active() && (function.is(TYPE_NATIVE) || function.is(TYPE_ACTION))) {
       // Natives and actions live as long as the process: no root needed.
       Cell op = *operation;
-      uint32_t at = index + 1;
-      if (call_operator(op, function, code, at, end, next, slot)) {
-        index = at;
+      if (uint32_t after = call_operator(op, function, code, index + 1, end, next, slot)) {
+        index = after;
         if (exiting()) return index;
         continue;
       }
