@@ -5,7 +5,7 @@
 // implements no I/O for ports itself: every series-like and I/O action
 // applied to a port is forwarded to the actor's function of the same name,
 // called in a function frame named after the action with the port and the
-// action's arguments and refinements in the order of the action's spec (a
+// action's arguments and refinements in the order of its interface (a
 // refinement with an argument as its logic then its value).
 //
 // The forwarding relies on the template's first three fields:

@@ -64,7 +64,7 @@ enum class Scope : uint8_t { kGlobal, kInternal };
 
 struct Row {
   const char* word;
-  const char* spec;         // Kel source of the interface block's contents
+  const char* interface;    // Kel source of the interface block's contents
   const char* description;  // the body: one line saying what the C++ code does
   Entry entry;
   uint32_t parameter;
@@ -556,7 +556,7 @@ Cell* push_routine(uint32_t index) {
   const Row& row = table[index];
   // The interface's type words are read at the first call (the datatype words
   // may not be bound yet when the routines are made).
-  Cell spec = *evaluate::load(row.spec);
+  Cell spec = *evaluate::load(row.interface);
   Cell* body = block::push_only(1);
   string::load_cstr(row.description, static_cast<uint32_t>(std::strlen(row.description)), string::kEncodingUtf8);
   block::rs_append(body, *stack::get_top());

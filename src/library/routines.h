@@ -25,9 +25,10 @@
 namespace kel::routines {
 
 // An entry reads its arguments from the current frame (stack::arguments(),
-// in spec order, already checked against the spec's types) and leaves its
-// result in the frame's first cell. parameter is the row's own number (the
-// datatype a type test checks, the typeset word it reads ...).
+// in the order of its interface block, already checked against the types
+// given there) and leaves its result in the frame's first cell. parameter
+// is the row's own number (the datatype a type test checks, the typeset word
+// it reads ...).
 using Entry = void (*)(uint32_t parameter);
 
 // Makes every routine value and binds the library's words, and binds

@@ -28,7 +28,7 @@ Cell C(uint32_t code_point) { return make_cell(TYPE_CHAR, 0, code_point); }
 
 Cell make_bitset(const Cell& spec) { return convert<Action::make>(TYPE_BITSET, spec); }
 
-// make bitset! from the spec, molded ("error <id>" when it raises).
+// make bitset! from the given value, molded ("error <id>" when it raises).
 std::string made(const Cell& spec) {
   std::string text;
   std::optional<ErrorId> error = testing::catch_error([&] { text = mold(make_bitset(spec)); });

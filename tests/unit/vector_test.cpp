@@ -20,8 +20,8 @@ class VectorTest : public LiteralTest {};
 Cell C(uint32_t code_point) { return make_cell(TYPE_CHAR, 0, code_point); }
 Cell Pc(double fraction) { return float_type::make(fraction, TYPE_PERCENT); }
 
-// The value of Kel source text evaluated as "make vector! <spec>" would
-// be: the spec is loaded by the lexer, then given to make.
+// The value of Kel source text evaluated as "make vector! <source>" would
+// be: the source is loaded by the lexer, then given to make.
 Cell make_vector(const Cell& spec) { return convert<Action::make>(TYPE_VECTOR, spec); }
 Cell made_from(std::string_view spec_source) { return make_vector(V(spec_source)); }
 
