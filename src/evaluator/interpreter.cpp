@@ -1201,8 +1201,8 @@ class CodeKindScope {
   if (stack::frame_top >= stack::frame_end) frame_overflow(block, library);
   // The frame of user code records the position; library code keeps its
   // caller's.
-  if (library) stack::mark(&body_word, stack::kEval);
-  else stack::mark_code(&body_word, stack::kEval, block.type() | (block.new_line() ? stack::kCodeNewLine : 0), node, index);
+  if (library) stack::mark_code(body_word, stack::kEval, 0, 0, index);
+  else stack::mark_code(body_word, stack::kEval, block.type() | (block.new_line() ? stack::kCodeNewLine : 0), node, index);
   stack::Frame* frame = stack::current_frame();
   Cell* first = stack::arguments();
   if (trace::active()) trace::fire(trace::kEnter, &block, index, nullptr, nullptr);

@@ -134,23 +134,27 @@ inline TypeId top_type() { return get_top()->type(); }
 // Opening frames. The word names the call (its symbol and context); a null
 // word names the frame <anon>.
 extern uint32_t anonymous_symbol;
-[[gnu::always_inline]] inline void mark(const Cell* word, uint32_t type) {
-  if (frame_top >= frame_end) overflow(true);
-  uint32_t symbol = word ? (word->data2 & 0xFFFF) : anonymous_symbol;
-  *frame_top = Frame{(type << 24) | (symbol << 8), 0, arguments_, word ? word->data1 : 0, 0, 0, 0};
+// Writes the record of a new frame, whole (amending a header just stored
+// would make the processor wait for that store), and opens it. The caller
+// has checked that there is room.
+[[gnu::always_inline]] inline void open_frame(uint32_t header, NodeId word_context, NodeId code,
+                                              uint32_t code_index) {
+  *frame_top = Frame{header, code, arguments_, word_context, 0, 0, code_index};
   ++frame_top;
   arguments_ = top;
 }
-// A frame that evaluates a block of user code, its position fields written
-// with the record: amending the header just stored would make the processor
-// wait for that store.
-[[gnu::always_inline]] inline void mark_code(const Cell* word, uint32_t type, uint32_t code_type, NodeId code,
+[[gnu::always_inline]] inline void mark(const Cell* word, uint32_t type) {
+  if (frame_top >= frame_end) overflow(true);
+  uint32_t symbol = word ? (word->data2 & 0xFFFF) : anonymous_symbol;
+  open_frame((type << 24) | (symbol << 8), word ? word->data1 : 0, 0, 0);
+}
+// A frame that evaluates a block, with its position fields: the block's
+// node (0 for library code, which keeps its caller's position), its type
+// and new-line flag (code_type) and the index of the current expression.
+[[gnu::always_inline]] inline void mark_code(const Cell& word, uint32_t type, uint32_t code_type, NodeId code,
                                              uint32_t code_index) {
   if (frame_top >= frame_end) overflow(true);
-  *frame_top = Frame{(type << 24) | ((word->data2 & 0xFFFF) << 8) | code_type, code, arguments_, word->data1, 0, 0,
-                     code_index};
-  ++frame_top;
-  arguments_ = top;
+  open_frame((type << 24) | ((word.data2 & 0xFFFF) << 8) | code_type, word.data1, code, code_index);
 }
 void mark_func(const Cell* word, NodeId function_context, uint32_t saved_values);
 inline void mark_native(const Cell* word) { mark(word, kNative); }
