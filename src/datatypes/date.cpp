@@ -442,10 +442,12 @@ Cell* do_math(int32_t op) {
         Cell type = datatype::make(TYPE_DATE);
         fire(ErrorId::script_not_related, &action, &type);
       }
-      // Whole days between the two dates, the time difference carried as
-      // the left date's own times are: with its zone.
+      // Whole days between the two instants. Both zones are already in the
+      // stored times, so the time difference is carried without a zone:
+      // carried with the left's zone, two dates a year apart at one local
+      // time in a zone west of UTC would be 364 days apart.
       double difference = time - time_of(*right);
-      int32_t whole = normalize_time(narrow_days(days - days_of(right->data1)), &difference, zone_of(packed));
+      int32_t whole = normalize_time(narrow_days(days - days_of(right->data1)), &difference, 0);
       *left = integer::make(whole);
       return left;
     }

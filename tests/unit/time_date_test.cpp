@@ -414,9 +414,11 @@ TEST_F(DateTest, ArithmeticWithDaysTimesAndDates) {
       {Action::subtract, DT(2021, 1, 1, 1 * H, 3, 0), Tm(5 * H), "date! 31-Dec-2020/20:00:00+03:00"},
       {Action::subtract, D(2000, 1, 1), D(1999, 1, 1), "integer! 365"},
       {Action::subtract, D(1999, 1, 1), D(2000, 1, 1), "integer! -365"},
+      // Both operands carry the zone in their stored times: no day is lost.
+      {Action::subtract, DT(2000, 1, 1, 0, -5, 0), DT(1999, 1, 1, 0, -5, 0), "integer! 365"},
       {Action::subtract, DT(2000, 1, 2, 1 * H), DT(2000, 1, 1, 23 * H), "integer! 0"},
-      // The time difference (-27 hours) is carried with the left's zone.
-      {Action::subtract, DT(2000, 1, 2, 1 * H, 5, 0), DT(2000, 1, 1, 23 * H), "integer! 0"},
+      // Three hours before: the time difference (-27 hours) carries a day back.
+      {Action::subtract, DT(2000, 1, 2, 1 * H, 5, 0), DT(2000, 1, 1, 23 * H), "integer! -1"},
       {Action::add, D(2000, 1, 1), D(1999, 1, 1), "error not-related"},
       {Action::add, D(2000, 1, 1), S("1"), "error invalid-type"},
       {Action::add, D(2000, 1, 1), F(1.5), "error invalid-type"},
