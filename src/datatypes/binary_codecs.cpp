@@ -214,7 +214,9 @@ NodeId decode_base58(const uint8_t* text, uint32_t count, uint32_t unit) {
   TextReader reader(text, count, unit);
   uint32_t c;
   while (reader.next(&c)) {
-    if (c > 127) break;
+    // No character beyond ASCII is a digit: the text is invalid, as it is
+    // in the other bases, rather than cut short with a partial result.
+    if (c > 127) return 0;
     uint8_t entry = kBase58Table.entries[c];
     if (entry == kSkipped) continue;
     if (entry == kInvalid) return 0;

@@ -38,7 +38,7 @@ NodeId decode_base2(const uint8_t* text, uint32_t count, uint32_t unit);
 // Base 16: blanks and control characters skipped; a lone last digit dropped.
 NodeId decode_base16(const uint8_t* text, uint32_t count, uint32_t unit);
 // Base 58: tab, line feed, form feed, carriage return, space and "'"
-// skipped; a code point above 127 ends the text.
+// skipped; a code point above 127 makes the text invalid.
 NodeId decode_base58(const uint8_t* text, uint32_t count, uint32_t unit);
 // Base 64: the same characters skipped; "=" ends the text (with 2 or 3
 // digits pending); 1 to 3 digits pending at the end without "=" are dropped.

@@ -23,6 +23,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
+#include "io/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
@@ -432,10 +433,12 @@ Cell* to(Cell*, Cell* spec, TypeId type) {
     case TYPE_VECTOR: result = vector_values(spec); break;
     case TYPE_TYPESET: result = typeset_types(spec); break;
     case TYPE_STRING: {
-      // Source text becomes values through the lexer, which is not built
-      // yet: until then the conversion is refused.
-      Cell wanted = datatype::make(type);
-      fire_bad_to_arg(&wanted, spec);
+      // Source text becomes its values, loaded as a script's text would be
+      // (bad text raises its syntax error).
+      Cell text = *spec;
+      result = stack::push_slot();
+      lexer::scan_string(result, &text, -1, lexer::ScanOptions{});
+      break;
     }
     default:
       if (series::is_block_kind(spec->type())) {

@@ -442,8 +442,10 @@ Cell* do_math(int32_t op) {
         Cell type = datatype::make(TYPE_DATE);
         fire(ErrorId::script_not_related, &action, &type);
       }
-      // Whole days between the two instants; both zones are already in the
-      // stored times, so the carry is made without a zone.
+      // Whole days between the two instants. Both zones are already in the
+      // stored times, so the time difference is carried without a zone:
+      // carried with the left's zone, two dates a year apart at one local
+      // time in a zone west of UTC would be 364 days apart.
       double difference = time - time_of(*right);
       int32_t whole = normalize_time(narrow_days(days - days_of(right->data1)), &difference, 0);
       *left = integer::make(whole);
@@ -686,27 +688,14 @@ int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
 
 // --- Comparison and access -----------------------------------------------------------------
 
-namespace {
-// A date as an instant: whole UTC days and the seconds into that day. The
-// stored time is already relative to UTC, so two dates of one instant in
-// different zones become the same pair.
-struct Instant {
-  int64_t days;
-  double seconds;
-};
-Instant instant_of(const Cell& date) {
-  double time = time_of(date);
-  double carried = std::floor(time / kSecondsPerDay);
-  return {static_cast<int64_t>(days_of(date.data1)) + static_cast<int64_t>(carried), time - carried * kSecondsPerDay};
-}
-}  // namespace
-
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
   if (!value2->is(TYPE_DATE)) return kNotComparable;
-  Instant a = instant_of(*value1), b = instant_of(*value2);
-  if (a.days != b.days) return a.days < b.days ? -1 : 1;
-  if (op == kCmpSame ? a.seconds == b.seconds : float_type::near_equal(a.seconds, b.seconds)) return 0;
-  return a.seconds < b.seconds ? -1 : 1;
+  // The local dates first, then the stored times; the zones take no part.
+  int32_t days1 = days_of(value1->data1), days2 = days_of(value2->data1);
+  if (days1 != days2) return days1 < days2 ? -1 : 1;
+  double time1 = time_of(*value1), time2 = time_of(*value2);
+  if (op == kCmpSame ? time1 == time2 : float_type::near_equal(time1, time2)) return 0;
+  return time1 < time2 ? -1 : 1;
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool) {

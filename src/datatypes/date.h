@@ -21,8 +21,9 @@
 // the weekday with Monday 0. Divisions here round toward minus infinity, so
 // the calendar runs the same way before year 0.
 //
-// Dates compare as instants (a date without a time is its midnight), so
-// one moment written in two zones is one value for = and for ordering.
+// Dates compare by their local dates, then by their stored times; the zone
+// takes no part. A date minus a date is the whole days between them, the
+// time difference carried with the left date's zone.
 //
 // A result whose year does not fit the 15-bit field raises math overflow,
 // never a wrapped date; a conversion to 32-bit seconds that does not fit

@@ -16,6 +16,7 @@
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -530,6 +531,7 @@ Cell* make_float(Cell*, Cell* spec, TypeId type) {
     case TYPE_FLOAT:
     case TYPE_PERCENT:
     case TYPE_TIME: value = spec->as_double(); break;
+    case TYPE_MONEY: value = money::to_float(*spec); break;
     case TYPE_BINARY: value = from_binary(spec); break;
     case TYPE_BLOCK:
     case TYPE_PAREN:

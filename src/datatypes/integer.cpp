@@ -15,9 +15,11 @@
 #include <utility>
 
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
@@ -257,6 +259,8 @@ Cell* to(Cell*, Cell* spec, TypeId) {
     case TYPE_TIME: return from_double(spec->as_double() + 0.5);
     case TYPE_ISSUE: return from_issue(spec);
     case TYPE_BINARY: return from_binary(spec);
+    case TYPE_DATE: return box(date::to_epoch_seconds(*spec));
+    case TYPE_MONEY: return box(money::to_integer(*spec));
     default:
       if (string::is_string_like(spec->type())) return from_text(spec);
       Cell type = datatype::make(TYPE_INTEGER);

@@ -216,7 +216,10 @@ Cell* do_math(int32_t op) {
       double number = right->as_double();
       for (uint32_t i = 0; i < size; ++i) {
         double value = std::trunc(float_type::modulo(bytes[i], number, op));
-        bytes[i] = checked_math::truncates_to_integer(value) ? clamp_byte(static_cast<int64_t>(value)) : 0;
+        // Beyond the integer range a byte clamps by its sign, as in the
+        // integer arithmetic above (an infinity included); NaN gives 0.
+        bytes[i] = checked_math::truncates_to_integer(value) ? clamp_byte(static_cast<int64_t>(value))
+                                                             : (value > 0.0 ? 255 : 0);
       }
       return left;
     }

@@ -35,6 +35,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/parse.h"
+#include "evaluator/parse_match.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "io/lexer.h"
@@ -567,8 +568,9 @@ void in(bool check_types, const int32_t*) {
 // --- parse (entry) ------------------------------------------------------------------------------
 
 // Refinements: /case, /part length, /trace callback. The entry settles the
-// comparison mode and the limit (an absolute input index, clamped into the
-// input by the engine) and hands the rest to the parse engine. A break,
+// comparison mode and the limit (an absolute input index; one at or before
+// the input's index answers at once, one beyond its tail is clamped by the
+// engine) and hands the rest to the parse engine. A break,
 // continue, return, exit or throw raised by a rule's action is left pending
 // by the engine; the entry then returns at once.
 void parse(bool check_types, const int32_t* refinements) {
@@ -593,6 +595,12 @@ void parse(bool check_types, const int32_t* refinements) {
         fire(ErrorId::script_invalid_refine_arg, &refinement, &length);
       }
       limit = length.data1;
+    }
+    // Nothing to parse: the rules do not run, and the answer is whether
+    // the input itself is empty from its index.
+    if (limit <= int64_t{input.data1}) {
+      stack::set_last(logic::make(input.data1 >= parse::match::length_of(input)));
+      return;
     }
   }
   const Cell* callback = used(trace_at) ? argument(trace_at) : nullptr;

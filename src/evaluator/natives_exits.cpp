@@ -17,6 +17,7 @@
 // themselves, using only what the exit left in fixed places: the error in
 // the runtime system record, the thrown value and name in the catch frame's
 // first two cells.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -499,12 +500,14 @@ void transcode(bool check_types, const int32_t* refinements) {
     if (length < 0) length = 0;
     if (length > available) length = available;
   }
-  // A UTF-8 byte-order mark is no part of the text.
-  if (is_binary && length >= 3) {
+  // A UTF-8 byte-order mark is no part of the text. The mark is looked for
+  // in the source, whatever the part: a part that ends inside it reads
+  // nothing rather than half a mark.
+  if (is_binary && available >= 3) {
     const uint8_t* bytes = binary::rs_head(source);
     if (bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
       source->data1 += 3;
-      length -= 3;
+      length = std::max<int64_t>(length - 3, 0);
     }
   }
   options.source = source;

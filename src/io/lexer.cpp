@@ -12,7 +12,6 @@
 #include <cstring>
 #include <string>
 
-#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
@@ -106,28 +105,6 @@ class ActiveScan {
   uint32_t scratch_mark_;
 };
 
-// The first byte of a malformed UTF-8 sequence in the range, or null. ASCII
-// runs are passed eight bytes at a time.
-const uint8_t* first_invalid_utf8(const uint8_t* p, const uint8_t* end) {
-  while (p < end) {
-    while (end - p >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p, sizeof word);
-      if ((word & 0x8080808080808080ull) != 0) break;
-      p += 8;
-    }
-    if (p >= end) break;
-    if (*p < 0x80) {
-      ++p;
-      continue;
-    }
-    const uint8_t* next;
-    if (decode_utf8(p, end, &next) < 0) return p;
-    p = next;
-  }
-  return nullptr;
-}
-
 // The event mask of a callback: the event words of a block that opens its
 // body, or every event.
 uint32_t event_mask(const Cell& callback) {
@@ -181,18 +158,6 @@ Cell make_text(const uint8_t* bytes, uint32_t length) {
   Cell cell;
   string::load(bytes, length, &cell, string::kEncodingUtf8);
   return cell;
-}
-
-// The line on which a position lies, counted from 1 at the input's start.
-int32_t line_of(const State& s, const uint8_t* pos) {
-  int32_t line = 1;
-  for (const uint8_t* p = s.input_head; p < pos;) {
-    const void* feed = std::memchr(p, '\n', static_cast<size_t>(pos - p));
-    if (feed == nullptr) break;
-    ++line;
-    p = static_cast<const uint8_t*>(feed) + 1;
-  }
-  return line;
 }
 
 // The text quoted by an error: whole code points from start, up to the end
@@ -344,7 +309,9 @@ void throw_error(State& s, const uint8_t* start, const uint8_t* end, int32_t cod
     }
   }
   Cell near = near_text(s, start);
-  Cell line = line_text(line_of(s, start));
+  // The line the scan has reached, which for an error at the end of the
+  // input (an unclosed block or string) is the last line.
+  Cell line = line_text(s.line);
   TypeId open_type = s.open_type;
   s.open_type = 0;
   if (is_path_type(open_type)) code = kBadChar;
@@ -373,20 +340,6 @@ void throw_error(State& s, const uint8_t* start, const uint8_t* end, int32_t cod
       fire(ErrorId::syntax_invalid, &line, &type, &near);
     }
   }
-}
-
-void throw_invalid_utf8(State& s, const uint8_t* p) {
-  if (!s.strict) {
-    s.type = TYPE_ERROR;
-    throw Stop{};
-  }
-  uint32_t count = static_cast<uint32_t>(std::min<ptrdiff_t>(s.input_tail - p, 4));
-  NodeId node = memory::alloc_bytes(count);
-  SeriesBuffer* buffer = memory::buffer_of(node);
-  std::memcpy(buffer->head_ptr(), p, count);
-  buffer->tail = buffer->offset + count;
-  Cell bytes = binary::make_value(node);
-  fire(ErrorId::access_invalid_utf8, &bytes);
 }
 
 // --- Events ------------------------------------------------------------------------------
@@ -483,11 +436,6 @@ bool fire_event(State& s, Event event, int32_t type_code, Cell* value, const uin
 
 TypeId scan(Cell* result, const uint8_t* bytes, uint32_t length, const ScanOptions& options,
             int32_t* position) {
-  return scan_trusted(result, bytes, length, options, position, false);
-}
-
-TypeId scan_trusted(Cell* result, const uint8_t* bytes, uint32_t length, const ScanOptions& options,
-                    int32_t* position, bool well_formed) {
   if (options.callback != nullptr && bridge.call == nullptr) fire(ErrorId::internal_feature_na);
   allocate_buffers();
   ActiveScan active;
@@ -517,13 +465,6 @@ TypeId scan_trusted(Cell* result, const uint8_t* bytes, uint32_t length, const S
   };
 
   try {
-    if (!well_formed) {
-      const uint8_t* bad = first_invalid_utf8(bytes, bytes + length);
-      if (bad != nullptr) {
-        s.input_pos = bad;
-        throw_invalid_utf8(s, bad);
-      }
-    }
     scan_tokens(s, options.single_token, !options.load);
     if (s.tail > s.base) {
       Cell* marker = innermost_marker(s);
@@ -588,7 +529,7 @@ TypeId scan_string(Cell* result, const Cell* string, int32_t length, const ScanO
   if (own == nullptr) scratch_fill = mark + bytes;
   ScanOptions with_source = options;
   with_source.source = string;
-  return scan_trusted(result, text, bytes, with_source, position, true);
+  return scan(result, text, bytes, with_source, position);
 }
 
 Cell* load(Cell* result, const uint8_t* bytes, uint32_t length) {

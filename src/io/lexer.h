@@ -16,11 +16,13 @@
 // the next one. The collector reaches the values under construction through
 // mark_buffers.
 //
-// Errors: malformed UTF-8 in the source raises access invalid-utf8; bad
-// text raises a syntax error (invalid, missing, bad-char, malconstruct)
-// whose first argument is "(line N)", N being the line on which the quoted
-// text of the error starts. Only a strict scan (load and output both on)
-// raises; any other scan ends quietly with the type error!.
+// Errors: bad text raises a syntax error (invalid, missing, bad-char,
+// malconstruct) whose first argument is "(line N)", N being the line the
+// scan has reached. Malformed UTF-8 is bad text like any other: inside a
+// token it makes that token invalid, where no token may start it is a bad
+// character. Only a strict scan (load and output both on) raises; any other
+// scan ends quietly with the type error!. A NUL byte between tokens ends
+// the text, whatever follows it.
 #pragma once
 
 #include <cstdint>

@@ -144,9 +144,6 @@ constexpr int32_t kMissingAtEnd = -4;
 // stop signal instead of an error.
 [[noreturn]] void throw_error(State& s, const uint8_t* start, const uint8_t* end, int32_t code);
 
-// Raises access invalid-utf8 for the bytes at p (a strict scan), or stops.
-[[noreturn]] void throw_invalid_utf8(State& s, const uint8_t* p);
-
 // Calls the callback for an event (see lexer.cpp); true without a callback
 // or when the event is not in its mask.
 bool fire_event(State& s, Event event, int32_t type_code, Cell* value, const uint8_t* start,
@@ -181,11 +178,6 @@ extern const Handler kLoaders[kFinalStateCount];
 
 // The scan loop.
 void scan_tokens(State& s, bool single_token, bool no_load);
-
-// lexer::scan over bytes known to be well-formed UTF-8 (text encoded from a
-// string), which skips the validation pass.
-TypeId scan_trusted(Cell* result, const uint8_t* bytes, uint32_t length, const ScanOptions& options,
-                    int32_t* position, bool well_formed);
 
 // The start state after a series closes or a literal inside a path ends:
 // a path element when the innermost open series is a path, else ordinary.

@@ -558,8 +558,15 @@ void store_word(State& s, const uint8_t* name, const uint8_t* name_end, TypeId k
   store(s, value);
 }
 
-void load_word(State& s, const uint8_t* start, const uint8_t* end, uint32_t, int mode) {
+void load_word(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, int mode) {
   TypeId kind = s.type_override >= 0 ? static_cast<TypeId>(s.type_override) : s.type;
+  // A malformed sequence never becomes a symbol's name (issues and
+  // refinements have no scanner that would have checked it).
+  if ((flags & token_flags::kNonAscii) != 0) {
+    for (const uint8_t* p = start; p < end;) {
+      if (decode_utf8(p, end, &p) < 0) throw_error(s, start, end, static_cast<int32_t>(kind));
+    }
+  }
   const uint8_t* name = start;
   const uint8_t* name_end = end;
   switch (kind) {

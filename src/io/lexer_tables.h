@@ -76,6 +76,10 @@ constexpr int kClassCount = 40;
 // a non-ASCII byte occurred.
 namespace token_flags {
 constexpr uint32_t kClassMask = 0x000000FF;
+// UTF-8 continuation bytes 0x80-0xBF. A lone one (or one too many) is
+// malformed text that only decoding finds; the flag makes every loader
+// that copies plain ASCII text as it stands decode this token instead.
+constexpr uint32_t kContinuation = 0x00010000;
 constexpr uint32_t kSpansLines = 0x00020000;  // braced string text crossed line feeds
 constexpr uint32_t kPercent = 0x00040000;
 constexpr uint32_t kGreater = 0x00080000;
@@ -91,7 +95,7 @@ constexpr uint32_t kDot = 0x10000000;
 constexpr uint32_t kCaret = 0x20000000;
 constexpr uint32_t kLead2Or3 = 0x40000000;  // lead bytes 0xC2-0xEF
 constexpr uint32_t kLead4 = 0x80000000;     // lead bytes 0xF0-0xF7
-constexpr uint32_t kNonAscii = kLead2Or3 | kLead4;
+constexpr uint32_t kNonAscii = kLead2Or3 | kLead4 | kContinuation;
 }  // namespace token_flags
 
 namespace detail {
@@ -151,7 +155,8 @@ constexpr std::array<uint32_t, 256> build_char_classes() {
   one('x', kClassX);
   one('{', kClassBraceOpen);
   one('}', kClassBraceClose);
-  set(0x7F, 0xBF, kClassContinuation);
+  set(0x7F, 0x7F, kClassContinuation);
+  set(0x80, 0xBF, kClassContinuation | token_flags::kContinuation);
   set(0xC0, 0xC1, kClassNeverUtf8);
   set(0xC2, 0xEF, kClassWordLetter | token_flags::kLead2Or3);
   set(0xF0, 0xF7, kClassWordLetter | token_flags::kLead4);

@@ -144,7 +144,7 @@ TEST_F(BinaryTest, Base2AndBase58) {
   EXPECT_EQ(decoded(58, "15Q"), "#{00FF}");
   EXPECT_EQ(decoded(58, "Cn8e'VZg\r"), "#{68656C6C6F}");
   EXPECT_EQ(decoded(58, "0"), "invalid");
-  EXPECT_EQ(decoded(58, "15Q\xC3\xA9zz"), "#{00FF}");  // above 127 ends the text
+  EXPECT_EQ(decoded(58, "15Q\xC3\xA9zz"), "invalid");  // no code point above 127 is a digit
   EXPECT_EQ(decoded(7, "1"), "invalid");
 }
 

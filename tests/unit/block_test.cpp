@@ -204,8 +204,6 @@ TEST_F(Blocks, MakeAndToBuildBlocks) {
 TEST_F(Blocks, MakeAndToRefuseWhatTheyCannotConvert) {
   EXPECT_EQ(catch_error([] { convert<Action::make>(TYPE_BLOCK, S("x")); }), ErrorId::script_bad_make_arg);
   EXPECT_EQ(catch_error([] { convert<Action::make>(TYPE_BLOCK, W("x")); }), ErrorId::script_bad_make_arg);
-  // Source text needs the lexer, which does not exist yet.
-  EXPECT_EQ(catch_error([] { convert<Action::to>(TYPE_BLOCK, S("a b")); }), ErrorId::script_bad_to_arg);
 }
 
 // --- mold and form ---------------------------------------------------------------

@@ -492,7 +492,11 @@ TEST_F(LexerTest, SyntaxErrorsNameTheLineAndQuoteTheText) {
   }
 }
 
-TEST_F(LexerTest, TheLineNumberIsTheLineOfTheQuotedText) {
+// The line an error names is the line the scan has reached: the line of
+// the token at fault, and for an unclosed block or string at the end of the
+// input, the last line. Line feeds inside strings, comments and binaries
+// count; a carriage return alone does not.
+TEST_F(LexerTest, TheLineNumberIsTheLineTheScanReached) {
   const std::pair<const char*, const char*> cases[] = {
       {"a\nb\n1''0", "(line 3) invalid integer! at 1''0"},
       {"{x\ny\nz} 1''0", "(line 3) invalid integer! at 1''0"},
@@ -500,8 +504,11 @@ TEST_F(LexerTest, TheLineNumberIsTheLineOfTheQuotedText) {
       {"%%{x\n}%\ny}%% 1''0", "(line 3) invalid integer! at 1''0"},
       {"\"a\" ; c\n[\n  b\n  1''0]", "(line 4) invalid integer! at 1''0]"},
       {"#{00\n11\n} 1''0", "(line 3) invalid integer! at 1''0"},
-      {"[\n a\n b", "(line 1) missing ] at ["},
-      {"a\n\n{x\ny", "(line 3) invalid string! at {x"},
+      // The quoted text starts at the opening bracket or brace; the line is
+      // where the input ended. (These named the opening's line before.)
+      {"[\n a\n b", "(line 3) missing ] at ["},
+      {"a\n\n{x\ny", "(line 4) invalid string! at {x"},
+      {"[1 2\n3)", "(line 2) missing ] at [1 2"},
       {"a\r1''0", "(line 1) invalid integer! at 1''0"},
       {"a\r\n1''0", "(line 2) invalid integer! at 1''0"},
   };
@@ -512,30 +519,61 @@ TEST_F(LexerTest, TheLineNumberIsTheLineOfTheQuotedText) {
 }
 
 TEST_F(LexerTest, TheQuotedTextStopsAtTheLineEndAndAfterThirtyBytes) {
-  EXPECT_EQ(load_error("[abc\ndef"), "(line 1) missing ] at [abc");
+  EXPECT_EQ(load_error("[abc\ndef"), "(line 2) missing ] at [abc");
   EXPECT_EQ(load_error("[" + std::string(50, 'x')), "(line 1) missing ] at [" + std::string(29, 'x'));
   // A code point that crosses the thirtieth byte is quoted whole.
   std::string text = "[" + std::string(28, 'x') + "\xE2\x82\xAC" + "yyy";
   EXPECT_EQ(load_error(text), "(line 1) missing ] at [" + std::string(28, 'x') + "\xE2\x82\xAC");
 }
 
-TEST_F(LexerTest, MalformedUtf8IsAnAccessErrorWhereverItStands) {
-  const char* cases[] = {
-      "a \xFF b",            // a byte that never occurs in UTF-8
-      "\"abc\xC3\"",         // a sequence cut short
-      "\xC3",                // at the very end
-      "a \xED\xA0\x80",      // a surrogate
-      "\xC0\xAF",            // an overlong form
-      "; comment \x80\nb",   // inside a comment
-      "{ok \xF5\x80\x80\x80}",  // beyond U+10FFFF
-      "\x80",                // a continuation byte alone
+// Malformed UTF-8 is bad text like any other: the token it stands in is
+// invalid, a byte no token may start with is a bad character, and the error
+// names its line. (The whole input used to be refused up front with an
+// access error that named no line.) The quoted text stops before the
+// malformed bytes, so it never holds them.
+TEST_F(LexerTest, MalformedUtf8MakesItsTokenInvalid) {
+  const std::tuple<const char*, ErrorId, const char*> cases[] = {
+      {"a \xFF b", ErrorId::syntax_bad_char, "(line 1) invalid character at "},
+      {"1\n\x80", ErrorId::syntax_bad_char, "(line 2) invalid character at "},
+      {"\xC0\xAF", ErrorId::syntax_bad_char, "(line 1) invalid character at "},
+      {"\"abc\xC3\"", ErrorId::syntax_invalid, "(line 1) invalid string! at \"abc"},
+      {"x\n\"a\x80" "b\"", ErrorId::syntax_invalid, "(line 2) invalid string! at \"a"},
+      {"{ok\n\xF5\x80\x80\x80}", ErrorId::syntax_invalid, "(line 2) invalid string! at {ok"},
+      {"\xC3", ErrorId::syntax_invalid, "(line 1) invalid word! at "},
+      {"a \xED\xA0\x80", ErrorId::syntax_invalid, "(line 1) invalid word! at "},
+      {"ab\x80", ErrorId::syntax_invalid, "(line 1) invalid word! at ab"},
+      {"/a\x80", ErrorId::syntax_invalid, "(line 1) invalid refinement! at /a"},
+      {"#a\xC3 b", ErrorId::syntax_invalid, "(line 1) invalid issue! at #a"},
+      {"<a\x80>", ErrorId::syntax_invalid, "(line 1) invalid tag! at <a"},
+      {"%a\x80", ErrorId::syntax_invalid, "(line 1) invalid file! at %a"},
+      {"a@b\x80", ErrorId::syntax_invalid, "(line 1) invalid email! at a@b"},
+      {"#\"\x80\"", ErrorId::syntax_invalid, "(line 1) invalid char! at #\""},
+      {"#{0\x80}", ErrorId::syntax_invalid, "(line 1) invalid binary! at #{0"},
   };
-  for (const char* source : cases) {
+  for (const auto& [source, id, message] : cases) {
     SCOPED_TRACE(source);
-    ErrorId id{};
-    load_error(source, &id);
-    EXPECT_EQ(id, ErrorId::access_invalid_utf8);
+    ErrorId raised{};
+    EXPECT_EQ(load_error(source, &raised), message);
+    EXPECT_EQ(raised, id);
   }
+  // A comment is no token: its text is skipped, not decoded.
+  EXPECT_EQ(mold(load_one("; comment \x80\nb")), "b");
+}
+
+// A NUL byte between tokens ends the text like the end of the input: what
+// follows it is never read, malformed or not.
+TEST_F(LexerTest, ANulBetweenTokensEndsTheText) {
+  const std::pair<std::string_view, const char*> cases[] = {
+      {std::string_view("1\0\xFF", 3), "[1]"},
+      {std::string_view("a \0 [", 5), "[a]"},
+      {std::string_view("\0x", 2), "[]"},
+  };
+  for (const auto& [source, expected] : cases) {
+    SCOPED_TRACE(std::string(source));
+    EXPECT_EQ(mold(load(source)), expected);
+  }
+  // Inside a token it is no end: the token is cut short and invalid.
+  EXPECT_EQ(load_error(std::string_view("\"a\0b\"", 5)), "(line 1) invalid string! at \"a");
 }
 
 TEST_F(LexerTest, AFailedLoadLeavesTheLexerReadyForTheNextOne) {

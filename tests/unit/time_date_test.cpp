@@ -368,7 +368,8 @@ TEST_F(DateTest, TimezoneChangeKeepsTheInstant) {
   Cell before = DT(2021, 1, 1, 23 * H, -5, 0);
   Cell after = path_set(before, W("timezone"), I(9));
   EXPECT_EQ(date::to_epoch_seconds(before), date::to_epoch_seconds(after));
-  EXPECT_EQ(compare(before, after, kCmpEqual), 0);
+  // The local date moved from 1 to 2 January, and dates compare by it.
+  EXPECT_EQ(compare(before, after, kCmpEqual), -1);
 }
 
 TEST_F(DateTest, LexerConstructorsForWeekAndOrdinalDates) {
@@ -383,11 +384,16 @@ TEST_F(DateTest, LexerConstructorsForWeekAndOrdinalDates) {
 
 // --- date!: comparison and arithmetic -----------------------------------------------------
 
-TEST_F(DateTest, ComparisonIsByInstant) {
+// The local dates decide first, then the stored times; the zone takes no
+// part (dates used to compare as instants).
+TEST_F(DateTest, ComparisonIsByLocalDateThenStoredTime) {
   EXPECT_EQ(compare(DT(2021, 1, 1, 10 * H, 2, 0), DT(2021, 1, 1, 8 * H), kCmpEqual), 0);
-  // 23:00 five hours west of UTC is 04:00 UTC the next day.
-  EXPECT_EQ(compare(DT(2021, 1, 1, 23 * H, -5, 0), DT(2021, 1, 2, 1 * H), kCmpGreater), 1);
-  EXPECT_EQ(compare(DT(2021, 1, 1, 23 * H, -5, 0), DT(2021, 1, 2, 13 * H, 9, 0), kCmpEqual), 0);
+  // 23:00 five hours west of UTC is 04:00 UTC the next day, but its date is
+  // the earlier one.
+  EXPECT_EQ(compare(DT(2021, 1, 1, 23 * H, -5, 0), DT(2021, 1, 2, 1 * H), kCmpGreater), -1);
+  EXPECT_EQ(compare(DT(2021, 1, 1, 23 * H, -5, 0), DT(2021, 1, 2, 13 * H, 9, 0), kCmpEqual), -1);
+  // One date: the stored times (local time less the zone) decide.
+  EXPECT_EQ(compare(DT(2021, 1, 1, 10 * H, 5, 0), DT(2021, 1, 1, 6 * H), kCmpLesser), -1);
   EXPECT_EQ(compare(D(2021, 1, 1), D(2021, 1, 2), kCmpLesser), -1);
   EXPECT_EQ(compare(DT(2021, 1, 1, 1), D(2021, 1, 1), kCmpGreater), 1);
   EXPECT_EQ(compare(D(2021, 1, 1), I(1), kCmpEqual), kNotComparable);
@@ -411,6 +417,8 @@ TEST_F(DateTest, ArithmeticWithDaysTimesAndDates) {
       // Both operands carry the zone in their stored times: no day is lost.
       {Action::subtract, DT(2000, 1, 1, 0, -5, 0), DT(1999, 1, 1, 0, -5, 0), "integer! 365"},
       {Action::subtract, DT(2000, 1, 2, 1 * H), DT(2000, 1, 1, 23 * H), "integer! 0"},
+      // Three hours before: the time difference (-27 hours) carries a day back.
+      {Action::subtract, DT(2000, 1, 2, 1 * H, 5, 0), DT(2000, 1, 1, 23 * H), "integer! -1"},
       {Action::add, D(2000, 1, 1), D(1999, 1, 1), "error not-related"},
       {Action::add, D(2000, 1, 1), S("1"), "error invalid-type"},
       {Action::add, D(2000, 1, 1), F(1.5), "error invalid-type"},
