@@ -2,14 +2,19 @@
 // repair of piped input that is not well-formed UTF-8, and the title. The console's
 // behaviour as a whole is tested through the real binary (tests/console).
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <chrono>
+#include <csignal>
 #include <string>
+#include <thread>
 
 #include "console/terminal.h"
 #include "evaluator/actions.h"
 #include "evaluator/evaluate.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "runtime/runtime.h"
 #include "test_support.h"
 
 namespace kel {
@@ -46,6 +51,38 @@ TEST_F(ConsoleHaltTest, AHaltPassesEveryOtherCatchAndTry) {
     EXPECT_EQ(evaluate(source.c_str()), "halt-request") << guard;
     EXPECT_EQ(interpreter::halt_requested, 0) << guard;
   }
+}
+
+// A request that comes while the parse engine loops over its rules stops it
+// there: no Kel code runs inside such a loop.
+TEST_F(ConsoleHaltTest, AHaltStopsAParseLoopThatRunsNoCode) {
+  std::thread interrupter([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    interpreter::halt_requested = 1;
+  });
+  EXPECT_EQ(evaluate("catch/name [parse \"abc\" [while [none]]] 'console"), "halt-request");
+  interrupter.join();
+}
+
+// Ctrl-C wakes wait: the process's own SIGINT handler, a signal sent while
+// the wait sleeps, and the halt at once (the wait would last 1000 s).
+TEST(ConsoleHaltDeathTest, CtrlCWakesAWaitToHaltIt) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        runtime::start_up(0, nullptr);
+        testing::boot();
+        pthread_t sleeper = pthread_self();
+        std::thread interrupter([sleeper] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+          pthread_kill(sleeper, SIGINT);
+        });
+        stack::Guard guard;
+        std::string result = actions::mold_to_string(*evaluate::do_source("catch/name [wait 1000] 'console"), false);
+        interrupter.join();
+        std::_Exit(result == "halt-request" ? 7 : 8);
+      },
+      ::testing::ExitedWithCode(7), "");
 }
 
 // Without a catch for the name console nothing could receive the halt: it
