@@ -117,6 +117,37 @@ void window_size(int32_t* columns, int32_t* rows) {
   *rows = size.ws_row;
 }
 
+std::string title_sequence(const std::string& utf8) {
+  std::string sequence = "\x1B]0;";
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    auto byte = static_cast<uint8_t>(utf8[i]);
+    if (byte < 0x20 || byte == 0x7F) continue;
+    // U+0080 to U+009F (C2 80 to C2 9F) are controls too: one of them
+    // would end the sequence on some terminals.
+    if (byte == 0xC2 && i + 1 < utf8.size() && static_cast<uint8_t>(utf8[i + 1]) < 0xA0) {
+      ++i;
+      continue;
+    }
+    sequence += static_cast<char>(byte);
+  }
+  sequence += '\x07';
+  return sequence;
+}
+
+bool set_title(const std::string& utf8) {
+  if (!output::is_terminal()) return true;
+  output::flush();
+  std::string sequence = title_sequence(utf8);
+  size_t written = 0;
+  while (written < sequence.size()) {
+    ssize_t count = ::write(STDOUT_FILENO, sequence.data() + written, sequence.size() - written);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    written += static_cast<size_t>(count);
+  }
+  return true;
+}
+
 void setup(const Cell& line, const Cell& history) {
   ensure_roots();
   current_line = line;
@@ -223,6 +254,12 @@ void terminal_size_routine(uint32_t) {
   window_size(&columns, &rows);
   if (columns > 0 && rows > 0) stack::set_last(pair::make(columns, rows));
   else none::set_result();
+}
+
+// The logic result tells system/console/init whether the title was set.
+void console_title_routine(uint32_t) {
+  Cell title = stack::arguments()[0];
+  stack::set_last(logic::make(set_title(string::to_std_string(title))));
 }
 
 }  // namespace kel::terminal

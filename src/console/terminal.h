@@ -1,5 +1,6 @@
 // The console's input: one line of user input for `ask`, and the routines
-// through which the console's Kel code reaches it.
+// through which the console's Kel code reaches it; and the console window's
+// title.
 //
 // State, one set for the process: whether standard input is a terminal
 // (decided once by init), the line string and the history block of the
@@ -16,6 +17,10 @@
 // (Ctrl-C) while waiting for a line gives the line "q", as the line editor
 // does. On a terminal the prompt is written before the read and each line
 // goes into the history, newest first, as the line editor would do.
+//
+// The title goes to a terminal on standard output as the sequence
+// ESC ] 0 ; title BEL, which Linux consoles and xterm-like terminals take;
+// redirected output gets nothing, so that it holds only what was printed.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +45,12 @@ bool console_input();
 // terminal or the size cannot be read.
 void window_size(int32_t* columns, int32_t* rows);
 
+// Sets the terminal's title to the text (its control characters left out,
+// so that it cannot end the sequence early). True when standard output is
+// no terminal; false when writing the sequence failed.
+bool set_title(const std::string& utf8);
+std::string title_sequence(const std::string& utf8);
+
 // Hands over the line buffer and the history block of the next read.
 void setup(const Cell& line, const Cell& history);
 
@@ -56,13 +67,14 @@ int64_t read_stdin(Cell* binary, int64_t count);
 
 // The routine entries (routines.h) of the console's input: _set-buffer-
 // history, _read-input, _terminate-console, input-stdin, read-stdin, and
-// the window size that system/console/init reads.
+// the window size and title that system/console/init reads and sets.
 void set_buffer_history_routine(uint32_t);
 void read_input_routine(uint32_t);
 void terminate_console_routine(uint32_t);
 void input_stdin_routine(uint32_t);
 void read_stdin_routine(uint32_t);
 void terminal_size_routine(uint32_t);
+void console_title_routine(uint32_t);
 
 // Exposed for tests: decodes bytes as UTF-8 text, each byte that cannot
 // start or continue a sequence (and a sequence cut short) as U+FFFD.

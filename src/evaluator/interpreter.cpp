@@ -1422,22 +1422,15 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count) {
 volatile std::sig_atomic_t halt_requested = 0;
 
 void raise_halt() {
-  bool catchable = false;
-  for (const stack::Frame* f = stack::frame_top - 1; f >= stack::frame_bottom && !catchable; --f)
-    catchable = f->kind() == (stack::kCatch & stack::kKindMask);
-  if (!catchable) return;
+  stack::Frame* target = stack::halt_target();
+  if (target == nullptr) return;
   halt_requested = 0;
-  // The frame of the throw, as the throw native has it: the value, then
-  // the name.
-  stack::mark_native(nullptr);
-  Cell* value = stack::push_slot();
-  word::make_at(symbol::make("halt-request"), value);
-  Cell* name = stack::push_slot();
-  word::make_at(symbol::make("console"), name);
-  stack::throw_value(exits::kThrow);
-  uint32_t code = exits::pending;
-  exits::pending = 0;
-  exits::throw_unwind(code);
+  // What the catch receives is what `halt` throws: the word halt-request
+  // under the name console.
+  Cell value, name;
+  word::make_at(symbol::make("halt-request"), &value);
+  word::make_at(symbol::make("console"), &name);
+  stack::throw_halt(target, value, name);
 }
 
 // --- Loops -----------------------------------------------------------------------------

@@ -105,10 +105,13 @@ bool in_library_code();
 
 // Console interrupts. The SIGINT handler only sets halt_requested; the
 // interpreter tests it where it offers the collector a safe point
-// (expression boundaries and loop iterations) and raises the console's halt
-// there: the throw of the word halt-request under the name console, as the
-// `halt` function throws it, carried as an exception. While no catch frame
-// could take the throw the request waits.
+// (expression boundaries and loop iterations), as the parse engine does at
+// each step and `wait` while it sleeps, and raises the console's halt
+// there: the word halt-request under the name console, what `halt` throws,
+// delivered to the innermost catch/name for the name console
+// (stack::throw_halt). Unlike `halt`, it passes every other catch, try,
+// try/all, loop and function on the way, so no code can keep the user from
+// stopping it. While no such catch could take the halt the request waits.
 extern volatile std::sig_atomic_t halt_requested;
 void raise_halt();
 inline void halt_point() {

@@ -16,7 +16,9 @@
 // remember where their own frame stands and put the pointers back on it
 // themselves, using only what the exit left in fixed places: the error in
 // the runtime system record, the thrown value and name in the catch frame's
-// first two cells.
+// first two cells. A catch/name for the name console also takes the
+// console's halt, which arrives as an exception and passes every other
+// catch and try (interpreter.h).
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -56,6 +58,7 @@ Cell try_word;      // names try frames
 Cell body_word;     // names catch frames: <body>
 Cell name_word;     // the refinement catch/name's errors name
 Cell applied_word;  // names the call of a function value given to apply directly
+uint32_t console_symbol;  // canonical: a catch/name for it takes the console's halt
 
 // Accepted argument types, for entries called with check_types.
 Cell block_types;
@@ -147,6 +150,18 @@ bool name_matches(const Cell& names, const Cell& thrown_name) {
   return false;
 }
 
+// Whether a catch/name waits for the name console: such a catch takes the
+// console's halt (see interpreter::raise_halt).
+bool names_console(const Cell& names) {
+  if (names.is(TYPE_WORD)) return symbol::resolve(word::symbol_of(names)) == console_symbol;
+  if (!names.is(TYPE_BLOCK)) return false;
+  for (uint32_t i = names.data1; i < tail_of(names); ++i) {
+    Cell name = cell_at(names, i);
+    if (name.is(TYPE_WORD) && symbol::resolve(word::symbol_of(name)) == console_symbol) return true;
+  }
+  return false;
+}
+
 void catch_(bool check_types, const int32_t* refinements) {
   int32_t name_at = refinements[0];
   if (check_types) {
@@ -158,7 +173,18 @@ void catch_(bool check_types, const int32_t* refinements) {
   stack::Frame* own_top = stack::frame_top;
   Cell* frame_first = stack::top;
   stack::mark(&body_word, stack::kCatch);
-  uint32_t caught = exits::catch_exits(exits::kThrow, [&] { interpreter::eval_block(block, false); });
+  bool takes_halt = name_at >= 0 && names_console(names);
+  if (takes_halt) stack::current_frame()->header |= stack::kHaltTarget;
+  uint32_t caught = 0;
+  try {
+    interpreter::eval_block(block, false);
+  } catch (const exits::Unwind& unwind) {
+    // The console's halt stops only at the frame it was unrolled to, which
+    // it left holding its value and name as a throw would.
+    bool halt_here = unwind.code == exits::kHalt && takes_halt && stack::frame_top == own_top + 1;
+    if (unwind.code > exits::kThrow && !halt_here) throw;
+    caught = halt_here ? exits::kThrow : unwind.code;
+  }
   uint32_t code = caught ? caught : exits::pending;
   if (code == 0) {
     stack::unwind_last();
@@ -606,6 +632,7 @@ void init() {
   body_word = word::make_value(runtime_words::angled_body, 0, -1);
   name_word = word::make_value(runtime_words::name, 0, -1);
   applied_word = word::make_value(symbol::make("<applied>"), 0, -1);
+  console_symbol = symbol::resolve(symbol::make("console"));
 
   block_types = typeset_of({{TYPE_BLOCK}});
   word_types = typeset_of({{TYPE_WORD}});

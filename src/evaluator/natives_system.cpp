@@ -34,6 +34,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/checksum.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
@@ -81,7 +82,8 @@ void to_local_file(bool check_types, const int32_t* refinements) {
 // --- wait -------------------------------------------------------------------------------
 
 // Refinement: /all, which changes nothing. A negative or NaN duration waits
-// no time at all.
+// no time at all. A console interrupt wakes the wait to halt it; when
+// nothing could take the halt yet, the rest of the time is slept.
 void wait(bool check_types, const int32_t*) {
   if (check_types) check(wait_types, 0);
   Cell value = *argument(0);
@@ -93,7 +95,13 @@ void wait(bool check_types, const int32_t*) {
     case TYPE_TIME: seconds = value.as_double(); break;
     default: fire(ErrorId::script_invalid_arg, &value);
   }
-  if (seconds > 0) platform::sleep(seconds);
+  if (seconds > 0) {
+    double left = platform::sleep(seconds, &interpreter::halt_requested);
+    if (left > 0) {
+      interpreter::halt_point();
+      platform::sleep(left);
+    }
+  }
   none::set_result();
 }
 

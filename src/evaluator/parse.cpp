@@ -233,6 +233,10 @@ class Engine {
     try {
       State state = start();
       for (;;) {
+        // A rule that loops without end must not keep the user from
+        // stopping it; the destructor truncates the stacks as the halt
+        // passes.
+        interpreter::halt_point();
         switch (state) {
           case State::kNext: state = next_rule(); break;
           case State::kResult: state = result(); break;

@@ -190,6 +190,20 @@ void throw_value(uint32_t code) {
   exits::pending = code;
 }
 
+Frame* halt_target() {
+  for (Frame* f = frame_top - 1; f >= frame_bottom; --f) {
+    if (f->header & kHaltTarget) return f;
+  }
+  return nullptr;
+}
+
+void throw_halt(Frame* target, const Cell& value, const Cell& name) {
+  exits::pending = 0;
+  make_top_frame(target, value);
+  push(name);
+  exits::throw_unwind(exits::kHalt);
+}
+
 uint32_t call_symbol() {
   for (const Frame* f = frame_top - 1; f >= frame_bottom; --f) {
     uint32_t s = f->symbol();

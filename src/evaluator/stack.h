@@ -43,6 +43,10 @@ enum FrameType : uint32_t {
 constexpr uint32_t kKindMask = 0x0F;
 constexpr uint32_t kReturnTarget = 0x10000000;  // header bit 28
 constexpr uint32_t kInterpreted = 0x80000000;   // header bit 31
+// A catch frame that takes the console's halt: one opened by catch/name for
+// the name console. The halt that a console interrupt requests passes every
+// other frame (see throw_halt).
+constexpr uint32_t kHaltTarget = 0x20000000;  // header bit 29
 
 // The frame of a block of user code records where evaluation stands (the
 // current position that errors take their `near` from): the block's node
@@ -221,6 +225,14 @@ void throw_return(bool with_value, bool from_function_frame);
 // (the current frame's first cell) and its name (the second cell) there;
 // sets exits::pending to the code.
 void throw_value(uint32_t code);
+
+// The console's halt. halt_target is the innermost frame flagged
+// kHaltTarget, or null. throw_halt makes that frame the top frame, as a
+// throw caught there would (every frame above it popped, try/all frames
+// included, the value and the name in its first two cells), and throws
+// exits::kHalt, which only that frame's catch takes.
+Frame* halt_target();
+[[noreturn]] void throw_halt(Frame* target, const Cell& value, const Cell& name);
 
 // The frame recorded by the last throw (for naming the call), cleared on use.
 Frame* take_throw_marker();

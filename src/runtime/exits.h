@@ -5,7 +5,8 @@
 // comparison orders them: a catch site declares a threshold and catches every
 // code at or below it; anything above passes on to an outer catcher. The
 // language's own exits are throw < exit < return < continue < break < error;
-// the memory manager's codes lie just below them. The code in flight is also
+// the memory manager's codes lie just below them, and the console's halt
+// above them all. The code in flight is also
 // recorded in the runtime system record (runtime::system().exit_code), where
 // the catcher reads it and clears it once it has dealt with the exit.
 //
@@ -24,6 +25,11 @@ constexpr uint32_t kReturn = 0x7FFFFFFC;
 constexpr uint32_t kContinue = 0x7FFFFFFD;
 constexpr uint32_t kBreak = 0x7FFFFFFE;
 constexpr uint32_t kError = 0x7FFFFFFF;
+
+// The console's halt, which a console interrupt (Ctrl-C) requests: above
+// every language exit, so that no try, catch, loop or function call takes
+// it on the way to the console's catch (see interpreter::raise_halt).
+constexpr uint32_t kHalt = 0x80000000;
 
 // The platform layer's memory refusals, and the threshold at which the
 // memory manager catches them.

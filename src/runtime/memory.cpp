@@ -523,13 +523,20 @@ SweepResult sweep(bool poison) {
     if (poison && write < f->allocation) std::memset(write, 0xDD, static_cast<size_t>(f->allocation - write));
     f->allocation = write;
     live_bytes += static_cast<uint64_t>(write - f->area());
-    if (write == f->area() && f != state.series_head) {
+    if (write == f->area()) {
       // Empty frames within the budget are kept: the allocations up to the
       // next collection would map them again. Under poisoning they go, so
-      // that a stale pointer into them faults.
-      uint64_t room = static_cast<uint64_t>(f->tail - f->area());
-      if (!poison && kept_empty_bytes + room <= state.collection_budget) kept_empty_bytes += room;
-      else free_series_frame(f);
+      // that a stale pointer into them faults. The first frame always
+      // stays, but when empty it counts against the budget like the others
+      // (new frames may be mapped below the old ones and so become the
+      // first); each frame counts with all the memory it maps, so that the
+      // empty frames kept never hold more than the budget.
+      uint64_t room = runtime::align_up(f->total + kOsPrefix, 4096);
+      if (f == state.series_head || (!poison && kept_empty_bytes + room <= state.collection_budget)) {
+        kept_empty_bytes += room;
+      } else {
+        free_series_frame(f);
+      }
     }
     f = next;
   }

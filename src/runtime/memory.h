@@ -160,8 +160,9 @@ void collect_node_frames();
 // (or abandoned by a resize) is freed with its node; live buffers lose the
 // mark and slide towards the start of their frame (pinned ones stay), their
 // nodes following them. Frames left empty, other than the first, are
-// released, except as many as the next collection budget will fill. With poison, freed space is filled with 0xDD so that a stale
-// pointer into it reads garbage.
+// released, except as many as the next collection budget will fill (an
+// empty first frame counting against it). With poison, freed space is
+// filled with 0xDD so that a stale pointer into it reads garbage.
 struct SweepResult {
   uint64_t freed_buffers;
   uint64_t freed_bytes;

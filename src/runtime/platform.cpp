@@ -1,6 +1,9 @@
 // The platform layer on POSIX (see platform.h).
 #include "runtime/platform.h"
 
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
@@ -48,6 +51,31 @@ uint32_t sleep_milliseconds(double seconds) {
 
 void sleep(double seconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(sleep_milliseconds(seconds)));
+}
+
+// The signal that may set the wake flag (a console interrupt) stays blocked
+// except inside ppoll, which puts the caller's mask back atomically with
+// the wait: one that came before the wait began is then delivered at once
+// and ends it.
+double sleep(double seconds, const volatile std::sig_atomic_t* wake) {
+  auto nanoseconds = [](const timespec& t) { return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; };
+  sigset_t interrupt, callers_mask;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &interrupt, &callers_mask);
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  int64_t deadline = nanoseconds(now) + int64_t{sleep_milliseconds(seconds)} * 1000000;
+  int64_t left = 0;
+  for (;;) {
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    left = deadline - nanoseconds(now);
+    if (left <= 0 || *wake) break;
+    timespec span{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+    ::ppoll(nullptr, 0, &span, &callers_mask);
+  }
+  pthread_sigmask(SIG_SETMASK, &callers_mask, nullptr);
+  return left > 0 ? static_cast<double>(left) / 1e9 : 0.0;
 }
 
 bool set_env(const std::string& name, const std::string* value) {

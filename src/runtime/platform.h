@@ -4,6 +4,7 @@
 // others return the system's answer to the caller.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -21,8 +22,12 @@ void os_free(void* address, size_t size);
 std::string get_current_dir();
 bool set_current_dir(const std::string& path);
 
-// Suspends the process for the duration, at least one millisecond.
+// Suspends the process for the duration, at least one millisecond. With a
+// wake flag, a signal that sets it ends the sleep early (no signal can slip
+// in between the test of the flag and the sleep); the result is the time
+// left, 0 when the whole duration passed.
 void sleep(double seconds);
+double sleep(double seconds, const volatile std::sig_atomic_t* wake);
 uint32_t sleep_milliseconds(double seconds);
 
 // A null value removes the variable.
