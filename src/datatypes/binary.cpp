@@ -509,7 +509,7 @@ Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
   uint32_t rest = used - series->data1;
   uint32_t replaced = static_cast<uint32_t>(std::min<uint64_t>(span, rest));
   series::Stretch stretch =
-      series::announce(*series, runtime_words::change, value, series->data1, replaced,
+      series::announce(*series, runtime_words::change, value, series->data1, part_span >= 0 ? part_span : replaced,
                        static_cast<int64_t>(std::min<uint64_t>(std::max<uint64_t>(total, replaced), INT32_MAX)));
   if (stretch.announced) {
     // The owner may have changed the binary or the value.
@@ -530,7 +530,7 @@ Cell* trim(Cell* series, int head, int tail, int automatic, int lines, int all, 
   if (automatic >= 0 || lines >= 0) fire(ErrorId::internal_not_done);
   // The owner hears "trim" (and nothing after it); the bytes are read once
   // it has.
-  series::announce(*series, runtime_words::trim, nullptr, index_of(series), rs_length(series));
+  series::announce(*series, runtime_words::trim, nullptr, index_of(series), series::kToTail);
   uint32_t index = index_of(series);
   uint32_t length = rs_length(series);
   bool remove[256] = {};

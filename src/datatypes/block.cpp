@@ -27,7 +27,6 @@
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/ownership.h"
 #include "runtime/runtime_words.h"
 #include "runtime/support.h"
 

@@ -7,7 +7,12 @@
 // the table. An owned block tells its owner of each change, before it and
 // after it (append/appended, insert/inserted, change/changed, put/put-ed,
 // sort/sorted, swap/swaped, trim/trimmed; take/taken in series.cpp), with
-// the position and the cell count concerned (runtime/ownership.h).
+// the position and the cell count concerned, through series::announce:
+// positions, counts and the cells to add are taken once the owner's
+// handler has run.
+//
+// sort with a user function orders record numbers and reads the records
+// from the live block (function_sort.h).
 //
 // Values that a handler copies from one place of a block to another are
 // first copied out (into a C++ vector or the evaluation stack): the source
@@ -552,14 +557,15 @@ Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
   series->data1 = position;
   uint64_t remaining = length_from_head(series) - position;
   uint64_t replaced;
+  int64_t wanted = 0;  // the /part count, clamped once the owner has heard of the change
   if (part >= 0) {
-    int64_t n = series::part_count(series, stack::arguments() + part);
-    replaced = static_cast<uint64_t>(std::clamp<int64_t>(n, 0, static_cast<int64_t>(remaining)));
+    wanted = std::max<int64_t>(series::part_count(series, stack::arguments() + part), 0);
+    replaced = std::min<uint64_t>(static_cast<uint64_t>(wanted), remaining);
   } else {
     replaced = std::min(total, remaining);
   }
   if (total == 0 && replaced == 0) return series;
-  series::Stretch stretch = series::announce(*series, runtime_words::change, value, position, replaced,
+  series::Stretch stretch = series::announce(*series, runtime_words::change, value, position, wanted,
                                              static_cast<int64_t>(std::max(total, replaced)));
   // The owner may have changed the block or the value: both are read anew.
   CellList cells = cells_of(*value, only >= 0);
@@ -639,6 +645,7 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
   if (length == 0) return series;
   int64_t start = series->data1;
   int64_t count = length;
+  int64_t wanted = series::kToTail;  // what the sort covers once the owner has heard of it
   if (part >= 0) {
     int64_t n = series::part_count(series, arguments + part);
     if (n < 0) {
@@ -648,6 +655,7 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
     } else {
       count = std::min(n, length);
     }
+    wanted = n < 0 ? count : n;
   }
   if (count == 0) return series;
   int64_t size = 1;
@@ -680,7 +688,7 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
     }
   }
 
-  series::Stretch stretch = series::announce(*series, runtime_words::sort, nullptr, start, count);
+  series::Stretch stretch = series::announce(*series, runtime_words::sort, nullptr, start, wanted);
   // Whole records of what the owner left of the stretch.
   auto records = static_cast<uint32_t>(stretch.count / size);
   if (function != nullptr) {
@@ -709,8 +717,8 @@ Cell* swap(Cell* series1, Cell* series2) {
   if (two) second = series::announce(*series2, runtime_words::swap, nullptr, series2->data1, 1);
   // Either handler may have shortened either block: a position the owners
   // left past the tail swaps nothing.
-  first = series::reclamp(*series1, first);
-  second = two ? series::reclamp(*series2, second) : series::reclamp(*series2, series::Stretch{series2->data1, 1, 1});
+  first = series::reclamp(*series1, first, 1);
+  second = series::reclamp(*series2, two ? second : series::Stretch{series2->data1}, 1);
   if (first.count == 1 && second.count == 1) {
     NodeId table1 = series::table_of(series1);
     NodeId table2 = series::table_of(series2);
@@ -728,15 +736,14 @@ Cell* swap(Cell* series1, Cell* series2) {
 }
 
 Cell* trim(Cell* series, int, int, int, int, int, int) {
-  uint32_t position = clamped_index(series);
-  series::Stretch stretch =
-      series::announce(*series, runtime_words::trim, nullptr, position, length_from_head(series) - position);
   // Trimming runs to the live tail, wherever the owner left it. A hash!'s
   // cells leave its table while they are all still there and come back in
   // their new places.
-  position = stretch.start;
+  series::Stretch stretch =
+      series::announce(*series, runtime_words::trim, nullptr, clamped_index(series), series::kToTail);
+  uint32_t position = stretch.start;
   NodeId table = series::table_of(series);
-  if (table) hash_table::remove_range(table, position, length_from_head(series) - position);
+  if (table) hash_table::remove_range(table, position, stretch.count);
   SeriesBuffer* b = buffer_of(series);
   Cell* cells = b->cells();
   uint32_t length = b->cell_count();

@@ -11,6 +11,9 @@
 // poke/poked, remove/removed, take/taken, reverse/reversed,
 // random/randomized, move/moved), with the position and the unit count
 // concerned (runtime/ownership.h); a series nobody owns pays one flag test.
+// Every action of every series type tells through announce(), which
+// answers the stretch the action may then work on, derived from the live
+// series after the owner's handler (Kel code) has run.
 #include "datatypes/series.h"
 
 #include <algorithm>
@@ -334,15 +337,16 @@ Stretch announce(const Cell& series, uint32_t action_word, const Cell* new_value
   return stretch;
 }
 
-Stretch reclamp(const Cell& series, const Stretch& stretch) {
-  Stretch live = clamped_stretch(series, stretch.start, stretch.count);
-  live.part = stretch.part == static_cast<int32_t>(stretch.count) ? static_cast<int32_t>(live.count) : stretch.part;
+Stretch reclamp(const Cell& series, const Stretch& stretch, int64_t count) {
+  Stretch live = clamped_stretch(series, stretch.start, count);
+  live.part = static_cast<int32_t>(live.count);
   live.announced = stretch.announced;
   return live;
 }
 
 Stretch announce(const Cell& series, uint32_t action_word, const Cell* new_value, int64_t start, int64_t count) {
-  Stretch stretch = announce(series, action_word, new_value, start, count, count);
+  Stretch told_stretch = clamped_stretch(series, start, count);
+  Stretch stretch = announce(series, action_word, new_value, start, count, told_stretch.count);
   stretch.part = static_cast<int32_t>(stretch.count);
   return stretch;
 }
@@ -479,13 +483,11 @@ Cell* poke(Cell* series, int32_t index, Cell* data, Cell*) {
 Cell* clear(Cell* series) {
   uint32_t length = rs_length_from_head(series);
   if (index_of(series) < 0 || series->data1 >= length) return series;
-  Stretch stretch = announce(*series, runtime_words::clear, nullptr, series->data1, length - series->data1);
   // Clearing runs to the live tail, wherever the owner left it.
-  stretch.count = rs_length_from_head(series) - stretch.start;
+  Stretch stretch = announce(*series, runtime_words::clear, nullptr, series->data1, kToTail);
   if (NodeId table = table_of(series)) hash_table::remove_range(table, stretch.start, stretch.count);
   SeriesBuffer* b = buffer_of(series);
   b->tail = b->offset + stretch.start * b->unit();
-  stretch.part = static_cast<int32_t>(stretch.count);
   announce_done(*series, runtime_words::cleared, nullptr, stretch);
   return series;
 }
@@ -537,6 +539,13 @@ Cell* take(Cell* series, int part, int, int last) {
   if (count > length) count = length;
   if (last >= 0) start = index + length - count;
   Stretch stretch = announce(*series, runtime_words::take, nullptr, start, count);
+  if (last >= 0) {
+    // /last takes from the live tail, wherever the owner left it.
+    int64_t live = rs_length(series, false);
+    stretch.count = static_cast<uint32_t>(std::min(count, live));
+    stretch.start = static_cast<uint32_t>(index_of(series) + live - stretch.count);
+    stretch.part = static_cast<int32_t>(stretch.count);
+  }
   // Nothing left of what was to be taken: a single element is none, as from
   // an empty series.
   if (stretch.count == 0 && part < 0) {
@@ -587,9 +596,11 @@ Cell* reverse(Cell* series, int part, int skip) {
   int64_t length = rs_length(series, false);
   if (length == 0) return series;
   int64_t count = length;
+  int64_t wanted = kToTail;  // what the reversal covers once the owner has heard of it
   if (part >= 0) {
     count = part_count(series, arguments + part);
     if (count < 1) return series;
+    wanted = count;
     if (count > length) count = length;
   }
   int64_t size = 1;
@@ -601,7 +612,7 @@ Cell* reverse(Cell* series, int part, int skip) {
     if (size < 1) fire(ErrorId::script_out_of_range, step);
     if (count < size || count % size != 0) fire_bad_skip(step);
   }
-  Stretch stretch = announce(*series, runtime_words::reverse, nullptr, series->data1, count);
+  Stretch stretch = announce(*series, runtime_words::reverse, nullptr, series->data1, wanted);
   // Whole records only: what the owner left of the stretch may end inside one.
   uint32_t records = stretch.count / static_cast<uint32_t>(size);
   uint32_t start = stretch.start;
@@ -639,16 +650,15 @@ Cell* move(Cell* origin, Cell* target, int part) {
   if (part >= 0) {
     count = part_count(origin, stack::arguments() + part);
     if (count < 1) return origin;
-    if (count > length) count = length;
   }
   // Both series hear of the move: the origin loses the units, the target
   // (when it is another series) receives them.
   bool between = origin->data2 != target->data2;
   Stretch from = announce(*origin, runtime_words::move, nullptr, origin->data1, count);
   Stretch to;
-  if (between) to = announce(*target, runtime_words::move, nullptr, target->data1, 0, count);
+  if (between) to = announce(*target, runtime_words::move, nullptr, target->data1, 0, from.part);
   // The target's handler runs last and may change the origin too.
-  from = reclamp(*origin, from);
+  from = reclamp(*origin, from, count);
   origin->data1 = from.start;
   if (from.count == 0) return origin;
   Cell* result = between ? move_between(origin, target, from.count) : move_within(origin, target, from.count);
@@ -674,7 +684,7 @@ Cell* random(Cell* value, int seed, int secure, int only) {
     int32_t m = random::int_uniform(secure >= 0, length);
     return set_result(element_at(value, value->data1 + m - 1));
   }
-  Stretch stretch = announce(*value, runtime_words::random, nullptr, value->data1, length);
+  Stretch stretch = announce(*value, runtime_words::random, nullptr, value->data1, kToTail);
   auto remaining = static_cast<int32_t>(stretch.count);
   uint32_t unit = unit_of(value);
   for (int32_t i = 0; i < remaining; ++i) {

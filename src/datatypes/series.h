@@ -122,25 +122,29 @@ struct Stretch {
   bool announced = false;  // the owner was told, and hears of the end too
 };
 
+// A count that runs to the tail of the series, whatever the tail is by
+// then.
+constexpr int64_t kToTail = INT32_MAX;
+
 // Tells the owner of an owned series (bitsets included) that an action, by
 // its word, is about to change count units from start (the owner hears part
 // as the units concerned: an insertion concerns units that are not there
-// yet), then answers the stretch as the live series still holds it: start
-// clamped to the length from the head, count to the units that follow
-// start. The owner's handler is Kel code that may clear, grow or collect
-// the series (moving every buffer), so an action takes its bounds from this
-// answer and reads buffers, lengths and the values it adds only after this
-// call. A series nobody owns is told nothing; its stretch is clamped all the
-// same.
+// yet), then answers the stretch as the live series holds it: start clamped
+// to the length from the head, count (what the action asks for: a /part
+// count, or kToTail) to the units that follow start. The owner's handler
+// is Kel code that may clear, grow or collect the series (moving every
+// buffer), so an action takes its bounds from this answer and reads
+// buffers, lengths and the values it adds only after this call. A series
+// nobody owns is told nothing; its stretch is derived all the same.
 Stretch announce(const Cell& series, uint32_t action_word, const Cell* new_value, int64_t start, int64_t count,
                  int64_t part);
-// The same when the owner hears of the count itself; the answer's part is
-// then the clamped count.
+// The same when the owner hears of the count itself (clamped to the series
+// as it is when told); the answer's part is the live count.
 Stretch announce(const Cell& series, uint32_t action_word, const Cell* new_value, int64_t start, int64_t count);
-// The stretch clamped anew to the live series, for an action that tells two
-// owners: the second handler may change the first series too. A part that
-// was the count follows it.
-Stretch reclamp(const Cell& series, const Stretch& stretch);
+// The stretch derived anew from the live series with the count the action
+// asks for, for an action that tells two owners: the second handler may
+// change the first series too. Its part is the live count.
+Stretch reclamp(const Cell& series, const Stretch& stretch, int64_t count);
 // After the change: tells the owner that announce told, with the action's
 // past form, the stretch's start and its part (which the action may have
 // set to what it did).

@@ -14,7 +14,8 @@
 // An owned string tells its owner of each change, before it and after it
 // (append/appended, insert/inserted, change/changed, swap/swaped,
 // trim/trimmed; take/taken in series.cpp), with the position and the
-// character count concerned (runtime/ownership.h).
+// character count concerned, through series::announce: positions, counts
+// and the text to add are taken once the owner's handler has run.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -528,8 +529,8 @@ Cell* swap(Cell* series1, Cell* series2) {
   if (two) second = series::announce(*series2, runtime_words::swap, nullptr, series2->data1, 1);
   // Either handler may have shortened either series: a position the owners
   // left past the tail swaps nothing.
-  first = series::reclamp(*series1, first);
-  second = two ? series::reclamp(*series2, second) : series::reclamp(*series2, series::Stretch{series2->data1, 1, 1});
+  first = series::reclamp(*series1, first, 1);
+  second = series::reclamp(*series2, two ? second : series::Stretch{series2->data1}, 1);
   if (first.count == 1 && second.count == 1) {
     uint32_t first_char = rs_abs_at(series1, first.start);
     uint32_t second_char = rs_abs_at(series2, second.start);
@@ -648,7 +649,7 @@ CodePoints trim_set(int with) {
 
 Cell* trim(Cell* series, int head, int tail, int automatic, int lines, int all, int with) {
   clamp_index(series);
-  series::Stretch stretch = series::announce(*series, runtime_words::trim, nullptr, series->data1, rs_length(series));
+  series::Stretch stretch = series::announce(*series, runtime_words::trim, nullptr, series->data1, series::kToTail);
   // Trimming reads from the index to the live tail, wherever the owner left it.
   clamp_index(series);
   CodePoints chars = read_from_index(series);

@@ -189,9 +189,11 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
   if (series->data1 > length) series->data1 = length;
   uint32_t index = series->data1;
   uint32_t count = length - index;
+  int64_t covered = series::kToTail;  // what the sort covers once the owner has heard of it
 
   if (part >= 0) {
     int64_t wanted = detail::part_count(series, refinement_argument(part));
+    covered = wanted < 0 ? -wanted : wanted;
     if (wanted < 0) {
       // A negative part sorts the characters before the index, from their start.
       if (index + wanted < 0) {
@@ -254,7 +256,7 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
     }
   }
 
-  series::Stretch stretch = series::announce(*series, runtime_words::sort, nullptr, index, count);
+  series::Stretch stretch = series::announce(*series, runtime_words::sort, nullptr, index, covered);
   // Whole records of what the owner left of the stretch.
   uint32_t records = stretch.count / record;
   if (call.function != nullptr) {

@@ -383,10 +383,12 @@ Cell* change(Cell* series, Cell* value, int part, int, int dup) {
   if (repeat < 0) repeat = 0;
   uint64_t replacing = checked_total(series, values.size(), repeat);
   uint64_t after = length - index;
-  uint64_t span = part >= 0 ? static_cast<uint64_t>(std::max<int64_t>(refinement_count(series, part, true), 0)) : replacing;
+  int64_t wanted = part >= 0 ? std::max<int64_t>(refinement_count(series, part, true), 0) : 0;
+  uint64_t span = part >= 0 ? static_cast<uint64_t>(wanted) : replacing;
   span = std::min(span, after);
   Cell shown = *value;
-  series::Stretch stretch = series::announce(*series, runtime_words::change, &shown, index, span);
+  series::Stretch stretch =
+      series::announce(*series, runtime_words::change, &shown, index, part >= 0 ? wanted : static_cast<int64_t>(span));
   // What the owner left of the stretch is replaced.
   index = stretch.start;
   span = part >= 0 ? stretch.count : std::min<uint64_t>(replacing, length_from_head(series) - index);
