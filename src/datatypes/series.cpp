@@ -660,8 +660,9 @@ Cell* move(Cell* origin, Cell* target, int part) {
   // The target's handler runs last and may change the origin too.
   from = reclamp(*origin, from, count);
   origin->data1 = from.start;
-  if (from.count == 0) return origin;
-  Cell* result = between ? move_between(origin, target, from.count) : move_within(origin, target, from.count);
+  Cell* result = origin;
+  if (from.count > 0)
+    result = between ? move_between(origin, target, from.count) : move_within(origin, target, from.count);
   announce_done(*origin, runtime_words::moved, nullptr, from);
   if (between) {
     to.part = static_cast<int32_t>(from.count);
