@@ -6,6 +6,7 @@
 
 #include "boot/environment.h"
 #include "boot/library_seal.h"
+#include "boot/wiring_check.h"
 #include "console/evaluate_case.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -167,6 +168,7 @@ void init_runtime() {
   build_environment();
   seal_library();
   console::install_case_evaluator();
+  check_wiring();
   collector::set_enabled(true);
 }
 

@@ -27,6 +27,7 @@
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
+#include "runtime/runtime_words.h"
 #include "runtime/support.h"
 #include "runtime/unicode.h"
 
@@ -451,8 +452,9 @@ Cell* complement(Cell* value) {
 
 namespace {
 
-// append and insert. The owner is told "append" and "appended" once
-// ownership exists.
+// append and insert, one handler: its owner hears "append" and "appended"
+// for both. The bytes and the place (the live tail, or the index clamped to
+// it) are taken again once the owner has heard of the change.
 Cell* add_value(Cell* series, Cell* value, int part, int only, int dup, bool at_tail) {
   uint32_t used = used_of(series);
   if (series->data1 > used) series->data1 = used;
@@ -464,7 +466,18 @@ Cell* add_value(Cell* series, Cell* value, int part, int only, int dup, bool at_
     return series;
   }
   uint32_t position = at_tail ? used_of(series) : series->data1;
+  series::Stretch stretch = series::announce(*series, runtime_words::append, value, position, 0,
+                                             static_cast<int64_t>(std::min<uint64_t>(bytes.size() * count, INT32_MAX)));
+  if (stretch.announced) {
+    bytes.clear();
+    collect_bytes(*value, part_limit(value, part), only >= 0, false, bytes);
+    series->data1 = index_of(series);
+  }
+  position = at_tail ? used_of(series) : series->data1;
   uint32_t after = splice(series, position, 0, bytes, count);
+  stretch.start = position;
+  stretch.part = static_cast<int32_t>(after - position);
+  series::announce_done(*series, runtime_words::appended, value, stretch);
   series->data1 = at_tail ? 0 : after;
   return series;
 }
@@ -485,21 +498,39 @@ Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
   Bytes bytes;
   collect_bytes(*value, -1, only >= 0, true, bytes);
   uint64_t count = dup_count(dup);
-  uint64_t span = bytes.size() * count;
+  int64_t part_span = -1;
   if (part >= 0) {
     const Cell& argument = stack::arguments()[part];
     int64_t n = argument.is(TYPE_INTEGER) ? integer::get(argument) : series::part_count(series, &argument);
-    span = static_cast<uint64_t>(std::max<int64_t>(n, 0));
+    part_span = std::max<int64_t>(n, 0);
   }
+  uint64_t total = bytes.size() * count;
+  uint64_t span = part_span >= 0 ? static_cast<uint64_t>(part_span) : total;
   uint32_t rest = used - series->data1;
   uint32_t replaced = static_cast<uint32_t>(std::min<uint64_t>(span, rest));
-  // The owner is told "change" and "changed" once ownership exists.
+  series::Stretch stretch =
+      series::announce(*series, runtime_words::change, value, series->data1, part_span >= 0 ? part_span : replaced,
+                       static_cast<int64_t>(std::min<uint64_t>(std::max<uint64_t>(total, replaced), INT32_MAX)));
+  if (stretch.announced) {
+    // The owner may have changed the binary or the value.
+    bytes.clear();
+    collect_bytes(*value, -1, only >= 0, true, bytes);
+    total = bytes.size() * count;
+    series->data1 = stretch.start;
+    rest = used_of(series) - series->data1;
+    replaced = part_span >= 0 ? stretch.count : static_cast<uint32_t>(std::min<uint64_t>(total, rest));
+  }
   series->data1 = splice(series, series->data1, replaced, bytes, count);
+  stretch.part = static_cast<int32_t>(std::min<uint64_t>(total, INT32_MAX));
+  series::announce_done(*series, runtime_words::changed, value, stretch);
   return series;
 }
 
 Cell* trim(Cell* series, int head, int tail, int automatic, int lines, int all, int with) {
   if (automatic >= 0 || lines >= 0) fire(ErrorId::internal_not_done);
+  // The owner hears "trim" (and nothing after it); the bytes are read once
+  // it has.
+  series::announce(*series, runtime_words::trim, nullptr, index_of(series), series::kToTail);
   uint32_t index = index_of(series);
   uint32_t length = rs_length(series);
   bool remove[256] = {};
@@ -545,7 +576,6 @@ Cell* trim(Cell* series, int head, int tail, int automatic, int lines, int all, 
   }
   SeriesBuffer* buffer = buffer_of(series);
   buffer->tail = buffer->offset + index + kept;
-  // The owner is told "trim" once ownership exists.
   return series;
 }
 

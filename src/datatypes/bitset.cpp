@@ -214,9 +214,12 @@ uint8_t combine_bytes(uint8_t a, uint8_t b, int32_t op) {
 
 // --- Ownership ------------------------------------------------------------------------------
 
-void announce(const Cell* bitset, uint32_t action, const Cell* value) {
-  if (ownership::is_owned(*bitset)) ownership::check(*bitset, action, value, 0, 0);
+// A bitset's changes are told with index 0 and part 0; every change reads
+// the bytes afresh after the owner has heard of it.
+series::Stretch announce(const Cell* bitset, uint32_t action, const Cell* value) {
+  return series::announce(*bitset, action, value, 0, 0);
 }
+
 
 // --- Text -----------------------------------------------------------------------------------
 
@@ -301,9 +304,9 @@ bool counts_as_true(const Cell& value) {
 }
 
 void poke_bits(Cell* bitset, const Cell& spec, const Cell* data) {
-  announce(bitset, runtime_words::poke, data);
+  series::Stretch told = announce(bitset, runtime_words::poke, data);
   process(&spec, bitset, counts_as_true(*data) ? kSet : kClear, false, kFromAction);
-  announce(bitset, runtime_words::poked, data);
+  series::announce_done(*bitset, runtime_words::poked, data, told);
 }
 
 Cell* poke(Cell* bitset, int32_t index, Cell* data, Cell* boxed) {
@@ -330,9 +333,9 @@ Cell* find(Cell* series, Cell* value, int, int, int, int, int, int, int, int, in
 
 Cell* append(Cell* series, Cell* value, int, int, int) {
   Cell spec = *value;
-  announce(series, runtime_words::insert, &spec);
+  series::Stretch told = announce(series, runtime_words::insert, &spec);
   process(&spec, series, kSet, false, kFromAction);
-  announce(series, runtime_words::inserted, &spec);
+  series::announce_done(*series, runtime_words::inserted, &spec, told);
   return stack::set_result(*series);
 }
 
@@ -341,17 +344,17 @@ Cell* remove(Cell* series, int, int key) {
   Cell spec = stack::arguments()[key];
   // Removal clears the key's bits whether the bitset is complemented or
   // not: the key is no member afterwards.
-  announce(series, runtime_words::remove, &spec);
+  series::Stretch told = announce(series, runtime_words::remove, &spec);
   process(&spec, series, kClear, false, kFromAction);
-  announce(series, runtime_words::removed, &spec);
+  series::announce_done(*series, runtime_words::removed, &spec, told);
   return stack::set_result(*series);
 }
 
 Cell* clear(Cell* series) {
-  announce(series, runtime_words::clear, nullptr);
+  series::Stretch told = announce(series, runtime_words::clear, nullptr);
   SeriesBuffer* buffer = buffer_of(series);
   std::memset(buffer->head_ptr(), fill_of(complemented(series)), buffer->used());
-  announce(series, runtime_words::cleared, nullptr);
+  series::announce_done(*series, runtime_words::cleared, nullptr, told);
   return stack::set_result(*series);
 }
 

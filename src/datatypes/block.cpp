@@ -28,7 +28,6 @@
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/ownership.h"
 #include "runtime/runtime_words.h"
 #include "runtime/support.h"
 
@@ -461,11 +460,11 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     if (value == nullptr) return stack::push(series::pick_value(parent, element->int_at2()));
     int32_t n = element->int_at2();
     int64_t target = int64_t{static_cast<int32_t>(parent->data1)} + (n > 0 ? n - 1 : n);
-    bool announce = ownership::series_owned(*parent) && n != 0 && target >= 0 &&
-                    target < static_cast<int64_t>(length_from_head(parent));
-    if (announce) ownership::check(*parent, runtime_words::poke, value, static_cast<int32_t>(target), 1);
+    series::Stretch stretch;
+    if (n != 0 && target >= 0 && target < static_cast<int64_t>(length_from_head(parent)))
+      stretch = series::announce(*parent, runtime_words::poke, value, target, 1);
     series::poke_value(parent, n, value);
-    if (announce) ownership::check(*parent, runtime_words::poked, value, static_cast<int32_t>(target), 1);
+    series::announce_done(*parent, runtime_words::poked, value, stretch);
     return value;
   }
   FindOptions options;
@@ -478,11 +477,15 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
   }
   Cell found = find_value(parent, element, options);
   if (found.is(TYPE_NONE)) fire(ErrorId::script_bad_path_set, path, element);
-  bool announce = ownership::series_owned(*parent);
-  auto target = static_cast<int32_t>(found.data1 + 1);
-  if (announce) ownership::check(*parent, runtime_words::poke, value, target, 1);
+  series::Stretch stretch = series::announce(*parent, runtime_words::poke, value, found.data1 + 1, 1, 1);
+  // The owner may have moved or removed the key: it is looked for again.
+  if (stretch.announced) {
+    found = find_value(parent, element, options);
+    if (found.is(TYPE_NONE)) fire(ErrorId::script_bad_path_set, path, element);
+    stretch.start = found.data1 + 1;
+  }
   series::poke_value(&found, 2, value);
-  if (announce) ownership::check(*parent, runtime_words::poked, value, target, 1);
+  series::announce_done(*parent, runtime_words::poked, value, stretch);
   return value;
 }
 

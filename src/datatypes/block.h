@@ -174,8 +174,9 @@ Cell copy_block(const Cell* block, bool deep);
 // --- Sorting with a user comparison function -------------------------------------
 
 // The evaluator installs the routine that calls a function value with two
-// arguments and answers its result; until then sort/compare with a function
-// raises internal not-done.
+// arguments and answers its result at start-up (a start-up check makes sure
+// it did); without one, sort/compare with a function raises internal
+// not-done.
 using ComparatorCaller = Cell (*)(const Cell& function, const Cell& first, const Cell& second);
 void set_comparator_caller(ComparatorCaller caller);
 ComparatorCaller comparator_caller();

@@ -7,7 +7,12 @@
 // the table. An owned block tells its owner of each change, before it and
 // after it (append/appended, insert/inserted, change/changed, put/put-ed,
 // sort/sorted, swap/swaped, trim/trimmed; take/taken in series.cpp), with
-// the position and the cell count concerned (runtime/ownership.h).
+// the position and the cell count concerned, through series::announce:
+// positions, counts and the cells to add are taken once the owner's
+// handler has run.
+//
+// sort with a user function orders record numbers and reads the records
+// from the live block (function_sort.h).
 //
 // Values that a handler copies from one place of a block to another are
 // first copied out (into a C++ vector or the evaluation stack): the source
@@ -17,6 +22,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/function_sort.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
@@ -217,9 +223,18 @@ struct SortContext {
   uint32_t offset;   // field compared (0-based) within a record
   bool all;          // compare every field of a record in turn
   uint32_t size;     // record size in cells
-  Cell function;     // the user comparison function, when there is one
-  NodeId node;       // the sorted block, and its buffer while sorting
-  SeriesBuffer* buffer;
+};
+
+// A sort through a user function: the records are read from the live block
+// by number (see function_sort.h).
+struct CallContext {
+  const Cell* series;
+  uint32_t start;    // the stretch's first cell
+  uint32_t size;     // record size in cells
+  uint32_t offset;   // field handed to the function
+  bool all;          // hand whole records (as blocks) instead
+  bool reverse;
+  Cell function;
 };
 
 int32_t compare_for_sort(const Cell* a, const Cell* b, int32_t op) {
@@ -270,30 +285,22 @@ void shrink_scratch_blocks() {
   }
 }
 
-int32_t sort_call_compare(const void* a, const void* b, void* context, void*) {
-  const auto& ctx = *static_cast<const SortContext*>(context);
-  if (caller_hook == nullptr) fire(ErrorId::internal_not_done);
-  const Cell* x = static_cast<const Cell*>(a);
-  const Cell* y = static_cast<const Cell*>(b);
-  Cell first;
-  Cell second;
-  if (ctx.all && ctx.size > 1) {
-    first = record_block(0, x, ctx.size);
-    second = record_block(1, y, ctx.size);
-  } else {
-    first = x[ctx.offset];
-    second = y[ctx.offset];
-  }
+// The value the function receives for a record: its field, or with /all
+// (and records of more than one cell) one of the two scratch blocks holding
+// a copy of the whole record.
+Cell record_value(const CallContext& ctx, uint32_t record, int which) {
+  uint32_t first_cell = ctx.start + record * ctx.size;
+  if (ctx.all && ctx.size > 1) return record_block(which, buffer_of(ctx.series)->cells() + first_cell, ctx.size);
+  return cell_at(ctx.series, first_cell + ctx.offset);
+}
+
+int32_t sort_call_compare(uint32_t a, uint32_t b, void* context) {
+  const auto& ctx = *static_cast<const CallContext*>(context);
+  Cell first = record_value(ctx, a, 0);
+  Cell second = record_value(ctx, b, 1);
   // The function sees the second value first (the other way round under
   // /reverse).
-  Cell result = ctx.reverse ? caller_hook(ctx.function, first, second)
-                            : caller_hook(ctx.function, second, first);
-  // The records are pinned, but a function that grew the block being sorted
-  // has moved them: stop rather than sort a buffer the block left.
-  if (memory::buffer_of(ctx.node) != ctx.buffer) {
-    Cell block = make_value(ctx.node);
-    fire(ErrorId::script_invalid_arg, &block);
-  }
+  Cell result = ctx.reverse ? caller_hook(ctx.function, first, second) : caller_hook(ctx.function, second, first);
   return comparator_result(result);
 }
 
@@ -355,10 +362,15 @@ Cell find_value(const Cell* series, const Cell* value, const FindOptions& option
   int64_t found = -1;
 
   // A hash! answers single values from its table; types, typesets and
-  // sequences are matched by walking the cells like any block.
+  // sequences are matched by walking the cells like any block, and so are
+  // the searches the table cannot answer as a walk would: a block kind
+  // value (the table hashes blocks by identity, find compares them by
+  // content) and /last within a /part (the table knows no upper bound).
   NodeId table = series::table_of(&block);
-  if (table != 0 && matcher.kind == MatchKind::kValue && !options.match &&
-      !(options.same && value->is(TYPE_OBJECT))) {
+  bool table_answers = matcher.kind == MatchKind::kValue && !options.match &&
+                       !(options.same && value->is(TYPE_OBJECT)) && !series::is_block_kind(value->type()) &&
+                       !(options.last && !options.reverse && end < length - 1);
+  if (table != 0 && table_answers) {
     Cell wanted = *value;
     Cell* cell = hash_table::find(table, &wanted, static_cast<int32_t>(position), static_cast<int32_t>(step),
                                   matcher.op, options.last, options.reverse);
@@ -366,17 +378,19 @@ Cell find_value(const Cell* series, const Cell* value, const FindOptions& option
     found = cell - buffer_of(&block)->cells();
     if (!options.reverse && found > end) return none::value;
   } else if (options.last || options.reverse) {
+    // /reverse goes before /last, as in the table and in strings.
     int64_t start;
-    if (options.last) {
+    if (!options.reverse) {
       // The last record start from the position where the match still fits.
       int64_t last_fit = end - span + 1;
       if (last_fit < position) return none::value;
       start = position + (last_fit - position) / step * step;
     } else {
-      int64_t back = (span + step - 1) / step * step;
-      start = position - back;
+      // The first record tried ends just before the position; records step
+      // back from there.
+      start = position - span;
     }
-    int64_t lowest = options.last ? position : 0;
+    int64_t lowest = options.reverse ? 0 : position;
     for (int64_t i = start; i >= lowest; i -= step) {
       if (i + span <= length && matcher.matches(&block, static_cast<uint32_t>(i))) {
         found = i;
@@ -460,9 +474,8 @@ Cell* put(Cell* series, Cell* key, Cell* value, int case_sensitive) {
   FindOptions options;
   options.only = true;
   options.case_sensitive = case_sensitive >= 0;
-  bool announce = ownership::series_owned(*series);
-  auto start = static_cast<int32_t>(index_of(series));
-  if (announce) ownership::check(*series, put_symbol(), &new_value, start, 1);
+  // The key is looked for once the owner has heard of the put.
+  series::Stretch stretch = series::announce(*series, put_symbol(), &new_value, index_of(series), 1, 1);
   Cell found = find_value(series, key, options);
   if (found.is(TYPE_NONE)) {
     Cell block = *series;
@@ -480,7 +493,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, int case_sensitive) {
       insert_value(&found, &new_value, -1, true, 1, true);
     }
   }
-  if (announce) ownership::check(*series, runtime_words::put_ed, &new_value, start, 1);
+  series::announce_done(*series, runtime_words::put_ed, &new_value, stretch);
   return stack::set_result(new_value);
 }
 
@@ -503,58 +516,63 @@ uint32_t insert_value(Cell* block, const Cell* value, int32_t part, bool only, i
   return position + static_cast<uint32_t>(total);
 }
 
-Cell* append(Cell* series, Cell* value, int part, int only, int dup) {
+// append and insert: the owner hears of the cells the value holds now; the
+// insertion then takes the value's cells and the position (the live tail
+// for append, the index clamped to it for insert) afresh.
+Cell* add_cells(Cell* series, Cell* value, int part, int only, int dup, bool at_tail) {
   int64_t count = dup_count(dup);
   int64_t limit = insertion_part(part, value);
-  bool announce = ownership::series_owned(*series);
-  auto position = static_cast<int32_t>(length_from_head(series));
-  int32_t inserted = announce ? inserted_count(*value, only >= 0, limit, count) : 0;
-  if (announce) ownership::check(*series, runtime_words::append, value, position, inserted);
-  insert_value(series, value, static_cast<int32_t>(limit), only >= 0, static_cast<int32_t>(count), true);
-  if (announce) ownership::check(*series, runtime_words::appended, value, position, inserted);
+  bool owned = ownership::series_owned(*series);
+  uint32_t position = at_tail ? length_from_head(series) : clamped_index(series);
+  int32_t inserted = owned ? inserted_count(*value, only >= 0, limit, count) : 0;
+  series::Stretch stretch = series::announce(*series, at_tail ? runtime_words::append : runtime_words::insert, value,
+                                             position, 0, inserted);
   Cell result = *series;
-  result.data1 = 0;
+  stretch.start = at_tail ? length_from_head(series) : clamped_index(series);
+  uint32_t after = insert_value(series, value, static_cast<int32_t>(limit), only >= 0, static_cast<int32_t>(count),
+                                at_tail);
+  stretch.part = static_cast<int32_t>(after > stretch.start ? after - stretch.start : 0);
+  series::announce_done(*series, at_tail ? runtime_words::appended : runtime_words::inserted, value, stretch);
+  result.data1 = at_tail ? 0 : after;
   return stack::set_result(result);
+}
+
+Cell* append(Cell* series, Cell* value, int part, int only, int dup) {
+  return add_cells(series, value, part, only, dup, true);
 }
 
 Cell* insert(Cell* series, Cell* value, int part, int only, int dup) {
-  int64_t count = dup_count(dup);
-  int64_t limit = insertion_part(part, value);
-  bool announce = ownership::series_owned(*series);
-  auto position = static_cast<int32_t>(clamped_index(series));
-  int32_t inserted = announce ? inserted_count(*value, only >= 0, limit, count) : 0;
-  if (announce) ownership::check(*series, runtime_words::insert, value, position, inserted);
-  Cell result = *series;
-  result.data1 = insert_value(series, value, static_cast<int32_t>(limit), only >= 0, static_cast<int32_t>(count), false);
-  if (announce) ownership::check(*series, runtime_words::inserted, value, position, inserted);
-  return stack::set_result(result);
+  return add_cells(series, value, part, only, dup, false);
 }
 
 Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
-  CellList cells = cells_of(*value, only >= 0);
   uint64_t count = static_cast<uint64_t>(dup_count(dup));
-  uint64_t total = uint64_t{cells.size()} * count;
-  if (total > 0x7FFFFFF0u / sizeof(Cell)) fire(ErrorId::internal_no_memory);
+  auto total_of = [&](const CellList& cells) {
+    uint64_t total = uint64_t{cells.size()} * count;
+    if (total > 0x7FFFFFF0u / sizeof(Cell)) fire(ErrorId::internal_no_memory);
+    return total;
+  };
+  uint64_t total = total_of(cells_of(*value, only >= 0));
   uint32_t position = clamped_index(series);
   series->data1 = position;
-  uint32_t length = length_from_head(series);
-  uint64_t remaining = length - position;
+  uint64_t remaining = length_from_head(series) - position;
   uint64_t replaced;
+  int64_t wanted = 0;  // the /part count, clamped once the owner has heard of the change
   if (part >= 0) {
-    int64_t n = series::part_count(series, stack::arguments() + part);
-    replaced = static_cast<uint64_t>(std::clamp<int64_t>(n, 0, static_cast<int64_t>(remaining)));
+    wanted = std::max<int64_t>(series::part_count(series, stack::arguments() + part), 0);
+    replaced = std::min<uint64_t>(static_cast<uint64_t>(wanted), remaining);
   } else {
     replaced = std::min(total, remaining);
   }
   if (total == 0 && replaced == 0) return series;
-  bool announce = ownership::series_owned(*series);
-  auto changed = static_cast<int32_t>(std::max(total, replaced));
-  if (announce) ownership::check(*series, runtime_words::change, value, static_cast<int32_t>(position), changed);
-  position = clamped_index(series);  // the owner may have changed the block
+  series::Stretch stretch = series::announce(*series, runtime_words::change, value, position, wanted,
+                                             static_cast<int64_t>(std::max(total, replaced)));
+  // The owner may have changed the block or the value: both are read anew.
+  CellList cells = cells_of(*value, only >= 0);
+  total = total_of(cells);
+  position = stretch.start;
   series->data1 = position;
-  length = length_from_head(series);
-  remaining = length - position;
-  if (replaced > remaining) replaced = remaining;
+  replaced = part >= 0 ? stretch.count : std::min<uint64_t>(total, length_from_head(series) - position);
   if (total > replaced) {
     series::open_gap(series, position + static_cast<uint32_t>(replaced), total - replaced, true);
   } else if (total < replaced) {
@@ -570,7 +588,7 @@ Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
       std::memcpy(static_cast<void*>(at), cells.data(), cells.size() * sizeof(Cell));
   }
   reindex(series);
-  if (announce) ownership::check(*series, runtime_words::changed, value, static_cast<int32_t>(position), changed);
+  series::announce_done(*series, runtime_words::changed, value, stretch);
   Cell result = *series;
   result.data1 = std::min<uint32_t>(position + static_cast<uint32_t>(total), length_from_head(series));
   return stack::set_result(result);
@@ -627,6 +645,7 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
   if (length == 0) return series;
   int64_t start = series->data1;
   int64_t count = length;
+  int64_t wanted = series::kToTail;  // what the sort covers once the owner has heard of it
   if (part >= 0) {
     int64_t n = series::part_count(series, arguments + part);
     if (n < 0) {
@@ -636,6 +655,7 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
     } else {
       count = std::min(n, length);
     }
+    wanted = n < 0 ? count : n;
   }
   if (count == 0) return series;
   int64_t size = 1;
@@ -652,13 +672,12 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
   context.reverse = reverse >= 0;
   context.size = static_cast<uint32_t>(size);
   context.all = all >= 0;
-  context.node = series->data2;
-  sort::Comparator comparator = sort_compare;
+  const Cell* function = nullptr;
   if (compare >= 0) {
     const Cell* how = arguments + compare;
     if (how->is(TYPE_FUNCTION)) {
-      context.function = *how;
-      comparator = sort_call_compare;
+      if (caller_hook == nullptr) fire(ErrorId::internal_not_done);
+      function = how;
     } else if (how->is(TYPE_INTEGER)) {
       if (skip < 0 || all >= 0) fire(ErrorId::script_bad_refines);
       int32_t field = how->int_at2();
@@ -669,53 +688,62 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
     }
   }
 
-  bool announce = ownership::series_owned(*series);
-  if (announce)
-    ownership::check(*series, runtime_words::sort, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
-  // A comparison function may run any code: the records stay where they
-  // are while it runs.
-  Pin pin(series->data2);
-  context.buffer = buffer_of(series);
-  Cell* base = context.buffer->cells() + start;
-  auto records = static_cast<uint32_t>(count / size);
-  auto width = static_cast<uint32_t>(size * sizeof(Cell));
-  if (stable >= 0) sort::merge_sort(base, records, width, &context, nullptr, comparator);
-  else sort::quick_sort(base, records, width, &context, nullptr, comparator);
+  series::Stretch stretch = series::announce(*series, runtime_words::sort, nullptr, start, wanted);
+  // Whole records of what the owner left of the stretch.
+  auto records = static_cast<uint32_t>(stretch.count / size);
+  if (function != nullptr) {
+    CallContext call{series, stretch.start, context.size, context.offset, context.all, context.reverse, *function};
+    series::sort_by_function(series, stretch.start, records, context.size, stable >= 0, sort_call_compare, &call);
+  } else if (records > 1) {
+    // Comparing values runs no Kel code and allocates nothing: the records
+    // can be sorted where they lie.
+    Cell* base = buffer_of(series)->cells() + stretch.start;
+    auto width = static_cast<uint32_t>(size * sizeof(Cell));
+    if (stable >= 0) sort::merge_sort(base, records, width, &context, nullptr, sort_compare);
+    else sort::quick_sort(base, records, width, &context, nullptr, sort_compare);
+  }
   shrink_scratch_blocks();
-  if (announce)
-    ownership::check(*series, runtime_words::sorted, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
+  stretch.part = static_cast<int32_t>(records * size);
+  series::announce_done(*series, runtime_words::sorted, nullptr, stretch);
   return series;
 }
 
 Cell* swap(Cell* series1, Cell* series2) {
   if (!series::is_block_kind(series2->type())) fire(ErrorId::script_invalid_arg, series2);
   if (series::rs_tail_q(series1) || series::rs_tail_q(series2)) return series1;
-  bool announce1 = ownership::series_owned(*series1);
-  bool announce2 = series1->data2 != series2->data2 && ownership::series_owned(*series2);
-  auto at1 = static_cast<int32_t>(series1->data1), at2 = static_cast<int32_t>(series2->data1);
-  if (announce1) ownership::check(*series1, runtime_words::swap, nullptr, at1, 1);
-  if (announce2) ownership::check(*series2, runtime_words::swap, nullptr, at2, 1);
-  if (series::rs_tail_q(series1) || series::rs_tail_q(series2)) return series1;
-  NodeId table1 = series::table_of(series1);
-  NodeId table2 = series::table_of(series2);
-  if (table1) hash_table::remove(table1, buffer_of(series1)->cells() + series1->data1);
-  if (table2) hash_table::remove(table2, buffer_of(series2)->cells() + series2->data1);
-  Cell* a = buffer_of(series1)->cells() + series1->data1;
-  Cell* b = buffer_of(series2)->cells() + series2->data1;
-  std::swap(*a, *b);
-  if (table1) hash_table::put(table1, buffer_of(series1)->cells() + series1->data1);
-  if (table2) hash_table::put(table2, buffer_of(series2)->cells() + series2->data1);
-  if (announce1) ownership::check(*series1, runtime_words::swaped, nullptr, at1, 1);
-  if (announce2) ownership::check(*series2, runtime_words::swaped, nullptr, at2, 1);
+  bool two = series1->data2 != series2->data2;
+  series::Stretch first = series::announce(*series1, runtime_words::swap, nullptr, series1->data1, 1);
+  series::Stretch second;
+  if (two) second = series::announce(*series2, runtime_words::swap, nullptr, series2->data1, 1);
+  // Either handler may have shortened either block: a position the owners
+  // left past the tail swaps nothing.
+  first = series::reclamp(*series1, first, 1);
+  second = series::reclamp(*series2, two ? second : series::Stretch{series2->data1}, 1);
+  if (first.count == 1 && second.count == 1) {
+    NodeId table1 = series::table_of(series1);
+    NodeId table2 = series::table_of(series2);
+    if (table1) hash_table::remove(table1, buffer_of(series1)->cells() + first.start);
+    if (table2) hash_table::remove(table2, buffer_of(series2)->cells() + second.start);
+    Cell* a = buffer_of(series1)->cells() + first.start;
+    Cell* b = buffer_of(series2)->cells() + second.start;
+    std::swap(*a, *b);
+    if (table1) hash_table::put(table1, buffer_of(series1)->cells() + first.start);
+    if (table2) hash_table::put(table2, buffer_of(series2)->cells() + second.start);
+  }
+  series::announce_done(*series1, runtime_words::swaped, nullptr, first);
+  if (two) series::announce_done(*series2, runtime_words::swaped, nullptr, second);
   return series1;
 }
 
 Cell* trim(Cell* series, int, int, int, int, int, int) {
-  uint32_t position = clamped_index(series);
-  bool announce = ownership::series_owned(*series);
-  auto concerned = static_cast<int32_t>(length_from_head(series) - position);
-  if (announce) ownership::check(*series, runtime_words::trim, nullptr, static_cast<int32_t>(position), concerned);
-  position = clamped_index(series);
+  // Trimming runs to the live tail, wherever the owner left it. A hash!'s
+  // cells leave its table while they are all still there and come back in
+  // their new places.
+  series::Stretch stretch =
+      series::announce(*series, runtime_words::trim, nullptr, clamped_index(series), series::kToTail);
+  uint32_t position = stretch.start;
+  NodeId table = series::table_of(series);
+  if (table) hash_table::remove_range(table, position, stretch.count);
   SeriesBuffer* b = buffer_of(series);
   Cell* cells = b->cells();
   uint32_t length = b->cell_count();
@@ -723,7 +751,8 @@ Cell* trim(Cell* series, int, int, int, int, int, int) {
   for (uint32_t i = position; i < length; ++i)
     if (!cells[i].is(TYPE_NONE)) cells[kept++] = cells[i];
   b->tail = b->offset + kept * static_cast<uint32_t>(sizeof(Cell));
-  if (announce) ownership::check(*series, runtime_words::trimmed, nullptr, static_cast<int32_t>(position), concerned);
+  if (table) hash_table::put_all(table, position, 1);
+  series::announce_done(*series, runtime_words::trimmed, nullptr, stretch);
   return series;
 }
 

@@ -175,6 +175,7 @@ Cell* do_math(int32_t op);
 // invalid-months.
 using MonthsSource = Cell (*)();
 void set_months_source(MonthsSource source);
+MonthsSource months_source();
 
 // Action handlers.
 Cell* make(Cell* proto, Cell* spec, TypeId type);

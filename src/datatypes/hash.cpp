@@ -1,4 +1,4 @@
-// hash!: construction, mold, copy and the re-indexing after sort, trim and
+// hash!: construction, mold, copy and the re-indexing after sort and
 // take/deep (see hash.h for the cell and the table it carries).
 //
 // Re-indexing a stretch of the block takes every cell of it out of the
@@ -8,10 +8,8 @@
 // then re-indexed before the error goes on, so the table never describes
 // cells that moved.
 //
-// Reactive owners are not told of changes yet: the ownership tracker comes
-// later and will be called around sort ("sort"/"sorted"), trim
-// ("trim"/"trimmed") and take ("take"/"taken"), as the block handlers these
-// wrap already are.
+// Reactive owners hear of sort, trim and take through the block handlers
+// these wrap.
 #include "datatypes/hash.h"
 
 #include <algorithm>
@@ -179,15 +177,11 @@ Cell* take(Cell* series, int part, int deep, int last) {
   return taken;
 }
 
+// The block's trim keeps the table in step: it takes the cells out while
+// they are all still there (after the owner has heard of the trim) and puts
+// the kept ones back.
 Cell* trim(Cell* series, int head, int tail, int automatic, int lines, int all, int with) {
-  Cell hash = *series;
-  uint32_t start = clamped_index(&hash);
-  // The cells leave the table while they are all still there: trimming
-  // shortens the block, and the table must not keep positions past its tail.
-  if (hash.data3 != 0) hash_table::remove_range(hash.data3, start, length_from_head(&hash) - start);
-  block::trim(series, head, tail, automatic, lines, all, with);
-  if (hash.data3 != 0) hash_table::put_all(hash.data3, start, 1);
-  return series;
+  return block::trim(series, head, tail, automatic, lines, all, with);
 }
 
 // --- Registration -------------------------------------------------------------------

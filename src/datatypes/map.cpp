@@ -242,7 +242,9 @@ void copy_values(const Cell& source, const Cell& copy, bool deep, const Cell* ki
       if (!copyable_by_kind(type)) continue;
       bool wanted = kind->is(TYPE_DATATYPE) ? kind->data1 == type : typeset_has(*kind, type);
       if (!wanted) continue;
-    } else if (!series::is_series_kind(type)) {
+    } else if (!series::is_series_kind(type) && !(deep && type == TYPE_MAP)) {
+      // Besides series, /deep copies nested maps, so that a map that holds
+      // itself meets the cycle check.
       continue;
     }
     Cell copied = copy_nested(value, deep, kind);

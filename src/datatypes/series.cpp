@@ -11,6 +11,9 @@
 // poke/poked, remove/removed, take/taken, reverse/reversed,
 // random/randomized, move/moved), with the position and the unit count
 // concerned (runtime/ownership.h); a series nobody owns pays one flag test.
+// Every action of every series type tells through announce(), which
+// answers the stretch the action may then work on, derived from the live
+// series after the owner's handler (Kel code) has run.
 #include "datatypes/series.h"
 
 #include <algorithm>
@@ -304,6 +307,58 @@ int32_t part_count(const Cell* series, const Cell* part) {
   fire_bad_part(part);
 }
 
+// --- Telling an owner of a change ---------------------------------------------------------
+
+namespace {
+Stretch clamped_stretch(const Cell& series, int64_t start, int64_t count) {
+  int64_t length = rs_length_from_head(&series);
+  Stretch stretch;
+  stretch.start = static_cast<uint32_t>(std::clamp<int64_t>(start, 0, length));
+  stretch.count = static_cast<uint32_t>(std::clamp<int64_t>(count, 0, length - stretch.start));
+  return stretch;
+}
+
+int32_t told(int64_t units) { return static_cast<int32_t>(std::clamp<int64_t>(units, INT32_MIN, INT32_MAX)); }
+}  // namespace
+
+Stretch announce(const Cell& series, uint32_t action_word, const Cell* new_value, int64_t start, int64_t count,
+                 int64_t part) {
+  Cell target = series;
+  bool announced = false;
+  if (ownership::is_owned(target)) {
+    Cell given = new_value != nullptr ? *new_value : none::value;
+    announced = ownership::check(target, action_word, new_value != nullptr ? &given : nullptr, told(start),
+                                 told(part));
+  }
+  // Whatever the handler did, the bounds come from the series as it is now.
+  Stretch stretch = clamped_stretch(target, start, count);
+  stretch.part = told(part);
+  stretch.announced = announced;
+  return stretch;
+}
+
+Stretch reclamp(const Cell& series, const Stretch& stretch, int64_t count) {
+  Stretch live = clamped_stretch(series, stretch.start, count);
+  live.part = static_cast<int32_t>(live.count);
+  live.announced = stretch.announced;
+  return live;
+}
+
+Stretch announce(const Cell& series, uint32_t action_word, const Cell* new_value, int64_t start, int64_t count) {
+  Stretch told_stretch = clamped_stretch(series, start, count);
+  Stretch stretch = announce(series, action_word, new_value, start, count, told_stretch.count);
+  stretch.part = static_cast<int32_t>(stretch.count);
+  return stretch;
+}
+
+void announce_done(const Cell& series, uint32_t past_word, const Cell* new_value, const Stretch& stretch) {
+  if (!stretch.announced) return;
+  Cell target = series;
+  Cell given = new_value != nullptr ? *new_value : none::value;
+  ownership::check(target, past_word, new_value != nullptr ? &given : nullptr, static_cast<int32_t>(stretch.start),
+                   stretch.part);
+}
+
 // --- Elements --------------------------------------------------------------------------
 
 Cell element_at(const Cell* series, uint32_t position) {
@@ -414,26 +469,26 @@ Cell* pick(Cell* series, int32_t index, Cell*) { return set_result(pick_value(se
 
 Cell* poke(Cell* series, int32_t index, Cell* data, Cell*) {
   int64_t target = index_of(series) + (index > 0 ? int64_t{index} - 1 : int64_t{index});
-  bool announce = ownership::series_owned(*series) && index != 0 && target >= 0 &&
-                  target < rs_length_from_head(series);
-  auto position = static_cast<int32_t>(target);
-  if (announce) ownership::check(*series, runtime_words::poke, data, position, 1);
+  // Only a poke that will be made is announced; poke_value checks the range
+  // again on the live series, so a handler that shortened it gets
+  // out-of-range rather than a write past the tail.
+  Stretch stretch;
+  if (index != 0 && target >= 0 && target < rs_length_from_head(series))
+    stretch = announce(*series, runtime_words::poke, data, target, 1);
   poke_value(series, index, data);
-  if (announce) ownership::check(*series, runtime_words::poked, data, position, 1);
+  announce_done(*series, runtime_words::poked, data, stretch);
   return data;
 }
 
 Cell* clear(Cell* series) {
   uint32_t length = rs_length_from_head(series);
   if (index_of(series) < 0 || series->data1 >= length) return series;
-  auto start = static_cast<int32_t>(series->data1);
-  auto count = static_cast<int32_t>(length - series->data1);
-  bool announce = ownership::series_owned(*series);
-  if (announce) ownership::check(*series, runtime_words::clear, nullptr, start, count);
-  if (NodeId table = table_of(series)) hash_table::remove_range(table, series->data1, length - series->data1);
+  // Clearing runs to the live tail, wherever the owner left it.
+  Stretch stretch = announce(*series, runtime_words::clear, nullptr, series->data1, kToTail);
+  if (NodeId table = table_of(series)) hash_table::remove_range(table, stretch.start, stretch.count);
   SeriesBuffer* b = buffer_of(series);
-  b->tail = b->offset + series->data1 * b->unit();
-  if (announce) ownership::check(*series, runtime_words::cleared, nullptr, start, count);
+  b->tail = b->offset + stretch.start * b->unit();
+  announce_done(*series, runtime_words::cleared, nullptr, stretch);
   return series;
 }
 
@@ -448,12 +503,9 @@ Cell* remove(Cell* series, int part, int key) {
     start = found.data1;
     count += 1;
   }
-  bool announce = ownership::series_owned(*series);
-  int64_t available = std::max<int64_t>(int64_t{rs_length_from_head(series)} - start, 0);
-  auto removed = static_cast<int32_t>(std::min(count, available));
-  if (announce) ownership::check(*series, runtime_words::remove, nullptr, static_cast<int32_t>(start), removed);
-  remove_units(series, static_cast<uint32_t>(start), static_cast<uint64_t>(count));
-  if (announce) ownership::check(*series, runtime_words::removed, nullptr, static_cast<int32_t>(start), removed);
+  Stretch stretch = announce(*series, runtime_words::remove, nullptr, start, count);
+  remove_units(series, stretch.start, stretch.count);
+  announce_done(*series, runtime_words::removed, nullptr, stretch);
   return series;
 }
 
@@ -486,15 +538,25 @@ Cell* take(Cell* series, int part, int, int last) {
   }
   if (count > length) count = length;
   if (last >= 0) start = index + length - count;
-  bool announce = ownership::series_owned(*series);
-  if (announce)
-    ownership::check(*series, runtime_words::take, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
-  Cell* taken = stack::push(copy_units(series, static_cast<uint32_t>(start), static_cast<uint32_t>(count)));
+  Stretch stretch = announce(*series, runtime_words::take, nullptr, start, count);
+  if (last >= 0) {
+    // /last takes from the live tail, wherever the owner left it.
+    int64_t live = rs_length(series, false);
+    stretch.count = static_cast<uint32_t>(std::min(count, live));
+    stretch.start = static_cast<uint32_t>(index_of(series) + live - stretch.count);
+    stretch.part = static_cast<int32_t>(stretch.count);
+  }
+  // Nothing left of what was to be taken: a single element is none, as from
+  // an empty series.
+  if (stretch.count == 0 && part < 0) {
+    announce_done(*series, runtime_words::taken, nullptr, stretch);
+    return none::set_result();
+  }
+  Cell* taken = stack::push(copy_units(series, stretch.start, stretch.count));
   if (series->is(TYPE_HASH) && series->data3 != 0)
-    taken->data3 = hash_table::init(static_cast<uint32_t>(count), taken, hash_table::kHash, 0);
-  remove_units(series, static_cast<uint32_t>(start), static_cast<uint64_t>(count));
-  if (announce)
-    ownership::check(*series, runtime_words::taken, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
+    taken->data3 = hash_table::init(stretch.count, taken, hash_table::kHash, 0);
+  remove_units(series, stretch.start, stretch.count);
+  announce_done(*series, runtime_words::taken, nullptr, stretch);
   return set_result(*taken);
 }
 
@@ -534,9 +596,11 @@ Cell* reverse(Cell* series, int part, int skip) {
   int64_t length = rs_length(series, false);
   if (length == 0) return series;
   int64_t count = length;
+  int64_t wanted = kToTail;  // what the reversal covers once the owner has heard of it
   if (part >= 0) {
     count = part_count(series, arguments + part);
     if (count < 1) return series;
+    wanted = count;
     if (count > length) count = length;
   }
   int64_t size = 1;
@@ -548,26 +612,28 @@ Cell* reverse(Cell* series, int part, int skip) {
     if (size < 1) fire(ErrorId::script_out_of_range, step);
     if (count < size || count % size != 0) fire_bad_skip(step);
   }
-  uint32_t start = series->data1;
-  bool announce = ownership::series_owned(*series);
-  if (announce)
-    ownership::check(*series, runtime_words::reverse, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
+  Stretch stretch = announce(*series, runtime_words::reverse, nullptr, series->data1, wanted);
+  // Whole records only: what the owner left of the stretch may end inside one.
+  uint32_t records = stretch.count / static_cast<uint32_t>(size);
+  uint32_t start = stretch.start;
+  uint32_t units = records * static_cast<uint32_t>(size);
   NodeId table = table_of(series);
-  if (table) hash_table::remove_range(table, start, static_cast<uint32_t>(count));
-  SeriesBuffer* b = buffer_of(series);
-  size_t width = static_cast<size_t>(size) * b->unit();
-  uint8_t* first = b->head_ptr() + size_t{start} * b->unit();
-  uint8_t* last = first + (static_cast<size_t>(count) - static_cast<size_t>(size)) * b->unit();
-  for (; first < last; first += width, last -= width) std::swap_ranges(first, first + width, last);
+  if (table) hash_table::remove_range(table, start, units);
+  if (records > 1) {
+    SeriesBuffer* b = buffer_of(series);
+    size_t width = static_cast<size_t>(size) * b->unit();
+    uint8_t* first = b->head_ptr() + size_t{start} * b->unit();
+    uint8_t* last = first + size_t{units - static_cast<uint32_t>(size)} * b->unit();
+    for (; first < last; first += width, last -= width) std::swap_ranges(first, first + width, last);
+  }
   if (table) {
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < units; ++i) {
       bool rebuilt = false;
       hash_table::put_key(table, buffer_of(series)->cells() + start + i, &rebuilt);
       if (rebuilt) break;
     }
   }
-  if (announce)
-    ownership::check(*series, runtime_words::reversed, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
+  announce_done(*series, runtime_words::reversed, nullptr, stretch);
   return series;
 }
 
@@ -584,22 +650,24 @@ Cell* move(Cell* origin, Cell* target, int part) {
   if (part >= 0) {
     count = part_count(origin, stack::arguments() + part);
     if (count < 1) return origin;
-    if (count > length) count = length;
   }
   // Both series hear of the move: the origin loses the units, the target
   // (when it is another series) receives them.
   bool between = origin->data2 != target->data2;
-  bool origin_owned = ownership::series_owned(*origin);
-  bool target_owned = between && ownership::series_owned(*target);
-  auto from = static_cast<int32_t>(origin->data1);
-  auto to = static_cast<int32_t>(target->data1);
-  auto moved = static_cast<int32_t>(count);
-  if (origin_owned) ownership::check(*origin, runtime_words::move, nullptr, from, moved);
-  if (target_owned) ownership::check(*target, runtime_words::move, nullptr, to, moved);
-  Cell* result = between ? move_between(origin, target, static_cast<uint32_t>(count))
-                         : move_within(origin, target, static_cast<uint32_t>(count));
-  if (origin_owned) ownership::check(*origin, runtime_words::moved, nullptr, from, moved);
-  if (target_owned) ownership::check(*target, runtime_words::moved, nullptr, to, moved);
+  Stretch from = announce(*origin, runtime_words::move, nullptr, origin->data1, count);
+  Stretch to;
+  if (between) to = announce(*target, runtime_words::move, nullptr, target->data1, 0, from.part);
+  // The target's handler runs last and may change the origin too.
+  from = reclamp(*origin, from, count);
+  origin->data1 = from.start;
+  Cell* result = origin;
+  if (from.count > 0)
+    result = between ? move_between(origin, target, from.count) : move_within(origin, target, from.count);
+  announce_done(*origin, runtime_words::moved, nullptr, from);
+  if (between) {
+    to.part = static_cast<int32_t>(from.count);
+    announce_done(*target, runtime_words::moved, nullptr, to);
+  }
   return result;
 }
 
@@ -617,18 +685,17 @@ Cell* random(Cell* value, int seed, int secure, int only) {
     int32_t m = random::int_uniform(secure >= 0, length);
     return set_result(element_at(value, value->data1 + m - 1));
   }
-  bool announce = ownership::series_owned(*value);
-  auto start = static_cast<int32_t>(value->data1);
-  if (announce) ownership::check(*value, runtime_words::random, nullptr, start, length);
+  Stretch stretch = announce(*value, runtime_words::random, nullptr, value->data1, kToTail);
+  auto remaining = static_cast<int32_t>(stretch.count);
   uint32_t unit = unit_of(value);
-  for (int32_t i = 0; i < length; ++i) {
-    int32_t m = random::int_uniform(secure >= 0, length - i);
+  for (int32_t i = 0; i < remaining; ++i) {
+    int32_t m = random::int_uniform(secure >= 0, remaining - i);
     // Re-read the buffer: the draw itself does not allocate, but nothing
     // here relies on that.
-    uint8_t* at = buffer_of(value)->head_ptr() + uint64_t{value->data1 + i} * unit;
+    uint8_t* at = buffer_of(value)->head_ptr() + uint64_t{stretch.start + static_cast<uint32_t>(i)} * unit;
     std::swap_ranges(at, at + unit, at + size_t(m - 1) * unit);
   }
-  if (announce) ownership::check(*value, runtime_words::randomized, nullptr, start, length);
+  announce_done(*value, runtime_words::randomized, nullptr, stretch);
   return value;
 }
 

@@ -111,6 +111,45 @@ void index_inserted(const Cell* series, uint32_t position, uint32_t count);
 // type; its index is 0. For hash! the result carries no table (data3 0).
 Cell copy_units(const Cell* series, uint32_t start, uint32_t count);
 
+// --- Telling an owner of a change ------------------------------------------------------
+
+// The units of a series that an action changes, from an absolute position,
+// and the part its owner hears of.
+struct Stretch {
+  uint32_t start = 0;
+  uint32_t count = 0;
+  int32_t part = 0;        // the units concerned, as the owner hears them
+  bool announced = false;  // the owner was told, and hears of the end too
+};
+
+// A count that runs to the tail of the series, whatever the tail is by
+// then.
+constexpr int64_t kToTail = INT32_MAX;
+
+// Tells the owner of an owned series (bitsets included) that an action, by
+// its word, is about to change count units from start (the owner hears part
+// as the units concerned: an insertion concerns units that are not there
+// yet), then answers the stretch as the live series holds it: start clamped
+// to the length from the head, count (what the action asks for: a /part
+// count, or kToTail) to the units that follow start. The owner's handler
+// is Kel code that may clear, grow or collect the series (moving every
+// buffer), so an action takes its bounds from this answer and reads
+// buffers, lengths and the values it adds only after this call. A series
+// nobody owns is told nothing; its stretch is derived all the same.
+Stretch announce(const Cell& series, uint32_t action_word, const Cell* new_value, int64_t start, int64_t count,
+                 int64_t part);
+// The same when the owner hears of the count itself (clamped to the series
+// as it is when told); the answer's part is the live count.
+Stretch announce(const Cell& series, uint32_t action_word, const Cell* new_value, int64_t start, int64_t count);
+// The stretch derived anew from the live series with the count the action
+// asks for, for an action that tells two owners: the second handler may
+// change the first series too. Its part is the live count.
+Stretch reclamp(const Cell& series, const Stretch& stretch, int64_t count);
+// After the change: tells the owner that announce told, with the action's
+// past form, the stretch's start and its part (which the action may have
+// set to what it did).
+void announce_done(const Cell& series, uint32_t past_word, const Cell* new_value, const Stretch& stretch);
+
 // --- Action handlers ----------------------------------------------------------------------
 
 // The index actions read their arguments from the current frame.

@@ -259,16 +259,18 @@ uint32_t insert_value(Cell* target, const Cell* value, int32_t part, bool only, 
 // which is returned. skip is the record size (1 for single characters).
 Cell* do_set_op(Cell* first, Cell* second, bool case_sensitive, int32_t skip, int32_t op);
 
-// User comparison functions of sort/compare are called by the evaluator;
-// until it installs its caller, sorting with a function raises internal
-// not-done. The caller runs the function on two values and answers its
-// result value.
+// User comparison functions of sort/compare are called by the evaluator,
+// which installs its caller at start-up (a start-up check makes sure it
+// did); without one, sorting with a function raises internal not-done. The
+// caller runs the function on two values and answers its result value.
 using ComparatorCaller = Cell (*)(const Cell& function, const Cell& first, const Cell& second);
 void set_comparator_caller(ComparatorCaller caller);
+ComparatorCaller comparator_caller();
 // How sort reads a comparison function's result for the pair (a, b), the
-// function having been called with b first: as block::comparator_result
-// reads it (true 1, b before a; false -1; an integer itself; a float 1
-// above 0, -1 below, 0 otherwise; none -1; any other value 1).
+// function having been called with b first: true 1 (b before a), false -1,
+// an integer i gives -i, a float -1 above 0, 1 below, 0 otherwise (NaN
+// included), none -1, any other value 1. Numbers read the other way round
+// from a block's function (block::comparator_result).
 int32_t comparator_result(const Cell& result);
 
 // Registers string! (id 7, parent series!).

@@ -14,12 +14,14 @@
 // An owned string tells its owner of each change, before it and after it
 // (append/appended, insert/inserted, change/changed, swap/swaped,
 // trim/trimmed; take/taken in series.cpp), with the position and the
-// character count concerned (runtime/ownership.h).
+// character count concerned, through series::announce: positions, counts
+// and the text to add are taken once the owner's handler has run.
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "datatypes/none.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
 #include "evaluator/actions.h"
@@ -443,59 +445,61 @@ uint32_t insert_value(Cell* target, const Cell* value, int32_t part, bool only, 
   return put_text(target, position, text, count < 2 ? 1 : static_cast<uint32_t>(count), true);
 }
 
-Cell* append(Cell* series, Cell* value, int part, int only, int dup) {
-  bool announce = ownership::series_owned(*series);
-  auto position = static_cast<int32_t>(rs_length_from_head(series));
-  int32_t added = announce ? added_count(series, value, part, only, dup) : 0;
-  if (announce) ownership::check(*series, runtime_words::append, value, position, added);
-  insert_value(series, value, value_part(value, part), only >= 0, dup_count(dup), true);
-  if (announce) ownership::check(*series, runtime_words::appended, value, position, added);
+namespace {
+// append and insert: the owner hears of the characters the value gives now;
+// the text and the position (the live tail for append, the index clamped to
+// it for insert) are then taken afresh.
+Cell* add_text(Cell* series, Cell* value, int part, int only, int dup, bool at_tail) {
+  clamp_index(series);
+  bool owned = ownership::series_owned(*series);
+  uint32_t position = at_tail ? rs_length_from_head(series) : series->data1;
+  int32_t added = owned ? added_count(series, value, part, only, dup) : 0;
+  series::Stretch stretch = series::announce(*series, at_tail ? runtime_words::append : runtime_words::insert,
+                                             value, position, 0, added);
+  clamp_index(series);
+  stretch.start = at_tail ? rs_length_from_head(series) : series->data1;
+  uint32_t after = insert_value(series, value, value_part(value, part), only >= 0, dup_count(dup), at_tail);
+  stretch.part = static_cast<int32_t>(after > stretch.start ? after - stretch.start : 0);
+  series::announce_done(*series, at_tail ? runtime_words::appended : runtime_words::inserted, value, stretch);
   Cell result = *series;
-  result.data1 = 0;
+  result.data1 = at_tail ? 0 : std::min(after, rs_length_from_head(series));
   return set_result(result);
+}
+}  // namespace
+
+Cell* append(Cell* series, Cell* value, int part, int only, int dup) {
+  return add_text(series, value, part, only, dup, true);
 }
 
 Cell* insert(Cell* series, Cell* value, int part, int only, int dup) {
-  clamp_index(series);
-  bool announce = ownership::series_owned(*series);
-  auto position = static_cast<int32_t>(series->data1);
-  int32_t added = announce ? added_count(series, value, part, only, dup) : 0;
-  if (announce) {
-    ownership::check(*series, runtime_words::insert, value, position, added);
-    clamp_index(series);
-  }
-  bool at_tail = series->data1 == rs_length_from_head(series);
-  uint32_t after = insert_value(series, value, value_part(value, part), only >= 0, dup_count(dup), at_tail);
-  if (announce) ownership::check(*series, runtime_words::inserted, value, position, added);
-  Cell result = *series;
-  result.data1 = std::min(after, rs_length_from_head(series));
-  return set_result(result);
+  return add_text(series, value, part, only, dup, false);
 }
 
 Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
   clamp_index(series);
-  uint32_t index = series->data1;
-  uint32_t remaining = rs_length(series);
   int32_t copies = dup_count(dup);
   if (copies < 1) copies = 1;
+  int64_t replaced = part >= 0 ? detail::part_count(series, refinement_argument(part)) : 0;
 
   stack::Guard guard;
-  Text text = text_of(value, -1, only >= 0, series);
-  bool announce = ownership::series_owned(*series);
-  int32_t changed = 0;
-  if (announce) {
-    int64_t replaced = part >= 0 ? detail::part_count(series, refinement_argument(part)) : 0;
-    int64_t added = int64_t{text.count} * copies;
-    changed = static_cast<int32_t>(std::min<int64_t>(std::max(replaced, added), 0x7FFFFFFF));
-    ownership::check(*series, runtime_words::change, value, static_cast<int32_t>(index), changed);
+  series::Stretch stretch;
+  if (ownership::series_owned(*series)) {
+    int64_t added;
+    {
+      stack::Guard measuring;
+      added = int64_t{text_of(value, -1, only >= 0, series).count} * copies;
+    }
+    int64_t told = std::min<int64_t>(std::max(replaced, added), 0x7FFFFFFF);
+    stretch = series::announce(*series, runtime_words::change, value, series->data1, replaced, told);
+    // The owner may have changed the string or the value: both are read
+    // anew below.
     clamp_index(series);
-    index = series->data1;
-    remaining = rs_length(series);
   }
+  uint32_t index = series->data1;
+  Text text = text_of(value, -1, only >= 0, series);
   uint32_t after;
   if (part >= 0) {
-    int64_t replaced = detail::part_count(series, refinement_argument(part));
-    replaced = std::clamp<int64_t>(replaced, 0, remaining);
+    replaced = std::clamp<int64_t>(replaced, 0, rs_length(series));
     uint64_t added = uint64_t{text.count} * static_cast<uint32_t>(copies);
     // The replaced stretch first takes the size of what replaces it.
     if (added < static_cast<uint64_t>(replaced)) {
@@ -507,7 +511,8 @@ Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
     }
   }
   after = put_text(series, index, text, static_cast<uint32_t>(copies), false);
-  if (announce) ownership::check(*series, runtime_words::changed, value, static_cast<int32_t>(index), changed);
+  stretch.start = index;
+  series::announce_done(*series, runtime_words::changed, value, stretch);
   Cell result = *series;
   result.data1 = std::min(after, rs_length_from_head(series));
   return set_result(result);
@@ -517,26 +522,29 @@ Cell* swap(Cell* series1, Cell* series2) {
   if (!is_string_like(series2->type()) && !series2->is(TYPE_BINARY)) {
     fire(ErrorId::script_invalid_arg, series2);
   }
-  bool announce1 = !rs_tail_q(series1) && !rs_tail_q(series2) && ownership::series_owned(*series1);
-  bool announce2 = !rs_tail_q(series1) && !rs_tail_q(series2) && series1->data2 != series2->data2 &&
-                   ownership::series_owned(*series2);
-  auto at1 = static_cast<int32_t>(series1->data1), at2 = static_cast<int32_t>(series2->data1);
-  if (announce1) ownership::check(*series1, runtime_words::swap, nullptr, at1, 1);
-  if (announce2) ownership::check(*series2, runtime_words::swap, nullptr, at2, 1);
-  if (!rs_tail_q(series1) && !rs_tail_q(series2)) {
-    uint32_t first = rs_abs_at(series1, series1->data1);
-    uint32_t second = rs_abs_at(series2, series2->data1);
+  if (rs_tail_q(series1) || rs_tail_q(series2)) return set_result(*series1);
+  bool two = series1->data2 != series2->data2;
+  series::Stretch first = series::announce(*series1, runtime_words::swap, nullptr, series1->data1, 1);
+  series::Stretch second;
+  if (two) second = series::announce(*series2, runtime_words::swap, nullptr, series2->data1, 1);
+  // Either handler may have shortened either series: a position the owners
+  // left past the tail swaps nothing.
+  first = series::reclamp(*series1, first, 1);
+  second = series::reclamp(*series2, two ? second : series::Stretch{series2->data1}, 1);
+  if (first.count == 1 && second.count == 1) {
+    uint32_t first_char = rs_abs_at(series1, first.start);
+    uint32_t second_char = rs_abs_at(series2, second.start);
     // A byte holds no code point above 255.
-    if ((series1->is(TYPE_BINARY) && second > 255) || (series2->is(TYPE_BINARY) && first > 255)) {
+    if ((series1->is(TYPE_BINARY) && second_char > 255) || (series2->is(TYPE_BINARY) && first_char > 255)) {
       fire(ErrorId::script_invalid_arg, series2);
     }
     SeriesBuffer* b1 = buffer_of(series1);
-    poke_char(b1, b1->offset + series1->data1 * b1->unit(), second);
+    poke_char(b1, b1->offset + first.start * b1->unit(), second_char);
     SeriesBuffer* b2 = buffer_of(series2);
-    poke_char(b2, b2->offset + series2->data1 * b2->unit(), first);
+    poke_char(b2, b2->offset + second.start * b2->unit(), first_char);
   }
-  if (announce1) ownership::check(*series1, runtime_words::swaped, nullptr, at1, 1);
-  if (announce2) ownership::check(*series2, runtime_words::swaped, nullptr, at2, 1);
+  series::announce_done(*series1, runtime_words::swaped, nullptr, first);
+  if (two) series::announce_done(*series2, runtime_words::swaped, nullptr, second);
   return set_result(*series1);
 }
 
@@ -641,13 +649,9 @@ CodePoints trim_set(int with) {
 
 Cell* trim(Cell* series, int head, int tail, int automatic, int lines, int all, int with) {
   clamp_index(series);
-  bool announce = ownership::series_owned(*series);
-  auto position = static_cast<int32_t>(series->data1);
-  auto concerned = static_cast<int32_t>(rs_length(series));
-  if (announce) {
-    ownership::check(*series, runtime_words::trim, nullptr, position, concerned);
-    clamp_index(series);
-  }
+  series::Stretch stretch = series::announce(*series, runtime_words::trim, nullptr, series->data1, series::kToTail);
+  // Trimming reads from the index to the live tail, wherever the owner left it.
+  clamp_index(series);
   CodePoints chars = read_from_index(series);
   if (all >= 0 || with >= 0) {
     chars = without_set(chars, trim_set(with));
@@ -659,7 +663,7 @@ Cell* trim(Cell* series, int head, int tail, int automatic, int lines, int all, 
     chars = trimmed_ends(chars, head >= 0, tail >= 0);
   }
   write_from_index(series, chars);
-  if (announce) ownership::check(*series, runtime_words::trimmed, nullptr, position, concerned);
+  series::announce_done(*series, runtime_words::trimmed, nullptr, stretch);
   return set_result(*series);
 }
 

@@ -8,9 +8,11 @@
 // hook. binary! and vector! inherit this sort: bytes compare as 1-byte text,
 // vector! numbers as numbers (signed integers, floats), always with case.
 //
-// The series is pinned while it is sorted, so a user function that
-// allocates cannot make the collector move the records under the sort. An
-// owned series tells its owner before and after (sort/sorted).
+// A user function may run any Kel code, so its sort orders record numbers
+// and reads each record from the live series (function_sort.h); the plain
+// comparators run no Kel code and sort the units in place. An owned series
+// tells its owner before and after (sort/sorted), and the sort works on
+// what the owner left of the stretch.
 //
 // The set operations build a new string from records whose first character
 // passes a membership test, skipping any already in the result; both tests
@@ -18,14 +20,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "datatypes/block.h"
+#include "datatypes/function_sort.h"
 #include "datatypes/none.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/errors.h"
-#include "runtime/ownership.h"
 #include "runtime/runtime_words.h"
 #include "runtime/sort.h"
 #include "runtime/unicode.h"
@@ -37,13 +39,30 @@ using detail::refinement_argument;
 // --- User comparison functions ---------------------------------------------------------------
 
 namespace {
-ComparatorCaller comparator_caller = nullptr;
+ComparatorCaller caller_hook = nullptr;
 }
 
-void set_comparator_caller(ComparatorCaller caller) { comparator_caller = caller; }
+void set_comparator_caller(ComparatorCaller caller) { caller_hook = caller; }
+ComparatorCaller comparator_caller() { return caller_hook; }
 
-// Strings and blocks read a comparison function's result alike.
-int32_t comparator_result(const Cell& result) { return block::comparator_result(result); }
+// A number answers the other way round from a block's comparison function:
+// the function sees the second character first, so a - b orders ascending
+// here just as a < b does.
+int32_t comparator_result(const Cell& result) {
+  switch (result.type()) {
+    case TYPE_LOGIC: return result.data1 != 0 ? 1 : -1;
+    case TYPE_INTEGER: {
+      int32_t i = result.int_at2();
+      return i == INT32_MIN ? INT32_MAX : -i;
+    }
+    case TYPE_FLOAT: {
+      double d = result.as_double();
+      return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;
+    }
+    case TYPE_NONE: return -1;
+    default: return 1;
+  }
+}
 
 // --- sort ----------------------------------------------------------------------------------------
 
@@ -59,8 +78,19 @@ struct SortContext {
   bool case_sensitive;
   bool reverse;
   ElementKind kind;
-  const Cell* function;  // a user comparison function, or null
-  Cell* first_record;    // with /all and a function: the two records as strings
+};
+
+// A sort through a user function: the records are read from the live
+// series by number (see function_sort.h).
+struct CallContext {
+  const Cell* series;
+  uint32_t start;        // the stretch's first character
+  uint32_t record;       // characters per record
+  uint32_t offset;       // the character handed to the function
+  bool all;              // hand whole records (as strings) instead
+  bool reverse;
+  const Cell* function;
+  Cell* first_record;    // with /all: the two records as strings
   Cell* second_record;
 };
 
@@ -126,28 +156,30 @@ int32_t compare_records(const void* a, const void* b, void* argument, void*) {
   return context.reverse ? -result : result;
 }
 
-// The value a user function receives for a record.
-Cell record_value(const SortContext& context, const uint8_t* record, Cell* scratch) {
+// The value a user function receives for a record: its character (an
+// element value for binary! and vector!), or with /all a scratch string
+// holding a copy of the record.
+Cell record_value(const CallContext& context, uint32_t record, Cell* scratch) {
+  uint32_t position = context.start + record * context.record;
   if (context.all) {
     rs_reset(scratch);
-    SeriesBuffer* b = detail::widen_to(buffer_of(scratch), context.unit);
+    uint32_t unit = detail::element_unit(context.series);
+    SeriesBuffer* b = detail::widen_to(buffer_of(scratch), unit);
     b = detail::open_gap(b, 0, context.record);
-    std::memcpy(b->head_ptr(), record, size_t{context.record} * context.unit);
+    const uint8_t* from = memory::buffer_of(context.series->data2)->head_ptr() + size_t{position} * unit;
+    std::memcpy(b->head_ptr(), from, size_t{context.record} * unit);
     return *scratch;
   }
-  const uint8_t* element = record + context.offset * context.unit;
-  SeriesBuffer* b = memory::buffer_of(context.series->data2);
-  auto position = static_cast<uint32_t>((element - b->head_ptr()) / context.unit);
-  return detail::element_value(context.series, position);
+  return detail::element_value(context.series, position + context.offset);
 }
 
-int32_t call_comparator(const void* a, const void* b, void* argument, void*) {
-  const auto& context = *static_cast<const SortContext*>(argument);
-  Cell first = record_value(context, static_cast<const uint8_t*>(a), context.first_record);
-  Cell second = record_value(context, static_cast<const uint8_t*>(b), context.second_record);
+int32_t call_comparator(uint32_t a, uint32_t b, void* argument) {
+  const auto& context = *static_cast<const CallContext*>(argument);
+  Cell first = record_value(context, a, context.first_record);
+  Cell second = record_value(context, b, context.second_record);
   // The function sees the second record first, unless the order is reversed.
-  Cell result = context.reverse ? comparator_caller(*context.function, first, second)
-                                : comparator_caller(*context.function, second, first);
+  Cell result = context.reverse ? caller_hook(*context.function, first, second)
+                                : caller_hook(*context.function, second, first);
   return comparator_result(result);
 }
 }  // namespace
@@ -157,9 +189,11 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
   if (series->data1 > length) series->data1 = length;
   uint32_t index = series->data1;
   uint32_t count = length - index;
+  int64_t covered = series::kToTail;  // what the sort covers once the owner has heard of it
 
   if (part >= 0) {
     int64_t wanted = detail::part_count(series, refinement_argument(part));
+    covered = wanted < 0 ? -wanted : wanted;
     if (wanted < 0) {
       // A negative part sorts the characters before the index, from their start.
       if (index + wanted < 0) {
@@ -202,7 +236,7 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
   }
 
   stack::Guard guard;
-  kel::sort::Comparator comparator = compare_records;
+  CallContext call{};
   if (compare >= 0) {
     Cell* comparison = refinement_argument(compare);
     if (comparison->is(TYPE_INTEGER)) {
@@ -211,40 +245,42 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
       if (field < 1 || static_cast<uint32_t>(field) > record) fire(ErrorId::script_out_of_range, comparison);
       context.offset = static_cast<uint32_t>(field - 1);
     } else if (comparison->is(TYPE_FUNCTION)) {
-      if (comparator_caller == nullptr) fire(ErrorId::internal_not_done);
-      context.function = comparison;
+      if (caller_hook == nullptr) fire(ErrorId::internal_not_done);
+      call.function = comparison;
       if (context.all) {
-        context.first_record = push_new(record);
-        context.second_record = push_new(record);
+        call.first_record = push_new(record);
+        call.second_record = push_new(record);
       }
-      comparator = call_comparator;
     } else {
       detail::bad_refinement_argument(detail::Refinement::kCompare, comparison);
     }
   }
 
-  uint32_t records = count / record;
-  bool announce = ownership::series_owned(*series);
-  if (announce) {
-    ownership::check(*series, runtime_words::sort, nullptr, static_cast<int32_t>(index), static_cast<int32_t>(count));
-    // The owner may have changed the series: the records stay within it.
-    uint32_t now = detail::elements_from_head(series);
-    if (index > now) index = now;
-    if (count > now - index) count = now - index;
-    records = count / record;
-  }
-  if (records > 1) {
-    Pin pin(series->data2);
-    uint8_t* base = memory::buffer_of(series->data2)->head_ptr() + size_t{index} * context.unit;
-    uint32_t width = record * context.unit;
+  series::Stretch stretch = series::announce(*series, runtime_words::sort, nullptr, index, covered);
+  // Whole records of what the owner left of the stretch.
+  uint32_t records = stretch.count / record;
+  if (call.function != nullptr) {
+    call.series = series;
+    call.start = stretch.start;
+    call.record = record;
+    call.offset = context.offset;
+    call.all = context.all;
+    call.reverse = context.reverse;
+    series::sort_by_function(series, stretch.start, records, record, stable >= 0, call_comparator, &call);
+  } else if (records > 1) {
+    // The comparators read units and run no Kel code: the records can be
+    // sorted where they lie.
+    uint32_t unit = detail::element_unit(series);
+    context.unit = unit;
+    uint8_t* base = memory::buffer_of(series->data2)->head_ptr() + size_t{stretch.start} * unit;
     if (stable >= 0) {
-      kel::sort::merge_sort(base, records, width, &context, nullptr, comparator);
+      kel::sort::merge_sort(base, records, record * unit, &context, nullptr, compare_records);
     } else {
-      kel::sort::quick_sort(base, records, width, &context, nullptr, comparator);
+      kel::sort::quick_sort(base, records, record * unit, &context, nullptr, compare_records);
     }
   }
-  if (announce)
-    ownership::check(*series, runtime_words::sorted, nullptr, static_cast<int32_t>(index), static_cast<int32_t>(count));
+  stretch.part = static_cast<int32_t>(records * record);
+  series::announce_done(*series, runtime_words::sorted, nullptr, stretch);
   *stack::arguments() = *series;
   return stack::arguments();
 }

@@ -28,7 +28,6 @@
 #include "runtime/checked_math.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/ownership.h"
 #include "runtime/runtime_words.h"
 #include "runtime/support.h"
 
@@ -66,10 +65,6 @@ const char* type_name(TypeId element_type) { return datatype_name(element_type);
 
 // --- Ownership ------------------------------------------------------------------------------
 
-void announce(const Cell* vector, uint32_t action, const Cell* value, uint32_t index, uint32_t part) {
-  if (ownership::is_owned(*vector))
-    ownership::check(*vector, action, value, static_cast<int32_t>(index), static_cast<int32_t>(part));
-}
 
 // --- Gathering values -------------------------------------------------------------------------
 
@@ -361,12 +356,18 @@ Cell* add_values(Cell* series, Cell* value, int part, int dup, bool at_tail) {
   uint64_t total = checked_total(series, values.size(), repeat);
   uint32_t position = at_tail ? length : series->data1;
   Cell shown = *value;
-  announce(series, at_tail ? runtime_words::append : runtime_words::insert, &shown, position, static_cast<uint32_t>(total));
+  series::Stretch stretch = series::announce(*series, at_tail ? runtime_words::append : runtime_words::insert, &shown,
+                                             position, 0, static_cast<int64_t>(total));
+  // The values are numbers copied out already; the place is the live tail,
+  // or the index clamped to it.
+  length = length_from_head(series);
+  if (series->data1 > length) series->data1 = length;
+  position = at_tail ? length : series->data1;
+  stretch.start = position;
   series::open_gap(series, position, total);
   write_values(series, position, values, static_cast<uint64_t>(repeat));
   if (!at_tail) series->data1 += static_cast<uint32_t>(total);
-  announce(series, at_tail ? runtime_words::appended : runtime_words::inserted, &shown, position,
-           static_cast<uint32_t>(total));
+  series::announce_done(*series, at_tail ? runtime_words::appended : runtime_words::inserted, &shown, stretch);
   return stack::set_result(*series);
 }
 
@@ -382,15 +383,22 @@ Cell* change(Cell* series, Cell* value, int part, int, int dup) {
   if (repeat < 0) repeat = 0;
   uint64_t replacing = checked_total(series, values.size(), repeat);
   uint64_t after = length - index;
-  uint64_t span = part >= 0 ? static_cast<uint64_t>(std::max<int64_t>(refinement_count(series, part, true), 0)) : replacing;
+  int64_t wanted = part >= 0 ? std::max<int64_t>(refinement_count(series, part, true), 0) : 0;
+  uint64_t span = part >= 0 ? static_cast<uint64_t>(wanted) : replacing;
   span = std::min(span, after);
   Cell shown = *value;
-  announce(series, runtime_words::change, &shown, index, static_cast<uint32_t>(span));
+  series::Stretch stretch =
+      series::announce(*series, runtime_words::change, &shown, index, part >= 0 ? wanted : static_cast<int64_t>(span));
+  // What the owner left of the stretch is replaced.
+  index = stretch.start;
+  span = part >= 0 ? stretch.count : std::min<uint64_t>(replacing, length_from_head(series) - index);
+  series->data1 = index;
   if (replacing > span) series::open_gap(series, index + static_cast<uint32_t>(span), replacing - span);
   if (replacing < span) series::remove_units(series, index + static_cast<uint32_t>(replacing), span - replacing);
   if (!values.empty() && repeat > 0) write_values(series, index, values, static_cast<uint64_t>(repeat));
   series->data1 = std::min<uint32_t>(index + static_cast<uint32_t>(replacing), length_from_head(series));
-  announce(series, runtime_words::changed, &shown, index, static_cast<uint32_t>(replacing));
+  stretch.part = static_cast<int32_t>(replacing);
+  series::announce_done(*series, runtime_words::changed, &shown, stretch);
   return stack::set_result(*series);
 }
 

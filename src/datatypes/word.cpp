@@ -142,6 +142,7 @@ bool any_type_q(const Cell& word) {
 // --- Lexing names -------------------------------------------------------------------
 
 void set_scanner(Scanner scanner) { installed_scanner = scanner; }
+Scanner scanner() { return installed_scanner; }
 
 TypeId scan_text(std::string_view utf8, Cell* out) {
   return installed_scanner ? installed_scanner(utf8, out) : 0;

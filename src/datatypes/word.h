@@ -97,6 +97,7 @@ bool any_type_q(const Cell& word);
 // no text converts to a word (conversions raise invalid-chars or bad-to-arg).
 using Scanner = TypeId (*)(std::string_view utf8, Cell* out);
 void set_scanner(Scanner scanner);
+Scanner scanner();
 // Runs the installed scanner on the text (for conversions of text to
 // pair!, tuple!, time! and the like): the datatype of the one value it
 // holds, loaded into out, or 0 when it is not exactly one value or no lexer

@@ -10,6 +10,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
+#include "datatypes/string.h"
 #include "datatypes/none.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -152,12 +153,24 @@ Cell position() {
 
 bool in_library_code() { return library_code; }
 
+namespace {
+// sort/compare's hook: the comparison function called with two values. A
+// break or throw out of the function becomes an exception here, which the
+// sort lets pass.
+Cell call_comparison(const Cell& function, const Cell& first, const Cell& second) {
+  Cell arguments[2] = {first, second};
+  return call_value(function, arguments, 2);
+}
+}  // namespace
+
 void init() {
   collector::add_global_root(&overflow_block);
   global_context = context::global();
   global_values = context::values_node(global_context);
   body_word = word::make_value(runtime_words::angled_body, 0, -1);
   set_path_word = word::make_value(runtime_words::set_path, 0, -1);
+  block::set_comparator_caller(call_comparison);
+  string::set_comparator_caller(call_comparison);
 }
 
 // --- The argument-spec cache ---------------------------------------------------------

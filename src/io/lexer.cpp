@@ -232,6 +232,7 @@ void mark_buffers(MarkCell mark) {
 }
 
 void set_callback_bridge(const CallbackBridge& new_bridge) { bridge = new_bridge; }
+const CallbackBridge& callback_bridge() { return bridge; }
 
 void set_exit_states(const Cell& block) { exit_states = block; }
 

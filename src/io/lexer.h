@@ -109,6 +109,7 @@ struct CallbackBridge {
   bool (*first_body_value)(const Cell& callback, Cell* out) = nullptr;
 };
 void set_callback_bridge(const CallbackBridge& bridge);
+const CallbackBridge& callback_bridge();
 
 // The block of exit-state words (system/lexer/exit-states) whose entries
 // name the type argument of events about tokens without a datatype; none

@@ -827,6 +827,8 @@ TEST_F(Blocks, SortWithAComparisonFunctionGoesThroughTheEvaluatorHook) {
   SortHow with_function;
   with_function.compare = function;
   Cell numbers = B({I(1), I(3), I(2)});
+  block::ComparatorCaller installed = block::comparator_caller();
+  ASSERT_NE(installed, nullptr) << "the evaluator installs its caller at start-up";
   block::set_comparator_caller(nullptr);
   EXPECT_EQ(catch_error([&] { run_sort(numbers, with_function); }), ErrorId::internal_not_done);
   block::set_comparator_caller(greater_than);
@@ -843,7 +845,7 @@ TEST_F(Blocks, SortWithAComparisonFunctionGoesThroughTheEvaluatorHook) {
   whole_records.all = true;
   run_sort(records, whole_records);
   EXPECT_EQ(mold(records), "[b 3 c 2 a 1]");
-  block::set_comparator_caller(nullptr);
+  block::set_comparator_caller(installed);
 }
 
 TEST_F(Blocks, ComparisonFunctionResultsMapToOrder) {

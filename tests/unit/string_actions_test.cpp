@@ -468,16 +468,21 @@ Cell call_builtin(const Cell& function, const Cell& x, const Cell& y) {
   }
 }
 
+// The evaluator's own caller is put back after each test.
 class UserComparators : public StringActions {
  protected:
   void SetUp() override {
     StringActions::SetUp();
+    installed_ = string::comparator_caller();
     string::set_comparator_caller(call_builtin);
   }
-  void TearDown() override { string::set_comparator_caller(nullptr); }
+  void TearDown() override { string::set_comparator_caller(installed_); }
+
+ private:
+  string::ComparatorCaller installed_ = nullptr;
 };
 
-TEST_F(UserComparators, ResultsReadAsBlockComparatorsReadThem) {
+TEST_F(UserComparators, NumbersReadTheOtherWayRoundFromBlocks) {
   auto function = [](Comparison c) { return make_cell(TYPE_FUNCTION, c); };
   struct Case {
     const char* text;
@@ -485,11 +490,12 @@ TEST_F(UserComparators, ResultsReadAsBlockComparatorsReadThem) {
     Sort options;
     const char* expected;
   } cases[] = {
-      // The function gets the second element first: "true" and a positive
-      // number put its first argument first, as for blocks.
+      // The function gets the second element first: "true" puts its first
+      // argument first, as for blocks, while a positive number puts it
+      // last, so that a difference orders as a comparison does.
       {"acb", 1, {.compare = function(kGreater)}, "cba"},
-      {"a€b", 2, {.compare = function(kDifference)}, "€ba"},
-      {"acbd", 4, {.compare = function(kHalf)}, "dcba"},
+      {"a€b", 2, {.compare = function(kDifference)}, "ab€"},
+      {"acbd", 4, {.compare = function(kHalf)}, "abcd"},
       {"acb", 1, {.compare = function(kGreater), .reverse = true}, "abc"},
       {"acb", 1, {.compare = function(kGreater), .stable = false}, "cba"},
       {"a1c3b2", 2, {.skip = integer_cell(2), .compare = function(kSecondCharGreater), .all = true}, "c3b2a1"},
@@ -501,12 +507,20 @@ TEST_F(UserComparators, ResultsReadAsBlockComparatorsReadThem) {
   }
   EXPECT_EQ(string::comparator_result(make_cell(TYPE_NONE)), -1);
   EXPECT_EQ(string::comparator_result(make_cell(TYPE_LOGIC, 0)), -1);
+  EXPECT_EQ(string::comparator_result(integer_cell(5)), -5);
+  EXPECT_EQ(string::comparator_result(testing::float_cell(0.5)), -1);
+  EXPECT_EQ(string::comparator_result(testing::float_cell(-0.5)), 1);
+  EXPECT_EQ(string::comparator_result(testing::float_cell(0.0)), 0);
   EXPECT_EQ(string::comparator_result(text("x")), 1);
 }
 
 TEST_F(StringActions, AUserComparatorNeedsTheEvaluator) {
+  string::ComparatorCaller installed = string::comparator_caller();
+  ASSERT_NE(installed, nullptr) << "the evaluator installs its caller at start-up";
+  string::set_comparator_caller(nullptr);
   Cell s = text("ba");
   EXPECT_EQ(catch_error([&] { sort(s, {.compare = make_cell(TYPE_FUNCTION, 1)}); }), ErrorId::internal_not_done);
+  string::set_comparator_caller(installed);
 }
 
 // A vector! of 32-bit integers or 64-bit floats, built by hand (vector!

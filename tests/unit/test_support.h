@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "boot/entry.h"
+#include "boot/wiring_check.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
@@ -31,8 +32,12 @@
 
 namespace kel::testing {
 
-// Initialises the runtime once per test binary.
-inline void boot() { boot::init_runtime(); }
+// Initialises the runtime once per test binary, with the start-up check
+// that every native, action and hook slot was filled.
+inline void boot() {
+  boot::require_wiring_check();
+  boot::init_runtime();
+}
 
 // Runs body inside a try frame. Returns the catalog id of the error it
 // raised, or nothing when it completed. The stacks are left as they were.

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "boot/entry.h"
+#include "boot/wiring_check.h"
 #include "console/case_evaluation.h"
 #include "kel/runner/case_file.h"
 
@@ -142,6 +143,9 @@ int run(int argc, char** argv) {
   }
   case_file::Tally total;
   if (case_count > 0) {
+    // The cases run on a runtime whose every native, action and hook slot
+    // was checked to be filled.
+    kel::boot::require_wiring_check();
     kel::boot::init_runtime();
     Evaluator evaluator = kel::case_evaluation::installed();
     if (evaluator == nullptr) {
