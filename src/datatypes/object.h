@@ -114,8 +114,14 @@ bool holds_context(const Cell& value, NodeId context);
 // Stores a value into a field by index: with notification (the field's old
 // value and the new one are handed to `on-change*`, and ownership follows the
 // value) when the object has a handler block, directly otherwise. The field
-// is marked as set either way. word names the field for the handler.
+// is marked as set either way. word names the field for the handler. A
+// handler that raises an error leaves the field with its old value (owned
+// again) before the error goes on.
 void set_field(const Cell& object, uint32_t index, const Cell& word, const Cell& value);
+// Stores a value into a field by index without notification; an object
+// with `on-deep-change*` stops owning the field's old value and owns the
+// new one (word names the field in the owner table).
+void store_field(const Cell& object, uint32_t index, const Cell& word, const Cell& value);
 
 // --- Text ---------------------------------------------------------------------------------
 

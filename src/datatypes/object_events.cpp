@@ -8,7 +8,8 @@
 // creation is never called. Handlers are called through
 // interpreter::call_value, so a break, return or throw that leaves a handler
 // travels on as an exception and the assignment that fired it is already
-// done.
+// done; an error that leaves `on-change*` undoes the assignment first
+// (object::set_field).
 #include <vector>
 
 #include "datatypes/block.h"
