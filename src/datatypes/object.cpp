@@ -417,8 +417,11 @@ void set_field(const Cell& object_value, uint32_t index, const Cell& word, const
   Cell previous = *old_value;
   Cell field_word = word;
   store_field(object, index, *field, *new_value);
+  Cell function;
+  if (!change_handler(object, &function)) return;
+  stack::push(function);
   try {
-    fire_on_set(object, *field, *old_value, *new_value);
+    call_change_handler(object, function, *field, *old_value, *new_value);
   } catch (const exits::Unwind& unwind) {
     // A handler that raises refuses the assignment: the field gets its old
     // value back, owned again as it was.

@@ -148,6 +148,12 @@ void push_with_handlers(Cell* object, int32_t on_change_index, int32_t on_deep_c
 bool has_deep_handler(const Cell& object);
 // Calls `on-change*` with the field word, the old and the new value.
 void fire_on_set(const Cell& object, const Cell& word, const Cell& old_value, const Cell& new_value);
+// The two steps of fire_on_set: the function in the `on-change*` field
+// (false when the object has no such field; script invalid-obj-evt when
+// it holds no function), and the call of that function.
+bool change_handler(const Cell& object, Cell* function);
+void call_change_handler(const Cell& object, const Cell& function, const Cell& word, const Cell& old_value,
+                         const Cell& new_value);
 // The same for the object in a context's self cell.
 void fire_on_set_context(NodeId context, const Cell& word, const Cell& old_value, const Cell& new_value);
 // Calls `on-deep-change*` of the owner with the field word, the changed
