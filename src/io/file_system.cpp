@@ -405,7 +405,8 @@ std::string replaced_file(const std::string& path) {
 // where the system allows) and is renamed over it only once every byte is
 // written and on the disk. A failure on the way removes the new file and
 // leaves the old one as it was. kNotHere when the folder takes no new file
-// (no permission): the caller then writes in place.
+// or lets it not take the old one's place (no permission): the caller then
+// writes in place.
 Replacement replace_regular_file(const std::string& path, const struct stat& status, const Bytes& bytes) {
   std::string target = replaced_file(path);
   size_t slash = target.rfind('/');
@@ -421,12 +422,12 @@ Replacement replace_regular_file(const std::string& path, const struct stat& sta
   bool written = ::fchmod(handle, status.st_mode & 07777) == 0 &&
                  write_data(handle, bytes.data(), static_cast<int64_t>(bytes.size())) >= 0 && ::fsync(handle) == 0;
   written = ::close(handle) == 0 && written;
-  if (written) written = ::rename(temporary.c_str(), target.c_str()) == 0;
-  if (!written) {
-    ::unlink(temporary.c_str());
-    return Replacement::kFailed;
-  }
-  return Replacement::kDone;
+  if (written && ::rename(temporary.c_str(), target.c_str()) == 0) return Replacement::kDone;
+  // A folder that lets no one but a file's owner replace it (the sticky
+  // bit of /tmp) refuses the rename, not the write.
+  bool refused = written && (errno == EPERM || errno == EACCES);
+  ::unlink(temporary.c_str());
+  return refused ? Replacement::kNotHere : Replacement::kFailed;
 }
 
 [[noreturn]] void write_failed(const Cell& file) {
