@@ -135,11 +135,12 @@ void convert_path(const Cell& file, Cell* target, bool full) {
 
 Cell* get_current_dir() {
   std::string directory = current_dir_with_slash();
-  return push_path_text(reinterpret_cast<const uint8_t*>(directory.data()), static_cast<uint32_t>(directory.size()),
-                        TYPE_STRING);
+  return from_os_text(reinterpret_cast<const uint8_t*>(directory.data()), static_cast<uint32_t>(directory.size()));
 }
 
 Cell* from_os_path(const uint8_t* bytes, uint32_t length) { return push_path_text(bytes, length, TYPE_FILE); }
+
+Cell* from_os_text(const uint8_t* bytes, uint32_t length) { return push_path_text(bytes, length, TYPE_STRING); }
 
 bool needs_quotes(uint32_t code_point) {
   if (code_point <= 32 || is_escaped_byte(code_point)) return true;

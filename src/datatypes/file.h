@@ -45,6 +45,10 @@ Cell* get_current_dir();
 // is not part of well-formed UTF-8 escaped; a directory path keeps its
 // trailing "/".
 Cell* from_os_path(const uint8_t* bytes, uint32_t length);
+// Other text the system gives as bytes (a command-line argument) as a new
+// string! pushed on the stack, escaped the same way, so that a file! made
+// from it reaches the file the bytes name.
+Cell* from_os_text(const uint8_t* bytes, uint32_t length);
 
 // True when a name needs the quoted form in mold.
 bool needs_quotes(uint32_t code_point);

@@ -419,7 +419,6 @@ void set_field(const Cell& object_value, uint32_t index, const Cell& word, const
   store_field(object, index, *field, *new_value);
   Cell function;
   if (!change_handler(object, &function)) return;
-  stack::push(function);
   try {
     call_change_handler(object, function, *field, *old_value, *new_value);
   } catch (const exits::Unwind& unwind) {

@@ -66,6 +66,12 @@ Cell text_value(const std::string& text) {
   return *string::load_cstr(text.data(), static_cast<uint32_t>(text.size()), string::kEncodingUtf8);
 }
 
+// Text the process was given as bytes: one that is not UTF-8 is escaped as
+// file names are (file.h), never refused.
+Cell process_text(const std::string& text) {
+  return *file::from_os_text(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()));
+}
+
 // A Unix time as a date! in the local zone, written as the lexer reads it.
 Cell local_date(std::time_t seconds) {
   std::tm local{};
@@ -201,7 +207,7 @@ void command_line(uint32_t) {
     text += argument;
     if (quoted) text += '"';
   }
-  stack::set_last(record.argc > 0 ? text_value(text) : none::value);
+  stack::set_last(record.argc > 0 ? process_text(text) : none::value);
 }
 
 // The process's arguments one for one, each a string!, the executable's
@@ -212,7 +218,7 @@ void argument_list(uint32_t) {
   Cell* block = block::push_only(record.argc > 0 ? record.argc : 1);
   for (int i = 0; i < record.argc && record.argv != nullptr && record.argv[i] != nullptr; ++i) {
     stack::Guard item_guard;
-    Cell argument = text_value(record.argv[i]);
+    Cell argument = process_text(record.argv[i]);
     block::rs_append(block, argument);
   }
   stack::set_last(*block);

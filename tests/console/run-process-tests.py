@@ -23,9 +23,10 @@ from pathlib import Path
 TIME_LIMIT_SECONDS = 20
 
 
-def run_kel(kel, folder, source, limits=(), stdout=subprocess.PIPE):
-    """Runs a script in folder under the given resource limits; returns
-    the completed process (output as bytes)."""
+def run_kel(kel, folder, source, limits=(), arguments=()):
+    """Runs a script in folder (with arguments, bytes or text) under the
+    given resource limits; returns the completed process (output as
+    bytes)."""
     script = folder / "script.kel"
     script.write_text(source, encoding="utf-8")
 
@@ -34,7 +35,7 @@ def run_kel(kel, folder, source, limits=(), stdout=subprocess.PIPE):
             resource.setrlimit(which, (value, value))
 
     with tempfile.TemporaryDirectory(prefix="kel-process-home-") as home:
-        return subprocess.run([kel, str(script)], stdin=subprocess.DEVNULL, stdout=stdout,
+        return subprocess.run([kel, str(script), *arguments], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, cwd=folder, timeout=TIME_LIMIT_SECONDS,
                               env=dict(os.environ, HOME=home), preexec_fn=apply_limits)
 
@@ -177,6 +178,22 @@ print delete rejoin [%names/ last listed]
         expect("files left", [b"bad\xffname-renamed", b"caf\xc3\xa9", b"x%FF"], left))
 
 
+# An argument that is not UTF-8 is escaped the same way (it used to stop
+# the start-up with invalid-utf8), so a file! made from it reaches the
+# file it names.
+def argument_that_is_not_utf8(kel, folder):
+    with open(os.path.join(os.fsencode(folder), b"a\xffb"), "w") as file:
+        file.write("named by an argument")
+    completed = run_kel(kel, folder, """Kel []
+print length? system/options/args
+print mold to file! first system/options/args
+print read to file! first system/options/args
+""", arguments=[b"a\xffb", b"plain"])
+    return first_failure(
+        expect("output", b'2\n%"a^(DCFF)b"\nnamed by an argument\n', completed.stdout),
+        expect("exit status", 0, completed.returncode))
+
+
 # --- A device read under a memory limit -----------------------------------------------------
 # /part bounds the read of a device that never ends (it used to read 2 GB
 # first and, under a memory limit, end with an uncaught allocation
@@ -216,6 +233,7 @@ CASES = [
     replacing_write_keeps_permissions_and_links,
     failed_append,
     names_that_are_not_utf8,
+    argument_that_is_not_utf8,
     memory_limit,
 ]
 
