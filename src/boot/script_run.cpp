@@ -138,7 +138,7 @@ void change_dir(const Cell& options, const std::string& folder) {
   std::string absolute = folder;
   if (absolute.empty() || absolute[0] != '/') {
     Cell current = field(options, "path");
-    std::string base = current.is(TYPE_FILE) ? string::to_std_string(current) : "/";
+    std::string base = current.is(TYPE_FILE) ? file::to_os_path(current, false) : "/";
     if (base.empty() || base.back() != '/') base += '/';
     absolute = base + folder;
   }
@@ -252,7 +252,7 @@ Cell* read_argument() {
     }
   }
 
-  std::string name = to_kel_file(string::to_std_string(memory::buffer_of(args.data2)->cells()[at]));
+  std::string name = to_kel_file(file::to_os_path(memory::buffer_of(args.data2)->cells()[at], false));
   Cell file = *push_file(name);
   std::optional<std::vector<uint8_t>> source = file_system::read_bytes(file::to_os_path(file, false), -1, -1);
   if (source) {

@@ -347,11 +347,17 @@ Cell* set_in(Cell* word_cell, Cell value, NodeId context, bool notify) {
   if (index >= memory::buffer_of(values_node(context))->cell_count())
     fire(ErrorId::script_not_defined, word_cell);
   if (kind(context) == kObjectKind) {
-    // An object with change handlers hears of the assignment (object.h).
+    // An object with change handlers hears of the assignment (object.h);
+    // a quiet one still keeps its ownership of the field's value in step.
     Cell self = *self_cell(context);
-    if (notify && object::is_object_kind(self.type()) && object::handlers_of(self) != 0) {
+    if (object::is_object_kind(self.type()) && object::handlers_of(self) != 0) {
       Cell word_value = *word_cell;
-      object::set_field(self, index, word_value, value);
+      if (notify) {
+        object::set_field(self, index, word_value, value);
+      } else {
+        word_at(context, index)->header |= flags::kFieldSet;
+        object::store_field(self, index, word_value, value);
+      }
       return values_head(context) + index;
     }
     word_at(context, index)->header |= flags::kFieldSet;

@@ -28,6 +28,7 @@
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
+#include "runtime/exits.h"
 #include "runtime/ownership.h"
 #include "runtime/runtime_words.h"
 #include "runtime/support.h"
@@ -384,6 +385,21 @@ bool holds_context(const Cell& value, NodeId context) {
   return is_object_kind(value.type()) && context_of(value) == context;
 }
 
+void store_field(const Cell& object_value, uint32_t index, const Cell& word, const Cell& value) {
+  Cell object = object_value;
+  Cell field = word;
+  Cell new_value = value;
+  NodeId context = context_of(object);
+  Cell old_value = values_head(context)[index];
+  values_head(context)[index] = new_value;
+  if (!has_deep_handler(object)) return;
+  if (ownership::is_owned(old_value)) {
+    const Cell* owner = ownership::get_owner(ownership::key_of(old_value));
+    if (owner != nullptr && holds_context(*owner, context)) ownership::unbind(old_value);
+  }
+  ownership::set_owner(new_value, object, field);
+}
+
 void set_field(const Cell& object_value, uint32_t index, const Cell& word, const Cell& value) {
   Cell object = object_value;
   NodeId context = context_of(object);
@@ -396,15 +412,21 @@ void set_field(const Cell& object_value, uint32_t index, const Cell& word, const
   Cell* old_value = stack::push(values_head(context)[index]);
   Cell* new_value = stack::push(value);
   Cell* field = stack::push(word);
-  values_head(context)[index] = value;
-  if (has_deep_handler(object)) {
-    if (ownership::is_owned(*old_value)) {
-      const Cell* owner = ownership::get_owner(ownership::key_of(*old_value));
-      if (owner != nullptr && holds_context(*owner, context)) ownership::unbind(*old_value);
-    }
-    ownership::set_owner(*new_value, object, *field);
+  // Copies for after an error: the stack cells above are unwound by then.
+  // Nothing collects between the raise and the restore below.
+  Cell previous = *old_value;
+  Cell field_word = word;
+  store_field(object, index, *field, *new_value);
+  Cell function;
+  if (!change_handler(object, &function)) return;
+  try {
+    call_change_handler(object, function, *field, *old_value, *new_value);
+  } catch (const exits::Unwind& unwind) {
+    // A handler that raises refuses the assignment: the field gets its old
+    // value back, owned again as it was.
+    if (unwind.code == exits::kError) store_field(object, index, field_word, previous);
+    throw;
   }
-  fire_on_set(object, *field, *old_value, *new_value);
 }
 
 // --- Text ---------------------------------------------------------------------------------

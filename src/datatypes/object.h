@@ -114,8 +114,14 @@ bool holds_context(const Cell& value, NodeId context);
 // Stores a value into a field by index: with notification (the field's old
 // value and the new one are handed to `on-change*`, and ownership follows the
 // value) when the object has a handler block, directly otherwise. The field
-// is marked as set either way. word names the field for the handler.
+// is marked as set either way. word names the field for the handler. A
+// handler that raises an error leaves the field with its old value (owned
+// again) before the error goes on.
 void set_field(const Cell& object, uint32_t index, const Cell& word, const Cell& value);
+// Stores a value into a field by index without notification; an object
+// with `on-deep-change*` stops owning the field's old value and owns the
+// new one (word names the field in the owner table).
+void store_field(const Cell& object, uint32_t index, const Cell& word, const Cell& value);
 
 // --- Text ---------------------------------------------------------------------------------
 
@@ -142,6 +148,12 @@ void push_with_handlers(Cell* object, int32_t on_change_index, int32_t on_deep_c
 bool has_deep_handler(const Cell& object);
 // Calls `on-change*` with the field word, the old and the new value.
 void fire_on_set(const Cell& object, const Cell& word, const Cell& old_value, const Cell& new_value);
+// The two steps of fire_on_set: the function in the `on-change*` field
+// (false when the object has no such field; script invalid-obj-evt when
+// it holds no function), and the call of that function.
+bool change_handler(const Cell& object, Cell* function);
+void call_change_handler(const Cell& object, const Cell& function, const Cell& word, const Cell& old_value,
+                         const Cell& new_value);
 // The same for the object in a context's self cell.
 void fire_on_set_context(NodeId context, const Cell& word, const Cell& old_value, const Cell& new_value);
 // Calls `on-deep-change*` of the owner with the field word, the changed

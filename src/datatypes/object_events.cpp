@@ -8,7 +8,10 @@
 // creation is never called. Handlers are called through
 // interpreter::call_value, so a break, return or throw that leaves a handler
 // travels on as an exception and the assignment that fired it is already
-// done.
+// done; an error raised by `on-change*` undoes the assignment first
+// (object::set_field). A handler field that holds no function is refused
+// with the assignment standing: the fault is the handler's, not the
+// value's.
 #include <vector>
 
 #include "datatypes/block.h"
@@ -158,11 +161,15 @@ void push_with_handlers(Cell* object, int32_t on_change_index, int32_t on_deep_c
 
 bool has_deep_handler(const Cell& object) { return handler_index(handlers_of(object), kOnDeepChangeCell) >= 0; }
 
-void fire_on_set(const Cell& object_value, const Cell& word_value, const Cell& old_value, const Cell& new_value) {
-  if (handler_index(handlers_of(object_value), kOnChangeCell) < 0) return;
+bool change_handler(const Cell& object, Cell* function) {
+  if (handler_index(handlers_of(object), kOnChangeCell) < 0) return false;
+  return handler_function(object, kOnChangeCell, function, true);
+}
+
+void call_change_handler(const Cell& object_value, const Cell& function_value, const Cell& word_value,
+                         const Cell& old_value, const Cell& new_value) {
   Cell object = object_value;
-  Cell function;
-  if (!handler_function(object, kOnChangeCell, &function, true)) return;
+  Cell function = function_value;
   Cell arguments[3] = {word_value, old_value, new_value};
   NodeId context = context_of(object);
   if (word::context_of(arguments[0]) != context || word::index_of(arguments[0]) < 0) {
@@ -173,6 +180,13 @@ void fire_on_set(const Cell& object_value, const Cell& word_value, const Cell& o
   for (const Cell& a : arguments) stack::push(a);  // kept reachable during the call
   stack::push(function);
   interpreter::call_value(function, arguments, 3);
+}
+
+void fire_on_set(const Cell& object_value, const Cell& word_value, const Cell& old_value, const Cell& new_value) {
+  Cell object = object_value;
+  Cell function;
+  if (!change_handler(object, &function)) return;
+  call_change_handler(object, function, word_value, old_value, new_value);
 }
 
 void fire_on_set_context(NodeId context, const Cell& word, const Cell& old_value, const Cell& new_value) {

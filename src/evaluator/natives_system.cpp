@@ -76,7 +76,10 @@ void set_string_result(const std::string& utf8) {
 // changes the text.
 void to_local_file(bool check_types, const int32_t* refinements) {
   if (check_types) check(local_file_types, 0);
-  set_string_result(file::to_os_path(*argument(0), used(refinements[0])));
+  Cell path = *argument(0);
+  Cell* made = string::push_new(string::rs_length(&path));
+  file::convert_path(path, made, used(refinements[0]));
+  stack::set_last(*made);
 }
 
 // --- wait -------------------------------------------------------------------------------

@@ -5,8 +5,11 @@
 // calls and the value is made in one allocation. A file that reports a
 // size is read for that many bytes from its position; one that reports 0
 // is read to its end, and the part and position are then cut from what was
-// read. Writing turns the data into its bytes the same way, then opens,
-// positions, writes and closes.
+// read. Writing turns the data into its bytes first; a plain write over an
+// existing regular file puts them in a new file beside it and renames that
+// over the old one once they are all on the disk, so a write that fails
+// part-way (a full disk) leaves the old content whole. Every other write
+// opens, positions, writes and closes in place.
 #include "io/file_system.h"
 
 #include <dirent.h>
@@ -16,6 +19,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <vector>
@@ -49,11 +54,19 @@ bool has_nul(const std::string& path) { return path.find('\0') != std::string::n
 
 std::string os_path(const Cell& file) { return file::to_os_path(file, false); }
 
-// Reads from the descriptor to the end of the data.
-bool read_to_end(int handle, Bytes* out) {
+// Reads from the descriptor to the end of the data, or until limit bytes
+// are in (limit < 0: no limit of its own): a device that never ends, read
+// with a part, stops once the part is in.
+bool read_to_end(int handle, int64_t limit, Bytes* out) {
   uint8_t chunk[kChunk];
   for (;;) {
-    int64_t count = read_data(handle, chunk, kChunk);
+    int64_t wanted = kChunk;
+    if (limit >= 0) {
+      int64_t left = limit - static_cast<int64_t>(out->size());
+      if (left <= 0) return true;
+      if (left < wanted) wanted = left;
+    }
+    int64_t count = read_data(handle, chunk, wanted);
     if (count < 0) return false;
     if (count == 0) return true;
     if (static_cast<int64_t>(out->size()) + count > kLargestRead) return false;
@@ -76,8 +89,10 @@ std::optional<Bytes> read_bytes(const std::string& path, int64_t part, int64_t p
   if (size < 0) return std::nullopt;
   Bytes bytes;
   if (size == 0) {
-    // Pipes and /proc files report 0: read once, to the end, then cut.
-    if (!read_to_end(handle, &bytes)) return std::nullopt;
+    // Pipes, devices and /proc files report 0: read once, to the end (or
+    // to the end of the part), then cut.
+    int64_t limit = part >= 0 ? std::max<int64_t>(position, 0) + part : -1;
+    if (!read_to_end(handle, limit, &bytes)) return std::nullopt;
     auto start = static_cast<int64_t>(bytes.size());
     if (position >= 0 && position < start) start = position;
     else if (position < 0) start = 0;
@@ -282,12 +297,16 @@ bool is_folder_path(const Cell& file) {
 }
 
 int64_t content_size(const Cell& file) {
+  // Only a regular file has a content size: a device or a pipe may never
+  // end (and a pipe's open waits for a writer), so it is not even opened.
   std::string path = os_path(file);
+  struct stat status;
+  if (has_nul(path) || ::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
   int handle = open(path, kRead);
   if (handle < 0) return -1;
   int64_t size = size_of(handle);
   if (size == 0) {
-    // Measured by reading: counted, not kept.
+    // A /proc file reports 0: it is measured by reading, counted, not kept.
     uint8_t chunk[kChunk];
     for (;;) {
       int64_t count = read_data(handle, chunk, kChunk);
@@ -364,21 +383,86 @@ Cell* query(const Cell& file) {
   return result;
 }
 
+namespace {
+
+// The outcome of writing a file's new content beside it.
+enum class Replacement { kDone, kFailed, kNotHere };
+
+// Where a plain write replaces an existing regular file: the file a
+// symbolic link leads to, else the path itself.
+std::string replaced_file(const std::string& path) {
+  struct stat link_status;
+  if (::lstat(path.c_str(), &link_status) != 0 || !S_ISLNK(link_status.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string target = resolved;
+  std::free(resolved);
+  return target;
+}
+
+// A plain write over an existing regular file: the bytes go to a new file
+// in the same folder, which takes the old file's permissions (and owner,
+// where the system allows) and is renamed over it only once every byte is
+// written and on the disk. A failure on the way removes the new file and
+// leaves the old one as it was. kNotHere when the folder takes no new file
+// or lets it not take the old one's place (no permission): the caller then
+// writes in place.
+Replacement replace_regular_file(const std::string& path, const struct stat& status, const Bytes& bytes) {
+  std::string target = replaced_file(path);
+  size_t slash = target.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string temporary = folder + ".kel-write-XXXXXX";
+  int handle = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (handle < 0) return errno == EACCES || errno == EPERM ? Replacement::kNotHere : Replacement::kFailed;
+  if (status.st_uid != ::geteuid() || status.st_gid != ::getegid()) {
+    // Keeping the owner needs privileges the process may lack; the data
+    // matters more, so a refusal is let pass.
+    [[maybe_unused]] int ignored = ::fchown(handle, status.st_uid, status.st_gid);
+  }
+  bool written = ::fchmod(handle, status.st_mode & 07777) == 0 &&
+                 write_data(handle, bytes.data(), static_cast<int64_t>(bytes.size())) >= 0 && ::fsync(handle) == 0;
+  written = ::close(handle) == 0 && written;
+  if (written && ::rename(temporary.c_str(), target.c_str()) == 0) return Replacement::kDone;
+  // A folder that lets no one but a file's owner replace it (the sticky
+  // bit of /tmp) refuses the rename, not the write.
+  bool refused = written && (errno == EPERM || errno == EACCES);
+  ::unlink(temporary.c_str());
+  return refused ? Replacement::kNotHere : Replacement::kFailed;
+}
+
+[[noreturn]] void write_failed(const Cell& file) {
+  Cell name = file;
+  fire(ErrorId::access_no_create, &name);
+}
+
+}  // namespace
+
 void write(const Cell& file, const Cell& data, int64_t part, int64_t seek, bool, bool append, bool lines) {
   Bytes bytes = bytes_to_write(data, part, lines);
+  std::string path = os_path(file);
+  Cell name = file;
+  bool in_place = append || seek >= 0 || has_nul(path);
+  struct stat status;
+  if (!in_place && ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+    // A file the process may not write stays refused, as an open would
+    // refuse it, even though its folder would take a new one.
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) fire(ErrorId::access_cannot_open, &name);
+    Replacement outcome = replace_regular_file(path, status, bytes);
+    if (outcome == Replacement::kDone) return;
+    if (outcome == Replacement::kFailed) write_failed(file);
+  }
+  // New files, devices, pipes, /append and /seek: written where they are.
   int mode = kWrite;
   if (append) mode |= kAppend;
   if (seek >= 0) mode |= kSeek;
-  int handle = open(os_path(file), mode);
-  bool written = handle >= 0;
-  if (written && seek > 0) written = file_system::seek(handle, seek);
+  int handle = open(path, mode);
+  if (handle < 0) fire(ErrorId::access_cannot_open, &name);
+  bool written = true;
+  if (seek > 0) written = file_system::seek(handle, seek);
   if (written && append) written = ::lseek(handle, 0, SEEK_END) >= 0;
   if (written) written = write_data(handle, bytes.data(), static_cast<int64_t>(bytes.size())) >= 0;
-  close(handle);
-  if (!written) {
-    Cell name = file;
-    fire(ErrorId::access_cannot_open, &name);
-  }
+  written = ::close(handle) == 0 && written;
+  if (!written) write_failed(file);
 }
 
 bool delete_path(const Cell& file) {
@@ -388,10 +472,28 @@ bool delete_path(const Cell& file) {
   return ::unlink(path.c_str()) == 0;
 }
 
+// The target name must be free: an existing file or folder there is never
+// replaced. The system refuses atomically where the file system can
+// (RENAME_NOREPLACE); elsewhere a file is moved by a hard link, which is
+// made only where the name is free, and a folder (or a file on a file
+// system without hard links) after a check that the name is free.
 bool rename(const Cell& from, const Cell& to) {
   std::string source = os_path(from);
   std::string target = to.is(TYPE_FILE) ? os_path(to) : string::to_std_string(to);
   if (has_nul(source) || has_nul(target)) return false;
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+  struct stat status;
+  if (::lstat(target.c_str(), &status) == 0 || errno != ENOENT) return false;
+  if (::lstat(source.c_str(), &status) != 0) return false;
+  if (!S_ISDIR(status.st_mode)) {
+    if (::link(source.c_str(), target.c_str()) == 0) {
+      if (::unlink(source.c_str()) == 0) return true;
+      ::unlink(target.c_str());
+      return false;
+    }
+    if (errno == EEXIST) return false;
+  }
   return std::rename(source.c_str(), target.c_str()) == 0;
 }
 

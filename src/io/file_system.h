@@ -19,7 +19,8 @@
 //
 // The low-level calls answer -1 or false and never raise; the value-level
 // calls raise access cannot-open (with the file value) where a file cannot
-// be opened, read or written.
+// be opened or read, and access no-create where its new content cannot be
+// written.
 #pragma once
 
 #include <cstdint>
@@ -55,7 +56,8 @@ bool make_dir(const std::string& path);
 bool file_exists(const std::string& path);
 
 // The bytes of a file: all of it (part < 0) or part bytes, from the start
-// (position < 0) or from position; nothing when it cannot be read.
+// (position < 0) or from position; nothing when it cannot be read. With a
+// part, a device that never ends is read only as far as the part reaches.
 std::optional<std::vector<uint8_t>> read_bytes(const std::string& path, int64_t part, int64_t position);
 
 // --- Value-level operations ---------------------------------------------------------------
@@ -70,7 +72,8 @@ Cell* push_content(const std::vector<uint8_t>& bytes, bool binary, bool lines);
 // "..", or ends with "/." or "/.."; an empty path is no folder.
 bool is_folder_path(const Cell& file);
 
-// The size of a file's content in bytes, or -1 when it cannot be opened or
+// The size of a regular file's content in bytes, or -1 when it is no
+// regular file (a device or a pipe may never end) or cannot be opened or
 // measured. A file whose size reads as 0 is measured by reading it.
 int64_t content_size(const Cell& file);
 
@@ -94,14 +97,19 @@ Cell* query(const Cell& file);
 // to part when part is above 0), any other value molded; with lines, a
 // block's values one per line and any other data followed by a line feed.
 // With append the data goes at the end, with seek >= 0 at that position
-// (neither empties the file). Raises access cannot-open when the file
-// cannot be opened or written.
+// (neither empties the file); a plain write over an existing regular file
+// (or the file a link leads to) replaces it whole only once the new content
+// is written, keeping its permissions. Raises access cannot-open when the
+// file cannot be opened (or may not be written), access no-create when the
+// data cannot be written.
 void write(const Cell& file, const Cell& data, int64_t part, int64_t seek, bool binary, bool append,
            bool lines);
 
 // A folder path removes the folder (it must be empty), any other path the
 // file; true on success.
 bool delete_path(const Cell& file);
+// Gives the file or folder a new name, never taking the name of one that
+// exists; true on success.
 bool rename(const Cell& from, const Cell& to);
 
 // --- file! action handlers ------------------------------------------------------------------

@@ -345,18 +345,10 @@ void write_clipboard(uint32_t) {
 // --- Standard output ---------------------------------------------------------------------------------
 
 // Bytes go to descriptor 1 as they are, after what the console layer still
-// buffers; a closed pipe ends the write quietly.
+// buffers; a closed pipe ends the process quietly (output.h).
 void write_bytes(const char* bytes, size_t count) {
   output::flush();
-  while (count > 0) {
-    ssize_t written = ::write(1, bytes, count);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    bytes += written;
-    count -= static_cast<size_t>(written);
-  }
+  output::write_standard_output(bytes, count);
 }
 
 void write_stdout(uint32_t) {
@@ -512,8 +504,12 @@ const Row kInternalRows[] = {
      -1, Scope::kInternal},
     {"error-catalog", "", "The catalog's category objects, built from the runtime's error table",
      system_internals::error_catalog, 0, -1, Scope::kInternal},
-    {"command-line", "", "The command line as one text, arguments that hold blanks in double quotes",
+    {"command-line", R"kel(from [integer!])kel",
+     "The command line from the argument at from on (0: the executable) as one text, arguments that hold "
+     "blanks in double quotes",
      system_internals::command_line, 0, -1, Scope::kInternal},
+    {"argument-list", "", "The process's arguments one for one, each a string, the executable's name first",
+     system_internals::argument_list, 0, -1, Scope::kInternal},
     {"environment-variable", R"kel(name [string!])kel", "The value of an environment variable, or none",
      system_internals::environment_variable, 0, -1, Scope::kInternal},
     {"interpreted?", "", "Whether a call frame below the caller's was opened by the interpreter",

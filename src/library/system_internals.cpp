@@ -66,6 +66,12 @@ Cell text_value(const std::string& text) {
   return *string::load_cstr(text.data(), static_cast<uint32_t>(text.size()), string::kEncodingUtf8);
 }
 
+// Text the process was given as bytes: one that is not UTF-8 is escaped as
+// file names are (file.h), never refused.
+Cell process_text(const std::string& text) {
+  return *file::from_os_text(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()));
+}
+
 // A Unix time as a date! in the local zone, written as the lexer reads it.
 Cell local_date(std::time_t seconds) {
   std::tm local{};
@@ -182,22 +188,40 @@ void error_catalog(uint32_t) {
 
 // --- Process facts -------------------------------------------------------------------------------
 
-// Arguments joined with single spaces; one that holds a blank, or is
-// empty, is written between double quotes so that splitting the text again
-// gives it back.
+// The arguments from the one at `from` on (0: the executable's name),
+// joined with single spaces; one that holds a blank, or is empty, is
+// written between double quotes. The text is for reading only: a double
+// quote inside an argument cannot be told from one around it, so the
+// arguments themselves come from argument-list.
 void command_line(uint32_t) {
   stack::Guard guard;
   const runtime::SystemRecord& record = runtime::system();
+  int first = integer::get(arguments()[0]);
+  if (first < 0) first = 0;
   std::string text;
-  for (int i = 0; i < record.argc && record.argv != nullptr && record.argv[i] != nullptr; ++i) {
+  for (int i = first; i < record.argc && record.argv != nullptr && record.argv[i] != nullptr; ++i) {
     std::string argument = record.argv[i];
-    if (i > 0) text += ' ';
+    if (i > first) text += ' ';
     bool quoted = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
     if (quoted) text += '"';
     text += argument;
     if (quoted) text += '"';
   }
-  stack::set_last(record.argc > 0 ? text_value(text) : none::value);
+  stack::set_last(record.argc > 0 ? process_text(text) : none::value);
+}
+
+// The process's arguments one for one, each a string!, the executable's
+// name first.
+void argument_list(uint32_t) {
+  stack::Guard guard;
+  const runtime::SystemRecord& record = runtime::system();
+  Cell* block = block::push_only(record.argc > 0 ? record.argc : 1);
+  for (int i = 0; i < record.argc && record.argv != nullptr && record.argv[i] != nullptr; ++i) {
+    stack::Guard item_guard;
+    Cell argument = process_text(record.argv[i]);
+    block::rs_append(block, argument);
+  }
+  stack::set_last(*block);
 }
 
 void environment_variable(uint32_t) {

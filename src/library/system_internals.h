@@ -20,7 +20,8 @@ namespace kel::system_internals {
 void build_value(uint32_t);            // name [word!]: a fact of the build
 void words_object(uint32_t);           // system/words
 void error_catalog(uint32_t);          // system/catalog/errors
-void command_line(uint32_t);           // the whole command line as text
+void command_line(uint32_t);           // from [integer!]: the command line as text
+void argument_list(uint32_t);          // the process's arguments, a string each
 void environment_variable(uint32_t);   // name [string!]: its value or none
 void interpreted(uint32_t);            // called from interpreted code?
 void float_option(uint32_t);           // name [word!] value: float formatter flags

@@ -39,19 +39,6 @@ void (*gui_suspend)() = nullptr;
 void (*gui_resume)() = nullptr;
 int gui_suspension_depth = 0;
 
-// Write failures are ignored: there is nowhere left to report them.
-void write_to_standard_output(const char* bytes, size_t count) {
-  while (count > 0) {
-    ssize_t written = ::write(STDOUT_FILENO, bytes, count);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    bytes += written;
-    count -= static_cast<size_t>(written);
-  }
-}
-
 void append_byte(char byte) {
   buffer[buffer_used++] = byte;
   if (buffer_used >= kFlushThreshold) flush();
@@ -145,13 +132,30 @@ void set_sink(void (*new_sink)(const char* bytes, size_t count)) {
   sink = new_sink;
 }
 
+// Other write failures are ignored: there is nowhere left to report them.
+// A reader that has gone (EPIPE: SIGPIPE itself is ignored) ends the
+// process quietly with the status a Unix program that SIGPIPE ended
+// reports, so a program whose output goes into `head` stops with it.
+void write_standard_output(const char* bytes, size_t count) {
+  while (count > 0) {
+    ssize_t written = ::write(STDOUT_FILENO, bytes, count);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EPIPE) ::_exit(kClosedPipeStatus);
+      return;
+    }
+    bytes += written;
+    count -= static_cast<size_t>(written);
+  }
+}
+
 void flush() {
   if (buffer_used == 0) return;
   size_t count = buffer_used;
   // Reset first: a sink that prints must not see the same bytes again.
   buffer_used = 0;
   if (sink) sink(buffer, count);
-  else write_to_standard_output(buffer, count);
+  else write_standard_output(buffer, count);
 }
 
 void write(const void* text, size_t byte_count, int unit, bool line_end) {

@@ -51,6 +51,14 @@ float form_float32(float value);        // "%.7g"
 
 void flush();
 
+// The status of a process whose standard output's reader has gone: 128 +
+// SIGPIPE, as the shell reports a program that SIGPIPE ended.
+constexpr int kClosedPipeStatus = 141;
+// Bytes to standard output as they are, unbuffered (what flush sends).
+// When the reader has gone the process ends at once, quietly, with
+// kClosedPipeStatus.
+void write_standard_output(const char* bytes, size_t count);
+
 // The terminal GUI stops drawing around direct console writes. It installs
 // its suspend and resume callbacks here; without them these do nothing.
 void set_terminal_gui_hooks(void (*suspend)(), void (*resume)());

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -248,6 +249,13 @@ void end_process(int status) {
 
 void top_catch() { quit(95, code_offset(reinterpret_cast<const void*>(&top_catch))); }
 
+namespace {
+// Memory that the C++ library's containers ask for and the system refuses
+// ends the process with the out-of-memory report, as the runtime's own
+// allocations do, never with an exception nothing catches.
+void on_out_of_memory() { quit(94, code_offset(reinterpret_cast<const void*>(&on_out_of_memory))); }
+}  // namespace
+
 // --- Hardware faults ------------------------------------------------------------
 //
 // SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGTRAP are caught on an alternate
@@ -328,6 +336,10 @@ void start_up(int argc, char** argv) {
   the_system.argc = argc;
   the_system.argv = argv;
   std::signal(SIGPIPE, SIG_IGN);
+  // A file grown past the process's size limit fails the write (EFBIG),
+  // which the file layer reports, instead of ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::set_new_handler(on_out_of_memory);
 
   if (!alternate_stack_ready) {
     static char alternate_stack[64 * 1024];
