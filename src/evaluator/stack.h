@@ -259,6 +259,15 @@ class Guard {
       : arguments_at_(arguments_), top_at_(top), frame_at_(frame_top), exceptions_(std::uncaught_exceptions()) {}
   ~Guard() {
     if (exits::pending != 0 || std::uncaught_exceptions() > exceptions_) return;
+    // A function frame left open gives its context back the values
+    // reference it had before the call, innermost first, as popping it
+    // would: else a function that runs again while an outer call of it is
+    // on the stack (a change handler that changes its own series) leaves
+    // the outer call reading the inner call's arguments.
+    for (Frame* f = frame_top; f > frame_at_;) {
+      --f;
+      if (f->kind() == kFunction && f->function_context) restore_frame_values(f);
+    }
     arguments_ = arguments_at_;
     top = top_at_;
     frame_top = frame_at_;
