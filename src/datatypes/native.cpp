@@ -10,14 +10,42 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/runtime_words.h"
 #include "runtime/support.h"
 
 namespace kel::native {
+
+namespace {
+constexpr uint32_t kActionSlots = 62;
+// The boot's values, natives by number then actions by slot (index 0
+// unused in each); none until registered.
+Cell registered_natives[natives::kTableSize + 1];
+Cell registered_actions[kActionSlots + 1];
+
+Cell* registry_slot(TypeId type, uint32_t number) {
+  if (type == TYPE_NATIVE && number >= 1 && number <= natives::kTableSize) return &registered_natives[number];
+  if (type == TYPE_ACTION && number >= 1 && number <= kActionSlots) return &registered_actions[number];
+  return nullptr;
+}
+}  // namespace
+
+void register_builtin(const Cell& value) {
+  Cell* slot = registry_slot(value.type(), value.data1);
+  if (slot == nullptr) return;
+  if (slot->type() == TYPE_VALUE) collector::add_global_root(slot);
+  *slot = value;
+}
+
+const Cell* registered(TypeId type, uint32_t number) {
+  Cell* slot = registry_slot(type, number);
+  return slot != nullptr && slot->type() == type ? slot : nullptr;
+}
 
 Cell* push(TypeId type, const Cell* spec, uint32_t number) {
   Cell* result = stack::push(make_cell(TYPE_NONE));
@@ -79,17 +107,23 @@ bool op_spec_check(const Cell* spec) {
 namespace {
 // make native! / make action!: [spec number].
 Cell* make_builtin(Cell* proto, Cell* spec, TypeId type) {
-  uint32_t highest = type == TYPE_NATIVE ? natives::kTableSize : 62;
+  uint32_t highest = type == TYPE_NATIVE ? natives::kTableSize : kActionSlots;
   bool valid = spec->is(TYPE_BLOCK) && block::rs_length(spec) == 2;
   Cell* items = valid ? block::rs_head(spec) : nullptr;
   if (valid) valid = items[0].is(TYPE_BLOCK) && items[1].is(TYPE_INTEGER) && items[1].int_at2() >= 1 &&
                      static_cast<uint32_t>(items[1].int_at2()) <= highest;
   if (valid && type == TYPE_NATIVE) valid = natives::valid(static_cast<uint32_t>(items[1].int_at2()));
+  // A number the boot bound no word to (an empty native slot, the action
+  // slots only the interpreter calls) has no interface to hold a new one to.
+  if (valid) valid = registered(type, static_cast<uint32_t>(items[1].int_at2())) != nullptr;
   if (!valid) fire(ErrorId::script_bad_make_arg, proto, spec);
   Cell block = items[0];
   uint32_t number = static_cast<uint32_t>(items[1].int_at2());
-  Cell made = *push(type, &block, number);
-  return stack::set_result(made);
+  Cell* made = push(type, &block, number);
+  // Building the argument cache now checks the interface against the
+  // registered one (bad-func-def when their shapes differ).
+  interpreter::argument_cache(*made);
+  return stack::set_result(*made);
 }
 
 Cell* make_op_value(Cell* proto, Cell* spec, TypeId) {

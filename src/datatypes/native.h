@@ -14,6 +14,12 @@
 // whose values live on the evaluation stack during a call. The cache cell
 // starts none and becomes the block the interpreter builds from the
 // interface block on the first call.
+//
+// The boot registers the value it binds to each native and action word: its
+// interface is the one the entry reads its frame by. A value made later for
+// the same number must have that interface's shape (the same arguments and
+// the same refinements with the same arguments, under any names), so the
+// entry never reads a cell its caller did not fill.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +35,11 @@ constexpr uint32_t kInfoCache = 1;
 // Makes a native! (or action!) value from an interface block and a number; the
 // result is pushed on the evaluation stack and returned.
 Cell* push(TypeId type, const Cell* spec, uint32_t number);
+
+// Records the boot's value of a native number or action slot (kept alive
+// for the process); registered answers it, or null when none was recorded.
+void register_builtin(const Cell& value);
+const Cell* registered(TypeId type, uint32_t number);
 
 inline NodeId info_node(const Cell& value) { return value.data3; }
 // The context made from the interface block's words.

@@ -163,8 +163,46 @@ void init() {
 // --- The argument-spec cache ---------------------------------------------------------
 
 namespace {
-// Builds the cache of a spec block: see interpreter.h.
-NodeId build_cache(const Cell& spec, bool native_like) {
+// The entries of a cache that a call fills: its arguments (but `return:`)
+// and its refinements, in order; the index after the next one from `at`,
+// or the count at the end.
+uint32_t next_shape_entry(SeriesBuffer* cache, uint32_t at) {
+  uint32_t count = cache->cell_count();
+  for (; at < count; ++at) {
+    const Cell& entry = cache->cells()[at];
+    if (entry.is(TYPE_REFINEMENT)) return at;
+    if (entry.is(TYPE_TYPESET) && (entry.header & kArgumentKindMask) != kReturnSpec) return at;
+  }
+  return count;
+}
+
+// Holds a native's or an action's cache to the interface its entry was
+// registered with: the same arguments and refinements in the same order
+// (names and argument kinds may differ), each argument accepting only types
+// that both interfaces accept, so the entry never meets a cell its own
+// interface would not pass. Answers false when the shapes differ.
+bool conform_to_registered(NodeId cache, NodeId registered) {
+  SeriesBuffer* own = memory::buffer_of(cache);
+  SeriesBuffer* theirs = memory::buffer_of(registered);
+  uint32_t a = next_shape_entry(own, 0), b = next_shape_entry(theirs, 0);
+  for (; a < own->cell_count() && b < theirs->cell_count();
+       a = next_shape_entry(own, a + 1), b = next_shape_entry(theirs, b + 1)) {
+    Cell& mine = own->cells()[a];
+    const Cell& given = theirs->cells()[b];
+    if (mine.type() != given.type()) return false;
+    if (mine.is(TYPE_TYPESET)) {
+      mine.data1 &= given.data1;
+      mine.data2 &= given.data2;
+      mine.data3 &= given.data3;
+    }
+  }
+  return a == own->cell_count() && b == theirs->cell_count();
+}
+
+// Builds the cache of a spec block: see interpreter.h. For a native or an
+// action made after the boot, registered is the cache of the boot's value
+// of the same number (0 otherwise).
+NodeId build_cache(const Cell& spec, bool native_like, NodeId registered) {
   stack::Guard guard;
   Cell* cache = block::push_only(8);
   NodeId spec_node = spec.data2;
@@ -178,6 +216,9 @@ NodeId build_cache(const Cell& spec, bool native_like) {
       case TYPE_LIT_WORD:
       case TYPE_SET_WORD: {
         bool is_return = item.is(TYPE_SET_WORD);
+        // The only set-word an interface may hold is its return type.
+        if (is_return && symbol::resolve(word::symbol_of(item)) != symbol::resolve(runtime_words::return_))
+          fire(ErrorId::script_bad_func_def, &item);
         uint32_t kind = is_return ? kReturnSpec
                         : item.is(TYPE_GET_WORD) ? kGetArgument
                         : item.is(TYPE_LIT_WORD) ? kLitArgument
@@ -217,6 +258,10 @@ NodeId build_cache(const Cell& spec, bool native_like) {
     }
   }
   if (native_like && refinements > 0) block::rs_append(cache, integer::make(static_cast<int32_t>(refinements)));
+  if (registered != 0 && !conform_to_registered(cache->data2, registered)) {
+    Cell whole = spec;
+    fire(ErrorId::script_bad_func_def, &whole);
+  }
   // The arguments a plain call takes (those before the first refinement)
   // are all evaluated ones: the interpreter's quick calls may take it.
   bool plain = true;
@@ -245,8 +290,16 @@ NodeId argument_cache(const Cell& callable) {
   uint32_t slot = native_like ? native::kInfoCache : function::kInfoCache;
   Cell* cached = cells_of(info) + slot;
   if (cached->is(TYPE_BLOCK)) return cached->data2;
+  NodeId registered = 0;
+  if (native_like) {
+    const Cell* boot_value = native::registered(callable.type(), callable.data1);
+    if (boot_value != nullptr && boot_value->data3 != callable.data3) {
+      Cell boot_copy = *boot_value;
+      registered = argument_cache(boot_copy);
+    }
+  }
   Cell spec = block::make_value(callable.data2);
-  NodeId node = build_cache(spec, native_like);
+  NodeId node = build_cache(spec, native_like, registered);
   cells_of(info)[slot] = block::make_value(node);
   return node;
 }
