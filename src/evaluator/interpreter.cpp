@@ -1126,6 +1126,19 @@ namespace {
       put(slot, value);
       if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
       break;
+    case TYPE_ISSUE: {
+      // #system [...] and #system-global [...] hold code for the compiler,
+      // which the interpreter cannot run.
+      uint32_t stop = limit(node, end);
+      if (index < stop && cells_of(node)[index].is(TYPE_BLOCK)) {
+        uint32_t symbol = symbol::resolve(word::symbol_of(value));
+        if (symbol == symbol::resolve(runtime_words::system) || symbol == symbol::resolve(runtime_words::system_global))
+          fire(ErrorId::internal_kel_system);
+      }
+      put(slot, value);
+      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
+      break;
+    }
     case TYPE_OP:
       fire(ErrorId::internal_not_done);
     case TYPE_NATIVE:
