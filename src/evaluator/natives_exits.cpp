@@ -179,6 +179,9 @@ void catch_(bool check_types, const int32_t* refinements) {
     stack::throw_value(exits::kThrow);
     return;
   }
+  // The throw is over: the frame it recorded must not name the call of
+  // a later error.
+  stack::take_throw_marker();
   if (trace::active()) trace::report_catch();
   stack::unwind_last();
 }
