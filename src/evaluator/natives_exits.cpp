@@ -24,6 +24,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
@@ -81,8 +82,7 @@ inline bool is_callable(TypeId type) {
 void try_(bool check_types, const int32_t* refinements) {
   if (check_types) check(block_types, 0);
   bool all = refinements[0] != -1;
-  // /keep would record the call trace in the error's stack field, which the
-  // error! value does not carry yet.
+  bool keep = refinements[1] != -1;
   Cell block = *argument(0);
   Cell* result = stack::arguments();
   stack::Frame* own_top = stack::frame_top;
@@ -98,6 +98,10 @@ void try_(bool check_types, const int32_t* refinements) {
   runtime::SystemRecord& system = runtime::system();
   Cell error = system.thrown_value;
   system.exit_code = 0;
+  // The records of the calls the error left still lie above this frame:
+  // nothing has opened a frame since the raise. The trace is that of the
+  // guarded code: the calls above the try frame.
+  if (keep) error_value::capture_trace(error, static_cast<uint32_t>(own_top - stack::frame_bottom) + 1);
   stack::frame_top = own_top;
   stack::arguments_ = result;
   *result = error;
