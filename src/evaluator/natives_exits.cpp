@@ -243,8 +243,8 @@ class Application {
       }
     }
     if (all_) return refinements_from_block(at, path);
-    if (path != nullptr) return refinements_from_path(*path);
-    return true;
+    if (path != nullptr && !refinements_from_path(*path)) return false;
+    return refinements_named_in_block();
   }
 
   // Calls the callee in the gathered frame; its result is the frame's
@@ -374,6 +374,27 @@ class Application {
       bool used = false;
       uint32_t at = refinement_at(cell_at(path, p), &used);
       if (already_used(at)) fire(ErrorId::script_dup_refine, &path);
+      if (!refinement_arguments(at, used)) return false;
+    }
+    return true;
+  }
+
+  // Without /all, the values after the plain arguments name refinements,
+  // each followed by its arguments (`apply :append [[] [1 2] /only]`), used
+  // as a path would use them; anything else there is no refinement.
+  bool refinements_named_in_block() {
+    while (index_ < tail_of(args_)) {
+      Cell* slot = stack::top;
+      bool present = false;
+      if (!evaluate_next(&present)) return false;
+      Cell element = *slot;
+      stack::top = slot;
+      if (!element.is(TYPE_REFINEMENT)) fire(ErrorId::script_bad_refine, &element);
+      Cell word = element;
+      word.set_type(TYPE_WORD);
+      bool used = false;
+      uint32_t at = refinement_at(word, &used);
+      if (already_used(at)) fire(ErrorId::script_dup_refine, &args_);
       if (!refinement_arguments(at, used)) return false;
     }
     return true;
