@@ -9,6 +9,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/money.h"
+#include "datatypes/handle.h"
 #include "datatypes/native.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -173,6 +174,8 @@ void build_environment() {
     std::string_view name = kEmbeddedSources[i].name;
     if (name.rfind("boot/natives", 0) == 0) bind_builtins(kEmbeddedSources[i].name, TYPE_NATIVE);
   }
+  // The null handle: no Kel text can make a handle! value.
+  set_global("null-handle", handle::make_value(0, 0));
   // The library in Kel: boot/core.kel, then the files that
   // boot/manifest.kel lists, in its order.
   run_embedded("boot/core.kel");
