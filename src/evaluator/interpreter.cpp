@@ -1345,6 +1345,25 @@ void write_back_levels(const Cell& head, Cell* levels, uint32_t steps) {
   }
   if (is_value_type(levels->type())) *lookup(head) = *levels;
 }
+
+// The element at `failing` (its value `element`, a paren evaluated) met a
+// value of `type` that takes no path: the error shows the path up to that
+// value and the path cut after the element, both as paths.
+[[noreturn]] void path_does_not_apply(const Cell& path, uint32_t head, uint32_t failing, const Cell& element,
+                                      TypeId type) {
+  Cell* reached = block::push_only(static_cast<int32_t>(failing - head));
+  Cell* cut = block::push_only(static_cast<int32_t>(failing - head + 1));
+  for (uint32_t k = head; k < failing; ++k) {
+    Cell item = cells_of(path.data2)[k];
+    block::rs_append(reached, item);
+    block::rs_append(cut, item);
+  }
+  block::rs_append(cut, element);
+  reached->set_type(TYPE_PATH);
+  cut->set_type(TYPE_PATH);
+  Cell datatype_cell = datatype::make(type);
+  fire(ErrorId::script_bad_path_type, cut, &datatype_cell, reached);
+}
 }  // namespace
 
 uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t end, bool get,
@@ -1386,10 +1405,7 @@ uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t 
     Cell* set_cell = nullptr;
     if (last && value != nullptr) set_cell = stack::push(*value);
     ActionHandler<Action::eval_path> handler = action_handler<Action::eval_path>(parent->type());
-    if (handler == nullptr) {
-      Cell type = datatype::make(parent->type());
-      fire(ErrorId::script_bad_path_type2, &element, &type);
-    }
+    if (handler == nullptr) path_does_not_apply(path, at, i, element_copy, parent->type());
     Cell* reached = handler(parent, element_cell, set_cell, path_cell, nullptr, nullptr,
                             static_cast<int32_t>(i - at), false, get, last);
     Cell result = reached ? *reached : none::value;
