@@ -144,11 +144,8 @@ void bind_builtins(const char* file, TypeId type) {
       runtime::quit(98, KEL_CALLER_ADDRESS());
     }
     Cell value = *native::push(type, &spec, number);
-    // The interface its entry reads the frame by: values made later for
-    // the number are held to it, so its cache is built now, from the
-    // interface as the boot read it.
-    native::register_builtin(value);
-    interpreter::argument_cache(value);
+    // The interface its entry reads the frame by, as the boot read it.
+    interpreter::register_interface(value);
     context::put_value(context::global(), word::symbol_of(word), value);
   }
 }

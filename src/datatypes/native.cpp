@@ -13,7 +13,6 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
-#include "runtime/collector.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/runtime_words.h"
@@ -23,28 +22,32 @@ namespace kel::native {
 
 namespace {
 constexpr uint32_t kActionSlots = 62;
-// The boot's values, natives by number then actions by slot (index 0
-// unused in each); none until registered.
-Cell registered_natives[natives::kTableSize + 1];
-Cell registered_actions[kActionSlots + 1];
+struct Interface {
+  bool registered = false;
+  std::vector<Cell> entries;
+};
+// The registered interfaces, natives by number then actions by slot (index
+// 0 unused in each).
+Interface native_interfaces[natives::kTableSize + 1];
+Interface action_interfaces[kActionSlots + 1];
 
-Cell* registry_slot(TypeId type, uint32_t number) {
-  if (type == TYPE_NATIVE && number >= 1 && number <= natives::kTableSize) return &registered_natives[number];
-  if (type == TYPE_ACTION && number >= 1 && number <= kActionSlots) return &registered_actions[number];
+Interface* interface_slot(TypeId type, uint32_t number) {
+  if (type == TYPE_NATIVE && number >= 1 && number <= natives::kTableSize) return &native_interfaces[number];
+  if (type == TYPE_ACTION && number >= 1 && number <= kActionSlots) return &action_interfaces[number];
   return nullptr;
 }
 }  // namespace
 
-void register_builtin(const Cell& value) {
-  Cell* slot = registry_slot(value.type(), value.data1);
+void register_interface(TypeId type, uint32_t number, std::vector<Cell> shape) {
+  Interface* slot = interface_slot(type, number);
   if (slot == nullptr) return;
-  if (slot->type() == TYPE_VALUE) collector::add_global_root(slot);
-  *slot = value;
+  slot->registered = true;
+  slot->entries = std::move(shape);
 }
 
-const Cell* registered(TypeId type, uint32_t number) {
-  Cell* slot = registry_slot(type, number);
-  return slot != nullptr && slot->type() == type ? slot : nullptr;
+const std::vector<Cell>* registered_interface(TypeId type, uint32_t number) {
+  Interface* slot = interface_slot(type, number);
+  return slot != nullptr && slot->registered ? &slot->entries : nullptr;
 }
 
 Cell* push(TypeId type, const Cell* spec, uint32_t number) {
@@ -115,7 +118,7 @@ Cell* make_builtin(Cell* proto, Cell* spec, TypeId type) {
   if (valid && type == TYPE_NATIVE) valid = natives::valid(static_cast<uint32_t>(items[1].int_at2()));
   // A number the boot bound no word to (an empty native slot, the action
   // slots only the interpreter calls) has no interface to hold a new one to.
-  if (valid) valid = registered(type, static_cast<uint32_t>(items[1].int_at2())) != nullptr;
+  if (valid) valid = registered_interface(type, static_cast<uint32_t>(items[1].int_at2())) != nullptr;
   if (!valid) fire(ErrorId::script_bad_make_arg, proto, spec);
   Cell block = items[0];
   uint32_t number = static_cast<uint32_t>(items[1].int_at2());

@@ -3,6 +3,8 @@
 // and an index, never through a pointer kept across an evaluation.
 #include "evaluator/interpreter.h"
 
+#include <vector>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -163,48 +165,17 @@ void init() {
 // --- The argument-spec cache ---------------------------------------------------------
 
 namespace {
-// The entries of a cache that a call fills: its arguments (but `return:`)
-// and its refinements, in order; the index after the next one from `at`,
-// or the count at the end.
-uint32_t next_shape_entry(SeriesBuffer* cache, uint32_t at) {
-  uint32_t count = cache->cell_count();
-  for (; at < count; ++at) {
-    const Cell& entry = cache->cells()[at];
-    if (entry.is(TYPE_REFINEMENT)) return at;
-    if (entry.is(TYPE_TYPESET) && (entry.header & kArgumentKindMask) != kReturnSpec) return at;
-  }
-  return count;
+// Whether a cache entry is one a call fills: an argument (but `return:`) or
+// a refinement.
+inline bool shape_entry(const Cell& entry) {
+  if (entry.is(TYPE_REFINEMENT)) return true;
+  return entry.is(TYPE_TYPESET) && (entry.header & kArgumentKindMask) != kReturnSpec;
 }
 
-// Holds a native's or an action's cache to the interface its entry was
-// registered with: the same arguments and refinements in the same order
-// (names and argument kinds may differ), each argument accepting only types
-// that both interfaces accept, so the entry never meets a cell its own
-// interface would not pass. Answers false when the shapes differ.
-bool conform_to_registered(NodeId cache, NodeId registered) {
-  SeriesBuffer* own = memory::buffer_of(cache);
-  SeriesBuffer* theirs = memory::buffer_of(registered);
-  uint32_t a = next_shape_entry(own, 0), b = next_shape_entry(theirs, 0);
-  for (; a < own->cell_count() && b < theirs->cell_count();
-       a = next_shape_entry(own, a + 1), b = next_shape_entry(theirs, b + 1)) {
-    Cell& mine = own->cells()[a];
-    const Cell& given = theirs->cells()[b];
-    if (mine.type() != given.type()) return false;
-    if (mine.is(TYPE_TYPESET)) {
-      mine.data1 &= given.data1;
-      mine.data2 &= given.data2;
-      mine.data3 &= given.data3;
-    }
-  }
-  return a == own->cell_count() && b == theirs->cell_count();
-}
-
-// Builds the cache of a spec block: see interpreter.h. For a native or an
-// action made after the boot, registered is the cache of the boot's value
-// of the same number (0 otherwise).
-NodeId build_cache(const Cell& spec, bool native_like, NodeId registered) {
-  stack::Guard guard;
-  Cell* cache = block::push_only(8);
+// The entries of the cache of a spec block (see interpreter.h), read
+// without allocating.
+std::vector<Cell> cache_entries(const Cell& spec, bool native_like) {
+  std::vector<Cell> entries;
   NodeId spec_node = spec.data2;
   uint32_t count = tail_of(spec_node);
   uint32_t refinements = 0;
@@ -224,18 +195,9 @@ NodeId build_cache(const Cell& spec, bool native_like, NodeId registered) {
                         : item.is(TYPE_LIT_WORD) ? kLitArgument
                                                  : kPlainArgument;
         Cell next = i + 1 < count ? cells_of(spec_node)[i + 1] : make_cell(TYPE_NONE);
-        Cell types;
-        if (next.is(TYPE_BLOCK)) {
-          stack::Guard inner;
-          Cell* scratch = block::push_only(1);
-          types = *typeset::make_from_block(scratch, &next);
-        } else {
-          stack::Guard inner;
-          Cell* scratch = block::push_only(1);
-          types = *typeset::make_all(scratch);
-        }
+        Cell types = next.is(TYPE_BLOCK) ? typeset::from_block(&next) : typeset::all_value();
         types.header = (types.header & ~kArgumentKindMask) | kind;
-        block::rs_append(cache, types);
+        entries.push_back(types);
         break;
       }
       case TYPE_REFINEMENT: {
@@ -244,24 +206,55 @@ NodeId build_cache(const Cell& spec, bool native_like, NodeId registered) {
           int32_t locals = 1;
           for (uint32_t j = i + 1; j < count; ++j)
             if (cells_of(spec_node)[j].is(TYPE_WORD)) ++locals;
-          if (!native_like) block::rs_append(cache, integer::make(locals));
+          if (!native_like) entries.push_back(integer::make(locals));
           i = count;
           break;
         }
         Cell refinement = item;
         refinement.data3 = native_like ? ++refinements : 0;
-        block::rs_append(cache, refinement);
+        entries.push_back(refinement);
         break;
       }
       default:
         break;
     }
   }
-  if (native_like && refinements > 0) block::rs_append(cache, integer::make(static_cast<int32_t>(refinements)));
-  if (registered != 0 && !conform_to_registered(cache->data2, registered)) {
+  if (native_like && refinements > 0) entries.push_back(integer::make(static_cast<int32_t>(refinements)));
+  return entries;
+}
+
+// Holds a native's or an action's cache entries to the interface its entry
+// was registered with: the same arguments and refinements in the same order
+// (names and argument kinds may differ), each argument accepting only types
+// that both interfaces accept, so the entry never meets a cell its own
+// interface would not pass. Answers false when the shapes differ.
+bool conform_to_registered(std::vector<Cell>& entries, const std::vector<Cell>& registered) {
+  size_t b = 0;
+  for (Cell& mine : entries) {
+    if (!shape_entry(mine)) continue;
+    if (b == registered.size()) return false;
+    const Cell& given = registered[b++];
+    if (mine.type() != given.type()) return false;
+    if (mine.is(TYPE_TYPESET)) {
+      mine.data1 &= given.data1;
+      mine.data2 &= given.data2;
+      mine.data3 &= given.data3;
+    }
+  }
+  return b == registered.size();
+}
+
+// Builds the cache of a spec block: see interpreter.h. For a native or an
+// action, registered is the interface registered for its number.
+NodeId build_cache(const Cell& spec, bool native_like, const std::vector<Cell>* registered) {
+  std::vector<Cell> entries = cache_entries(spec, native_like);
+  if (registered != nullptr && !conform_to_registered(entries, *registered)) {
     Cell whole = spec;
     fire(ErrorId::script_bad_func_def, &whole);
   }
+  stack::Guard guard;
+  Cell* cache = block::push_only(static_cast<int32_t>(entries.size() > 0 ? entries.size() : 1));
+  for (const Cell& entry : entries) block::rs_append(cache, entry);
   // The arguments a plain call takes (those before the first refinement)
   // are all evaluated ones: the interpreter's quick calls may take it.
   bool plain = true;
@@ -290,18 +283,18 @@ NodeId argument_cache(const Cell& callable) {
   uint32_t slot = native_like ? native::kInfoCache : function::kInfoCache;
   Cell* cached = cells_of(info) + slot;
   if (cached->is(TYPE_BLOCK)) return cached->data2;
-  NodeId registered = 0;
-  if (native_like) {
-    const Cell* boot_value = native::registered(callable.type(), callable.data1);
-    if (boot_value != nullptr && boot_value->data3 != callable.data3) {
-      Cell boot_copy = *boot_value;
-      registered = argument_cache(boot_copy);
-    }
-  }
+  const std::vector<Cell>* registered = native_like ? native::registered_interface(callable.type(), callable.data1) : nullptr;
   Cell spec = block::make_value(callable.data2);
   NodeId node = build_cache(spec, native_like, registered);
   cells_of(info)[slot] = block::make_value(node);
   return node;
+}
+
+void register_interface(const Cell& builtin) {
+  std::vector<Cell> shape;
+  for (const Cell& entry : cache_entries(block::make_value(builtin.data2), true))
+    if (shape_entry(entry)) shape.push_back(entry);
+  native::register_interface(builtin.type(), builtin.data1, std::move(shape));
 }
 
 // --- Argument fetching ---------------------------------------------------------------
