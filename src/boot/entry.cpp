@@ -31,6 +31,7 @@
 #include "datatypes/function.h"
 #include "datatypes/native.h"
 #include "datatypes/float.h"
+#include "datatypes/handle.h"
 #include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -120,7 +121,7 @@ void register_datatypes() {
   time_type::init();
   tag::init();
   email::init();
-  // handle::init();
+  handle::init();
   date::init();
   port::init();
   money::init();

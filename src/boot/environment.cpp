@@ -9,11 +9,13 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/money.h"
+#include "datatypes/handle.h"
 #include "datatypes/native.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/evaluate.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/action_slots.h"
@@ -142,6 +144,8 @@ void bind_builtins(const char* file, TypeId type) {
       runtime::quit(98, KEL_CALLER_ADDRESS());
     }
     Cell value = *native::push(type, &spec, number);
+    // The interface its entry reads the frame by, as the boot read it.
+    interpreter::register_interface(value);
     context::put_value(context::global(), word::symbol_of(word), value);
   }
 }
@@ -167,6 +171,8 @@ void build_environment() {
     std::string_view name = kEmbeddedSources[i].name;
     if (name.rfind("boot/natives", 0) == 0) bind_builtins(kEmbeddedSources[i].name, TYPE_NATIVE);
   }
+  // The null handle: no Kel text can make a handle! value.
+  set_global("null-handle", handle::make_value(0, 0));
   // The library in Kel: boot/core.kel, then the files that
   // boot/manifest.kel lists, in its order.
   run_embedded("boot/core.kel");

@@ -37,7 +37,6 @@ struct CatalogWords {
 };
 CatalogWords catalog_words;
 NodeId prototype_context = 0;
-int32_t trace_level = 0;
 SystemParts system_parts;
 
 bool words_exist() { return symbol::table() != 0 && context::global() != 0; }
@@ -260,12 +259,19 @@ void write_message(const Cell& error, ErrorId id, Cell* buffer) {
   }
 }
 
-// The frames' call words, bottom up to depth: every named frame above level
-// 1, only the calls of functions at level 1.
-void collect_call_words(Cell* block, uint32_t depth, int32_t level) {
+// The words of the named calls between the frame records at `from` and
+// depth, the innermost kTraceLength of them, appended outermost first:
+// every named frame above level 1, only the calls of functions at level 1.
+// The records above the frame top are those of the calls an error just
+// left: the frame stack is a fixed array, and nothing has opened a frame
+// over them since.
+constexpr uint32_t kTraceLength = 20;
+void collect_call_words(Cell* block, uint32_t from, uint32_t depth, int32_t level) {
   stack::Frame* last = stack::frame_bottom + depth;
-  if (last > stack::frame_top) last = stack::frame_top;
-  for (stack::Frame* f = stack::frame_bottom; f < last; ++f) {
+  if (last > stack::frame_end) last = stack::frame_end;
+  Cell found[kTraceLength];
+  uint32_t count = 0;
+  for (stack::Frame* f = last - 1; f >= stack::frame_bottom + from && count < kTraceLength; --f) {
     uint32_t symbol = f->symbol();
     if (symbol == 0 || symbol == runtime_words::angled_body || symbol == runtime_words::angled_anon) continue;
     Cell word = word::make_value(symbol, 0, -1);
@@ -277,8 +283,9 @@ void collect_call_words(Cell* block, uint32_t depth, int32_t level) {
       word.data1 = context;
       word.data3 = static_cast<uint32_t>(index);
     }
-    block::rs_append(block, word);
+    found[count++] = word;
   }
+  while (count > 0) block::rs_append(block, found[--count]);
 }
 
 void write_text(const Cell& error, ErrorId id, Cell* buffer) {
@@ -297,16 +304,12 @@ void write_text(const Cell& error, ErrorId id, Cell* buffer) {
   }
   string::concatenate_literal(buffer, "\n*** Near : ");
   append_limited_mold(buffer, field(error, kNear), kNearLimit, true);
-  if (trace_level > 0) {
+  // The call trace, once captured: the frames it was read from are gone.
+  Cell stack_field = field(error, kStack);
+  if (stack_field.is(TYPE_BLOCK) && trace_depth() > 0) {
     string::concatenate_literal(buffer, "\n*** Stack: ");
-    Cell stack_field = field(error, kStack);
     stack::Guard guard;
     Cell* words = stack::push(stack_field);
-    if (!stack_field.is(TYPE_BLOCK)) {
-      words = block::push_only(20);
-      if (stack_field.is(TYPE_INTEGER) && static_cast<uint32_t>(stack_field.int_at2()) <= stack::depth())
-        collect_call_words(words, static_cast<uint32_t>(stack_field.int_at2()), trace_level);
-    }
     actions::form(words, buffer, nullptr, 0x7FFFFFFF);
   }
   Cell files = field(error, kFiles);
@@ -410,19 +413,28 @@ void record_raise(const Cell& error, uint32_t where_symbol, NodeId where_context
     set_field(error, kWhere, where);
   }
   if (field(error, kStack).is(TYPE_BLOCK)) return;
-  if (trace_level > 0) {
-    Cell* words = block::push_only(20);
-    collect_call_words(words, depth, trace_level);
-    set_field(error, kStack, *words);
-  } else {
-    set_field(error, kStack, integer::make(static_cast<int32_t>(depth)));
-  }
+  set_field(error, kStack, integer::make(static_cast<int32_t>(depth)));
+}
+
+void capture_trace(const Cell& error, uint32_t from) {
+  if (!error.is(TYPE_ERROR) || error.data1 == 0) return;
+  Cell depth = field(error, kStack);
+  if (!depth.is(TYPE_INTEGER) || depth.int_at2() < 0) return;
+  int32_t level = trace_depth();
+  stack::Guard guard;
+  Cell* held = stack::push(error);
+  Cell* words = block::push_only(kTraceLength);
+  collect_call_words(words, from, static_cast<uint32_t>(depth.int_at2()), level > 0 ? level : 1);
+  set_field(*held, kStack, *words);
 }
 
 void set_system_parts(const SystemParts& parts) { system_parts = parts; }
 
-int32_t trace_depth() { return trace_level; }
-void set_trace_depth(int32_t depth) { trace_level = depth < 0 ? 0 : depth; }
+int32_t trace_depth() {
+  if (system_parts.trace_depth == nullptr) return 0;
+  Cell depth = system_parts.trace_depth();
+  return depth.is(TYPE_INTEGER) && depth.int_at2() > 0 ? depth.int_at2() : 0;
+}
 
 Cell prototype() {
   NodeId context = prototype_node();

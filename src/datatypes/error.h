@@ -71,14 +71,22 @@ std::string message_text(const Cell& error);
 // What the raise records in an error: the word of the innermost named call
 // frame (given by its symbol and the frame's function context, 0 for the
 // global context) as where, when where is still none; and the frame depth
-// as stack, unless stack already holds a block. With a trace depth above 0
-// the call words are captured into the stack field at once.
+// as stack, unless stack already holds a block.
 void record_raise(const Cell& error, uint32_t where_symbol, NodeId where_context, uint32_t depth);
 
-// The depth of the call trace errors show (system/state/stack-trace): 0
-// shows none; 1 the named function calls; above 1 every named call.
+// Captures the call trace of an error just caught (try/keep): when its
+// stack field holds the frame depth of its raise, the field becomes a block
+// of the words of the named calls between the frame depth `from` (the
+// frames of the code the catcher guarded start there) and the raise,
+// outermost first, at the trace depth in force (at least 1). The frame
+// records above the current frame top must still be those the error left.
+void capture_trace(const Cell& error, uint32_t from);
+
+// The depth of the call trace (system/state/stack-trace when it is an
+// integer above 0, else 0): at 0 an error's text shows no trace; at 1 the
+// trace holds the named function calls; above 1 every named call. Errors
+// show a trace once it has been captured.
 int32_t trace_depth();
-void set_trace_depth(int32_t depth);
 
 // The word of the call being made (for expect-arg and friends).
 Cell call_word();
@@ -101,6 +109,8 @@ Cell prototype();
 struct SystemParts {
   NodeId (*prototype)() = nullptr;
   Cell (*category)(ErrorCategory category) = nullptr;
+  // The value of system/state/stack-trace (none while there is none).
+  Cell (*trace_depth)() = nullptr;
 };
 void set_system_parts(const SystemParts& parts);
 

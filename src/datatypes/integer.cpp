@@ -384,6 +384,14 @@ Cell* round(Cell* value, int to, int even, int down, int half_down, int floor, i
 
 Cell* round_value(Cell* value, const RoundRefinements& refinements) {
   const Cell* scale = refinements.scale;
+  if (scale != nullptr && scale->is(TYPE_MONEY)) {
+    Cell call = error_value::call_word();
+    Cell type = datatype::make(TYPE_MONEY);
+    fire(ErrorId::script_not_related, &call, &type);
+  }
+  // The minimum has no positive counterpart to round: it stays as it is,
+  // whatever the scale.
+  if (static_cast<int32_t>(value->data2) == INT32_MIN) return stack::set_result(*value);
   if (scale != nullptr) {
     switch (scale->type()) {
       case TYPE_INTEGER: break;
@@ -393,11 +401,6 @@ Cell* round_value(Cell* value, const RoundRefinements& refinements) {
         value->set_type(TYPE_FLOAT);
         value->set_double(static_cast<double>(static_cast<int32_t>(value->data2)));
         return float_type::round_value(value, refinements);
-      case TYPE_MONEY: {
-        Cell call = error_value::call_word();
-        Cell type = datatype::make(TYPE_MONEY);
-        fire(ErrorId::script_not_related, &call, &type);
-      }
       default: expect_argument(*scale, static_cast<int>(scale - stack::arguments()));
     }
   }

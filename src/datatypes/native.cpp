@@ -10,6 +10,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/datatype_registry.h"
@@ -18,6 +19,36 @@
 #include "runtime/support.h"
 
 namespace kel::native {
+
+namespace {
+constexpr uint32_t kActionSlots = 62;
+struct Interface {
+  bool registered = false;
+  std::vector<Cell> entries;
+};
+// The registered interfaces, natives by number then actions by slot (index
+// 0 unused in each).
+Interface native_interfaces[natives::kTableSize + 1];
+Interface action_interfaces[kActionSlots + 1];
+
+Interface* interface_slot(TypeId type, uint32_t number) {
+  if (type == TYPE_NATIVE && number >= 1 && number <= natives::kTableSize) return &native_interfaces[number];
+  if (type == TYPE_ACTION && number >= 1 && number <= kActionSlots) return &action_interfaces[number];
+  return nullptr;
+}
+}  // namespace
+
+void register_interface(TypeId type, uint32_t number, std::vector<Cell> shape) {
+  Interface* slot = interface_slot(type, number);
+  if (slot == nullptr) return;
+  slot->registered = true;
+  slot->entries = std::move(shape);
+}
+
+const std::vector<Cell>* registered_interface(TypeId type, uint32_t number) {
+  Interface* slot = interface_slot(type, number);
+  return slot != nullptr && slot->registered ? &slot->entries : nullptr;
+}
 
 Cell* push(TypeId type, const Cell* spec, uint32_t number) {
   Cell* result = stack::push(make_cell(TYPE_NONE));
@@ -79,17 +110,23 @@ bool op_spec_check(const Cell* spec) {
 namespace {
 // make native! / make action!: [spec number].
 Cell* make_builtin(Cell* proto, Cell* spec, TypeId type) {
-  uint32_t highest = type == TYPE_NATIVE ? natives::kTableSize : 62;
+  uint32_t highest = type == TYPE_NATIVE ? natives::kTableSize : kActionSlots;
   bool valid = spec->is(TYPE_BLOCK) && block::rs_length(spec) == 2;
   Cell* items = valid ? block::rs_head(spec) : nullptr;
   if (valid) valid = items[0].is(TYPE_BLOCK) && items[1].is(TYPE_INTEGER) && items[1].int_at2() >= 1 &&
                      static_cast<uint32_t>(items[1].int_at2()) <= highest;
   if (valid && type == TYPE_NATIVE) valid = natives::valid(static_cast<uint32_t>(items[1].int_at2()));
+  // A number the boot bound no word to (an empty native slot, the action
+  // slots only the interpreter calls) has no interface to hold a new one to.
+  if (valid) valid = registered_interface(type, static_cast<uint32_t>(items[1].int_at2())) != nullptr;
   if (!valid) fire(ErrorId::script_bad_make_arg, proto, spec);
   Cell block = items[0];
   uint32_t number = static_cast<uint32_t>(items[1].int_at2());
-  Cell made = *push(type, &block, number);
-  return stack::set_result(made);
+  Cell* made = push(type, &block, number);
+  // Building the argument cache now checks the interface against the
+  // registered one (bad-func-def when their shapes differ).
+  interpreter::argument_cache(*made);
+  return stack::set_result(*made);
 }
 
 Cell* make_op_value(Cell* proto, Cell* spec, TypeId) {

@@ -14,9 +14,17 @@
 // whose values live on the evaluation stack during a call. The cache cell
 // starts none and becomes the block the interpreter builds from the
 // interface block on the first call.
+//
+// The boot registers the interface of the value it binds to each native
+// and action word: the entry reads its frame by that interface. Any value
+// of the number (the boot's own included) is held to that interface's shape
+// when its cache is built (the same arguments and the same refinements with
+// the same arguments, under any names), so the entry never reads a cell its
+// caller did not fill, even after the interface block was changed.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
@@ -29,6 +37,13 @@ constexpr uint32_t kInfoCache = 1;
 // Makes a native! (or action!) value from an interface block and a number; the
 // result is pushed on the evaluation stack and returned.
 Cell* push(TypeId type, const Cell* spec, uint32_t number);
+
+// The registered interface of a native number or action slot: the entries
+// of its argument cache that a call fills (argument typesets and
+// refinements, plain cells that refer to no series). registered_interface
+// answers them, or null when the number has none.
+void register_interface(TypeId type, uint32_t number, std::vector<Cell> shape);
+const std::vector<Cell>* registered_interface(TypeId type, uint32_t number);
 
 inline NodeId info_node(const Cell& value) { return value.data3; }
 // The context made from the interface block's words.

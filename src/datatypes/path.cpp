@@ -1,7 +1,8 @@
 // The path family (see path.h): construction, conversion and the slash
 // forms. Form and mold walk the elements from the index with "/" between
 // two of them (each slash costs one unit of the part limit), with the path's
-// node on the cycle stack, so a path met inside itself shows as "...".
+// node on the cycle stack, so a path met inside itself shows as "...", of
+// whichever kind it is (no quote or colon around it).
 #include "datatypes/path.h"
 
 #include <algorithm>
@@ -122,6 +123,7 @@ Cell* push(const Cell& cell) { return stack::push_as(cell, TYPE_LIT_PATH); }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent) {
+  if (cycles::detect(*value, buffer, &part, true)) return part;  // the ellipsis alone, no quote
   string::concatenate_literal(buffer, "'");
   return path::mold(value, buffer, only, all, flat, arg, part - 1, indent);
 }
@@ -140,6 +142,7 @@ Cell* push(const Cell& cell) { return stack::push_as(cell, TYPE_SET_PATH); }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent) {
+  if (cycles::detect(*value, buffer, &part, true)) return part;  // the ellipsis alone, no colon
   part = path::mold(value, buffer, only, all, flat, arg, part, indent);
   string::concatenate_literal(buffer, ":");
   return part - 1;
@@ -159,6 +162,7 @@ Cell* push(const Cell& cell) { return stack::push_as(cell, TYPE_GET_PATH); }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent) {
+  if (cycles::detect(*value, buffer, &part, true)) return part;  // the ellipsis alone, no colon
   string::concatenate_literal(buffer, ":");
   return path::mold(value, buffer, only, all, flat, arg, part - 1, indent);
 }

@@ -79,14 +79,18 @@ Cell* make_in_block(const Cell* block, uint32_t word1, uint32_t word2, uint32_t 
   return append_value(block, make_value(word1, word2, word3));
 }
 
-Cell* make_all(const Cell* block) {
+Cell all_value() {
   Cell all = make_value(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu);
   auto* bytes = reinterpret_cast<uint8_t*>(&all.data1);
   bytes[TYPE_UNSET >> 3] &= static_cast<uint8_t>(~(0x80u >> (TYPE_UNSET & 7)));
-  return append_value(block, all);
+  return all;
 }
 
-Cell* make_from_block(const Cell* block, const Cell* spec) {
+Cell* make_all(const Cell* block) { return append_value(block, all_value()); }
+
+Cell* make_from_block(const Cell* block, const Cell* spec) { return append_value(block, from_block(spec)); }
+
+Cell from_block(const Cell* spec) {
   Cell result = make_value();
   for_each_cell(spec, [&](const Cell& item) {
     Cell value = item.is(TYPE_WORD) ? value_of(item) : item;
@@ -98,7 +102,7 @@ Cell* make_from_block(const Cell* block, const Cell* spec) {
       default: fire(ErrorId::script_invalid_type_spec, &value);
     }
   });
-  return append_value(block, result);
+  return result;
 }
 
 void add_type(Cell* typeset, const Cell* value) {

@@ -26,12 +26,16 @@ uint32_t count_bits(const Cell& typeset);
 
 // Appends a typeset with exactly these bitmap words to a block.
 Cell* make_in_block(const Cell* block, uint32_t word1, uint32_t word2, uint32_t word3);
-// Appends the typeset of every type but unset! to a block.
+// The typeset of every type but unset!.
+Cell all_value();
+// Appends it to a block.
 Cell* make_all(const Cell* block);
-// Appends the typeset of an argument spec: words are replaced by their
-// values; datatypes and typesets add their bits; a word whose value is a
-// word (an unknown type name) stands for object!; blocks are skipped; any
-// other value raises script invalid-type-spec.
+// The typeset of an argument spec: words are replaced by their values;
+// datatypes and typesets add their bits; a word whose value is a word (an
+// unknown type name) stands for object!; blocks are skipped; any other
+// value raises script invalid-type-spec.
+Cell from_block(const Cell* spec);
+// Appends it to a block.
 Cell* make_from_block(const Cell* block, const Cell* spec);
 // Adds one value's bits: a word! is first replaced by its value, then a
 // datatype! adds its bit and a typeset! its bits; any other value raises

@@ -3,6 +3,8 @@
 // and an index, never through a pointer kept across an evaluation.
 #include "evaluator/interpreter.h"
 
+#include <vector>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -176,10 +178,17 @@ void init() {
 // --- The argument-spec cache ---------------------------------------------------------
 
 namespace {
-// Builds the cache of a spec block: see interpreter.h.
-NodeId build_cache(const Cell& spec, bool native_like) {
-  stack::Guard guard;
-  Cell* cache = block::push_only(8);
+// Whether a cache entry is one a call fills: an argument (but `return:`) or
+// a refinement.
+inline bool shape_entry(const Cell& entry) {
+  if (entry.is(TYPE_REFINEMENT)) return true;
+  return entry.is(TYPE_TYPESET) && (entry.header & kArgumentKindMask) != kReturnSpec;
+}
+
+// The entries of the cache of a spec block (see interpreter.h), read
+// without allocating.
+std::vector<Cell> cache_entries(const Cell& spec, bool native_like) {
+  std::vector<Cell> entries;
   NodeId spec_node = spec.data2;
   uint32_t count = tail_of(spec_node);
   uint32_t refinements = 0;
@@ -191,23 +200,17 @@ NodeId build_cache(const Cell& spec, bool native_like) {
       case TYPE_LIT_WORD:
       case TYPE_SET_WORD: {
         bool is_return = item.is(TYPE_SET_WORD);
+        // The only set-word an interface may hold is its return type.
+        if (is_return && symbol::resolve(word::symbol_of(item)) != symbol::resolve(runtime_words::return_))
+          fire(ErrorId::script_bad_func_def, &item);
         uint32_t kind = is_return ? kReturnSpec
                         : item.is(TYPE_GET_WORD) ? kGetArgument
                         : item.is(TYPE_LIT_WORD) ? kLitArgument
                                                  : kPlainArgument;
         Cell next = i + 1 < count ? cells_of(spec_node)[i + 1] : make_cell(TYPE_NONE);
-        Cell types;
-        if (next.is(TYPE_BLOCK)) {
-          stack::Guard inner;
-          Cell* scratch = block::push_only(1);
-          types = *typeset::make_from_block(scratch, &next);
-        } else {
-          stack::Guard inner;
-          Cell* scratch = block::push_only(1);
-          types = *typeset::make_all(scratch);
-        }
+        Cell types = next.is(TYPE_BLOCK) ? typeset::from_block(&next) : typeset::all_value();
         types.header = (types.header & ~kArgumentKindMask) | kind;
-        block::rs_append(cache, types);
+        entries.push_back(types);
         break;
       }
       case TYPE_REFINEMENT: {
@@ -216,20 +219,55 @@ NodeId build_cache(const Cell& spec, bool native_like) {
           int32_t locals = 1;
           for (uint32_t j = i + 1; j < count; ++j)
             if (cells_of(spec_node)[j].is(TYPE_WORD)) ++locals;
-          if (!native_like) block::rs_append(cache, integer::make(locals));
+          if (!native_like) entries.push_back(integer::make(locals));
           i = count;
           break;
         }
         Cell refinement = item;
         refinement.data3 = native_like ? ++refinements : 0;
-        block::rs_append(cache, refinement);
+        entries.push_back(refinement);
         break;
       }
       default:
         break;
     }
   }
-  if (native_like && refinements > 0) block::rs_append(cache, integer::make(static_cast<int32_t>(refinements)));
+  if (native_like && refinements > 0) entries.push_back(integer::make(static_cast<int32_t>(refinements)));
+  return entries;
+}
+
+// Holds a native's or an action's cache entries to the interface its entry
+// was registered with: the same arguments and refinements in the same order
+// (names and argument kinds may differ), each argument accepting only types
+// that both interfaces accept, so the entry never meets a cell its own
+// interface would not pass. Answers false when the shapes differ.
+bool conform_to_registered(std::vector<Cell>& entries, const std::vector<Cell>& registered) {
+  size_t b = 0;
+  for (Cell& mine : entries) {
+    if (!shape_entry(mine)) continue;
+    if (b == registered.size()) return false;
+    const Cell& given = registered[b++];
+    if (mine.type() != given.type()) return false;
+    if (mine.is(TYPE_TYPESET)) {
+      mine.data1 &= given.data1;
+      mine.data2 &= given.data2;
+      mine.data3 &= given.data3;
+    }
+  }
+  return b == registered.size();
+}
+
+// Builds the cache of a spec block: see interpreter.h. For a native or an
+// action, registered is the interface registered for its number.
+NodeId build_cache(const Cell& spec, bool native_like, const std::vector<Cell>* registered) {
+  std::vector<Cell> entries = cache_entries(spec, native_like);
+  if (registered != nullptr && !conform_to_registered(entries, *registered)) {
+    Cell whole = spec;
+    fire(ErrorId::script_bad_func_def, &whole);
+  }
+  stack::Guard guard;
+  Cell* cache = block::push_only(static_cast<int32_t>(entries.size() > 0 ? entries.size() : 1));
+  for (const Cell& entry : entries) block::rs_append(cache, entry);
   // The arguments a plain call takes (those before the first refinement)
   // are all evaluated ones: the interpreter's quick calls may take it.
   bool plain = true;
@@ -258,10 +296,18 @@ NodeId argument_cache(const Cell& callable) {
   uint32_t slot = native_like ? native::kInfoCache : function::kInfoCache;
   Cell* cached = cells_of(info) + slot;
   if (cached->is(TYPE_BLOCK)) return cached->data2;
+  const std::vector<Cell>* registered = native_like ? native::registered_interface(callable.type(), callable.data1) : nullptr;
   Cell spec = block::make_value(callable.data2);
-  NodeId node = build_cache(spec, native_like);
+  NodeId node = build_cache(spec, native_like, registered);
   cells_of(info)[slot] = block::make_value(node);
   return node;
+}
+
+void register_interface(const Cell& builtin) {
+  std::vector<Cell> shape;
+  for (const Cell& entry : cache_entries(block::make_value(builtin.data2), true))
+    if (shape_entry(entry)) shape.push_back(entry);
+  native::register_interface(builtin.type(), builtin.data1, std::move(shape));
 }
 
 // --- Argument fetching ---------------------------------------------------------------
@@ -1086,6 +1132,19 @@ namespace {
       put(slot, value);
       if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
       break;
+    case TYPE_ISSUE: {
+      // #system [...] and #system-global [...] hold code for the compiler,
+      // which the interpreter cannot run.
+      uint32_t stop = limit(node, end);
+      if (index < stop && cells_of(node)[index].is(TYPE_BLOCK)) {
+        uint32_t symbol = symbol::resolve(word::symbol_of(value));
+        if (symbol == symbol::resolve(runtime_words::system) || symbol == symbol::resolve(runtime_words::system_global))
+          fire(ErrorId::internal_kel_system);
+      }
+      put(slot, value);
+      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
+      break;
+    }
     case TYPE_OP:
       fire(ErrorId::internal_not_done);
     case TYPE_NATIVE:
@@ -1292,6 +1351,25 @@ void write_back_levels(const Cell& head, Cell* levels, uint32_t steps) {
   }
   if (is_value_type(levels->type())) *lookup(head) = *levels;
 }
+
+// The element at `failing` (its value `element`, a paren evaluated) met a
+// value of `type` that takes no path: the error shows the path up to that
+// value and the path cut after the element, both as paths.
+[[noreturn]] void path_does_not_apply(const Cell& path, uint32_t head, uint32_t failing, const Cell& element,
+                                      TypeId type) {
+  Cell* reached = block::push_only(static_cast<int32_t>(failing - head));
+  Cell* cut = block::push_only(static_cast<int32_t>(failing - head + 1));
+  for (uint32_t k = head; k < failing; ++k) {
+    Cell item = cells_of(path.data2)[k];
+    block::rs_append(reached, item);
+    block::rs_append(cut, item);
+  }
+  block::rs_append(cut, element);
+  reached->set_type(TYPE_PATH);
+  cut->set_type(TYPE_PATH);
+  Cell datatype_cell = datatype::make(type);
+  fire(ErrorId::script_bad_path_type, cut, &datatype_cell, reached);
+}
 }  // namespace
 
 uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t end, bool get,
@@ -1333,10 +1411,7 @@ uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t 
     Cell* set_cell = nullptr;
     if (last && value != nullptr) set_cell = stack::push(*value);
     ActionHandler<Action::eval_path> handler = action_handler<Action::eval_path>(parent->type());
-    if (handler == nullptr) {
-      Cell type = datatype::make(parent->type());
-      fire(ErrorId::script_bad_path_type2, &element, &type);
-    }
+    if (handler == nullptr) path_does_not_apply(path, at, i, element_copy, parent->type());
     Cell* reached = handler(parent, element_cell, set_cell, path_cell, nullptr, nullptr,
                             static_cast<int32_t>(i - at), false, get, last);
     Cell result = reached ? *reached : none::value;

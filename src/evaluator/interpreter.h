@@ -89,6 +89,10 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count);
 // count (functions) or the refinement count (natives and actions).
 NodeId argument_cache(const Cell& callable);
 
+// Registers the interface of a native! or action! value the boot binds to
+// a word as the one its number's entry reads the frame by (see native.h).
+void register_interface(const Cell& builtin);
+
 // Argument kinds in a cache typeset's header.
 constexpr uint32_t kArgumentKindMask = 0x300000;
 constexpr uint32_t kPlainArgument = 0;

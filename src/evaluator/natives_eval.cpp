@@ -39,6 +39,7 @@
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "io/lexer.h"
+#include "runtime/memory_stats.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
@@ -59,6 +60,7 @@ bool line_feed_last = true;
 // Library functions that do hands its work to.
 uint32_t do_file_symbol = 0;
 uint32_t expand_directives_symbol = 0;
+uint32_t show_memory_stats_symbol = 0;
 
 // Accepted argument types, for entries called with check_types.
 Cell block_types;
@@ -498,12 +500,28 @@ void compose(bool check_types, const int32_t* refinements) {
 
 // --- stats ------------------------------------------------------------------------------------------
 
-// Refinements: /show, /info. The total counts four bytes per node in use and
-// the bytes in use in the series frames.
+// Refinements: /show, /info. The total is the memory statistics' figure:
+// the node slots in use, the used part of every series frame and every big
+// frame. /info answers the detailed table; /show hands it to the library's
+// show-memory-stats, which prints it.
 void stats(bool, const int32_t* refinements) {
-  if (used(refinements[0]) || used(refinements[1])) fire(ErrorId::internal_not_done);
-  memory::Usage usage = memory::usage();
-  double total = 4.0 * usage.nodes_used + static_cast<double>(usage.series_bytes_used);
+  if (used(refinements[0]) || used(refinements[1])) {
+    // The figures are taken before the table is built, which allocates.
+    memory_stats::Figures figures = memory_stats::gather();
+    Cell* table = block::push_only(5);
+    memory_stats::fill_block(table, figures);
+    if (used(refinements[1])) {
+      stack::set_last(*table);
+      return;
+    }
+    Cell* shower = context::global_slot(show_memory_stats_symbol);
+    if (shower == nullptr || !shower->is(TYPE_FUNCTION)) fire(ErrorId::internal_not_done);
+    Cell function = *shower;
+    interpreter::call_value(function, table, 1);
+    unset::set_result();
+    return;
+  }
+  double total = static_cast<double>(memory_stats::total_bytes());
   if (total > 2147483647.0) stack::set_last(float_type::make(total));
   else stack::set_last(integer::make(static_cast<int32_t>(total)));
 }
@@ -617,6 +635,7 @@ bool last_line_feed() { return line_feed_last; }
 void init() {
   do_file_symbol = symbol::make("do-file");
   expand_directives_symbol = symbol::make("expand-directives");
+  show_memory_stats_symbol = symbol::make("show-memory-stats");
 
   block_types = typeset_of({{TYPE_BLOCK}});
   any_block_types = typeset_of({kAnyList, kAnyPath});

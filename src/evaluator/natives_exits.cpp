@@ -27,6 +27,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
@@ -85,8 +86,7 @@ inline bool is_callable(TypeId type) {
 void try_(bool check_types, const int32_t* refinements) {
   if (check_types) check(block_types, 0);
   bool all = refinements[0] != -1;
-  // /keep would record the call trace in the error's stack field, which the
-  // error! value does not carry yet.
+  bool keep = refinements[1] != -1;
   Cell block = *argument(0);
   Cell* result = stack::arguments();
   stack::Frame* own_top = stack::frame_top;
@@ -102,6 +102,10 @@ void try_(bool check_types, const int32_t* refinements) {
   runtime::SystemRecord& system = runtime::system();
   Cell error = system.thrown_value;
   system.exit_code = 0;
+  // The records of the calls the error left still lie above this frame:
+  // nothing has opened a frame since the raise. The trace is that of the
+  // guarded code: the calls above the try frame.
+  if (keep) error_value::capture_trace(error, static_cast<uint32_t>(own_top - stack::frame_bottom) + 1);
   stack::frame_top = own_top;
   stack::arguments_ = result;
   *result = error;
@@ -206,6 +210,9 @@ void catch_(bool check_types, const int32_t* refinements) {
     stack::throw_value(exits::kThrow);
     return;
   }
+  // The throw is over: the frame it recorded must not name the call of
+  // a later error.
+  stack::take_throw_marker();
   if (trace::active()) trace::report_catch();
   stack::unwind_last();
 }
@@ -263,8 +270,8 @@ class Application {
       }
     }
     if (all_) return refinements_from_block(at, path);
-    if (path != nullptr) return refinements_from_path(*path);
-    return true;
+    if (path != nullptr && !refinements_from_path(*path)) return false;
+    return refinements_named_in_block();
   }
 
   // Calls the callee in the gathered frame; its result is the frame's
@@ -394,6 +401,27 @@ class Application {
       bool used = false;
       uint32_t at = refinement_at(cell_at(path, p), &used);
       if (already_used(at)) fire(ErrorId::script_dup_refine, &path);
+      if (!refinement_arguments(at, used)) return false;
+    }
+    return true;
+  }
+
+  // Without /all, the values after the plain arguments name refinements,
+  // each followed by its arguments (`apply :append [[] [1 2] /only]`), used
+  // as a path would use them; anything else there is no refinement.
+  bool refinements_named_in_block() {
+    while (index_ < tail_of(args_)) {
+      Cell* slot = stack::top;
+      bool present = false;
+      if (!evaluate_next(&present)) return false;
+      Cell element = *slot;
+      stack::top = slot;
+      if (!element.is(TYPE_REFINEMENT)) fire(ErrorId::script_bad_refine, &element);
+      Cell word = element;
+      word.set_type(TYPE_WORD);
+      bool used = false;
+      uint32_t at = refinement_at(word, &used);
+      if (already_used(at)) fire(ErrorId::script_dup_refine, &args_);
       if (!refinement_arguments(at, used)) return false;
     }
     return true;

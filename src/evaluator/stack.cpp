@@ -181,10 +181,13 @@ void throw_return(bool with_value, bool from_function_frame) {
 void throw_value(uint32_t code) {
   Cell value = *arguments_;
   Cell name = top > arguments_ + 1 ? arguments_[1] : make_cell(TYPE_NONE);
-  if (throw_marker == nullptr) throw_marker = frame_top - 1;
+  // A throw that no catch takes is an error raised at the throw itself,
+  // with the frames as they are: only one that unwinds records its frame,
+  // for the call an error raised after it names.
   bool blocked = false;
   Frame* target = find_target(frame_top - 2, kCatch, 0, &blocked);
   if (target == nullptr) fire(ErrorId::throw__throw, &value);
+  if (throw_marker == nullptr) throw_marker = frame_top - 1;
   make_top_frame(target, value);
   push(name);
   exits::pending = code;

@@ -259,7 +259,7 @@ namespace {
 uint32_t canonical(const char* name) { return symbol::resolve(symbol::make(name)); }
 
 struct Symbols {
-  uint32_t system, standard, error, catalog, errors, locale, months;
+  uint32_t system, standard, error, catalog, errors, locale, months, state, stack_trace;
   uint32_t categories[kErrorCategoryCount];
 };
 Symbols symbols;
@@ -287,6 +287,8 @@ Cell catalog_category(ErrorCategory category) {
 }
 
 Cell locale_months() { return system_member({symbols.locale, symbols.months}); }
+
+Cell stack_trace() { return system_member({symbols.state, symbols.stack_trace}); }
 }  // namespace
 
 void install(uint32_t) {
@@ -297,11 +299,14 @@ void install(uint32_t) {
   symbols.errors = canonical("errors");
   symbols.locale = canonical("locale");
   symbols.months = canonical("months");
+  symbols.state = canonical("state");
+  symbols.stack_trace = canonical("stack-trace");
   for (int c = 0; c < kErrorCategoryCount; ++c)
     symbols.categories[c] = canonical(category_info(static_cast<ErrorCategory>(c)).word);
   error_value::SystemParts parts;
   parts.prototype = standard_error;
   parts.category = catalog_category;
+  parts.trace_depth = stack_trace;
   error_value::set_system_parts(parts);
   date::set_months_source(locale_months);
   Cell system = arguments()[0];

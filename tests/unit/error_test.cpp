@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "evaluator/evaluate.h"
 #include "evaluator/stack.h"
 #include "test_support.h"
@@ -14,17 +16,24 @@ namespace {
 
 using ErrorValue = testing::RuntimeTest;
 
-// Raises an error inside two named functions and answers the caught
-// error's text, both at the given trace depth.
-std::string report_at_depth(int32_t depth) {
-  error_value::set_trace_depth(depth);
-  auto id = testing::catch_error([] {
+// Raises an error inside two named functions under try/keep, at the given
+// trace depth (system/state/stack-trace), and answers the caught error's
+// text at that depth.
+std::string report_at_depth(int32_t depth, Cell* caught = nullptr) {
+  std::string text;
+  auto id = testing::catch_error([&] {
     stack::Guard guard;
-    evaluate::do_source("inner: func [] [1 / 0] outer: func [] [inner] outer");
+    std::string source = "system/state/stack-trace: " + std::to_string(depth) +
+                         " inner: func [] [1 / 0] outer: func [] [inner] try/keep [outer]";
+    Cell* error = evaluate::do_source(source);
+    EXPECT_TRUE(error->is(TYPE_ERROR));
+    EXPECT_EQ(error_value::id_of(*error), ErrorId::math_zero_divide);
+    text = error_value::form_text(*error);
+    if (caught != nullptr) *caught = *error;
   });
-  EXPECT_EQ(id, ErrorId::math_zero_divide);
-  std::string text = error_value::form_text(testing::last_error());
-  error_value::set_trace_depth(0);
+  EXPECT_FALSE(id.has_value());
+  stack::Guard guard;
+  evaluate::do_source("system/state/stack-trace: 1");
   return text;
 }
 
@@ -41,18 +50,19 @@ TEST_F(ErrorValue, TraceDepthOneListsTheFunctionCallsOutermostFirst) {
 
 TEST_F(ErrorValue, DeeperTracesListEveryNamedCall) {
   std::string text = report_at_depth(2);
-  EXPECT_NE(text.find("\n*** Stack: outer inner /"), std::string::npos) << text;
+  EXPECT_NE(text.find("outer inner /"), std::string::npos) << text;
 }
 
-TEST_F(ErrorValue, TheTraceIsCapturedWhenTheErrorIsRaised) {
-  report_at_depth(1);
-  // The frames are gone once the error is caught: the words were kept in
-  // the stack field when it was raised.
-  Cell stack_field = error_value::field(testing::last_error(), error_value::kStack);
+TEST_F(ErrorValue, TheTraceIsCapturedWhenTheErrorIsCaught) {
+  Cell error;
+  report_at_depth(1, &error);
+  // The frames are gone once the error is caught: try/keep kept their
+  // words in the stack field.
+  stack::Guard guard;
+  stack::push(error);
+  Cell stack_field = error_value::field(error, error_value::kStack);
   EXPECT_TRUE(stack_field.is(TYPE_BLOCK));
-  error_value::set_trace_depth(1);
-  std::string text = error_value::form_text(testing::last_error());
-  error_value::set_trace_depth(0);
+  std::string text = error_value::form_text(error);
   EXPECT_NE(text.find("\n*** Stack: outer inner"), std::string::npos) << text;
 }
 

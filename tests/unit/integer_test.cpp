@@ -181,9 +181,11 @@ TEST_F(IntegerTest, RoundWithEveryRefinement) {
       // whatever the intermediate values.
       {kMax, "", I(10), "error overflow"},
       {kMax, "floor", I(10), "integer! 2147483640"},
-      {kMin, "", I(10), "error overflow"},
-      {kMin, "down", I(10), "integer! -2147483640"},
+      // The minimum is given back unchanged, whatever the scale.
+      {kMin, "", I(10), "integer! -2147483648"},
+      {kMin, "down", I(10), "integer! -2147483648"},
       {kMin, "", I(1), "integer! -2147483648"},
+      {kMin, "", F(2.5), "integer! -2147483648"},
       {5, "", I(kMin), "integer! 0"},
   };
   for (const Case& c : cases)
