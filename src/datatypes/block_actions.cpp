@@ -711,15 +711,9 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
 Cell* swap(Cell* series1, Cell* series2) {
   if (!series::is_block_kind(series2->type())) fire(ErrorId::script_invalid_arg, series2);
   if (series::rs_tail_q(series1) || series::rs_tail_q(series2)) return series1;
-  bool two = series1->data2 != series2->data2;
-  series::Stretch first = series::announce(*series1, runtime_words::swap, nullptr, series1->data1, 1);
-  series::Stretch second;
-  if (two) second = series::announce(*series2, runtime_words::swap, nullptr, series2->data1, 1);
-  // Either handler may have shortened either block: a position the owners
-  // left past the tail swaps nothing.
-  first = series::reclamp(*series1, first, 1);
-  second = series::reclamp(*series2, two ? second : series::Stretch{series2->data1}, 1);
-  if (first.count == 1 && second.count == 1) {
+  series::SwapStretches stretches = series::announce_swap(*series1, *series2);
+  series::Stretch first = stretches.first, second = stretches.second;
+  if (stretches.ready()) {
     NodeId table1 = series::table_of(series1);
     NodeId table2 = series::table_of(series2);
     if (table1) hash_table::remove(table1, buffer_of(series1)->cells() + first.start);
@@ -730,8 +724,7 @@ Cell* swap(Cell* series1, Cell* series2) {
     if (table1) hash_table::put(table1, buffer_of(series1)->cells() + first.start);
     if (table2) hash_table::put(table2, buffer_of(series2)->cells() + second.start);
   }
-  series::announce_done(*series1, runtime_words::swaped, nullptr, first);
-  if (two) series::announce_done(*series2, runtime_words::swaped, nullptr, second);
+  series::announce_swapped(*series1, *series2, stretches);
   return series1;
 }
 

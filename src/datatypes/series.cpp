@@ -351,6 +351,21 @@ Stretch announce(const Cell& series, uint32_t action_word, const Cell* new_value
   return stretch;
 }
 
+SwapStretches announce_swap(const Cell& series1, const Cell& series2) {
+  SwapStretches stretches;
+  stretches.two = series1.data2 != series2.data2;
+  stretches.first = announce(series1, runtime_words::swap, nullptr, series1.data1, 1);
+  if (stretches.two) stretches.second = announce(series2, runtime_words::swap, nullptr, series2.data1, 1);
+  stretches.first = reclamp(series1, stretches.first, 1);
+  stretches.second = reclamp(series2, stretches.two ? stretches.second : Stretch{series2.data1}, 1);
+  return stretches;
+}
+
+void announce_swapped(const Cell& series1, const Cell& series2, const SwapStretches& stretches) {
+  announce_done(series1, runtime_words::swaped, nullptr, stretches.first);
+  if (stretches.two) announce_done(series2, runtime_words::swaped, nullptr, stretches.second);
+}
+
 void announce_done(const Cell& series, uint32_t past_word, const Cell* new_value, const Stretch& stretch) {
   if (!stretch.announced) return;
   Cell target = series;

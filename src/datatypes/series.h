@@ -150,6 +150,19 @@ Stretch reclamp(const Cell& series, const Stretch& stretch, int64_t count);
 // set to what it did).
 void announce_done(const Cell& series, uint32_t past_word, const Cell* new_value, const Stretch& stretch);
 
+// swap's two positions (the heads of two series, or one series told once):
+// both owners are told, then both positions are derived anew, since either
+// handler may have shortened either series. The swap happens only when
+// both still hold a unit there.
+struct SwapStretches {
+  Stretch first;
+  Stretch second;
+  bool two = false;  // two series, each told
+  bool ready() const { return first.count == 1 && second.count == 1; }
+};
+SwapStretches announce_swap(const Cell& series1, const Cell& series2);
+void announce_swapped(const Cell& series1, const Cell& series2, const SwapStretches& stretches);
+
 // --- Action handlers ----------------------------------------------------------------------
 
 // The index actions read their arguments from the current frame.

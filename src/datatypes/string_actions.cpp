@@ -523,15 +523,9 @@ Cell* swap(Cell* series1, Cell* series2) {
     fire(ErrorId::script_invalid_arg, series2);
   }
   if (rs_tail_q(series1) || rs_tail_q(series2)) return set_result(*series1);
-  bool two = series1->data2 != series2->data2;
-  series::Stretch first = series::announce(*series1, runtime_words::swap, nullptr, series1->data1, 1);
-  series::Stretch second;
-  if (two) second = series::announce(*series2, runtime_words::swap, nullptr, series2->data1, 1);
-  // Either handler may have shortened either series: a position the owners
-  // left past the tail swaps nothing.
-  first = series::reclamp(*series1, first, 1);
-  second = series::reclamp(*series2, two ? second : series::Stretch{series2->data1}, 1);
-  if (first.count == 1 && second.count == 1) {
+  series::SwapStretches stretches = series::announce_swap(*series1, *series2);
+  series::Stretch first = stretches.first, second = stretches.second;
+  if (stretches.ready()) {
     uint32_t first_char = rs_abs_at(series1, first.start);
     uint32_t second_char = rs_abs_at(series2, second.start);
     // A byte holds no code point above 255.
@@ -543,8 +537,7 @@ Cell* swap(Cell* series1, Cell* series2) {
     SeriesBuffer* b2 = buffer_of(series2);
     poke_char(b2, b2->offset + second.start * b2->unit(), first_char);
   }
-  series::announce_done(*series1, runtime_words::swaped, nullptr, first);
-  if (two) series::announce_done(*series2, runtime_words::swaped, nullptr, second);
+  series::announce_swapped(*series1, *series2, stretches);
   return set_result(*series1);
 }
 
