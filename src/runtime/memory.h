@@ -168,6 +168,17 @@ struct SweepResult {
   uint64_t moved_bytes;
 };
 SweepResult sweep(bool poison);
+// The evacuating sweep (KEL_GC_STRESS=evacuate): the sweep, then every frame
+// that holds no pinned buffer moves to fresh addresses and its old range
+// becomes inaccessible, so a raw pointer kept across a safe point faults at
+// its next use; the unpinned buffers of a frame that holds a pinned one are
+// copied to fresh memory.
+SweepResult evacuate();
+// The collector's stress settings: poison has a buffer that a growth
+// abandons poisoned at once (a pointer kept across the growth then reads
+// garbage); evacuate maps the frames made from now on in the evacuation
+// ring that evacuate moves them within.
+void set_stress(bool poison, bool evacuate);
 SeriesFrameView series_frame_at(uint32_t index);  // in address order
 
 // Per-frame figures, for the memory statistics. Node frames in id order,
