@@ -25,10 +25,12 @@
 //                           space is poisoned, so a stale pointer into a
 //                           moved buffer reads garbage;
 //   KEL_GC_STRESS=evacuate  every safe point collects and moves every
-//                           unpinned buffer to fresh memory, making the old
-//                           memory inaccessible for the next 16 collections,
-//                           so a raw pointer kept across a call that may
-//                           evaluate faults at its next use.
+//                           unpinned buffer to fresh memory, making the
+//                           memory it left inaccessible (until the
+//                           evacuation ring comes round again, see
+//                           memory.cpp), so a raw pointer kept across a
+//                           call that may evaluate faults at its next use.
+// Under both, a buffer that a growth abandons is poisoned at once.
 #pragma once
 
 #include <cstdint>
