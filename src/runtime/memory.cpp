@@ -448,9 +448,19 @@ void shutdown() {
 
 // --- Buffers ---------------------------------------------------------------------
 
+void check_series_size(uint64_t bytes) {
+  if (bytes > kMaxSeriesBytes) fire(ErrorId::internal_no_memory);
+}
+
+uint64_t grown_capacity(uint64_t current, uint64_t needed) {
+  check_series_size(needed);
+  uint64_t doubled = current > kMaxSeriesBytes ? kMaxSeriesBytes : current * 2;
+  return std::min(kMaxSeriesBytes, std::max(needed, doubled));
+}
+
 SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset) {
   uint64_t capacity = runtime::align_up(uint64_t{count} * unit, 16);
-  if (capacity > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
+  check_series_size(capacity);
   uint64_t need = capacity + sizeof(SeriesBuffer);
   SeriesBuffer* buffer;
   uint32_t big = 0;
@@ -499,6 +509,7 @@ NodeId alloc_series(uint32_t count, uint32_t unit, int32_t offset) {
 
 NodeId alloc_fixed_series(uint32_t count, uint32_t unit, int32_t offset) {
   uint64_t capacity = runtime::align_up(uint64_t{count} * unit, 16);
+  check_series_size(capacity);
   auto* buffer = static_cast<SeriesBuffer*>(runtime::allocate(capacity + sizeof(SeriesBuffer)));
   buffer->flags = unit | 0xA0100000u;
   buffer->size = static_cast<uint32_t>(capacity);
@@ -539,8 +550,10 @@ NodeId alloc_bytes_filled(uint32_t count, uint8_t byte) {
 }
 
 SeriesBuffer* resize_series_buffer(SeriesBuffer* buffer, uint32_t new_size) {
-  uint64_t size = new_size == 0 ? uint64_t{buffer->size} * 2 : new_size;
-  if (size == 0 || size > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
+  // 0 asks for the next step of growth: twice the capacity, capped at the
+  // series limit; a buffer already there cannot grow.
+  uint64_t size = new_size == 0 ? grown_capacity(buffer->size, uint64_t{buffer->size} + 1) : new_size;
+  check_series_size(size);
   uint32_t unit = buffer->unit() == 0 ? 1 : buffer->unit();
   NodeId node = buffer->node;
   uint32_t used = buffer->used();

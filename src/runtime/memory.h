@@ -82,6 +82,21 @@ constexpr uint32_t kBigThreshold = 0x200000;          // 2 MiB
 constexpr uint32_t kMinFrameRoom = 0xCCCC;            // below this a new frame is made
 constexpr uint64_t kMinCollectionBudget = 0x800000;   // 8 MiB allocated between collections
 
+// The one limit of every series: the largest capacity of a buffer, in bytes
+// (2 GiB less 16, so that capacity + header stays a 32-bit size). Sizes are
+// computed in 64 bits and checked against it; passing it is the internal
+// no-memory error.
+constexpr uint64_t kMaxSeriesBytes = 0x7FFFFFF0;
+
+// Raises internal no-memory when bytes pass the series limit.
+void check_series_size(uint64_t bytes);
+// The capacity a buffer of current bytes grows to when it must hold needed
+// bytes: twice current, at least needed, capped at the series limit, so
+// that growth near the limit still takes as much room as it can instead
+// of exactly the request. needed beyond the limit raises internal
+// no-memory. Nothing is allocated.
+uint64_t grown_capacity(uint64_t current, uint64_t needed);
+
 // The node slots, indexed by node id.
 extern uintptr_t* node_slots;
 
