@@ -368,9 +368,15 @@ void free_series_frame(SeriesFrame* frame) {
   free_virtual(frame);
 }
 
+// The first frame in address order with room for need and at least
+// kMinFrameRoom free. Settling for the first frame with room for need alone
+// would find a nearly full frame ahead of the roomy ones and make a new
+// frame at every fill; since compaction never moves buffers between frames,
+// a few long-lived buffers in each would then hold ever more frames.
 SeriesFrame* find_series_frame(uint64_t need) {
+  uint64_t wanted = std::max<uint64_t>(need, kMinFrameRoom);
   for (SeriesFrame* f = state.series_head; f; f = f->next)
-    if (f->allocation + need < f->tail) return f;
+    if (f->allocation + wanted < f->tail) return f;
   return nullptr;
 }
 
@@ -473,7 +479,7 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset)
     SeriesFrame* frame = state.series_active;
     if (!(frame && frame->allocation + need < frame->tail)) {
       frame = find_series_frame(need);
-      if (frame == nullptr || static_cast<uint64_t>(frame->tail - frame->allocation) < kMinFrameRoom) {
+      if (frame == nullptr) {
         if (need >= state.next_frame_size) state.next_frame_size = kBigThreshold;
         frame = new_series_frame(need);
       }

@@ -155,6 +155,32 @@ TEST_F(Collector, MemoryStaysFlatWhileGarbageIsMadeAndDropped) {
   EXPECT_LT(memory::usage().os_bytes, baseline + (8u << 20));
 }
 
+TEST_F(Collector, LongLivedBuffersAmongGarbageDoNotHoldEverMoreFrames) {
+  // Each round leaves one buffer alive among garbage of varied sizes, the
+  // way a long run keeps making words whose names live for good. Compaction keeps
+  // such buffers in the frames they were made in, so allocation must go on
+  // filling those frames rather than map new ones (it once settled on the
+  // first, nearly full frame and so made a new frame at every fill).
+  collector::collect();
+  stack::Guard guard;
+  uint32_t frames_before = memory::series_frame_count();
+  uint32_t seed = 12345;
+  auto next_size = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return 16 + (seed >> 16) % 4000;
+  };
+  for (int round = 0; round < 400; ++round) {
+    for (int i = 0; i < 300; ++i) {
+      stack::Guard inner;
+      memory::alloc_bytes(next_size());
+    }
+    stack::push(make_cell(TYPE_BINARY, 0, memory::alloc_bytes(next_size()), 0));
+    collector::safe_point();
+  }
+  collector::collect();
+  EXPECT_LE(memory::series_frame_count(), frames_before + 4);
+}
+
 TEST_F(Collector, PausedCollectionsDoNothing) {
   NodeId lost;
   {
