@@ -233,9 +233,13 @@ class Evacuation : public Collector {
  protected:
   void SetUp() override {
     Collector::SetUp();
+    previous_ = collector::stress_mode();
     collector::set_stress_mode(collector::StressMode::kEvacuate);
   }
-  void TearDown() override { collector::set_stress_mode(collector::StressMode::kOff); }
+  void TearDown() override { collector::set_stress_mode(previous_); }
+
+ private:
+  collector::StressMode previous_ = collector::StressMode::kOff;
 };
 
 TEST_F(Evacuation, EveryCollectionMovesReachableBuffersWithTheirContent) {
