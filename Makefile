@@ -3,6 +3,7 @@
 #   make run                 install missing Debian packages, build, start kel
 #   make test                the same set-up, then every test through ctest
 #   make test SANITIZE=1     the tests under AddressSanitizer and UBSan
+#   make test-heavy          series near the size limit (needs several GiB; not part of test)
 #   make fuzz-lexer          the lexer under libFuzzer for FUZZ_SECONDS (not part of test)
 #   make bench               Kel against Lua and Python (bench/run builds the release
 #                            binary itself); BENCH_ARGS=--quick or --callgrind
@@ -23,7 +24,7 @@ endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache")
 
-.PHONY: all deps configure build run test clean fuzz-lexer bench
+.PHONY: all deps configure build run test test-heavy clean fuzz-lexer bench
 
 all: build
 
@@ -43,6 +44,10 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Case files that allocate gigabytes (tests/heavy): one at a time.
+test-heavy: build
+	HOME=$(CURDIR)/$(BUILD_DIR)/tests/home $(BUILD_DIR)/tests/kel-case-runner tests/heavy
 
 # bench/run calls `make build` with the release settings, installs the peers
 # (bench/setup) and prints the table; a full run updates bench/results.md when

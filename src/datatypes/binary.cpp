@@ -47,25 +47,25 @@ uint32_t index_of(const Cell* binary) { return std::min(binary->data1, used_of(b
   fire_bad_to_arg(&type, value);
 }
 
-// Makes room for at least count more bytes: grows to needed bytes, or to
-// twice the capacity when that is more. Sizes beyond 32 bits raise internal
-// no-memory. Returns the (possibly new) buffer.
+// Makes room for at least count more bytes: grows to what is needed, or to
+// twice the capacity when that is more, up to the series limit; past it,
+// internal no-memory. Returns the (possibly new) buffer.
 SeriesBuffer* reserve(const Cell* binary, uint64_t count) {
   SeriesBuffer* buffer = buffer_of(binary);
-  uint64_t needed = static_cast<uint64_t>(buffer->tail) + count;
-  if (needed > 0xFFFFFFF0u) fire(ErrorId::internal_no_memory);
-  if (needed <= buffer->size) return buffer;
-  uint64_t grown = std::max<uint64_t>(needed - buffer->offset, 2 * static_cast<uint64_t>(buffer->size));
-  if (grown > 0xFFFFFFF0u) grown = needed - buffer->offset;
-  return memory::expand_series(buffer, static_cast<uint32_t>(grown));
+  uint64_t content = static_cast<uint64_t>(buffer->used()) + count;
+  memory::check_series_size(content);
+  if (static_cast<uint64_t>(buffer->tail) + count <= buffer->size) return buffer;
+  // The content moves to the start of the new buffer.
+  return memory::expand_series(buffer, static_cast<uint32_t>(memory::grown_capacity(buffer->size, content)));
 }
 
 // Replaces span bytes at position (from the head) with the bytes repeated
 // count times; the rest of the binary moves. Returns the position after
 // the new bytes.
 uint32_t splice(const Cell* binary, uint32_t position, uint32_t span, const Bytes& bytes, uint64_t count) {
+  if (count != 0 && bytes.size() > memory::kMaxSeriesBytes / count) fire(ErrorId::internal_no_memory);
   uint64_t total = bytes.size() * count;
-  if (total > 0xFFFFFFF0u) fire(ErrorId::internal_no_memory);
+  memory::check_series_size(total);
   uint32_t used = used_of(binary);
   position = std::min(position, used);
   span = std::min(span, used - position);

@@ -418,13 +418,13 @@ bool test_bit(const Cell* bitset, int64_t n) {
 
 uint8_t* expand(Cell* bitset, int64_t n) {
   int64_t needed = (n >> 3) + 1;
-  if (needed > 0x7FFFFFF0) fire(ErrorId::internal_no_memory);
+  memory::check_series_size(static_cast<uint64_t>(needed));
   SeriesBuffer* buffer = buffer_of(bitset);
   uint8_t fill = fill_of((buffer->flags & kComplement) != 0);
   uint32_t bytes = static_cast<uint32_t>(needed);
-  if (buffer->offset + bytes > buffer->size) {
-    uint64_t size = std::max<uint64_t>(bytes, uint64_t{buffer->size} * 2);
-    buffer = memory::expand_series_filled(buffer, static_cast<uint32_t>(std::min<uint64_t>(size, 0x7FFFFFF0)), fill);
+  if (uint64_t{buffer->offset} + bytes > buffer->size) {
+    uint64_t size = memory::grown_capacity(buffer->size, bytes);
+    buffer = memory::expand_series_filled(buffer, static_cast<uint32_t>(size), fill);
   }
   if (buffer->used() < bytes) {
     // Bytes that become stored take the flag's fill whatever the spare
@@ -478,7 +478,7 @@ Cell* make_from(const Cell* spec, ErrorMode mode) {
     }
     default: {
       int64_t count = process(&source, nullptr, kHighest, false, mode);
-      if (count > 0x7FFFFFF0) fire(ErrorId::internal_no_memory);
+      memory::check_series_size(static_cast<uint64_t>(std::max<int64_t>(count, 0)));
       Cell* result = push_new(static_cast<uint32_t>(count), fill_of(complement), complement);
       process(&source, result, complement ? kClear : kSet, false, mode);
       return result;

@@ -505,7 +505,7 @@ uint32_t insert_value(Cell* block, const Cell* value, int32_t part, bool only, i
   if (part >= 0 && static_cast<size_t>(part) < cells.size()) cells.resize(static_cast<size_t>(part));
   uint64_t total = uint64_t{cells.size()} * static_cast<uint64_t>(std::max(count, 0));
   if (total == 0) return block->data1;
-  if (total > 0x7FFFFFF0u / sizeof(Cell)) fire(ErrorId::internal_no_memory);
+  if (total > memory::kMaxSeriesBytes / sizeof(Cell)) fire(ErrorId::internal_no_memory);
   block->data1 = clamped_index(block);
   uint32_t position = at_tail ? length_from_head(block) : block->data1;
   SeriesBuffer* b = series::open_gap(block, position, total, count >= 5);
@@ -549,7 +549,7 @@ Cell* change(Cell* series, Cell* value, int part, int only, int dup) {
   uint64_t count = static_cast<uint64_t>(dup_count(dup));
   auto total_of = [&](const CellList& cells) {
     uint64_t total = uint64_t{cells.size()} * count;
-    if (total > 0x7FFFFFF0u / sizeof(Cell)) fire(ErrorId::internal_no_memory);
+    if (total > memory::kMaxSeriesBytes / sizeof(Cell)) fire(ErrorId::internal_no_memory);
     return total;
   };
   uint64_t total = total_of(cells_of(*value, only >= 0));

@@ -402,7 +402,7 @@ Cell* extend(Cell* map, const Cell* pairs, bool case_sensitive) {
   // Room for every new pair at once, so the block grows once.
   SeriesBuffer* b = pair_buffer(*map);
   uint64_t needed = uint64_t{b->used()} + uint64_t(length) * sizeof(Cell);
-  if (needed > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
+  memory::check_series_size(needed);
   if (uint64_t{b->offset} + needed > b->size) memory::expand_series(b, static_cast<uint32_t>(needed));
   for (int32_t i = 0; i < length; i += 2) {
     const Cell* cells = block::buffer_of(source)->cells() + source->data1 + static_cast<uint32_t>(i);

@@ -260,9 +260,10 @@ SeriesBuffer* open_gap(const Cell* series, uint32_t position, uint64_t count, bo
   uint32_t unit = b->unit();
   uint64_t bytes = count * unit;
   uint64_t needed = uint64_t{b->used()} + bytes;
-  if (needed > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
+  memory::check_series_size(needed);
   if (uint64_t{b->tail} + bytes > b->size) {
-    uint64_t size = exact_growth || needed * 2 > 0x7FFFFFF0u ? needed : needed * 2;
+    // Room for as much again as is needed, up to the series limit.
+    uint64_t size = exact_growth ? needed : memory::grown_capacity(needed, needed);
     b = memory::expand_series(b, static_cast<uint32_t>(size));
   }
   uint8_t* at = b->head_ptr() + uint64_t{position} * unit;

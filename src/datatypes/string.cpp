@@ -44,10 +44,7 @@ SeriesBuffer* reserve(SeriesBuffer* buffer, uint64_t extra_bytes) {
   // expand_series moves the content to the start of the data area, so the
   // new capacity only has to hold the content and the extra bytes.
   uint64_t need = uint64_t{buffer->used()} + extra_bytes;
-  if (need > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
-  uint64_t size = std::max<uint64_t>(uint64_t{buffer->size} * 2, 16);
-  while (size < need) size *= 2;
-  if (size > 0x7FFFFFF0u) size = 0x7FFFFFF0u;
+  uint64_t size = memory::grown_capacity(buffer->size, std::max<uint64_t>(need, 16));
   return memory::expand_series(buffer, static_cast<uint32_t>(size));
 }
 
@@ -65,7 +62,7 @@ SeriesBuffer* open_gap(SeriesBuffer* buffer, uint32_t position, uint32_t count) 
   uint32_t length = buffer->used() / unit;
   if (position > length) position = length;
   uint64_t bytes = uint64_t{count} * unit;
-  if (bytes > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
+  memory::check_series_size(bytes);
   buffer = reserve(buffer, bytes);
   uint8_t* at = buffer->head_ptr() + position * unit;
   std::memmove(at + bytes, at, (length - position) * unit);

@@ -390,7 +390,7 @@ uint32_t put_text(Cell* target, uint32_t position, const Text& text, uint32_t co
   uint32_t unit = b->unit();
   uint32_t length = b->used() / unit;
   if (position > length) position = length;
-  if (uint64_t{total} * unit > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
+  memory::check_series_size(uint64_t{total} * unit);
   if (insert) {
     b = detail::open_gap(b, position, static_cast<uint32_t>(total));
   } else if (position + total > length) {

@@ -35,7 +35,7 @@ namespace kel::vector {
 
 namespace {
 
-constexpr uint64_t kMaxBytes = 0x7FFFFFF0u;
+constexpr uint64_t kMaxBytes = memory::kMaxSeriesBytes;
 
 bool float_kind(TypeId element_type) { return element_type == TYPE_FLOAT || element_type == TYPE_PERCENT; }
 

@@ -1190,12 +1190,17 @@ namespace {
         }
       }
     }
-    if (trace::active()) trace::fire(trace::kFetch, &code, index, &next, nullptr);
-    Cell function = *operation;
-    function.header = (function.header & ~flags::kTypeMask & ~flags::kOpTypeMask) | native::op_source_type(*operation);
+    // The op is copied out of its context first: the tracer runs Kel code,
+    // which may move the context's values or rebind the word.
+    Cell op = *operation;
+    if (trace::active()) {
+      collector::Root keep_op(&op);
+      trace::fire(trace::kFetch, &code, index, &next, nullptr);
+    }
+    Cell function = op;
+    function.header = (function.header & ~flags::kTypeMask & ~flags::kOpTypeMask) | native::op_source_type(op);
     if (!trace::active() && (function.is(TYPE_NATIVE) || function.is(TYPE_ACTION))) {
       // Natives and actions live as long as the process: no root needed.
-      Cell op = *operation;
       if (uint32_t after = call_operator(op, function, code, index + 1, end, next, slot)) {
         index = after;
         if (exiting()) return index;

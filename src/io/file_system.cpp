@@ -45,7 +45,7 @@ namespace kel::file_system {
 namespace {
 
 // The largest content a series can take in one value.
-constexpr int64_t kLargestRead = 0x7FFFFFF0;
+constexpr int64_t kLargestRead = static_cast<int64_t>(memory::kMaxSeriesBytes);
 constexpr size_t kChunk = 65536;
 
 using Bytes = std::vector<uint8_t>;

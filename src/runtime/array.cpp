@@ -37,9 +37,7 @@ void set_length(NodeId array, uint32_t n) {
   SeriesBuffer* b = buffer(array);
   uint64_t bytes = uint64_t{n} * unit_of(b);
   if (b->offset + bytes > b->size) {
-    uint64_t size = uint64_t{b->size} * 2;
-    if (size < bytes) size = bytes;
-    b = memory::expand_series(b, static_cast<uint32_t>(size));
+    b = memory::expand_series(b, static_cast<uint32_t>(memory::grown_capacity(b->size, bytes)));
   }
   b->tail = b->offset + static_cast<uint32_t>(bytes);
 }

@@ -18,10 +18,11 @@
 namespace kel::collector {
 
 namespace detail {
-bool stress_mode = false;
+bool collect_at_every_safe_point = false;
 }
 
 namespace {
+StressMode stress_setting = StressMode::kOff;
 bool enable_word = false;
 bool running = false;
 uint32_t cycles = 0;
@@ -61,13 +62,23 @@ void drain() {
 void init() {
   add_sweep_hook([] { resource_table::sweep(); });
   const char* stress = std::getenv("KEL_GC_STRESS");
-  detail::stress_mode = stress != nullptr && stress[0] == '1';
+  if (stress == nullptr) set_stress_mode(StressMode::kOff);
+  else if (std::strcmp(stress, "evacuate") == 0) set_stress_mode(StressMode::kEvacuate);
+  else set_stress_mode(stress[0] == '1' ? StressMode::kCompact : StressMode::kOff);
+}
+
+StressMode stress_mode() { return stress_setting; }
+
+void set_stress_mode(StressMode mode) {
+  stress_setting = mode;
+  detail::collect_at_every_safe_point = mode != StressMode::kOff;
+  memory::set_stress(mode != StressMode::kOff, mode == StressMode::kEvacuate);
 }
 
 bool enabled() { return enable_word; }
 void set_enabled(bool on) { enable_word = on; }
 bool active() { return running; }
-bool stress() { return detail::stress_mode; }
+bool stress() { return stress_setting != StressMode::kOff; }
 uint32_t cycle_count() { return cycles; }
 Statistics statistics() { return last; }
 
@@ -202,7 +213,8 @@ void collect() {
   mark_roots();
   drain();
   for (Hook h : sweep_hooks) h();
-  memory::SweepResult swept = memory::sweep(detail::stress_mode);
+  memory::SweepResult swept = stress_setting == StressMode::kEvacuate ? memory::evacuate()
+                                                                     : memory::sweep(stress_setting == StressMode::kCompact);
   // A freed node may come back as another context: the mirror of the last
   // values reference must not outlive its context.
   context::last_referenced = {};

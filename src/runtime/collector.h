@@ -18,9 +18,19 @@
 // Collections run only at safe points, where every live value is reachable
 // from the roots: the interpreter's expression boundaries and loop
 // iterations, and recycle. An allocation that finds no room grows the heap
-// and requests a collection for the next safe point. With KEL_GC_STRESS=1 in
-// the environment every safe point collects and freed space is poisoned, so
-// a stale pointer into a moved buffer reads garbage at once.
+// and requests a collection for the next safe point.
+//
+// Stress settings, from KEL_GC_STRESS in the environment:
+//   KEL_GC_STRESS=1         every safe point collects and compacts, and freed
+//                           space is poisoned, so a stale pointer into a
+//                           moved buffer reads garbage;
+//   KEL_GC_STRESS=evacuate  every safe point collects and moves every
+//                           unpinned buffer to fresh memory, making the
+//                           memory it left inaccessible (until the
+//                           evacuation ring comes round again, see
+//                           memory.cpp), so a raw pointer kept across a
+//                           call that may evaluate faults at its next use.
+// Under both, a buffer that a growth abandons is poisoned at once.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +48,11 @@ bool enabled();
 void set_enabled(bool on);
 // True while a cycle runs.
 bool active();
-// True under KEL_GC_STRESS=1.
+// How collections are stressed (see above). Tests may set it.
+enum class StressMode { kOff, kCompact, kEvacuate };
+StressMode stress_mode();
+void set_stress_mode(StressMode mode);
+// True under either stress setting.
 bool stress();
 uint32_t cycle_count();
 
@@ -106,11 +120,11 @@ struct Statistics {
 Statistics statistics();
 
 namespace detail {
-extern bool stress_mode;
+extern bool collect_at_every_safe_point;
 }
 
 inline void safe_point() {
-  if (memory::collection_requested || detail::stress_mode) collect();
+  if (memory::collection_requested || detail::collect_at_every_safe_point) collect();
 }
 
 }  // namespace kel::collector

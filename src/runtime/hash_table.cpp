@@ -532,7 +532,9 @@ void resize_pointers(NodeId table, uint32_t wanted) {
   roots.series(status_node);
   NodeId slots_node = make_slots(buckets);
   roots.series(slots_node);
-  NodeId entries = memory::alloc_cells(static_cast<uint32_t>(upper) * size / 16);
+  uint64_t entry_cells = static_cast<uint64_t>(upper) * size / 16;
+  memory::check_series_size(entry_cells * sizeof(Cell));
+  NodeId entries = memory::alloc_cells(static_cast<uint32_t>(entry_cells));
   r = rec(table);
   const uint8_t* old_status = status_array(r);
   const int32_t* old_slots = slot_array(r);
@@ -796,8 +798,9 @@ NodeId init(uint32_t size, const Cell* block, int32_t kind, int32_t extra) {
     rec(table)->duplicates = static_cast<int32_t>(duplicates);
   }
   if (block == nullptr || kind >= kPointers) {
-    NodeId cells = kind >= kPointers ? memory::alloc_cells(size * static_cast<uint32_t>(extra + 1))
-                                     : memory::alloc_cells(size);
+    uint64_t count = kind >= kPointers ? uint64_t{size} * static_cast<uint64_t>(extra + 1) : size;
+    memory::check_series_size(count * sizeof(Cell));
+    NodeId cells = memory::alloc_cells(static_cast<uint32_t>(count));
     rec(table)->block = static_cast<int32_t>(cells);
     return table;
   }

@@ -79,6 +79,16 @@ struct State {
   // as it has to walk, and the heap stays within about twice the live data.
   uint64_t allocated_since_collection = 0;
   uint64_t collection_budget = kMinCollectionBudget;
+  // The evacuation ring (see evacuate): its reserved range, the cursor
+  // within it, whether the cursor went round once, and the guard mappings
+  // left where frames made before the ring used to be.
+  bool evacuating = false;
+  bool poison_retired = false;  // under either stress setting
+  void* ring_reservation = nullptr;
+  uint8_t* ring = nullptr;
+  uint64_t ring_cursor = 0;
+  bool ring_wrapped = false;
+  std::vector<std::pair<uint8_t*, uint64_t>> guards;
 };
 State state;
 
@@ -89,25 +99,149 @@ constexpr size_t kOsPrefix = 16;
 
 bool initialised() { return state.ready; }
 
+// --- The evacuation ring ----------------------------------------------------------
+//
+// Under the evacuating stress setting every frame lives in one reserved,
+// inaccessible range of address space, the ring. Blocks are mapped into it
+// at its cursor, which only moves forward and wraps at the end; each
+// collection moves every frame that holds no pinned buffer to the cursor
+// (mremap: the pages travel, nothing is copied) and gives the range it left
+// back to the reservation, so a pointer into the old place faults. A range
+// is handed out again only once the cursor has gone round the whole ring,
+// which bounds the address space however long a run lasts. Ranges are
+// multiples of 2 MiB on 2 MiB boundaries, so that huge pages move whole.
+
+namespace {
+constexpr uint64_t kRingBytes = uint64_t{64} << 30;
+constexpr uint64_t kRingAlignment = uint64_t{2} << 20;
+
+struct Range {
+  uint8_t* start;
+  uint64_t size;
+};
+
+uint8_t* block_of(const void* usable) {
+  return const_cast<uint8_t*>(static_cast<const uint8_t*>(usable)) - kOsPrefix;
+}
+uint64_t block_size(const void* usable) { return *reinterpret_cast<const uint64_t*>(block_of(usable)); }
+
+bool in_ring(const uint8_t* address) {
+  return state.ring != nullptr && address >= state.ring && address < state.ring + kRingBytes;
+}
+
+// The OS blocks of every frame in use.
+std::vector<Range> frame_blocks() {
+  std::vector<Range> blocks;
+  for (SeriesFrame* f = state.series_head; f; f = f->next) blocks.push_back({block_of(f), block_size(f)});
+  for (BigFrame* f = state.big_head; f; f = f->next) blocks.push_back({block_of(f), block_size(f)});
+  return blocks;
+}
+
+// A range of size bytes (a multiple of the alignment) at the cursor; once
+// the ring has wrapped, past the blocks still in use. Null when the ring
+// has no such room.
+uint8_t* ring_take(uint64_t size, const std::vector<Range>& in_use) {
+  uint64_t travelled = 0;
+  while (travelled <= kRingBytes) {
+    if (state.ring_cursor + size > kRingBytes) {
+      travelled += kRingBytes - state.ring_cursor;
+      state.ring_cursor = 0;
+      state.ring_wrapped = true;
+    }
+    uint8_t* start = state.ring + state.ring_cursor;
+    const Range* hit = nullptr;
+    if (state.ring_wrapped) {
+      for (const Range& r : in_use)
+        if (r.start < start + size && start < r.start + r.size) hit = &r;
+    }
+    if (hit == nullptr) {
+      state.ring_cursor += size;
+      return start;
+    }
+    uint64_t past = runtime::align_up(static_cast<uint64_t>(hit->start + hit->size - state.ring), kRingAlignment);
+    travelled += past - state.ring_cursor;
+    state.ring_cursor = past;
+  }
+  return nullptr;
+}
+
+// Makes a ring range part of the inaccessible reservation again.
+void ring_release(uint8_t* start, uint64_t size) {
+  ::mmap(start, size, PROT_NONE, MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+}
+
+// A block of size bytes mapped at the ring's cursor, or null.
+uint8_t* ring_map(uint64_t size) {
+  uint8_t* start = ring_take(runtime::align_up(size, kRingAlignment), frame_blocks());
+  if (start == nullptr) return nullptr;
+  size = runtime::align_up(size, kRingAlignment);
+  if (::mmap(start, size, PROT_READ | PROT_WRITE, MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) == MAP_FAILED) {
+    ring_release(start, size);
+    return nullptr;
+  }
+  ::madvise(start, size, MADV_HUGEPAGE);
+  *reinterpret_cast<uint64_t*>(start) = size;
+  return start;
+}
+}  // namespace
+
+namespace {
+void open_ring() {
+  if (state.ring != nullptr) return;
+  void* ring = ::mmap(nullptr, kRingBytes + kRingAlignment, PROT_NONE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (ring == MAP_FAILED) runtime::quit(94, KEL_CALLER_ADDRESS());
+  state.ring_reservation = ring;
+  state.ring = reinterpret_cast<uint8_t*>(runtime::align_up(reinterpret_cast<uintptr_t>(ring), kRingAlignment));
+  state.ring_cursor = 0;
+  state.ring_wrapped = false;
+}
+}  // namespace
+
+void set_stress(bool poison, bool evacuate) {
+  state.poison_retired = poison;
+  state.evacuating = evacuate;
+  if (evacuate) open_ring();
+}
+
 // --- OS blocks ---------------------------------------------------------------
 
-void* allocate_virtual(size_t size) {
+namespace {
+// An OS block, or null when the system refuses it.
+void* try_allocate_virtual(size_t size) {
+  if (state.evacuating) {
+    if (uint8_t* block = ring_map(size + kOsPrefix)) {
+      state.os_bytes += block_size(block + kOsPrefix);
+      return block + kOsPrefix;
+    }
+  }
   size_t rounded = runtime::align_up(size + kOsPrefix, 4096);
   void* block = nullptr;
   uint32_t caught = exits::catch_exits(exits::kMemoryCatch, [&] { block = platform::os_allocate(rounded, false); });
   if (caught != 0) {
     runtime::system().exit_code = 0;
-    fire(ErrorId::internal_no_memory);
+    return nullptr;
   }
   state.os_bytes += rounded;
   *static_cast<uint64_t*>(block) = rounded;
   return static_cast<uint8_t*>(block) + kOsPrefix;
+}
+}  // namespace
+
+void* allocate_virtual(size_t size) {
+  void* address = try_allocate_virtual(size);
+  if (address == nullptr) fire(ErrorId::internal_no_memory);
+  return address;
 }
 
 void free_virtual(void* address) {
   uint8_t* block = static_cast<uint8_t*>(address) - kOsPrefix;
   uint64_t rounded = *reinterpret_cast<uint64_t*>(block);
   state.os_bytes -= rounded;
+  if (in_ring(block)) {
+    ring_release(block, rounded);
+    return;
+  }
   uint32_t caught = exits::catch_exits(exits::kMemoryCatch, [&] { platform::os_free(block, rounded); });
   if (caught != 0) {
     runtime::system().exit_code = 0;
@@ -183,14 +317,8 @@ void free_node(NodeId node) {
 // --- Series frames -------------------------------------------------------------
 
 namespace {
-SeriesFrame* new_series_frame() {
-  uint32_t size = state.next_frame_size;
-  if (size < kBigThreshold) state.next_frame_size = size * 2;
-  auto* frame = static_cast<SeriesFrame*>(allocate_virtual(size + sizeof(SeriesFrame)));
-  frame->total = size + sizeof(SeriesFrame);
-  frame->allocation = frame->area();
-  frame->tail = frame->area() + size;
-  // Insert by address.
+// Links a frame into the frame list, which stays sorted by address.
+void insert_series_frame(SeriesFrame* frame) {
   SeriesFrame* after = state.series_tail;
   while (after && after > frame) after = after->previous;
   frame->previous = after;
@@ -200,27 +328,62 @@ SeriesFrame* new_series_frame() {
   if (after) after->next = frame;
   else state.series_head = frame;
   ++state.series_count;
+}
+
+// Makes an empty frame of size data bytes at an OS block's usable address
+// and links it into the list.
+SeriesFrame* link_series_frame(void* address, uint32_t size) {
+  auto* frame = static_cast<SeriesFrame*>(address);
+  frame->total = size + sizeof(SeriesFrame);
+  frame->allocation = frame->area();
+  frame->tail = frame->area() + size;
+  insert_series_frame(frame);
   return frame;
 }
 
-void free_series_frame(SeriesFrame* frame) {
+// A new frame; need is the buffer it is made for. In the evacuation ring a
+// frame's block fills whole huge pages: one, unless the buffer needs more.
+SeriesFrame* new_series_frame(uint64_t need) {
+  uint32_t size = state.next_frame_size;
+  if (size < kBigThreshold) state.next_frame_size = size * 2;
+  if (state.evacuating) {
+    constexpr uint64_t kOverhead = kOsPrefix + sizeof(SeriesFrame);
+    size = static_cast<uint32_t>(runtime::align_up(need + 1 + kOverhead, kRingAlignment) - kOverhead);
+  }
+  return link_series_frame(allocate_virtual(size + sizeof(SeriesFrame)), size);
+}
+
+// Takes a frame out of the list without releasing its memory.
+void unlink_series_frame(SeriesFrame* frame) {
   if (frame->previous) frame->previous->next = frame->next;
   else state.series_head = frame->next;
   if (frame->next) frame->next->previous = frame->previous;
   else state.series_tail = frame->previous;
   if (state.series_active == frame) state.series_active = state.series_tail;
   --state.series_count;
+}
+
+void free_series_frame(SeriesFrame* frame) {
+  unlink_series_frame(frame);
   free_virtual(frame);
 }
 
+// The first frame in address order with room for need and at least
+// kMinFrameRoom free. Settling for the first frame with room for need alone
+// would find a nearly full frame ahead of the roomy ones and make a new
+// frame at every fill; since compaction never moves buffers between frames,
+// a few long-lived buffers in each would then hold ever more frames.
 SeriesFrame* find_series_frame(uint64_t need) {
+  uint64_t wanted = std::max<uint64_t>(need, kMinFrameRoom);
   for (SeriesFrame* f = state.series_head; f; f = f->next)
-    if (f->allocation + need < f->tail) return f;
+    if (f->allocation + wanted < f->tail) return f;
   return nullptr;
 }
 
-BigFrame* alloc_big(uint64_t need) {
-  auto* frame = static_cast<BigFrame*>(allocate_virtual(need + sizeof(BigFrame)));
+// Makes a big frame for a buffer of need bytes (header included) at an OS
+// block's usable address and appends it to the list.
+BigFrame* link_big(void* address, uint64_t need) {
+  auto* frame = static_cast<BigFrame*>(address);
   frame->size = need;
   frame->next = nullptr;
   frame->previous = state.big_tail;
@@ -231,13 +394,19 @@ BigFrame* alloc_big(uint64_t need) {
   return frame;
 }
 
-void free_big(SeriesBuffer* buffer) {
-  auto* frame = reinterpret_cast<BigFrame*>(buffer) - 1;
+BigFrame* alloc_big(uint64_t need) { return link_big(allocate_virtual(need + sizeof(BigFrame)), need); }
+
+void unlink_big(BigFrame* frame) {
   if (frame->previous) frame->previous->next = frame->next;
   else state.big_head = frame->next;
   if (frame->next) frame->next->previous = frame->previous;
   else state.big_tail = frame->previous;
   --state.big_count;
+}
+
+void free_big(SeriesBuffer* buffer) {
+  auto* frame = reinterpret_cast<BigFrame*>(buffer) - 1;
+  unlink_big(frame);
   free_virtual(frame);
 }
 
@@ -252,6 +421,9 @@ void retire(SeriesBuffer* old) {
   } else if (old->flags & series_flags::kFixed) {
     state.fixed.erase(old);
     runtime::free(old);
+  } else if (state.poison_retired) {
+    // Under stress a pointer kept across the growth reads garbage at once.
+    std::memset(old->data(), 0xDD, old->size);
   }
 }
 }  // namespace
@@ -266,13 +438,15 @@ void init() {
   state = State{};
   state.ready = true;
   new_node_frame();
-  state.series_active = new_series_frame();
+  state.series_active = new_series_frame(0);
 }
 
 void shutdown() {
   if (!state.ready) return;
   while (state.series_head) free_series_frame(state.series_head);
   while (state.big_head) free_big(state.big_head->buffer());
+  for (const auto& [start, size] : state.guards) ::munmap(start, size);
+  if (state.ring_reservation) ::munmap(state.ring_reservation, kRingBytes + kRingAlignment);
   ::munmap(node_slots, size_t{kMaxNodeFrames} * kNodesPerFrame * sizeof(uintptr_t));
   node_slots = nullptr;
   state = State{};
@@ -280,9 +454,19 @@ void shutdown() {
 
 // --- Buffers ---------------------------------------------------------------------
 
+void check_series_size(uint64_t bytes) {
+  if (bytes > kMaxSeriesBytes) fire(ErrorId::internal_no_memory);
+}
+
+uint64_t grown_capacity(uint64_t current, uint64_t needed) {
+  check_series_size(needed);
+  uint64_t doubled = current > kMaxSeriesBytes ? kMaxSeriesBytes : current * 2;
+  return std::min(kMaxSeriesBytes, std::max(needed, doubled));
+}
+
 SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset) {
   uint64_t capacity = runtime::align_up(uint64_t{count} * unit, 16);
-  if (capacity > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
+  check_series_size(capacity);
   uint64_t need = capacity + sizeof(SeriesBuffer);
   SeriesBuffer* buffer;
   uint32_t big = 0;
@@ -295,9 +479,9 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset)
     SeriesFrame* frame = state.series_active;
     if (!(frame && frame->allocation + need < frame->tail)) {
       frame = find_series_frame(need);
-      if (frame == nullptr || static_cast<uint64_t>(frame->tail - frame->allocation) < kMinFrameRoom) {
+      if (frame == nullptr) {
         if (need >= state.next_frame_size) state.next_frame_size = kBigThreshold;
-        frame = new_series_frame();
+        frame = new_series_frame(need);
       }
       state.series_active = frame;
     }
@@ -331,6 +515,7 @@ NodeId alloc_series(uint32_t count, uint32_t unit, int32_t offset) {
 
 NodeId alloc_fixed_series(uint32_t count, uint32_t unit, int32_t offset) {
   uint64_t capacity = runtime::align_up(uint64_t{count} * unit, 16);
+  check_series_size(capacity);
   auto* buffer = static_cast<SeriesBuffer*>(runtime::allocate(capacity + sizeof(SeriesBuffer)));
   buffer->flags = unit | 0xA0100000u;
   buffer->size = static_cast<uint32_t>(capacity);
@@ -371,8 +556,10 @@ NodeId alloc_bytes_filled(uint32_t count, uint8_t byte) {
 }
 
 SeriesBuffer* resize_series_buffer(SeriesBuffer* buffer, uint32_t new_size) {
-  uint64_t size = new_size == 0 ? uint64_t{buffer->size} * 2 : new_size;
-  if (size == 0 || size > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
+  // 0 asks for the next step of growth: twice the capacity, capped at the
+  // series limit; a buffer already there cannot grow.
+  uint64_t size = new_size == 0 ? grown_capacity(buffer->size, uint64_t{buffer->size} + 1) : new_size;
+  check_series_size(size);
   uint32_t unit = buffer->unit() == 0 ? 1 : buffer->unit();
   NodeId node = buffer->node;
   uint32_t used = buffer->used();
@@ -476,18 +663,45 @@ void collect_node_frames() {
   if (!active_set) state.active_node_frame = static_cast<uint32_t>(state.node_frames.size());
 }
 
-SweepResult sweep(bool poison) {
+namespace {
+constexpr uint32_t kHeader = sizeof(SeriesBuffer);
+
+// A buffer is alive when it is marked and still the buffer of its node.
+bool alive(SeriesBuffer* b) {
+  return (b->flags & series_flags::kMark) && b->node != 0 && buffer_of(b->node) == b;
+}
+
+// Frees a dead buffer's node, unless a resize already gave the node away.
+void release_node(SeriesBuffer* b) {
+  if (b->node != 0 && buffer_of(b->node) == b) free_node(b->node);
+}
+
+// The end of every sweep: the fixed buffers on the runtime heap (which
+// never move), then the budget up to the next collection.
+void finish_sweep(SweepResult& result, uint64_t live_bytes) {
+  std::vector<SeriesBuffer*> dead;
+  for (SeriesBuffer* b : state.fixed) {
+    if (alive(b)) b->flags &= ~series_flags::kMark;
+    else dead.push_back(b);
+  }
+  for (SeriesBuffer* b : dead) {
+    release_node(b);
+    state.fixed.erase(b);
+    ++result.freed_buffers;
+    runtime::free(b);
+  }
+  state.allocated_since_collection = 0;
+  state.collection_budget = std::max<uint64_t>(live_bytes, kMinCollectionBudget);
+}
+}  // namespace
+
+namespace {
+// The sweep; keep_empty keeps frames that it empties, as many as the next
+// collection budget would fill again.
+SweepResult sweep_frames(bool poison, bool keep_empty) {
   SweepResult result{};
-  constexpr uint32_t kHeader = sizeof(SeriesBuffer);
   uint64_t live_bytes = 0;
   uint64_t kept_empty_bytes = 0;
-  // A buffer is alive when it is marked and still the buffer of its node.
-  auto alive = [](SeriesBuffer* b) {
-    return (b->flags & series_flags::kMark) && b->node != 0 && buffer_of(b->node) == b;
-  };
-  auto release_node = [](SeriesBuffer* b) {
-    if (b->node != 0 && buffer_of(b->node) == b) free_node(b->node);
-  };
   for (SeriesFrame* f = state.series_head; f;) {
     SeriesFrame* next = f->next;
     uint8_t* read = f->area();
@@ -525,14 +739,15 @@ SweepResult sweep(bool poison) {
     live_bytes += static_cast<uint64_t>(write - f->area());
     if (write == f->area()) {
       // Empty frames within the budget are kept: the allocations up to the
-      // next collection would map them again. Under poisoning they go, so
-      // that a stale pointer into them faults. The first frame always
-      // stays, but when empty it counts against the budget like the others
-      // (new frames may be mapped below the old ones and so become the
-      // first); each frame counts with all the memory it maps, so that the
-      // empty frames kept never hold more than the budget.
+      // next collection would map them again (under plain poisoning they
+      // go, so that a stale pointer into them faults; evacuation keeps them
+      // poisoned). The first frame always stays, but when empty it counts
+      // against the budget like the others (new frames may be mapped below
+      // the old ones and so become the first); each frame counts with all
+      // the memory it maps, so that the empty frames kept never hold more
+      // than the budget.
       uint64_t room = runtime::align_up(f->total + kOsPrefix, 4096);
-      if (f == state.series_head || (!poison && kept_empty_bytes + room <= state.collection_budget)) {
+      if (f == state.series_head || (keep_empty && kept_empty_bytes + room <= state.collection_budget)) {
         kept_empty_bytes += room;
       } else {
         free_series_frame(f);
@@ -555,19 +770,192 @@ SweepResult sweep(bool poison) {
     }
     big = next;
   }
-  std::vector<SeriesBuffer*> dead;
-  for (SeriesBuffer* b : state.fixed) {
-    if (alive(b)) b->flags &= ~series_flags::kMark;
-    else dead.push_back(b);
+  finish_sweep(result, live_bytes);
+  return result;
+}
+}  // namespace
+
+// Under poisoning emptied frames go, so that a stale pointer into them
+// faults.
+SweepResult sweep(bool poison) { return sweep_frames(poison, !poison); }
+
+// --- Evacuation --------------------------------------------------------------------
+
+namespace {
+bool holds_pinned_buffer(SeriesFrame* frame) {
+  for (uint8_t* at = frame->area(); at < frame->allocation;) {
+    auto* b = reinterpret_cast<SeriesBuffer*>(at);
+    if (b->pins > 0 && b->node != 0 && buffer_of(b->node) == b) return true;
+    at += b->size + kHeader;
   }
-  for (SeriesBuffer* b : dead) {
-    release_node(b);
-    state.fixed.erase(b);
-    ++result.freed_buffers;
-    runtime::free(b);
+  return false;
+}
+
+// Keeps a released range inaccessible, so that the system does not hand it
+// out again while stale pointers into it may still be used.
+void guard_range(uint8_t* start, uint64_t size) {
+  if (::mmap(start, size, PROT_NONE, MAP_FIXED_NOREPLACE | MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0) == start)
+    state.guards.emplace_back(start, size);
+}
+
+// Copies the unpinned live buffers of a frame that cannot move whole to a
+// frame of fresh memory; their old places become dead buffers with
+// poisoned data, so the frame can still be walked. False when fresh memory
+// ran out before every such buffer left.
+bool copy_out_unpinned(SeriesFrame* frame, SeriesFrame*& spill, SweepResult& result) {
+  for (uint8_t* at = frame->area(); at < frame->allocation;) {
+    auto* b = reinterpret_cast<SeriesBuffer*>(at);
+    uint32_t stride = b->size + kHeader;
+    at += stride;
+    if (b->pins > 0 || b->node == 0 || buffer_of(b->node) != b) continue;
+    if (spill == nullptr || !(spill->allocation + stride < spill->tail)) {
+      void* usable = try_allocate_virtual(kBigThreshold + sizeof(SeriesFrame));
+      if (usable == nullptr) return false;
+      spill = link_series_frame(usable, kBigThreshold);
+    }
+    auto* copy = reinterpret_cast<SeriesBuffer*>(spill->allocation);
+    spill->allocation += stride;
+    std::memcpy(copy, b, stride);
+    set_buffer(b->node, copy);
+    b->node = 0;
+    b->flags &= ~series_flags::kInUse;
+    std::memset(b->data(), 0xDD, b->size);
+    result.moved_bytes += stride;
   }
-  state.allocated_since_collection = 0;
-  state.collection_budget = std::max<uint64_t>(live_bytes, kMinCollectionBudget);
+  return true;
+}
+
+// Moves a ring block to the ring's cursor and returns how far it went (0
+// when it could not move); the range it left is the reservation again.
+ptrdiff_t move_block(void* usable, const std::vector<Range>& in_use) {
+  uint8_t* block = block_of(usable);
+  uint64_t size = block_size(usable);
+  uint8_t* target = ring_take(size, in_use);
+  if (target == nullptr) return 0;
+  if (::mremap(block, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, target) == MAP_FAILED) return 0;
+  ring_release(block, size);
+  return target - block;
+}
+
+// Points the nodes of the buffers of a frame that moved by distance at
+// their new places.
+void follow_moved_frame(SeriesFrame* frame, ptrdiff_t distance) {
+  frame->allocation += distance;
+  frame->tail += distance;
+  for (uint8_t* at = frame->area(); at < frame->allocation;) {
+    auto* b = reinterpret_cast<SeriesBuffer*>(at);
+    at += b->size + kHeader;
+    if (b->node != 0 && node_slots[b->node] == reinterpret_cast<uintptr_t>(b) - distance) set_buffer(b->node, b);
+  }
+}
+
+void relink_series_frames(std::vector<SeriesFrame*>& frames) {
+  std::sort(frames.begin(), frames.end());
+  state.series_head = state.series_tail = nullptr;
+  state.series_count = 0;
+  for (SeriesFrame* f : frames) {
+    f->previous = state.series_tail;
+    f->next = nullptr;
+    if (state.series_tail) state.series_tail->next = f;
+    else state.series_head = f;
+    state.series_tail = f;
+    ++state.series_count;
+  }
+}
+
+void relink_big_frames(const std::vector<BigFrame*>& frames) {
+  state.big_head = state.big_tail = nullptr;
+  state.big_count = 0;
+  for (BigFrame* f : frames) {
+    f->previous = state.big_tail;
+    f->next = nullptr;
+    if (state.big_tail) state.big_tail->next = f;
+    else state.big_head = f;
+    state.big_tail = f;
+    ++state.big_count;
+  }
+}
+
+void evacuate_series_frames(SweepResult& result, const std::vector<Range>& in_use) {
+  // Frames that cannot move whole (those made before the ring, and those
+  // that keep a pinned buffer) give up their other buffers by copy first,
+  // while the frame list is still whole; one left with nothing is released
+  // and its range guarded.
+  std::vector<SeriesFrame*> before;
+  for (SeriesFrame* f = state.series_head; f; f = f->next) before.push_back(f);
+  std::vector<SeriesFrame*> staying;
+  SeriesFrame* spill = nullptr;
+  for (SeriesFrame* f : before) {
+    bool pinned = holds_pinned_buffer(f);
+    if (!pinned && in_ring(block_of(f))) continue;
+    bool emptied = copy_out_unpinned(f, spill, result) && !pinned;
+    if (!emptied) {
+      staying.push_back(f);
+      continue;
+    }
+    uint8_t* block = block_of(f);
+    uint64_t size = block_size(f);
+    bool outside = !in_ring(block);
+    free_series_frame(f);
+    if (outside) guard_range(block, size);
+  }
+  // The others move whole; an empty one has nothing to hide.
+  std::vector<SeriesFrame*> frames;
+  for (SeriesFrame* f = state.series_head; f; f = f->next) frames.push_back(f);
+  for (SeriesFrame*& f : frames) {
+    if (f == spill || f->allocation == f->area() ||
+        std::find(staying.begin(), staying.end(), f) != staying.end())
+      continue;
+    ptrdiff_t distance = move_block(f, in_use);
+    if (distance == 0) continue;
+    bool active = state.series_active == f;
+    f = reinterpret_cast<SeriesFrame*>(reinterpret_cast<uint8_t*>(f) + distance);
+    follow_moved_frame(f, distance);
+    if (active) state.series_active = f;
+    result.moved_bytes += static_cast<uint64_t>(f->allocation - f->area());
+  }
+  relink_series_frames(frames);
+  if (state.series_active == nullptr) state.series_active = state.series_tail;
+}
+
+void evacuate_big_frames(SweepResult& result, const std::vector<Range>& in_use) {
+  std::vector<BigFrame*> frames;
+  for (BigFrame* f = state.big_head; f; f = f->next) frames.push_back(f);
+  for (BigFrame*& f : frames) {
+    SeriesBuffer* b = f->buffer();
+    if (b->pins > 0) continue;
+    if (in_ring(block_of(f))) {
+      ptrdiff_t distance = move_block(f, in_use);
+      if (distance == 0) continue;
+      f = reinterpret_cast<BigFrame*>(reinterpret_cast<uint8_t*>(f) + distance);
+    } else {
+      // Made before the ring: copied into it once.
+      void* usable = try_allocate_virtual(f->size + sizeof(BigFrame));
+      if (usable == nullptr) continue;
+      auto* copy = static_cast<BigFrame*>(usable);
+      copy->size = f->size;
+      std::memcpy(copy->buffer(), b, f->size);
+      uint8_t* block = block_of(f);
+      uint64_t size = block_size(f);
+      free_virtual(f);
+      guard_range(block, size);
+      f = copy;
+    }
+    set_buffer(f->buffer()->node, f->buffer());
+    result.moved_bytes += f->size;
+  }
+  relink_big_frames(frames);
+}
+}  // namespace
+
+SweepResult evacuate() {
+  // Frames that the sweep empties stay where they are (they hold no buffer
+  // to move), poisoned, rather than having new ones mapped soon after.
+  SweepResult result = sweep_frames(true, true);
+  open_ring();
+  std::vector<Range> in_use = frame_blocks();
+  evacuate_series_frames(result, in_use);
+  evacuate_big_frames(result, in_use);
   return result;
 }
 

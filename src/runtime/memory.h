@@ -82,6 +82,21 @@ constexpr uint32_t kBigThreshold = 0x200000;          // 2 MiB
 constexpr uint32_t kMinFrameRoom = 0xCCCC;            // below this a new frame is made
 constexpr uint64_t kMinCollectionBudget = 0x800000;   // 8 MiB allocated between collections
 
+// The one limit of every series: the largest capacity of a buffer, in bytes
+// (2 GiB less 16, so that capacity + header stays a 32-bit size). Sizes are
+// computed in 64 bits and checked against it; passing it is the internal
+// no-memory error.
+constexpr uint64_t kMaxSeriesBytes = 0x7FFFFFF0;
+
+// Raises internal no-memory when bytes pass the series limit.
+void check_series_size(uint64_t bytes);
+// The capacity a buffer of current bytes grows to when it must hold needed
+// bytes: twice current, at least needed, capped at the series limit, so
+// that growth near the limit still takes as much room as it can instead
+// of exactly the request. needed beyond the limit raises internal
+// no-memory. Nothing is allocated.
+uint64_t grown_capacity(uint64_t current, uint64_t needed);
+
 // The node slots, indexed by node id.
 extern uintptr_t* node_slots;
 
@@ -169,6 +184,17 @@ struct SweepResult {
   uint64_t moved_bytes;
 };
 SweepResult sweep(bool poison);
+// The evacuating sweep (KEL_GC_STRESS=evacuate): the sweep, then every frame
+// that holds no pinned buffer moves to fresh addresses and its old range
+// becomes inaccessible, so a raw pointer kept across a safe point faults at
+// its next use; the unpinned buffers of a frame that holds a pinned one are
+// copied to fresh memory.
+SweepResult evacuate();
+// The collector's stress settings: poison has a buffer that a growth
+// abandons poisoned at once (a pointer kept across the growth then reads
+// garbage); evacuate maps the frames made from now on in the evacuation
+// ring that evacuate moves them within.
+void set_stress(bool poison, bool evacuate);
 SeriesFrameView series_frame_at(uint32_t index);  // in address order
 
 // Per-frame figures, for the memory statistics. Node frames in id order,

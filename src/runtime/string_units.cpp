@@ -15,13 +15,13 @@ SeriesBuffer* widen(SeriesBuffer* buffer, uint32_t from, uint32_t to, uint32_t e
   uint32_t used = buffer->used();
   uint64_t need = uint64_t{used} / from * to + extra;
   if (buffer->offset != 0 || need > buffer->size) {
-    uint32_t size = buffer->size;
-    while (size < need) size *= 2;
-    buffer = memory::expand_series(buffer, size);
+    // Sizes in 64 bits: a doubling of a 32-bit size past 2 GiB would wrap.
+    uint64_t size = memory::grown_capacity(buffer->size, need);
+    buffer = memory::expand_series(buffer, static_cast<uint32_t>(size));
   }
   uint32_t count = used / from;
   uint8_t* data = buffer->data();
-  for (uint32_t i = count; i-- > 0;) put_char(data + i * to, to, get_char(data + i * from, from));
+  for (size_t i = count; i-- > 0;) put_char(data + i * to, to, get_char(data + i * from, from));
   buffer->tail = count * to;
   buffer->set_unit(to);
   return buffer;

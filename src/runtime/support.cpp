@@ -16,8 +16,9 @@ namespace kel {
 
 Cell* alloc_tail(SeriesBuffer** buffer) {
   SeriesBuffer* b = *buffer;
-  if (b->tail + sizeof(Cell) > b->size) {
-    b = memory::expand_series(b, 0);
+  if (uint64_t{b->tail} + sizeof(Cell) > b->size) {
+    b = memory::expand_series(
+        b, static_cast<uint32_t>(memory::grown_capacity(b->size, uint64_t{b->used()} + sizeof(Cell))));
     *buffer = b;
   }
   Cell* cell = reinterpret_cast<Cell*>(b->tail_ptr());
@@ -40,11 +41,9 @@ Cell* append_value(const Cell* block, const Cell& value) {
 uint8_t* alloc_tail_unit(SeriesBuffer** buffer, uint32_t n) {
   SeriesBuffer* b = *buffer;
   if (uint64_t{b->tail} + n > b->size) {
-    uint64_t size = b->size < n ? uint64_t{n} * 2 : uint64_t{b->size} * 2;
-    // Content that does not start at the data start is moved there, so the
-    // new capacity must hold what lies before the head too.
-    while (size < uint64_t{b->used()} + n) size *= 2;
-    if (size > 0x7FFFFFF0u) fire(ErrorId::internal_no_memory);
+    // Content that does not start at the data start is moved there: the
+    // new capacity holds the content and the n bytes.
+    uint64_t size = memory::grown_capacity(std::max(b->size, n), uint64_t{b->used()} + n);
     b = memory::expand_series(b, static_cast<uint32_t>(size));
     *buffer = b;
   }

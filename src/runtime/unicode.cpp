@@ -55,7 +55,6 @@ constexpr uint16_t kCp1251High[128] = {
 
 constexpr uint8_t kCarriageReturn = '\r';
 constexpr uint8_t kLineFeed = '\n';
-constexpr uint32_t kLargestBuffer = 0x7FFFFFF0u;
 
 std::vector<uint8_t> utf8_scratch;
 std::vector<uint16_t> utf16_scratch;
@@ -175,9 +174,7 @@ class TailWriter {
     if (buffer_->room() < need) {
       // At least doubling, so that text arriving in chunks (a file read
       // piece by piece into one string) costs linear time, not quadratic.
-      uint64_t size = uint64_t{buffer_->used()} + need;
-      if (size > kLargestBuffer) fire(ErrorId::internal_no_memory);
-      size = std::clamp<uint64_t>(uint64_t{buffer_->size} * 2, size, kLargestBuffer);
+      uint64_t size = memory::grown_capacity(buffer_->size, uint64_t{buffer_->used()} + need);
       buffer_ = memory::expand_series(buffer_, static_cast<uint32_t>(size));
     }
     out_ = buffer_->tail_ptr();
@@ -457,7 +454,7 @@ NodeId load_utf16le(const uint16_t* units, uint32_t count, NodeId target, bool d
     buffer = memory::buffer_of(target);
     buffer->tail = buffer->offset;  // nothing of the old content is kept
     uint64_t need = uint64_t{count} * unit;
-    if (need > kLargestBuffer) fire(ErrorId::internal_no_memory);
+    memory::check_series_size(need);
     if (buffer->room() < need) buffer = memory::expand_series(buffer, static_cast<uint32_t>(need));
     buffer->set_unit(unit);
   } else {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "test_support.h"
@@ -130,6 +131,57 @@ TEST_F(MemoryTest, PinCountsNest) {
     EXPECT_EQ(memory::buffer_of(node)->pins, 2u);
   }
   EXPECT_EQ(memory::buffer_of(node)->pins, 0u);
+}
+
+// --- Sizes and growth: computed in 64 bits, checked against the one series
+// limit; growth near the limit takes the limit, not the bare request. These
+// call the sizing functions with big numbers; nothing is allocated.
+
+constexpr uint64_t kLimit = memory::kMaxSeriesBytes;
+
+TEST_F(MemoryTest, GrowthDoublesOrTakesWhatIsNeededUpToTheLimit) {
+  struct Case {
+    uint64_t current, needed, grown;
+  } cases[] = {
+      {64, 65, 128},                        // doubling
+      {64, 1000, 1000},                     // more than twice: what is needed
+      {0, 1, 1},                            // an empty buffer grows at all
+      {0x30000000, 0x30000001, 0x60000000}, // 768 MiB doubles to 1.5 GiB
+      // Near the limit the capacity stops at the limit, so that the next
+      // requests find room instead of each costing a copy of everything.
+      {0x40000000, 0x40000001, kLimit},     // 1 GiB: twice would pass the limit
+      {0x70000000, 0x70000010, kLimit},
+      {0x7FFFFFE0, kLimit, kLimit},         // exactly the limit is allowed
+      {kLimit, kLimit, kLimit},
+  };
+  for (const Case& c : cases) {
+    std::optional<ErrorId> error = testing::catch_error([&] {
+      EXPECT_EQ(memory::grown_capacity(c.current, c.needed), c.grown) << c.current << " for " << c.needed;
+    });
+    EXPECT_EQ(error, std::nullopt) << c.current << " for " << c.needed;
+  }
+}
+
+TEST_F(MemoryTest, SizesPastTheSeriesLimitAreOutOfMemory) {
+  // Sizes that a 32-bit computation would wrap to something small.
+  for (uint64_t needed : {kLimit + 1, uint64_t{0x80000000}, uint64_t{0x100000000} + 16, uint64_t{1} << 40}) {
+    EXPECT_EQ(testing::catch_error([&] { memory::grown_capacity(0x40000000, needed); }),
+              ErrorId::internal_no_memory)
+        << needed;
+    EXPECT_EQ(testing::catch_error([&] { memory::check_series_size(needed); }), ErrorId::internal_no_memory)
+        << needed;
+  }
+  EXPECT_EQ(testing::catch_error([] { memory::check_series_size(kLimit); }), std::nullopt);
+  // A buffer already at the limit cannot take one byte more.
+  EXPECT_EQ(testing::catch_error([] { memory::grown_capacity(kLimit, kLimit + 1); }), ErrorId::internal_no_memory);
+}
+
+TEST_F(MemoryTest, ResizingWithoutASizeGrowsAnEmptyBuffer) {
+  // 0 asks for the next growth step, which an empty buffer must take too.
+  SeriesBuffer* empty = memory::alloc_series_buffer(0, sizeof(Cell), 0);
+  ASSERT_EQ(empty->size, 0u);
+  SeriesBuffer* grown = memory::expand_series(empty, 0);
+  EXPECT_GE(grown->size, sizeof(Cell));
 }
 
 }  // namespace

@@ -245,6 +245,30 @@ TEST_F(UnicodeTest, LoadingLongTextGrowsTheTargetPastItsCapacity) {
   EXPECT_EQ(code_points_of(target), expected);
 }
 
+// Widening sizes are 64-bit: a string whose wider form would pass the
+// series limit is out of memory. (A 32-bit size doubled towards it wrapped
+// to 0 and looped forever.) The strings' buffers are address space only:
+// their pages are never touched.
+TEST_F(UnicodeTest, WideningPastTheSeriesLimitIsOutOfMemory) {
+  struct Case {
+    uint32_t unit;
+    uint32_t used;  // bytes
+    SeriesBuffer* (*widen)(SeriesBuffer*);
+  } cases[] = {
+      {1, 0x44000000, unicode::widen_latin1_to_ucs4},  // 1.1 billion characters to 4 bytes each
+      {1, 0x40000000, unicode::widen_latin1_to_ucs2},  // 2^30 characters to 2 bytes each, plus 2
+      {2, 0x7FFFFFF0, unicode::widen_ucs2_to_ucs4},
+  };
+  for (const Case& c : cases) {
+    NodeId node = memory::alloc_codepoints(c.used / c.unit, c.unit);
+    SeriesBuffer* buffer = memory::buffer_of(node);
+    buffer->tail = c.used;
+    EXPECT_EQ(catch_error([&] { c.widen(buffer); }), ErrorId::internal_no_memory) << c.unit << " " << c.used;
+    EXPECT_EQ(memory::buffer_of(node)->unit(), c.unit) << "the string is left as it was";
+    EXPECT_EQ(memory::buffer_of(node)->used(), c.used);
+  }
+}
+
 TEST_F(UnicodeTest, LeadingByteOrderMarkIsSkipped) {
   EXPECT_TRUE(code_points_of(load({0xEF, 0xBB, 0xBF})).empty());
   EXPECT_EQ(code_points_of(load({0xEF, 0xBB, 0xBF, 'A'})), CodePoints{'A'});
