@@ -849,31 +849,29 @@ void follow_moved_frame(SeriesFrame* frame, ptrdiff_t distance) {
   }
 }
 
-void relink_series_frames(std::vector<SeriesFrame*>& frames) {
-  std::sort(frames.begin(), frames.end());
-  state.series_head = state.series_tail = nullptr;
-  state.series_count = 0;
-  for (SeriesFrame* f : frames) {
-    f->previous = state.series_tail;
+// Rebuilds a frame list from its frames, in the order given.
+template <class Frame>
+void relink_frames(const std::vector<Frame*>& frames, Frame*& head, Frame*& tail, uint32_t& count) {
+  head = tail = nullptr;
+  count = 0;
+  for (Frame* f : frames) {
+    f->previous = tail;
     f->next = nullptr;
-    if (state.series_tail) state.series_tail->next = f;
-    else state.series_head = f;
-    state.series_tail = f;
-    ++state.series_count;
+    if (tail) tail->next = f;
+    else head = f;
+    tail = f;
+    ++count;
   }
 }
 
+// Series frames stay in address order.
+void relink_series_frames(std::vector<SeriesFrame*>& frames) {
+  std::sort(frames.begin(), frames.end());
+  relink_frames(frames, state.series_head, state.series_tail, state.series_count);
+}
+
 void relink_big_frames(const std::vector<BigFrame*>& frames) {
-  state.big_head = state.big_tail = nullptr;
-  state.big_count = 0;
-  for (BigFrame* f : frames) {
-    f->previous = state.big_tail;
-    f->next = nullptr;
-    if (state.big_tail) state.big_tail->next = f;
-    else state.big_head = f;
-    state.big_tail = f;
-    ++state.big_count;
-  }
+  relink_frames(frames, state.big_head, state.big_tail, state.big_count);
 }
 
 void evacuate_series_frames(SweepResult& result, const std::vector<Range>& in_use) {
