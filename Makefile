@@ -56,8 +56,9 @@ BENCH_ARGS ?=
 bench: deps
 	/usr/bin/python3 bench/run $(BENCH_ARGS)
 
-# The fuzz build: the core instrumented for coverage and the sanitizers
-# (clang++), the target linked with libFuzzer. New inputs are kept in the
+# The fuzz build: the layers' libraries instrumented for coverage and the
+# sanitizers (clang++), the target linked with libFuzzer against all of them
+# (kel-archives.txt lists them, top first). New inputs are kept in the
 # build directory; the seed corpus in tests/fuzz is only read.
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
@@ -66,9 +67,9 @@ FUZZ_FLAGS := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize
 fuzz-lexer:
 	cmake -S . -B $(FUZZ_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link $(FUZZ_FLAGS)"
-	cmake --build $(FUZZ_DIR) --target kelcore -j $(JOBS)
+	cmake --build $(FUZZ_DIR) --target kel-boot -j $(JOBS)
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer $(FUZZ_FLAGS) -Isrc -I$(FUZZ_DIR)/generated \
-	  tests/fuzz/lexer_fuzz.cpp $(FUZZ_DIR)/libkelcore.a -lcrypto -pthread -o $(FUZZ_DIR)/lexer_fuzz
+	  tests/fuzz/lexer_fuzz.cpp $$(cat $(FUZZ_DIR)/kel-archives.txt) -lcrypto -pthread -o $(FUZZ_DIR)/lexer_fuzz
 	mkdir -p $(FUZZ_DIR)/lexer_corpus
 	$(FUZZ_DIR)/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 \
 	  $(FUZZ_DIR)/lexer_corpus tests/fuzz/lexer_corpus

@@ -7,7 +7,8 @@
 #include "boot/environment.h"
 #include "boot/library_seal.h"
 #include "boot/wiring_check.h"
-#include "console/evaluate_case.h"
+#include "boot/script_run.h"
+#include "console/terminal.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/binary.h"
@@ -52,8 +53,10 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "evaluator/trace.h"
+#include "io/file_system.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "io/lexer.h"
 #include "library/routines.h"
 #include "runtime/case_folding.h"
@@ -64,9 +67,10 @@
 #include "runtime/output_hooks.h"
 #include "runtime/platform.h"
 #include "runtime/runtime.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 #include "runtime/slot_pool.h"
-#include "runtime/support.h"
+#include "runtime/upcalls.h"
+#include "runtime/root_block.h"
 
 namespace kel::boot {
 
@@ -154,9 +158,11 @@ void init_runtime() {
   runtime_words::init();
   stack::set_anonymous_symbols(runtime_words::angled_body, runtime_words::angled_anon);
   lexer::init();
+  file_system::init();
   natives::init();
   action_entries::init();
   interpreter::init();
+  trace::init();
   natives_control::init();
   natives_exits::init();
   natives_compare::init();
@@ -166,9 +172,10 @@ void init_runtime() {
   natives_series::init();
   natives_math::init();
   routines::init();
+  terminal::register_routines();
+  upcalls::table.script_argument = script_argument_routine;
   build_environment();
   seal_library();
-  console::install_case_evaluator();
   check_wiring();
   collector::set_enabled(true);
 }

@@ -17,13 +17,13 @@
 #include "evaluator/evaluate.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/action_slots.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/output_hooks.h"
 #include "runtime/runtime.h"
-#include "runtime/support.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel::boot {
 

@@ -7,11 +7,11 @@
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "library/compiled.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
-#include "runtime/support.h"
+#include "runtime/root_block.h"
 
 namespace kel::boot {
 

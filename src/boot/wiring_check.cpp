@@ -4,14 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "console/case_evaluation.h"
-#include "datatypes/block.h"
-#include "datatypes/date.h"
-#include "datatypes/string.h"
-#include "datatypes/word.h"
 #include "evaluator/natives.h"
-#include "io/lexer.h"
 #include "runtime/output_hooks.h"
+#include "runtime/upcalls.h"
 
 namespace kel::boot {
 
@@ -51,17 +46,8 @@ std::vector<std::string> unwired_slots() {
     if (slot != kSetPathSlot && action_entries::entry(slot) == nullptr)
       missing.push_back("action entry " + std::to_string(slot));
   }
-  auto hook = [&](bool filled, const char* name) {
-    if (!filled) missing.push_back(std::string("hook ") + name);
-  };
-  hook(block::comparator_caller() != nullptr, "sort/compare of blocks");
-  hook(string::comparator_caller() != nullptr, "sort/compare of strings");
-  hook(word::scanner() != nullptr, "word scanner");
-  hook(lexer::callback_bridge().call != nullptr && lexer::callback_bridge().first_body_value != nullptr,
-       "lexer callback bridge");
-  hook(output_hooks::print_hook_count() > 0, "print");
-  hook(date::months_source() != nullptr, "month names");
-  hook(case_evaluation::installed() != nullptr, "case evaluator");
+  if (output_hooks::print_hook_count() == 0) missing.push_back("hook print");
+  for (const std::string& entry : upcalls::empty_entries()) missing.push_back("upcall " + entry);
   return missing;
 }
 

@@ -2,14 +2,13 @@
 //
 // Lower layers reach what is set up later through slots that later code
 // fills: the native table (numbers 1 to 107, but for the few natives whose
-// families are not built yet, listed in wiring_check.cpp), the action entries (every
-// slot that has an action word), and the hooks: the two sort/compare
-// callers of blocks and strings, the word datatype's scanner, the lexer's
-// callback bridge, the print hooks, the month names of date mold and the
-// case evaluator of the test runner. A slot left empty shows only when a
-// script reaches it, as internal not-done or a quiet fallback; this check
-// names it at start-up instead. (The terminal GUI's suspend and resume
-// hooks are optional: without a GUI they stay empty.)
+// families are not built yet, listed in wiring_check.cpp), the action
+// entries (every slot that has an action word), the print hooks, and every
+// entry of the registration table through which a layer calls up
+// (runtime/upcalls.h). A slot left empty shows only when a script reaches
+// it, as internal not-done, a quiet fallback or a crash; this check names
+// it at start-up instead. (The terminal GUI's suspend and resume hooks are
+// not start-up wiring: they are set while a GUI is shown.)
 //
 // init_runtime runs the check in builds without optimisation and whenever
 // a program asked for it before booting (the case runner and the unit
@@ -21,8 +20,9 @@
 
 namespace kel::boot {
 
-// The names of the empty slots ("native 23 print", "hook sort/compare of
-// blocks" ...), none when every slot is filled.
+// The names of the empty slots ("native 23 print", "upcall evaluator
+// call_comparison (sort/compare with a function)" ...), none when every
+// slot is filled.
 std::vector<std::string> unwired_slots();
 
 // Makes init_runtime run the check (call before booting).

@@ -1,15 +1,55 @@
-// The installed case evaluator (see case_evaluation.h): one process-wide
-// slot, written at boot and read by the case-file runner.
+// The evaluator behind the case-file runner (see case_evaluation.h): the
+// print hooks are swapped for a capture while the case runs.
 #include "console/case_evaluation.h"
+
+#include "datatypes/error.h"
+#include "datatypes/string.h"
+#include "runtime/actions.h"
+#include "evaluator/evaluate.h"
+#include "evaluator/interpreter.h"
+#include "runtime/stack.h"
+#include "runtime/exits.h"
+#include "runtime/output_hooks.h"
+#include "runtime/runtime.h"
 
 namespace kel::case_evaluation {
 
 namespace {
-Evaluator current = nullptr;
+std::string* capture = nullptr;
+
+void capture_print(const Cell* text, bool newline) {
+  if (capture == nullptr) return;
+  *capture += string::to_std_string(*text);
+  if (newline) *capture += '\n';
+}
+
 }  // namespace
 
-void install(Evaluator evaluator) { current = evaluator; }
-
-Evaluator installed() { return current; }
+Outcome evaluate(const std::string& source) {
+  Outcome outcome;
+  capture = &outcome.printed;
+  output_hooks::remove(output_hooks::print_to_console, nullptr);
+  output_hooks::add(capture_print, nullptr);
+  stack::Guard guard;
+  Cell* base = stack::top;
+  stack::mark_try(nullptr);
+  try {
+    Cell* result = evaluate::do_source(source);
+    if (result->is(TYPE_FLOAT)) outcome.result_line = "== " + actions::form_to_string(*result);
+    else outcome.result_line = "== " + actions::mold_to_string(*result, false);
+  } catch (const exits::Unwind& unwind) {
+    // The cells the error left above the try frame are dropped first: after
+    // a stack overflow they leave no room to form the error.
+    stack::top = base;
+    runtime::system().exit_code = 0;
+    exits::pending = 0;
+    if (unwind.code == exits::kError) outcome.result_line = error_value::form_text(runtime::system().thrown_value);
+    else outcome.result_line = "*** unexpected exit";
+  }
+  output_hooks::remove(capture_print, nullptr);
+  output_hooks::add(output_hooks::print_to_console, nullptr);
+  capture = nullptr;
+  return outcome;
+}
 
 }  // namespace kel::case_evaluation

@@ -1,12 +1,11 @@
-// The seam between the case-file runner and the interpreter.
+// Running a case of a Kel case file the way the console runs a typed line.
 //
-// The runner of tests/kel reads Kel source and expectations but cannot
-// evaluate anything itself; the interpreter installs one evaluator here at
-// boot, and the runner asks for it. An evaluator runs one case's source in
-// the environment shared by the cases of one file and reports what the
-// console would have shown: the text the case printed, and the result line
-// the console prints after it. Until an evaluator is installed, installed()
-// answers null and the runner refuses to judge any case.
+// The runner of tests/kel reads Kel source and expectations but evaluates
+// nothing itself: it hands each case to an evaluator, evaluate() below on
+// a booted runtime (its own tests pass stand-ins). An evaluator runs one
+// case's source in the environment shared by the cases of one file and
+// reports what the console would have shown: the text the case printed,
+// and the result line the console prints after it.
 #pragma once
 
 #include <string>
@@ -23,10 +22,9 @@ struct Outcome {
 
 using Evaluator = Outcome (*)(const std::string& source);
 
-// Makes evaluator the one the runner uses; null removes it.
-void install(Evaluator evaluator);
-
-// The evaluator installed last, or null when none is.
-Evaluator installed();
+// The console's evaluator: loads the source, evaluates it under a try and
+// gives the result molded after "== " (a float! formed) or the error's
+// report, with everything the case printed.
+Outcome evaluate(const std::string& source);
 
 }  // namespace kel::case_evaluation

@@ -20,9 +20,10 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/output.h"
+#include "runtime/upcalls.h"
 
 namespace kel::terminal {
 
@@ -260,6 +261,16 @@ void terminal_size_routine(uint32_t) {
 void console_title_routine(uint32_t) {
   Cell title = stack::arguments()[0];
   stack::set_last(logic::make(set_title(string::to_std_string(title))));
+}
+
+void register_routines() {
+  upcalls::table.set_buffer_history = set_buffer_history_routine;
+  upcalls::table.read_input = read_input_routine;
+  upcalls::table.terminate_console = terminate_console_routine;
+  upcalls::table.input_stdin = input_stdin_routine;
+  upcalls::table.read_stdin = read_stdin_routine;
+  upcalls::table.terminal_size = terminal_size_routine;
+  upcalls::table.console_title = console_title_routine;
 }
 
 }  // namespace kel::terminal

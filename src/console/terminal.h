@@ -67,7 +67,10 @@ int64_t read_stdin(Cell* binary, int64_t count);
 
 // The routine entries (routines.h) of the console's input: _set-buffer-
 // history, _read-input, _terminate-console, input-stdin, read-stdin, and
-// the window size and title that system/console/init reads and sets.
+// the window size and title that system/console/init reads and sets. The
+// library's routine rows reach them through the registration table, which
+// register_routines fills at start-up.
+void register_routines();
 void set_buffer_history_routine(uint32_t);
 void read_input_routine(uint32_t);
 void terminate_console_routine(uint32_t);

@@ -22,13 +22,13 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/series_tail.h"
 #include "runtime/unicode.h"
 
 namespace kel::binary {

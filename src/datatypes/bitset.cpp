@@ -21,12 +21,12 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/ownership.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel::bitset {
 

@@ -21,15 +21,16 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
-#include "io/lexer.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/series_tail.h"
+#include "datatypes/argument_checks.h"
+#include "runtime/upcalls.h"
 
 namespace kel::block {
 
@@ -436,7 +437,7 @@ Cell* to(Cell*, Cell* spec, TypeId type) {
       // (bad text raises its syntax error).
       Cell text = *spec;
       result = stack::push_slot();
-      lexer::scan_string(result, &text, -1, lexer::ScanOptions{});
+      upcalls::table.load_source(result, &text);
       break;
     }
     default:

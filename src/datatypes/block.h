@@ -173,13 +173,9 @@ Cell copy_block(const Cell* block, bool deep);
 
 // --- Sorting with a user comparison function -------------------------------------
 
-// The evaluator installs the routine that calls a function value with two
-// arguments and answers its result at start-up (a start-up check makes sure
-// it did); without one, sort/compare with a function raises internal
-// not-done.
-using ComparatorCaller = Cell (*)(const Cell& function, const Cell& first, const Cell& second);
-void set_comparator_caller(ComparatorCaller caller);
-ComparatorCaller comparator_caller();
+// The evaluator calls the function value with two arguments and answers
+// its result: the registration table's call_comparison entry, which the
+// interpreter fills at start-up (the start-up check makes sure it did).
 // How sort reads a comparison function's result: true 1, false -1, an
 // integer itself, a float 1 above 0.0, -1 below, 0 for 0.0 and NaN, none -1,
 // any other value 1.

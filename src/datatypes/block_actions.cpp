@@ -27,16 +27,17 @@
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
-#include "runtime/ownership.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
 #include "runtime/slot_pool.h"
 #include "runtime/sort.h"
-#include "runtime/support.h"
+#include "datatypes/argument_checks.h"
+#include "runtime/upcalls.h"
 
 namespace kel::block {
 
@@ -215,7 +216,6 @@ Cell copy_nested(const Cell& value, bool deep, const Cell* kind) {
 
 // --- Sorting ------------------------------------------------------------------------
 
-ComparatorCaller caller_hook = nullptr;
 
 struct SortContext {
   int32_t op;
@@ -300,7 +300,8 @@ int32_t sort_call_compare(uint32_t a, uint32_t b, void* context) {
   Cell second = record_value(ctx, b, 1);
   // The function sees the second value first (the other way round under
   // /reverse).
-  Cell result = ctx.reverse ? caller_hook(ctx.function, first, second) : caller_hook(ctx.function, second, first);
+  Cell result = ctx.reverse ? upcalls::table.call_comparison(ctx.function, first, second)
+                            : upcalls::table.call_comparison(ctx.function, second, first);
   return comparator_result(result);
 }
 
@@ -314,8 +315,6 @@ void reindex(const Cell* block) {
 
 // --- Comparator hook -------------------------------------------------------------------
 
-void set_comparator_caller(ComparatorCaller caller) { caller_hook = caller; }
-ComparatorCaller comparator_caller() { return caller_hook; }
 
 int32_t comparator_result(const Cell& result) {
   switch (result.type()) {
@@ -676,7 +675,7 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
   if (compare >= 0) {
     const Cell* how = arguments + compare;
     if (how->is(TYPE_FUNCTION)) {
-      if (caller_hook == nullptr) fire(ErrorId::internal_not_done);
+      if (upcalls::table.call_comparison == nullptr) fire(ErrorId::internal_not_done);
       function = how;
     } else if (how->is(TYPE_INTEGER)) {
       if (skip < 0 || all >= 0) fire(ErrorId::script_bad_refines);

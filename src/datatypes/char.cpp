@@ -6,11 +6,11 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/checked_math.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
 #include "runtime/unicode.h"
 
 namespace kel::character {

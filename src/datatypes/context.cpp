@@ -11,17 +11,18 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/series_tail.h"
+#include "runtime/root_block.h"
+#include "runtime/upcalls.h"
+#include "runtime/collector.h"
 
 namespace kel::context {
-
-Referenced last_referenced;
 
 namespace {
 NodeId global_node = 0;
@@ -380,6 +381,7 @@ void set_integer(NodeId context, Cell* word_cell, int32_t n) {
 }
 
 void init() {
+  upcalls::table.mark_datatype_roots = [] { collector::mark_node(global()); };
   DatatypeRecord record(TYPE_CONTEXT, 0, "context!");
   register_datatype(record);
 }

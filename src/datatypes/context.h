@@ -29,6 +29,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/values_reference.h"
 
 namespace kel::context {
 
@@ -42,7 +43,6 @@ constexpr uint32_t kGlobalCapacity = 4000;
 // --- Access -------------------------------------------------------------------
 // Addresses point into series buffers: re-read them after any allocation.
 
-inline Cell* cell(NodeId context) { return memory::buffer_of(context)->cells(); }
 Cell* self_cell(NodeId context);
 NodeId words_table(NodeId context);
 Kind kind(NodeId context);
@@ -61,23 +61,8 @@ NodeId values_node(NodeId context);
 // starts, and the stack puts the saved one back when the call's frame is
 // popped.
 //
-// The context whose values reference was last stored, with that reference,
-// is mirrored in last_referenced: the interpreter reads a word of the
-// running function from it without reading the context cell. Every store
-// of a stack context's reference goes through set_values_reference, and the
-// collector forgets the mirror when it frees nodes (a freed node may come
-// back as another context), so the mirror always equals the context cell's
-// data2.
-struct Referenced {
-  NodeId context = UINT32_MAX;  // UINT32_MAX: none
-  uint32_t reference = 0;
-};
-extern Referenced last_referenced;
-inline uint32_t values_reference(NodeId context) { return cell(context)->data2; }
-inline void set_values_reference(NodeId context, uint32_t reference) {
-  cell(context)->data2 = reference;
-  last_referenced = {context, reference};
-}
+// (values_reference, set_values_reference and the last_referenced mirror
+// are in runtime/values_reference.h.)
 uint32_t stack_reference(const Cell* first_argument);
 
 // --- The global context -------------------------------------------------------------

@@ -19,13 +19,14 @@
 #include "datatypes/time.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/checked_math.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
+#include "runtime/upcalls.h"
 
 namespace kel::date {
 
@@ -620,8 +621,6 @@ Cell* random(Cell* value, int seed, int secure, int) {
 
 namespace {
 
-MonthsSource installed_months_source = nullptr;
-
 constexpr const char* kEnglishMonths[12] = {"January", "February", "March",     "April",   "May",      "June",
                                             "July",    "August",   "September", "October", "November", "December"};
 
@@ -632,11 +631,11 @@ void append_ascii(Cell* buffer, const char* text, size_t length) {
 // Appends the first three characters of the month's name; answers how many
 // were written.
 int32_t write_month(Cell* buffer, int32_t month) {
-  if (installed_months_source == nullptr) {
+  if (upcalls::table.month_names == nullptr) {
     append_ascii(buffer, kEnglishMonths[month - 1], 3);
     return 3;
   }
-  Cell list = installed_months_source();
+  Cell list = upcalls::table.month_names();
   if (!list.is(TYPE_BLOCK)) fire(ErrorId::script_invalid_months);
   SeriesBuffer* b = block::buffer_of(&list);
   uint32_t count = b->cell_count() > list.data1 ? b->cell_count() - list.data1 : 0;
@@ -651,8 +650,6 @@ int32_t write_month(Cell* buffer, int32_t month) {
 
 }  // namespace
 
-void set_months_source(MonthsSource source) { installed_months_source = source; }
-MonthsSource months_source() { return installed_months_source; }
 
 int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t part, int32_t) {
   uint32_t packed = value->data1;

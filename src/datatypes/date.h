@@ -168,14 +168,11 @@ Cell* do_math(int32_t op);
 
 // --- Text ----------------------------------------------------------------------------------
 
-// The month names that mold abbreviates (system/locale/months). Until the
-// system object installs its source, the English names are used. The
-// source answers a block of strings; a list that is too short, or holds a
-// value that is not a string at the month's place, raises script
-// invalid-months.
-using MonthsSource = Cell (*)();
-void set_months_source(MonthsSource source);
-MonthsSource months_source();
+// The month names that mold abbreviates (system/locale/months) come from
+// the registration table's month_names entry, which the library fills
+// (until it has, the English names are used). It answers a block of
+// strings; a list that is too short, or holds a value that is not a string
+// at the month's place, raises script invalid-months.
 
 // Action handlers.
 Cell* make(Cell* proto, Cell* spec, TypeId type);

@@ -5,10 +5,10 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 
 namespace kel::email {
 

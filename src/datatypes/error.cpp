@@ -16,13 +16,14 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/memory.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/root_block.h"
+#include "runtime/upcalls.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel::error_value {
 
@@ -129,7 +130,7 @@ void set_identity(const Cell& error, ErrorId id) {
 }
 
 void set_near(const Cell& error) {
-  const Cell position = interpreter::position();
+  const Cell position = upcalls::table.position();
   if (series::is_block_kind(position.type())) set_field(error, kNear, position);
 }
 
@@ -619,6 +620,11 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 namespace kel::error_type {
 
 void init() {
+  // The runtime raises and reports errors through these entries.
+  upcalls::table.make_error = error_value::create;
+  upcalls::table.record_raise = error_value::record_raise;
+  upcalls::table.error_text = error_value::form_text;
+  upcalls::table.raise_expect_arg = raise_expect_arg;
   DatatypeRecord record(TYPE_ERROR, TYPE_OBJECT, "error!");
   record.handle<Action::make>(error_value::make)
       .inherit(Action::reflect)

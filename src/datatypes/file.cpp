@@ -5,11 +5,11 @@
 #include <string>
 
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
-#include "io/file_system.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/platform.h"
 #include "runtime/unicode.h"
+#include "runtime/upcalls.h"
 
 namespace kel::file {
 
@@ -189,12 +189,13 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t part, i
 void init() {
   DatatypeRecord record(TYPE_FILE, TYPE_URL, "file!");
   record.handle<Action::mold>(mold);
-  // The file actions hand the path to the file system layer.
-  record.handle<Action::read>(file_system::read_action);
-  record.handle<Action::write>(file_system::write_action);
-  record.handle<Action::query>(file_system::query_action);
-  record.handle<Action::delete_>(file_system::delete_action);
-  record.handle<Action::rename>(file_system::rename_action);
+  // The file actions hand the path to the file system layer (io), which
+  // fills their entries in the registration table.
+  record.handle<Action::read>(upcalls::forward<&upcalls::Table::file_read>);
+  record.handle<Action::write>(upcalls::forward<&upcalls::Table::file_write>);
+  record.handle<Action::query>(upcalls::forward<&upcalls::Table::file_query>);
+  record.handle<Action::delete_>(upcalls::forward<&upcalls::Table::file_delete>);
+  record.handle<Action::rename>(upcalls::forward<&upcalls::Table::file_rename>);
   record.inherit(string::kInheritedSeriesActions)
       .inherit({Action::make, Action::to, Action::form, Action::eval_path, Action::compare});
   register_datatype(record);

@@ -20,15 +20,15 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
-#include "io/number_parsers.h"
+#include "runtime/actions.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
+#include "runtime/number_parsers.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 #include "runtime/string_units.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
 
 namespace kel::float_type {
 

@@ -17,11 +17,11 @@
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/hash_table.h"
-#include "runtime/support.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel::hash {
 

@@ -24,15 +24,15 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
-#include "io/number_parsers.h"
+#include "runtime/actions.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
+#include "runtime/number_parsers.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/runtime.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/series_tail.h"
 
 namespace kel::integer {
 

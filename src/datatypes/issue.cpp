@@ -7,9 +7,10 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
+#include "runtime/root_block.h"
 #include "runtime/unicode.h"
 
 namespace kel::issue {

@@ -8,11 +8,11 @@
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
 #include "datatypes/string.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
 
 namespace kel::logic {
 

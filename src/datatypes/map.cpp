@@ -25,14 +25,14 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel::map {
 

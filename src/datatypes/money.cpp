@@ -23,14 +23,14 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/checked_math.h"
 #include "runtime/collector.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 
 namespace kel::money {
 

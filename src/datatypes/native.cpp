@@ -9,14 +9,13 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/upcalls.h"
+#include "runtime/native_numbers.h"
 
 namespace kel::native {
 
@@ -125,7 +124,7 @@ Cell* make_builtin(Cell* proto, Cell* spec, TypeId type) {
   Cell* made = push(type, &block, number);
   // Building the argument cache now checks the interface against the
   // registered one (bad-func-def when their shapes differ).
-  interpreter::argument_cache(*made);
+  upcalls::table.argument_cache(*made);
   return stack::set_result(*made);
 }
 

@@ -4,9 +4,9 @@
 #include "datatypes/none.h"
 
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
 
 namespace kel::none {
 

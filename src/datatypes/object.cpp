@@ -22,16 +22,17 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
-#include "runtime/ownership.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/series_tail.h"
+#include "datatypes/argument_checks.h"
+#include "runtime/upcalls.h"
 
 namespace kel::object {
 
@@ -253,8 +254,8 @@ bool run_spec(const Cell& object, const Cell& spec_value) {
   NodeId context = context_of(object);
   context::add_set_words(context, &spec);
   context::bind(&spec, context, true);
-  interpreter::eval_block(spec, false);
-  if (interpreter::exiting()) return false;
+  upcalls::table.eval_block(spec, false);
+  if (exits::exiting()) return false;
   stack::pop(1);
   clear_marks(context);
   clear_new_lines(context);
@@ -306,8 +307,8 @@ Cell* make_object(const Cell* prototype, const Cell* spec_value, TypeId type) {
         values_head(context)[i] = copied;
       }
     }
-    interpreter::eval_block(spec, false);
-    if (interpreter::exiting()) return nullptr;
+    upcalls::table.eval_block(spec, false);
+    if (exits::exiting()) return nullptr;
     stack::pop(1);
     clear_marks(context);
     clear_new_lines(context);

@@ -23,11 +23,11 @@
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
-#include "runtime/ownership.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/upcalls.h"
 
 namespace kel::object {
 
@@ -179,7 +179,7 @@ void call_change_handler(const Cell& object_value, const Cell& function_value, c
   stack::Guard guard;
   for (const Cell& a : arguments) stack::push(a);  // kept reachable during the call
   stack::push(function);
-  interpreter::call_value(function, arguments, 3);
+  upcalls::table.call_value(function, arguments, 3);
 }
 
 void fire_on_set(const Cell& object_value, const Cell& word_value, const Cell& old_value, const Cell& new_value) {
@@ -211,7 +211,7 @@ void fire_on_deep_change(const Cell& owner_value, const Cell& word, const Cell& 
   stack::Guard guard;
   for (const Cell& a : arguments) stack::push(a);
   stack::push(function);
-  interpreter::call_value(function, arguments, 7);
+  upcalls::table.call_value(function, arguments, 7);
 }
 
 void set_values(const Cell& object_value, const Cell& value_given, bool any, bool only, bool some) {

@@ -4,7 +4,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 

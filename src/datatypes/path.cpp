@@ -11,12 +11,12 @@
 #include "datatypes/datatype.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/support.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel::path {
 

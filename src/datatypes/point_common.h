@@ -28,13 +28,13 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/checked_math.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
 
 namespace kel::point_common {
 

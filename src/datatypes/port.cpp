@@ -19,12 +19,14 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/root_block.h"
+#include "runtime/upcalls.h"
+#include "datatypes/argument_cache.h"
+#include "runtime/exits.h"
 
 namespace kel::port {
 
@@ -98,12 +100,12 @@ struct FrameShape {
 
 FrameShape shape_of(const Cell& function) {
   FrameShape shape{};
-  NodeId cache = interpreter::argument_cache(function);
+  NodeId cache = upcalls::table.argument_cache(function);
   uint32_t count = memory::buffer_of(cache)->cell_count();
   for (uint32_t i = 0; i < count; ++i) {
     Cell entry = memory::buffer_of(cache)->cells()[i];
     if (entry.is(TYPE_TYPESET)) {
-      if ((entry.header & interpreter::kArgumentKindMask) == interpreter::kReturnSpec) continue;
+      if ((entry.header & argument_cache::kArgumentKindMask) == argument_cache::kReturnSpec) continue;
       if (shape.slots < 64) shape.refinement[shape.slots] = false;
       ++shape.slots;
     } else if (entry.is(TYPE_REFINEMENT)) {
@@ -416,8 +418,8 @@ Cell* call_actor(const Cell& port_value, uint32_t action_symbol, const Cell* cel
     stack::push(logic::false_value);
     for (int32_t k = 1; k < shape.locals; ++k) stack::push(none::value);
   }
-  interpreter::call_function(function, context);
-  if (interpreter::exiting()) return nullptr;
+  upcalls::table.call_function(function, context);
+  if (exits::exiting()) return nullptr;
   stack::unwind();
   *slot = slot[1];
   stack::top = slot + 1;

@@ -2,7 +2,7 @@
 #include "datatypes/ref.h"
 
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 
 namespace kel::ref {

@@ -28,14 +28,14 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/hash_table.h"
-#include "runtime/ownership.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
 
 namespace kel::series {
 

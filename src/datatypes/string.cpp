@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "datatypes/string_internal.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/action_slots.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/series_tail.h"
 #include "runtime/unicode.h"
 
 namespace kel::string {
@@ -26,12 +26,6 @@ namespace kel::string {
 // --- Shared helpers -------------------------------------------------------------------
 
 namespace detail {
-
-uint32_t checked_unit(const SeriesBuffer* buffer) {
-  uint32_t unit = buffer->unit();
-  if (unit != 1 && unit != 2 && unit != 4) unicode::bad_unit();
-  return unit;
-}
 
 uint32_t element_unit(const Cell* series) {
   const SeriesBuffer* buffer = memory::buffer_of(series->data2);
@@ -133,23 +127,6 @@ using detail::checked_unit;
 using detail::fold;
 
 // --- Cells --------------------------------------------------------------------------------
-
-Cell* rs_make_at(Cell* cell, uint32_t capacity) {
-  NodeId node = memory::alloc_codepoints(capacity == 0 ? 1 : capacity, 1);
-  *cell = make_value(node);
-  return cell;
-}
-
-Cell* load_at(Cell* cell, uint32_t length, uint32_t unit) {
-  NodeId node = memory::alloc_codepoints(length, unit);
-  *cell = make_value(node);
-  return cell;
-}
-
-Cell* push_new(uint32_t capacity) {
-  Cell* cell = stack::push_slot();
-  return rs_make_at(cell, capacity);
-}
 
 Cell* push(const Cell& s) { return stack::push(s); }
 
@@ -427,26 +404,6 @@ void concatenate(Cell* target, const Cell* source, int32_t part, uint32_t offset
                      source_unit, count);
 }
 
-void concatenate_literal(Cell* s, const char* text) {
-  concatenate_literal_part(s, text, static_cast<uint32_t>(std::strlen(text)));
-}
-
-void concatenate_literal_part(Cell* s, const char* bytes, uint32_t count) {
-  SeriesBuffer* b = buffer_of(s);
-  uint32_t unit = checked_unit(b);
-  uint8_t* p = alloc_tail_unit(&b, count * unit);
-  if (unit == 1) {
-    std::memcpy(p, bytes, count);
-  } else {
-    for (uint32_t i = 0; i < count; ++i) unicode::put_char(p + i * unit, unit, static_cast<uint8_t>(bytes[i]));
-  }
-}
-
-void append_utf8(Cell* s, std::string_view utf8) {
-  unicode::load_utf8_into(reinterpret_cast<const uint8_t*>(utf8.data()),
-                          static_cast<uint32_t>(utf8.size()), s, false);
-}
-
 void insert_codepoints(Cell* source, Cell* target, uint32_t count) {
   uint32_t available = rs_length(source);
   if (count > available) count = available;
@@ -594,16 +551,5 @@ int32_t compare_strings(const Cell* first, const Cell* second, int32_t op, bool 
 
 // --- Text ------------------------------------------------------------------------------------------
 
-std::string to_std_string(const Cell& s) {
-  SeriesBuffer* b = buffer_of(&s);
-  uint32_t unit = checked_unit(b);
-  std::string out;
-  uint8_t bytes[4];
-  for (uint8_t* p = b->head_ptr() + index_of(&s) * unit; p < b->tail_ptr(); p += unit) {
-    int32_t n = unicode::encode_char(unicode::get_char(p, unit), bytes);
-    out.append(reinterpret_cast<char*>(bytes), static_cast<size_t>(n));
-  }
-  return out;
-}
 
 }  // namespace kel::string

@@ -28,16 +28,13 @@
 #include "runtime/action_slots.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/string_buffer.h"
 #include "runtime/string_units.h"
 
 namespace kel::string {
 
 // --- Cells ------------------------------------------------------------------------
 
-inline Cell make_value(NodeId node, uint32_t head = 0, TypeId type = TYPE_STRING) {
-  return make_cell(type, head, node, 0);
-}
-inline SeriesBuffer* buffer_of(const Cell* s) { return memory::buffer_of(s->data2); }
 
 // string!, file!, url!, tag!, email! and ref!: the types whose elements are
 // characters and which compare as text.
@@ -56,18 +53,6 @@ inline constexpr std::initializer_list<Action> kInheritedSeriesActions = {
     Action::select, Action::skip,     Action::swap,    Action::tail,   Action::tail_q,  Action::take,
     Action::modify};
 
-// The index a text routine reads from: a symbol! record (whose data1 is its
-// alias, not an index) is read from its first character.
-inline uint32_t index_of(const Cell* s) { return s->is(TYPE_SYMBOL) ? 0 : s->data1; }
-
-// Initialises the cell as an empty string! (unit 1) with room for capacity
-// characters (1 when 0), index 0.
-Cell* rs_make_at(Cell* cell, uint32_t capacity);
-// Initialises the cell as an empty string! with room for length characters
-// of the given unit.
-Cell* load_at(Cell* cell, uint32_t length, uint32_t unit);
-// A new empty string pushed on the evaluation stack.
-Cell* push_new(uint32_t capacity);
 // Pushes a copy of the string cell on the evaluation stack.
 Cell* push(const Cell& s);
 
@@ -186,11 +171,6 @@ inline void concatenate_overwrite(Cell* target, const Cell* source, int32_t part
   concatenate(target, source, part, offset, Concatenate::kOverwrite);
 }
 
-// Appends each byte of a NUL-terminated text as a code point.
-void concatenate_literal(Cell* s, const char* text);
-void concatenate_literal_part(Cell* s, const char* bytes, uint32_t count);
-// Appends UTF-8 text (decoded to code points).
-void append_utf8(Cell* s, std::string_view utf8);
 
 // Moves count characters from the source at its index into the target at
 // its index (the target widening as needed), then removes them from the
@@ -243,8 +223,6 @@ int32_t compare_strings(const Cell* first, const Cell* second, int32_t op, bool 
 // "^(..)" form under /all ...
 void mold_char(Cell* buffer, uint32_t code_point, bool all);
 
-// The string's text from its index as UTF-8 (for C++ callers and tests).
-std::string to_std_string(const Cell& s);
 
 // --- Actions used directly by other code -----------------------------------------------
 
@@ -260,12 +238,8 @@ uint32_t insert_value(Cell* target, const Cell* value, int32_t part, bool only, 
 Cell* do_set_op(Cell* first, Cell* second, bool case_sensitive, int32_t skip, int32_t op);
 
 // User comparison functions of sort/compare are called by the evaluator,
-// which installs its caller at start-up (a start-up check makes sure it
-// did); without one, sorting with a function raises internal not-done. The
-// caller runs the function on two values and answers its result value.
-using ComparatorCaller = Cell (*)(const Cell& function, const Cell& first, const Cell& second);
-void set_comparator_caller(ComparatorCaller caller);
-ComparatorCaller comparator_caller();
+// through the registration table's call_comparison entry (runtime/upcalls.h),
+// which runs the function on two values and answers its result value.
 // How sort reads a comparison function's result for the pair (a, b), the
 // function having been called with b first: true 1 (b before a), false -1,
 // an integer i gives -i, a float -1 above 0, 1 below, 0 otherwise (NaN

@@ -24,13 +24,13 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/ownership.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/ownership.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/series_tail.h"
 #include "runtime/unicode.h"
 
 namespace kel::string {

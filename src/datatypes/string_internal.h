@@ -69,9 +69,8 @@ Found search(const Cell* series, const Cell* value, const Search& options);
 // for binary!, a value of the element type for vector!.
 Cell element_value(const Cell* series, uint32_t position);
 
-// The unit of a string buffer, checked: any unit but 1, 2 or 4 ends the
-// process with runtime error 101.
-uint32_t checked_unit(const SeriesBuffer* buffer);
+// checked_unit (the unit of a string buffer, checked) is in
+// runtime/string_buffer.h.
 inline uint32_t length_from_head(const SeriesBuffer* buffer) {
   return buffer->used() / checked_unit(buffer);
 }

@@ -14,11 +14,11 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/support.h"
+#include "datatypes/argument_checks.h"
 #include "runtime/unicode.h"
 
 namespace kel::string {

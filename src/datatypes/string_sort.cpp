@@ -25,12 +25,13 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/errors.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 #include "runtime/sort.h"
 #include "runtime/unicode.h"
+#include "runtime/upcalls.h"
 
 namespace kel::string {
 
@@ -39,11 +40,8 @@ using detail::refinement_argument;
 // --- User comparison functions ---------------------------------------------------------------
 
 namespace {
-ComparatorCaller caller_hook = nullptr;
 }
 
-void set_comparator_caller(ComparatorCaller caller) { caller_hook = caller; }
-ComparatorCaller comparator_caller() { return caller_hook; }
 
 // A number answers the other way round from a block's comparison function:
 // the function sees the second character first, so a - b orders ascending
@@ -178,8 +176,8 @@ int32_t call_comparator(uint32_t a, uint32_t b, void* argument) {
   Cell first = record_value(context, a, context.first_record);
   Cell second = record_value(context, b, context.second_record);
   // The function sees the second record first, unless the order is reversed.
-  Cell result = context.reverse ? caller_hook(*context.function, first, second)
-                                : caller_hook(*context.function, second, first);
+  Cell result = context.reverse ? upcalls::table.call_comparison(*context.function, first, second)
+                                : upcalls::table.call_comparison(*context.function, second, first);
   return comparator_result(result);
 }
 }  // namespace
@@ -245,7 +243,7 @@ Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, in
       if (field < 1 || static_cast<uint32_t>(field) > record) fire(ErrorId::script_out_of_range, comparison);
       context.offset = static_cast<uint32_t>(field - 1);
     } else if (comparison->is(TYPE_FUNCTION)) {
-      if (caller_hook == nullptr) fire(ErrorId::internal_not_done);
+      if (upcalls::table.call_comparison == nullptr) fire(ErrorId::internal_not_done);
       call.function = comparison;
       if (context.all) {
         call.first_record = push_new(record);

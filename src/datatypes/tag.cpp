@@ -2,7 +2,7 @@
 #include "datatypes/tag.h"
 
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 
 namespace kel::tag {

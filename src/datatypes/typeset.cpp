@@ -8,11 +8,12 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/action_slots.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel::typeset {
 

@@ -15,18 +15,19 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/action_slots.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/series_tail.h"
+#include "runtime/root_block.h"
 #include "runtime/unicode.h"
+#include "runtime/upcalls.h"
 
 namespace kel::word {
 
 namespace {
-Scanner installed_scanner = nullptr;
 
 // The global word of a symbol as a value: the index found (case flag set,
 // so a variant spelling shares its canonical slot) or added.
@@ -141,17 +142,14 @@ bool any_type_q(const Cell& word) {
 
 // --- Lexing names -------------------------------------------------------------------
 
-void set_scanner(Scanner scanner) { installed_scanner = scanner; }
-Scanner scanner() { return installed_scanner; }
-
 TypeId scan_text(std::string_view utf8, Cell* out) {
-  return installed_scanner ? installed_scanner(utf8, out) : 0;
+  return upcalls::table.scan_word ? upcalls::table.scan_word(utf8, out) : 0;
 }
 
 TypeId lex_type(const Cell& word) {
-  if (installed_scanner == nullptr) return 0;
+  if (upcalls::table.scan_word == nullptr) return 0;
   std::string name(symbol::name(symbol_of(word)));
-  return installed_scanner(name, nullptr);
+  return upcalls::table.scan_word(name, nullptr);
 }
 
 // --- Action handlers ----------------------------------------------------------------
@@ -165,7 +163,7 @@ namespace {
 // Loads text as exactly one value of a word type, retyped to the target.
 Cell* make_from_text(const std::string& utf8, TypeId type) {
   Cell loaded = make_cell(TYPE_UNSET);
-  TypeId loaded_type = installed_scanner ? installed_scanner(utf8, &loaded) : 0;
+  TypeId loaded_type = upcalls::table.scan_word ? upcalls::table.scan_word(utf8, &loaded) : 0;
   if (loaded_type == 0 || !is_any_word(loaded.type())) fire(ErrorId::script_invalid_chars);
   loaded.set_type(type);
   return stack::set_result(loaded);

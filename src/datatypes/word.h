@@ -93,11 +93,9 @@ bool any_type_q(const Cell& word);
 
 // The lexer's service for conversions from text: the datatype that the text
 // loads as when it is exactly one value (0 otherwise); when out is not null
-// the value is loaded into it. The lexer installs it at start-up; until then
-// no text converts to a word (conversions raise invalid-chars or bad-to-arg).
-using Scanner = TypeId (*)(std::string_view utf8, Cell* out);
-void set_scanner(Scanner scanner);
-Scanner scanner();
+// the value is loaded into it: the registration table's scan_word entry,
+// which the lexer fills at start-up; until then no text converts to a word
+// (conversions raise invalid-chars or bad-to-arg).
 // Runs the installed scanner on the text (for conversions of text to
 // pair!, tuple!, time! and the like): the datatype of the one value it
 // holds, loaded into out, or 0 when it is not exactly one value or no lexer

@@ -9,9 +9,9 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 
 namespace kel::action_entries {

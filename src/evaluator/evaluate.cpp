@@ -4,7 +4,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/lexer.h"
 
 namespace kel::evaluate {

@@ -2,6 +2,7 @@
 // protocol). Each routine here reads the block it evaluates through its node
 // and an index, never through a pointer kept across an evaluation.
 #include "evaluator/interpreter.h"
+#include "evaluator/parse.h"
 
 #include <vector>
 
@@ -18,19 +19,18 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/trace.h"
 #include "evaluator/truth.h"
-#include "library/compiled.h"
-#include "library/routines.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/runtime.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/argument_checks.h"
+#include "runtime/upcalls.h"
 
 namespace kel::interpreter {
 
@@ -171,8 +171,14 @@ void init() {
   global_values = context::values_node(global_context);
   body_word = word::make_value(runtime_words::angled_body, 0, -1);
   set_path_word = word::make_value(runtime_words::set_path, 0, -1);
-  block::set_comparator_caller(call_comparison);
-  string::set_comparator_caller(call_comparison);
+  // The calls into Kel code that the datatypes make.
+  upcalls::table.call_comparison = call_comparison;
+  upcalls::table.call_value = call_value;
+  upcalls::table.call_function = call_function;
+  upcalls::table.eval_block = eval_block;
+  upcalls::table.argument_cache = argument_cache;
+  upcalls::table.position = position;
+  upcalls::table.mark_evaluator_roots = parse::mark_engines;
 }
 
 // --- The argument-spec cache ---------------------------------------------------------
@@ -575,8 +581,8 @@ namespace {
   if (trace::active()) trace::report_prolog(body, function);
   uint32_t caught = 0;
   Cell code_index = *function::info(function, function::kInfoCode);
-  compiled::Body compiled_body =
-      code_index.is(TYPE_INTEGER) && function.is(TYPE_FUNCTION) ? compiled::body(code_index.int_at2()) : nullptr;
+  upcalls::CompiledBody compiled_body =
+      code_index.is(TYPE_INTEGER) && function.is(TYPE_FUNCTION) ? upcalls::table.compiled_body(code_index.int_at2()) : nullptr;
   if (compiled_body != nullptr) {
     compiled_body();
   } else if (body.is(TYPE_BLOCK)) {
@@ -646,7 +652,7 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
       index = fetch_arguments(call, code, index, end, path, path_index);
       if (exiting()) return index;
       if (trace::active()) trace::report_call(code, call_position, name_word, callee);
-      routines::call(callee);
+      upcalls::table.call_routine(callee);
       stack::unwind();
       break;
     }
@@ -1497,7 +1503,7 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count) {
       ++given;
       if (!typeset_has(entry, argument->type())) wrong_argument_type(name, callable, i, argument->type());
     }
-    routines::call(callable);
+    upcalls::table.call_routine(callable);
   } else {
     fire(ErrorId::script_invalid_arg, &callable);
   }
@@ -1511,8 +1517,6 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count) {
 }
 
 // --- Console interrupts ----------------------------------------------------------------
-
-volatile std::sig_atomic_t halt_requested = 0;
 
 void raise_halt() {
   stack::Frame* target = stack::halt_target();

@@ -29,14 +29,16 @@
 #include <csignal>
 #include <cstdint>
 
+#include "datatypes/argument_cache.h"
 #include "runtime/cell.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
+#include "runtime/runtime.h"
 
 namespace kel::interpreter {
 
 // Whether a non-local exit is pending (exits::pending holds its code).
-inline bool exiting() { return exits::pending != 0; }
+inline bool exiting() { return exits::exiting(); }
 
 void init();
 
@@ -93,12 +95,12 @@ NodeId argument_cache(const Cell& callable);
 // a word as the one its number's entry reads the frame by (see native.h).
 void register_interface(const Cell& builtin);
 
-// Argument kinds in a cache typeset's header.
-constexpr uint32_t kArgumentKindMask = 0x300000;
-constexpr uint32_t kPlainArgument = 0;
-constexpr uint32_t kGetArgument = 0x100000;
-constexpr uint32_t kLitArgument = 0x200000;
-constexpr uint32_t kReturnSpec = 0x300000;
+// Argument kinds in a cache typeset's header (datatypes/argument_cache.h).
+using argument_cache::kArgumentKindMask;
+using argument_cache::kPlainArgument;
+using argument_cache::kGetArgument;
+using argument_cache::kLitArgument;
+using argument_cache::kReturnSpec;
 
 // Whether the block being evaluated is the library's own code (its buffer
 // carries series_flags::kLibraryCode). Library code behaves as compiled
@@ -116,7 +118,7 @@ bool in_library_code();
 // (stack::throw_halt). Unlike `halt`, it passes every other catch, try,
 // try/all, loop and function on the way, so no code can keep the user from
 // stopping it. While no such catch could take the halt the request waits.
-extern volatile std::sig_atomic_t halt_requested;
+using runtime::halt_requested;
 void raise_halt();
 inline void halt_point() {
   if (halt_requested) raise_halt();

@@ -17,7 +17,7 @@
 #include <cstdint>
 
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"

@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
-#include "runtime/support.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel::native_arguments {
 

@@ -9,24 +9,11 @@ namespace {
 Entry table[kTableSize + 1];  // by number; slot 0 unused
 }
 
-const char* native_word(uint32_t number) {
-  switch (number) {
-#define KEL_NATIVE_WORD(n, ident, word) \
-  case n:                               \
-    return word;
-    KEL_NATIVES(KEL_NATIVE_WORD)
-#undef KEL_NATIVE_WORD
-    default: return nullptr;
-  }
-}
-
 void install(Native native, Entry e) { table[static_cast<uint32_t>(native)] = e; }
 
 void init() {}
 
 Entry entry(uint32_t number) { return number >= 1 && number <= kTableSize ? table[number] : nullptr; }
-
-bool valid(uint32_t number) { return number >= 1 && number <= kNativeCount; }
 
 void call(uint32_t number, bool check_types, const int32_t* refinements) {
   Entry e = entry(number);

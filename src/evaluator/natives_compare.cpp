@@ -26,13 +26,12 @@
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
-#include "runtime/support.h"
 
 namespace kel::natives_compare {
 

@@ -40,14 +40,15 @@
 #include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/trace.h"
 #include "io/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/runtime.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/argument_checks.h"
+#include "runtime/upcalls.h"
 
 namespace kel::natives_exits {
 
@@ -670,10 +671,8 @@ void init() {
   callback_types = typeset_of({{TYPE_FUNCTION, TYPE_ROUTINE}});
   applicable_types = typeset_of({{TYPE_WORD, TYPE_PATH}, kAnyFunction});
 
-  lexer::CallbackBridge bridge;
-  bridge.call = call_lexer_callback;
-  bridge.first_body_value = callback_first_body_value;
-  lexer::set_callback_bridge(bridge);
+  upcalls::table.lexer_callback = call_lexer_callback;
+  upcalls::table.lexer_first_body_value = callback_first_body_value;
 
   using natives::Native;
   natives::install(Native::try_, try_);

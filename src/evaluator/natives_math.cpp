@@ -38,12 +38,11 @@
 #include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/file_system.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/runtime.h"
-#include "runtime/support.h"
 
 namespace kel::natives_math {
 

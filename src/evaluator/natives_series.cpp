@@ -30,19 +30,19 @@
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/loop_frame.h"
 #include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/runtime.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel::natives_series {
 

@@ -33,17 +33,16 @@
 #include "datatypes/time.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/checksum.h"
+#include "runtime/checksum.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
 
 extern char** environ;
 

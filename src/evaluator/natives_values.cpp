@@ -30,11 +30,11 @@
 #include "evaluator/native_arguments.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
-#include "evaluator/stack.h"
-#include "runtime/case_folding.h"
+#include "runtime/stack.h"
+#include "datatypes/case_change.h"
 #include "runtime/errors.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel::natives_values {
 

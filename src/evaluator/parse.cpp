@@ -59,12 +59,12 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/parse_match.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/runtime.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
 
 namespace kel::parse {
 
@@ -1111,11 +1111,11 @@ class Engine {
   bool released_ = false;
 };
 
+}  // namespace
+
 void mark_engines() {
   for (Engine* engine = innermost; engine != nullptr; engine = engine->outer()) engine->mark();
 }
-
-}  // namespace
 
 void init() {
   if (initialised) return;
@@ -1126,7 +1126,6 @@ void init() {
   block::make_at(&input_stack, 8);
   collector::add_global_root(&rule_stack);
   collector::add_global_root(&input_stack);
-  collector::add_hook(mark_engines);
 }
 
 Cell process(const Cell& input, const Cell& rules, int32_t mode, bool has_limit, int64_t limit,

@@ -47,4 +47,9 @@ void init();
 Cell process(const Cell& input, const Cell& rules, int32_t mode, bool has_limit, int64_t limit,
              const Cell* callback);
 
+// The collector's marking of the values the running parse engines hold
+// (their inputs, rules and collected values); the interpreter installs it
+// as the registration table's mark_evaluator_roots entry.
+void mark_engines();
+
 }  // namespace kel::parse

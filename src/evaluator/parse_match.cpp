@@ -19,13 +19,13 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "io/lexer.h"
 #include "runtime/action_slots.h"
 #include "runtime/case_folding.h"
 #include "runtime/memory.h"
 #include "runtime/string_units.h"
-#include "runtime/support.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel::parse::match {
 

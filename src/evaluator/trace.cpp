@@ -14,10 +14,12 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/upcalls.h"
+#include "runtime/runtime.h"
 
 namespace kel::trace {
 
@@ -163,6 +165,17 @@ void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* value
 }
 
 void fire(uint32_t event, const Cell& value) { fire(event, nullptr, kNoPosition, &value, nullptr); }
+
+void report_error(const Cell& error) {
+  if (!active()) return;
+  runtime::SystemRecord& s = runtime::system();
+  uint32_t saved = s.exit_code;
+  s.exit_code = 0;
+  fire(kErrorEvent, error);
+  s.exit_code = saved;
+}
+
+void init() { upcalls::table.report_error = report_error; }
 
 void report_init() { fire(kInit, nullptr, kNoPosition, nullptr, nullptr); }
 void report_end() { fire(kEnd, nullptr, kNoPosition, nullptr, nullptr); }

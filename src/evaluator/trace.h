@@ -61,6 +61,13 @@ inline bool active() { return detail::tracing; }
 // Whether a tracer is installed.
 bool installed();
 
+// Fills the tracer's entry of the registration table: fire() reports every
+// error through it (report_error).
+void init();
+// The error event of an error being raised, while tracing is on; the exit
+// code register is kept as it was.
+void report_error(const Cell& error);
+
 // Reports one event when its bit is in the tracer's mask. code is the block
 // or path being evaluated (null for none) and position an absolute cell
 // index in it; value and ref may be null (none). The ref reaches the tracer

@@ -35,10 +35,11 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
-#include "runtime/support.h"
+#include "datatypes/argument_checks.h"
+#include "runtime/upcalls.h"
 
 namespace kel::file_system {
 
@@ -535,5 +536,13 @@ Cell* query_action(Cell* target) {
 Cell* delete_action(Cell* file) { return stack::set_result(logic::make(delete_path(*file))); }
 
 Cell* rename_action(Cell* from, Cell* to) { return stack::set_result(logic::make(rename(*from, *to))); }
+
+void init() {
+  upcalls::table.file_read = read_action;
+  upcalls::table.file_write = write_action;
+  upcalls::table.file_query = query_action;
+  upcalls::table.file_delete = delete_action;
+  upcalls::table.file_rename = rename_action;
+}
 
 }  // namespace kel::file_system

@@ -113,7 +113,10 @@ bool delete_path(const Cell& file);
 bool rename(const Cell& from, const Cell& to);
 
 // --- file! action handlers ------------------------------------------------------------------
-// Registered by the file! datatype (file.cpp).
+// The file! datatype (file.cpp) registers forwarders to the registration
+// table's file entries, which init() fills with these.
+
+void init();
 
 Cell* read_action(Cell* source, int part, int seek, int binary, int lines, int info, int as);
 Cell* write_action(Cell* destination, Cell* data, int binary, int lines, int info, int append, int part,

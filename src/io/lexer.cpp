@@ -21,16 +21,18 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/lexer_internal.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/runtime.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 #include "runtime/string_units.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
 #include "runtime/unicode.h"
+#include "runtime/upcalls.h"
+#include "runtime/collector.h"
 
 namespace kel::lexer {
 
@@ -54,7 +56,6 @@ uint32_t scan_count = 0;
 uint8_t* scratch = nullptr;
 uint32_t scratch_fill = 0;
 
-CallbackBridge bridge;
 Cell exit_states = make_cell(TYPE_NONE);
 
 void allocate_buffers() {
@@ -109,7 +110,8 @@ class ActiveScan {
 // body, or every event.
 uint32_t event_mask(const Cell& callback) {
   Cell first;
-  if (bridge.first_body_value == nullptr || !bridge.first_body_value(callback, &first) ||
+  if (upcalls::table.lexer_first_body_value == nullptr ||
+      !upcalls::table.lexer_first_body_value(callback, &first) ||
       !first.is(TYPE_BLOCK)) {
     return kAllEvents;
   }
@@ -231,8 +233,6 @@ void mark_buffers(MarkCell mark) {
   }
 }
 
-void set_callback_bridge(const CallbackBridge& new_bridge) { bridge = new_bridge; }
-const CallbackBridge& callback_bridge() { return bridge; }
 
 void set_exit_states(const Cell& block) { exit_states = block; }
 
@@ -415,7 +415,7 @@ bool fire_event(State& s, Event event, int32_t type_code, Cell* value, const uin
   }
 
   Cell callback = s.callback;
-  bool answer = bridge.call(callback, arguments);
+  bool answer = upcalls::table.lexer_callback(callback, arguments);
   // A callback that moved its input moves the scan.
   if (arguments[1].type() == s.source.type() && arguments[1].data2 == s.source.data2 &&
       arguments[1].data1 != s.source.data1 + static_cast<uint32_t>(reported)) {
@@ -437,7 +437,7 @@ bool fire_event(State& s, Event event, int32_t type_code, Cell* value, const uin
 
 TypeId scan(Cell* result, const uint8_t* bytes, uint32_t length, const ScanOptions& options,
             int32_t* position) {
-  if (options.callback != nullptr && bridge.call == nullptr) fire(ErrorId::internal_feature_na);
+  if (options.callback != nullptr && upcalls::table.lexer_callback == nullptr) fire(ErrorId::internal_feature_na);
   allocate_buffers();
   ActiveScan active;
   State& s = active.state;
@@ -582,7 +582,12 @@ TypeId scan_one_value(std::string_view text, Cell* out) {
 
 void init() {
   allocate_buffers();
-  word::set_scanner(scan_one_value);
+  upcalls::table.scan_word = scan_one_value;
+  upcalls::table.load_source = [](Cell* result, const Cell* text) {
+    Cell source = *text;
+    scan_string(result, &source, -1, ScanOptions{});
+  };
+  upcalls::table.mark_lexer_roots = [] { mark_buffers([](const Cell& c) { collector::mark_value(c); }); };
 }
 
 }  // namespace kel::lexer

@@ -83,8 +83,9 @@ TypeId scan_string(Cell* result, const Cell* string, int32_t length, const ScanO
 // block in the result cell; returns the result cell. Raises on bad text.
 Cell* load(Cell* result, const uint8_t* bytes, uint32_t length);
 
-// Allocates the buffers and installs the lexer as the word datatype's
-// scanner. Called once by the runtime initialisation.
+// Allocates the buffers and fills the lexer's entries of the registration
+// table (the word datatype's scanner, loading a string's source, marking
+// what running scans hold). Called once by the runtime initialisation.
 void init();
 
 // The collector's entry: reports every value that active scans hold (the
@@ -97,19 +98,14 @@ uint32_t active_scans();
 
 // --- Event callbacks ---------------------------------------------------------------
 
-// The evaluator's part of calling a callback, installed when the evaluator
-// starts. call runs the callback with its five arguments (event word,
+// The evaluator's part of calling a callback is two entries of the
+// registration table (runtime/upcalls.h), filled when the evaluator starts.
+// lexer_callback runs the callback with its five arguments (event word,
 // input, type, line, token) and answers its logic result; before returning
 // it writes the value its input argument holds at the end of the call into
 // arguments[1], so that a callback which moved its input moves the scan.
-// first_body_value gives the first value of a callback function's body
-// (false when there is none), from which the event mask is read.
-struct CallbackBridge {
-  bool (*call)(const Cell& callback, Cell* arguments) = nullptr;
-  bool (*first_body_value)(const Cell& callback, Cell* out) = nullptr;
-};
-void set_callback_bridge(const CallbackBridge& bridge);
-const CallbackBridge& callback_bridge();
+// lexer_first_body_value gives the first value of a callback function's
+// body (false when there is none), from which the event mask is read.
 
 // The block of exit-state words (system/lexer/exit-states) whose entries
 // name the type argument of events about tokens without a datatype; none

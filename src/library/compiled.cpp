@@ -6,8 +6,8 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 
 namespace kel::compiled {
 

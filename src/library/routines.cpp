@@ -22,8 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "boot/script_run.h"
-#include "console/terminal.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -40,10 +38,10 @@
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "evaluator/evaluate.h"
 #include "evaluator/natives_families.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/trace.h"
 #include "io/file_system.h"
 #include "library/system_internals.h"
@@ -52,9 +50,11 @@
 #include "runtime/output.h"
 #include "runtime/platform.h"
 #include "runtime/runtime.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/argument_checks.h"
 #include "runtime/unicode.h"
+#include "runtime/upcalls.h"
+#include "library/compiled.h"
 
 namespace kel::routines {
 
@@ -451,30 +451,31 @@ const Row kLibraryRows[] = {
     {"write-stdout", R"kel("Write data to STDOUT" data [any-type!])kel",
      "Writes a binary's bytes, or the text of any other value, to standard output", write_stdout, 0, -1,
      Scope::kGlobal},
-    // The console's input and start (console/terminal.h, boot/script_run.h).
+    // The console's input and start: the console (console/terminal.h) and the
+    // boot (boot/script_run.h) fill their entries of the registration table.
     {"_set-buffer-history", R"kel("Internal Use Only" line [string!] hist [block!])kel",
-     "Hands the line buffer and the history block to the console input", terminal::set_buffer_history_routine, 0,
+     "Hands the line buffer and the history block to the console input", upcalls::forward<&upcalls::Table::set_buffer_history>, 0,
      -1, Scope::kGlobal},
     {"_read-input", R"kel("Internal Use Only" prompt [string!] hidden? [logic!])kel",
-     "Reads one line of input into the buffer; false once the input has ended", terminal::read_input_routine, 0,
+     "Reads one line of input into the buffer; false once the input has ended", upcalls::forward<&upcalls::Table::read_input>, 0,
      TYPE_LOGIC, Scope::kGlobal},
     {"_terminate-console", "", "Does nothing: the terminal is never left in another mode",
-     terminal::terminate_console_routine, 0, -1, Scope::kGlobal},
+     upcalls::forward<&upcalls::Table::terminate_console>, 0, -1, Scope::kGlobal},
     {"input-stdin", R"kel("Temporary function, internal use only")kel",
-     "A new string holding one line of standard input", terminal::input_stdin_routine, 0, -1, Scope::kGlobal},
+     "A new string holding one line of standard input", upcalls::forward<&upcalls::Table::input_stdin>, 0, -1, Scope::kGlobal},
     {"read-stdin",
      R"kel("Temporary function, internal use only" buffer [binary!] buflen [integer!])kel",
-     "Reads up to buflen bytes of standard input into the binary; the count read", terminal::read_stdin_routine, 0,
+     "Reads up to buflen bytes of standard input into the binary; the count read", upcalls::forward<&upcalls::Table::read_stdin>, 0,
      -1, Scope::kGlobal},
     {"_terminal-size", R"kel("Internal Use Only")kel",
      "The terminal's columns and rows as a pair, or none when the input is no terminal",
-     terminal::terminal_size_routine, 0, -1, Scope::kGlobal},
+     upcalls::forward<&upcalls::Table::terminal_size>, 0, -1, Scope::kGlobal},
     {"_console-title", R"kel("Internal Use Only" title [string!])kel",
      "Sets the terminal's title when standard output is one; false when that failed",
-     terminal::console_title_routine, 0, TYPE_LOGIC, Scope::kGlobal},
+     upcalls::forward<&upcalls::Table::console_title>, 0, TYPE_LOGIC, Scope::kGlobal},
     {"_script-argument", R"kel("Internal Use Only")kel",
      "Takes the options and the script from the command line; the script's text, or none",
-     boot::script_argument_routine, 0, -1, Scope::kGlobal},
+     upcalls::forward<&upcalls::Table::script_argument>, 0, -1, Scope::kGlobal},
 };
 
 // The type tests, in the order the library binds them.
@@ -579,6 +580,8 @@ uint32_t argument_count(const Cell& spec) {
 
 void init() {
   if (!table.empty()) return;
+  upcalls::table.call_routine = call;
+  upcalls::table.compiled_body = compiled::body;
   build_table();
   stack::Guard guard;
   uint32_t internal_count = 0;

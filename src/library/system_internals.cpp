@@ -26,13 +26,13 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/evaluate.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "runtime/runtime.h"
-#include "runtime/support.h"
+#include "runtime/upcalls.h"
 
 #ifndef KEL_GIT_COMMIT
 #define KEL_GIT_COMMIT ""
@@ -308,7 +308,7 @@ void install(uint32_t) {
   parts.category = catalog_category;
   parts.trace_depth = stack_trace;
   error_value::set_system_parts(parts);
-  date::set_months_source(locale_months);
+  upcalls::table.month_names = locale_months;
   Cell system = arguments()[0];
   Cell lexer_object = *object::find_field(object::context_of(system), canonical("lexer"));
   if (object::is_object_kind(lexer_object.type())) {

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
 
 namespace kel::array {
 

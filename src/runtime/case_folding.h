@@ -31,13 +31,6 @@ inline uint32_t to_lower_char(uint32_t code_point) { return change_char(code_poi
 // lower-case form.
 uint32_t toggle_char(uint32_t code_point);
 
-// Changes the case of a char! cell's code point, or of the characters of a
-// string-like series from its index, in place, and returns the value. An
-// index past the tail is first moved to the tail. part limits the count:
-// null for "to the tail", an integer! count (negative counts as 0), or a
-// series of the value's type and buffer whose index ends the range; any other
-// part raises script invalid-refine-arg. The count never reaches past the
-// tail. A string widens its unit when a new code point needs it.
-Cell* change_case(Cell* value, const Cell* part, bool upper);
+// change_case, which changes a value in place, is in datatypes/case_change.h.
 
 }  // namespace kel::case_folding

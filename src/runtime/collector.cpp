@@ -5,15 +5,15 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/context.h"
-#include "datatypes/symbol.h"
-#include "evaluator/stack.h"
-#include "io/lexer.h"
+#include "runtime/stack.h"
+#include "runtime/symbol_table.h"
+#include "runtime/upcalls.h"
+#include "runtime/values_reference.h"
 #include "runtime/hash_table.h"
 #include "runtime/resource_table.h"
 #include "runtime/runtime.h"
 #include "runtime/slot_pool.h"
-#include "runtime/support.h"
+#include "runtime/root_block.h"
 
 namespace kel::collector {
 
@@ -28,7 +28,6 @@ bool running = false;
 uint32_t cycles = 0;
 Statistics last{};
 std::vector<NodeId> mark_stack;
-std::vector<Hook> hooks;
 std::vector<Hook> sweep_hooks;
 std::vector<Cell*> global_roots;
 
@@ -173,13 +172,6 @@ void mark_values(const Cell* first, const Cell* last) {
   for (const Cell* c = first; c < last; ++c) mark_value(*c);
 }
 
-void add_hook(Hook hook) { hooks.push_back(hook); }
-
-void remove_hook(Hook hook) {
-  for (Hook& h : hooks)
-    if (h == hook) h = nullptr;
-}
-
 void add_sweep_hook(Hook hook) { sweep_hooks.push_back(hook); }
 
 void add_global_root(Cell* cell) { global_roots.push_back(cell); }
@@ -193,16 +185,17 @@ namespace {
 void mark_roots() {
   mark_node(symbol::table());
   mark_table(symbol::index());
-  mark_node(context::global());
+  // The roots the layers above hold: the global context, the running
+  // scans' values, the parse engines' values.
+  upcalls::table.mark_datatype_roots();
+  upcalls::table.mark_lexer_roots();
+  upcalls::table.mark_evaluator_roots();
   mark_node(root::block());
   mark_node(slot_pool::node());
   stack::mark_frames([](const Cell& c) { mark_value(c); }, [](NodeId n) { mark_node(n); });
-  lexer::mark_buffers([](const Cell& c) { mark_value(c); });
   mark_value(runtime::system().thrown_value);
   for (Cell* c : global_roots) mark_value(*c);
   for (Root* r = Root::innermost; r != nullptr; r = r->previous_) mark_value(*r->cell_);
-  for (Hook h : hooks)
-    if (h) h();
 }
 }  // namespace
 

@@ -10,10 +10,12 @@
 // of each series frame together; node ids never change, only the addresses
 // in the node slots.
 //
-// Roots are precise and explicit: the symbol table, the global context, the
-// root block, the evaluation stack and its frames, the lexer's buffers, the
-// slot pool, registered global cells, the cells that C++ code holds through
-// Root guards, and the marking hooks that modules install.
+// Roots are precise and explicit: the symbol table, the root block, the
+// evaluation stack and its frames, the slot pool, registered global cells,
+// the cells that C++ code holds through Root guards, and what the layers
+// above hold (the global context, the running scans' values, the parse
+// engines' values), which the collector reaches through the entries of the
+// registration table (upcalls.h) that those layers fill.
 //
 // Collections run only at safe points, where every live value is reachable
 // from the roots: the interpreter's expression boundaries and loop
@@ -62,7 +64,7 @@ void collect();
 // stress).
 inline void safe_point();
 
-// --- Marking, for hooks ----------------------------------------------------------------
+// --- Marking, for the layers above ---------------------------------------------------------
 // Marks a node's buffer (queuing its cells when it holds values); true
 // when it was not marked before. Node 0 and free nodes are ignored.
 bool mark_node(NodeId node);
@@ -72,8 +74,6 @@ void mark_values(const Cell* first, const Cell* last);
 bool is_marked(NodeId node);
 
 using Hook = void (*)();
-void add_hook(Hook hook);
-void remove_hook(Hook hook);
 // Runs after marking, before anything is freed: tables that drop entries
 // whose keys were not marked (the owner table, the resource table).
 void add_sweep_hook(Hook hook);

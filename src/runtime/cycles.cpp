@@ -1,7 +1,7 @@
 // The cycle stack (see cycles.h): a fixed array of 1000 node ids.
 #include "runtime/cycles.h"
 
-#include "datatypes/string.h"
+#include "runtime/string_buffer.h"
 #include "runtime/errors.h"
 
 namespace kel::cycles {

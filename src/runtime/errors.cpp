@@ -1,17 +1,14 @@
 // The catalog tables behind errors.h, and fire().
 //
-// fire() builds the error value with error_value::create (the error! datatype
-// owns the value's layout), lets an installed tracer see it while the exit
-// code register is kept, and hands it to stack::throw_error.
+// fire() has the error! datatype build the error value (it owns the value's
+// layout), lets the tracer see it, both through the registration table, and
+// hands it to stack::throw_error.
 #include "runtime/errors.h"
 
 #include <cstring>
 
-#include "datatypes/error.h"
-#include "datatypes/integer.h"
-#include "evaluator/stack.h"
-#include "evaluator/trace.h"
-#include "runtime/runtime.h"
+#include "runtime/stack.h"
+#include "runtime/upcalls.h"
 
 namespace kel {
 
@@ -68,19 +65,13 @@ bool find_error(const char* category_word, const char* id_word, ErrorId* out) {
 }
 
 void fire(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-  Cell error = error_value::create(id, arg1, arg2, arg3);
-  if (trace::active()) {
-    runtime::SystemRecord& s = runtime::system();
-    uint32_t saved = s.exit_code;
-    s.exit_code = 0;
-    trace::fire(trace::kErrorEvent, error);
-    s.exit_code = saved;
-  }
+  Cell error = upcalls::table.make_error(id, arg1, arg2, arg3);
+  upcalls::table.report_error(error);
   stack::throw_error(error);
 }
 
 void fire_with_integer(ErrorId id, int32_t value) {
-  Cell number = integer::make(value);
+  Cell number = make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(value));
   fire(id, &number);
 }
 

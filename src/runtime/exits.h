@@ -68,4 +68,7 @@ template <class Body>
   }
 }
 
+// Whether a non-local exit is pending (pending holds its code).
+inline bool exiting() { return pending != 0; }
+
 }  // namespace kel::exits

@@ -28,15 +28,15 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/symbol_table.h"
+#include "runtime/actions.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/array.h"
 #include "runtime/case_folding.h"
 #include "runtime/errors.h"
 #include "runtime/string_units.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
 
 namespace kel::hash_table {
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "build_info.h"
-#include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/string_buffer.h"
+#include "runtime/stack.h"
 #include "runtime/output.h"
 #include "runtime/runtime.h"
 

@@ -11,7 +11,6 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "evaluator/interpreter.h"
 #include "runtime/exits.h"
 #include "runtime/output.h"
 
@@ -321,12 +320,17 @@ void on_fault(int signal, siginfo_t* info, void* context) {
 // request.
 pthread_t runtime_thread;
 
+}  // namespace
+
+volatile std::sig_atomic_t halt_requested = 0;
+
+namespace {
 void on_interrupt(int) {
   if (!pthread_equal(pthread_self(), runtime_thread)) {
     pthread_kill(runtime_thread, SIGINT);
     return;
   }
-  interpreter::halt_requested = 1;
+  halt_requested = 1;
 }
 
 bool alternate_stack_ready = false;

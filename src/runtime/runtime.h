@@ -9,6 +9,8 @@
 // from the runtime-error table; every recoverable one is a throw (exits.h).
 #pragma once
 
+#include <csignal>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -46,6 +48,11 @@ size_t live_block_count();
 // the argument vector kept in the system record. Must run on the thread that
 // runs the runtime.
 void start_up(int argc, char** argv);
+
+// Set by the SIGINT handler (and nothing else in it): a console interrupt
+// waits here until the interpreter's next safe point raises the console's
+// halt (interpreter.h).
+extern volatile std::sig_atomic_t halt_requested;
 
 // The message of a runtime error number ("unknown error code!" for numbers
 // outside the table).

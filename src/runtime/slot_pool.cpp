@@ -1,7 +1,6 @@
 // The slot pool (see slot_pool.h).
 #include "runtime/slot_pool.h"
 
-#include "datatypes/integer.h"
 
 namespace kel::slot_pool {
 
@@ -16,7 +15,7 @@ Cell* cells() { return memory::buffer_of(pool)->cells(); }
 void thread_free(uint32_t from, uint32_t to) {
   Cell* c = cells();
   for (uint32_t i = from; i < to; ++i)
-    c[i] = integer::make(i + 1 < to ? static_cast<int32_t>(i + 1) : free_head);
+    c[i] = make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(i + 1 < to ? static_cast<int32_t>(i + 1) : free_head));
   free_head = static_cast<int32_t>(from);
 }
 }  // namespace
@@ -52,7 +51,7 @@ uint32_t alloc(const Cell& value) {
 
 void free(uint32_t index) {
   if (index == 0) return;
-  *get(index) = integer::make(free_head);
+  *get(index) = make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(free_head));
   free_head = static_cast<int32_t>(index - 1);
 }
 

@@ -18,7 +18,6 @@
 #include <iterator>
 #include <vector>
 
-#include "datatypes/integer.h"
 #include "runtime/errors.h"
 
 namespace kel::unicode {
@@ -62,7 +61,7 @@ std::vector<uint16_t> utf16_scratch;
 // --- Raising -------------------------------------------------------------------------
 
 [[noreturn]] void raise_invalid_char(int64_t code_point) {
-  Cell value = integer::make(static_cast<int32_t>(code_point));
+  Cell value = make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(static_cast<int32_t>(code_point)));
   fire(ErrorId::script_invalid_char, &value);
 }
 

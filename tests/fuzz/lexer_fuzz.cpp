@@ -17,7 +17,7 @@
 
 #include "boot/entry.h"
 #include "datatypes/binary.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"

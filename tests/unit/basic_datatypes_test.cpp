@@ -10,8 +10,8 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "test_support.h"
 

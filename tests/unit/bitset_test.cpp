@@ -14,7 +14,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/triple.h"
 #include "io/lexer.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 #include "value_types_helpers.h"
 
 namespace kel {

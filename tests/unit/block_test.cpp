@@ -11,7 +11,8 @@
 #include "datatypes/series.h"
 #include "runtime/cycles.h"
 #include "runtime/hash_table.h"
-#include "runtime/support.h"
+#include "datatypes/argument_checks.h"
+#include "runtime/upcalls.h"
 
 namespace kel {
 namespace {
@@ -827,11 +828,11 @@ TEST_F(Blocks, SortWithAComparisonFunctionGoesThroughTheEvaluatorHook) {
   SortHow with_function;
   with_function.compare = function;
   Cell numbers = B({I(1), I(3), I(2)});
-  block::ComparatorCaller installed = block::comparator_caller();
+  upcalls::CallComparison installed = upcalls::table.call_comparison;
   ASSERT_NE(installed, nullptr) << "the evaluator installs its caller at start-up";
-  block::set_comparator_caller(nullptr);
+  upcalls::table.call_comparison = nullptr;
   EXPECT_EQ(catch_error([&] { run_sort(numbers, with_function); }), ErrorId::internal_not_done);
-  block::set_comparator_caller(greater_than);
+  upcalls::table.call_comparison = greater_than;
   for (bool stable : {false, true}) {
     Cell series = B({I(1), I(3), I(2), I(5), I(4)});
     SortHow how = with_function;
@@ -845,7 +846,7 @@ TEST_F(Blocks, SortWithAComparisonFunctionGoesThroughTheEvaluatorHook) {
   whole_records.all = true;
   run_sort(records, whole_records);
   EXPECT_EQ(mold(records), "[b 3 c 2 a 1]");
-  block::set_comparator_caller(installed);
+  upcalls::table.call_comparison = installed;
 }
 
 TEST_F(Blocks, ComparisonFunctionResultsMapToOrder) {

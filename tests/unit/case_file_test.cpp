@@ -152,32 +152,24 @@ case_evaluation::Outcome fake_evaluate(const std::string& source) {
   throw std::runtime_error("no answer for " + source);
 }
 
-class InstalledFakeEvaluator : public ::testing::Test {
+class FakeEvaluator : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = case_evaluation::installed();
-    case_evaluation::install(fake_evaluate);
-    evaluations = 0;
-  }
-  void TearDown() override { case_evaluation::install(previous_); }
-
- private:
-  case_evaluation::Evaluator previous_ = nullptr;
+  void SetUp() override { evaluations = 0; }
 };
 
-TEST_F(InstalledFakeEvaluator, PassingCasesReportNothing) {
+TEST_F(FakeEvaluator, PassingCasesReportNothing) {
   CaseFile file = parse("good.kel",
                         "1 + 2\n== 3\nprint 1\n-> 1\n== unset\n1 / 0\n"
                         "*** Math Error: attempt to divide by zero\n*** Where: /\n"
                         "*** Near : [1 / 0]\ncount\n== 4\n");
   std::ostringstream report;
-  Tally tally = run_file(file, case_evaluation::installed(), report);
+  Tally tally = run_file(file, fake_evaluate, report);
   EXPECT_EQ(tally.cases, 4);
   EXPECT_EQ(tally.failed, 0);
   EXPECT_EQ(report.str(), "");
 }
 
-TEST_F(InstalledFakeEvaluator, FailingCasesAndProblemsAreReportedAndCounted) {
+TEST_F(FakeEvaluator, FailingCasesAndProblemsAreReportedAndCounted) {
   CaseFile file = parse("bad.kel",
                         "; wrong on purpose\n"
                         "1 + 2\n== 4\n"
@@ -186,7 +178,7 @@ TEST_F(InstalledFakeEvaluator, FailingCasesAndProblemsAreReportedAndCounted) {
                         "oops\n== 0\n"
                         "== 5\n");
   std::ostringstream report;
-  Tally tally = run_file(file, case_evaluation::installed(), report);
+  Tally tally = run_file(file, fake_evaluate, report);
   EXPECT_EQ(tally.cases, 5);
   EXPECT_EQ(tally.failed, 4);
   EXPECT_EQ(report.str(),

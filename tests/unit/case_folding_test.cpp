@@ -3,6 +3,7 @@
 // lists) and the in-place conversion of char! values and strings, with its
 // part argument and its widening of Latin-1 strings.
 #include "runtime/case_folding.h"
+#include "datatypes/case_change.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,7 @@
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "test_support.h"
 
 namespace kel {

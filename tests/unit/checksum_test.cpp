@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "datatypes/symbol.h"
-#include "evaluator/checksum.h"
+#include "runtime/checksum.h"
 #include "test_support.h"
 
 namespace kel {

@@ -12,9 +12,8 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "evaluator/evaluate.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/resource_table.h"
-#include "runtime/support.h"
 #include "test_support.h"
 
 namespace kel {

@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "console/terminal.h"
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "evaluator/evaluate.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/runtime.h"
 #include "test_support.h"
 

@@ -9,7 +9,7 @@
 
 #include "datatypes/integer.h"
 #include "runtime/cycles.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 #include "word_helpers.h"
 
 namespace kel {

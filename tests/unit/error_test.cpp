@@ -8,7 +8,7 @@
 #include <string>
 
 #include "evaluator/evaluate.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "test_support.h"
 
 namespace kel {

@@ -11,10 +11,9 @@
 #include <random>
 #include <string>
 
-#include "io/number_parsers.h"
+#include "runtime/number_parsers.h"
 #include "numbers_helpers.h"
 #include "runtime/float_text.h"
-#include "runtime/support.h"
 
 namespace kel {
 namespace {

@@ -19,8 +19,9 @@
 #include "datatypes/series.h"
 #include "runtime/cycles.h"
 #include "runtime/hash_table.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/argument_checks.h"
+#include "runtime/upcalls.h"
 
 namespace kel {
 namespace {
@@ -302,8 +303,8 @@ Cell failing_comparison(const Cell&, const Cell& first, const Cell& second) {
 }
 
 TEST_F(Hashes, SortInterruptedByAnErrorLeavesTheIndexTrue) {
-  block::ComparatorCaller saved = block::comparator_caller();
-  block::set_comparator_caller(failing_comparison);
+  upcalls::CallComparison saved = upcalls::table.call_comparison;
+  upcalls::table.call_comparison = failing_comparison;
   Cell h = make_hash({});
   for (int32_t n = 0; n < 40; ++n) {
     Cell value = I((n * 17) % 40);
@@ -320,7 +321,7 @@ TEST_F(Hashes, SortInterruptedByAnErrorLeavesTheIndexTrue) {
     int compare = frame.ref(make_cell(TYPE_FUNCTION));
     handler<Action::sort>(TYPE_HASH)(s, kOff, kOff, compare, kOff, kOff, kOff, kOff);
   });
-  block::set_comparator_caller(saved);
+  upcalls::table.call_comparison = saved;
   EXPECT_EQ(error, ErrorId::script_invalid_arg);
   EXPECT_NE(mold(h), before);  // the sort got some way before the error
   Cell plain = as(h, TYPE_BLOCK);

@@ -18,10 +18,10 @@
 
 #include "datatypes/integer.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "runtime/array.h"
 #include "runtime/string_units.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
 #include "test_support.h"
 
 namespace kel {

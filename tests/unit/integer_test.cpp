@@ -9,8 +9,8 @@
 
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
-#include "evaluator/random.h"
-#include "io/number_parsers.h"
+#include "runtime/random.h"
+#include "runtime/number_parsers.h"
 #include "numbers_helpers.h"
 
 namespace kel {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "evaluator/evaluate.h"
 #include "test_support.h"
 

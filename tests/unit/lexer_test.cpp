@@ -17,11 +17,13 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "runtime/memory.h"
-#include "runtime/runtime_words.h"
-#include "runtime/support.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/series_tail.h"
+#include "runtime/root_block.h"
 #include "test_support.h"
+#include "runtime/upcalls.h"
 
 namespace kel {
 namespace {
@@ -746,7 +748,10 @@ class LexerEventTest : public LexerTest {
  protected:
   void SetUp() override {
     LexerTest::SetUp();
-    lexer::set_callback_bridge({record_call, record_body});
+    installed_call_ = upcalls::table.lexer_callback;
+    installed_body_ = upcalls::table.lexer_first_body_value;
+    upcalls::table.lexer_callback = record_call;
+    upcalls::table.lexer_first_body_value = record_body;
     recorded.clear();
     event_list.clear();
     move_to = -1;
@@ -775,6 +780,15 @@ class LexerEventTest : public LexerTest {
     }
     return out;
   }
+  void TearDown() override {
+    upcalls::table.lexer_callback = installed_call_;
+    upcalls::table.lexer_first_body_value = installed_body_;
+    LexerTest::TearDown();
+  }
+
+ private:
+  upcalls::LexerCallback installed_call_ = nullptr;
+  upcalls::LexerFirstBodyValue installed_body_ = nullptr;
 };
 
 TEST_F(LexerEventTest, EveryEventReachesACallbackWithoutAnEventList) {

@@ -1,11 +1,11 @@
 // Memory statistics: the figures add up frame by frame, follow what the
 // program allocates, and the detailed report lays them out as blocks.
-#include "runtime/memory_stats.h"
+#include "datatypes/memory_stats.h"
 
 #include <gtest/gtest.h>
 
 #include "datatypes/block.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/memory.h"
 #include "test_support.h"
 

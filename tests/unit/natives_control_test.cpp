@@ -14,7 +14,7 @@
 #include "datatypes/string.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "test_support.h"
 
 namespace kel {

@@ -8,7 +8,7 @@
 
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "evaluator/evaluate.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 #include "evaluator/evaluate.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "test_support.h"
 
 namespace kel {

@@ -1,7 +1,7 @@
 // The owner table: what owning a value flags and records, how containers
 // are owned with their contents, how ownership is released, and that the
 // table keeps nothing alive across a collection.
-#include "runtime/ownership.h"
+#include "datatypes/ownership.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/evaluate.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/hash_table.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 #include "test_support.h"
 
 namespace kel {

@@ -7,7 +7,7 @@
 #include "datatypes/path.h"
 #include "datatypes/series.h"
 #include "runtime/cycles.h"
-#include "runtime/support.h"
+#include "datatypes/argument_checks.h"
 
 namespace kel {
 namespace {

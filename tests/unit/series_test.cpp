@@ -8,7 +8,7 @@
 
 #include "block_helpers.h"
 #include "datatypes/series.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 
 namespace kel {
 namespace {

@@ -1,11 +1,11 @@
 // The evaluation stack: frames, unwinding, limits and the raise of errors to
 // the nearest try frame.
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 #include <gtest/gtest.h>
 
 #include "datatypes/integer.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "test_support.h"
 
 namespace kel {

@@ -9,10 +9,11 @@
 
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "string_test_helpers.h"
 #include "test_support.h"
+#include "runtime/upcalls.h"
 
 namespace kel {
 namespace {
@@ -473,13 +474,13 @@ class UserComparators : public StringActions {
  protected:
   void SetUp() override {
     StringActions::SetUp();
-    installed_ = string::comparator_caller();
-    string::set_comparator_caller(call_builtin);
+    installed_ = upcalls::table.call_comparison;
+    upcalls::table.call_comparison = call_builtin;
   }
-  void TearDown() override { string::set_comparator_caller(installed_); }
+  void TearDown() override { upcalls::table.call_comparison = installed_; }
 
  private:
-  string::ComparatorCaller installed_ = nullptr;
+  upcalls::CallComparison installed_ = nullptr;
 };
 
 TEST_F(UserComparators, NumbersReadTheOtherWayRoundFromBlocks) {
@@ -515,12 +516,12 @@ TEST_F(UserComparators, NumbersReadTheOtherWayRoundFromBlocks) {
 }
 
 TEST_F(StringActions, AUserComparatorNeedsTheEvaluator) {
-  string::ComparatorCaller installed = string::comparator_caller();
+  upcalls::CallComparison installed = upcalls::table.call_comparison;
   ASSERT_NE(installed, nullptr) << "the evaluator installs its caller at start-up";
-  string::set_comparator_caller(nullptr);
+  upcalls::table.call_comparison = nullptr;
   Cell s = text("ba");
   EXPECT_EQ(catch_error([&] { sort(s, {.compare = make_cell(TYPE_FUNCTION, 1)}); }), ErrorId::internal_not_done);
-  string::set_comparator_caller(installed);
+  upcalls::table.call_comparison = installed;
 }
 
 // A vector! of 32-bit integers or 64-bit floats, built by hand (vector!

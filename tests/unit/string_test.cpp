@@ -9,10 +9,9 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
-#include "runtime/support.h"
 #include "string_test_helpers.h"
 #include "test_support.h"
 

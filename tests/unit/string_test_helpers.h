@@ -14,10 +14,9 @@
 
 #include "datatypes/string.h"
 #include "datatypes/string_internal.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/memory.h"
-#include "runtime/support.h"
 #include "runtime/unicode.h"
 #include "test_support.h"
 

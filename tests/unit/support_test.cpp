@@ -1,6 +1,7 @@
 // Support routines: cell and series helpers, argument checks, conversions,
 // the cycle stack, growable arrays and the slot pool.
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
+#include "datatypes/argument_checks.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include "datatypes/string.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/hash_table.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 #include "word_helpers.h"
 
 namespace kel {

@@ -21,14 +21,14 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/runtime.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
 
 namespace kel::testing {
 

@@ -8,6 +8,7 @@
 #include "datatypes/date.h"
 #include "datatypes/time.h"
 #include "literal_helpers.h"
+#include "runtime/upcalls.h"
 
 namespace kel {
 namespace {
@@ -217,17 +218,19 @@ TEST_F(DateTest, MoldWritesDayMonthYearTimeAndZone) {
 }
 
 TEST_F(DateTest, MonthNamesComeFromTheInstalledList) {
-  date::set_months_source([] {
+  upcalls::MonthNames installed = upcalls::table.month_names;
+  upcalls::table.month_names = [] {
     Cell names = Blk({S("Janvier"), S("F")});
     return names;
-  });
+  };
   EXPECT_EQ(mold(D(2021, 1, 3)), "3-Jan-2021");
   EXPECT_EQ(mold(D(2021, 2, 3)), "3-F-2021");
   EXPECT_EQ(error_of([] { mold(D(2021, 3, 3)); }), "invalid-months");
-  date::set_months_source([] { return Blk({I(1)}); });
+  upcalls::table.month_names = [] { return Blk({I(1)}); };
   EXPECT_EQ(error_of([] { mold(D(2021, 1, 3)); }), "invalid-months");
-  date::set_months_source(nullptr);
+  upcalls::table.month_names = nullptr;
   EXPECT_EQ(mold(D(2021, 1, 3)), "3-Jan-2021");
+  upcalls::table.month_names = installed;
 }
 
 TEST_F(DateTest, MoldLoadsBackThroughTheLexer) {

@@ -6,7 +6,7 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
-#include "runtime/support.h"
+#include "datatypes/argument_checks.h"
 #include "word_helpers.h"
 
 namespace kel {

@@ -4,9 +4,8 @@
 #include <vector>
 
 #include "boot/wiring_check.h"
-#include "datatypes/block.h"
-#include "datatypes/string.h"
 #include "evaluator/natives.h"
+#include "runtime/upcalls.h"
 #include "test_support.h"
 
 namespace kel::testing {
@@ -24,33 +23,37 @@ TEST_F(WiringCheck, EverySlotIsFilledAfterStartUp) {
   EXPECT_TRUE(boot::unwired_slots().empty()) << joined(boot::unwired_slots());
 }
 
-// Empties the print native and the comparator hooks for its lifetime.
+// Empties the print native and two entries of the registration table (the
+// comparison sort/compare calls, and the collector's marking of the lexer's
+// values) for its lifetime.
 class EmptiedSlots {
  public:
   EmptiedSlots()
       : print_(natives::entry(static_cast<uint32_t>(natives::Native::print))),
-        blocks_(block::comparator_caller()),
-        strings_(string::comparator_caller()) {
+        comparison_(upcalls::table.call_comparison),
+        lexer_roots_(upcalls::table.mark_lexer_roots) {
     natives::install(natives::Native::print, nullptr);
-    block::set_comparator_caller(nullptr);
-    string::set_comparator_caller(nullptr);
+    upcalls::table.call_comparison = nullptr;
+    upcalls::table.mark_lexer_roots = nullptr;
   }
   ~EmptiedSlots() {
     natives::install(natives::Native::print, print_);
-    block::set_comparator_caller(blocks_);
-    string::set_comparator_caller(strings_);
+    upcalls::table.call_comparison = comparison_;
+    upcalls::table.mark_lexer_roots = lexer_roots_;
   }
 
  private:
   natives::Entry print_;
-  block::ComparatorCaller blocks_;
-  string::ComparatorCaller strings_;
+  upcalls::CallComparison comparison_;
+  upcalls::MarkRoots lexer_roots_;
 };
 
 TEST_F(WiringCheck, AnEmptySlotIsNamed) {
   EmptiedSlots emptied;
   EXPECT_EQ(boot::unwired_slots(),
-            (std::vector<std::string>{"native 23 print", "hook sort/compare of blocks", "hook sort/compare of strings"}));
+            (std::vector<std::string>{"native 23 print",
+                                      "upcall io mark_lexer_roots (the collector marks the running scans' values)",
+                                      "upcall evaluator call_comparison (sort/compare with a function)"}));
 }
 
 TEST_F(WiringCheck, AnEmptySlotStopsTheStartUp) {

@@ -10,11 +10,12 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/actions.h"
+#include "runtime/stack.h"
 #include "runtime/datatype_registry.h"
 #include "runtime/memory.h"
-#include "runtime/support.h"
+#include "runtime/series_tail.h"
+#include "runtime/root_block.h"
 #include "test_support.h"
 
 namespace kel::testing {

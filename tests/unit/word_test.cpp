@@ -10,8 +10,9 @@
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 #include "word_helpers.h"
+#include "runtime/upcalls.h"
 
 namespace kel {
 namespace {
@@ -194,9 +195,13 @@ class WordScannerTest : public WordTest {
  protected:
   void SetUp() override {
     WordTest::SetUp();
-    word::set_scanner(fake_scanner);
+    installed_ = upcalls::table.scan_word;
+    upcalls::table.scan_word = fake_scanner;
   }
-  void TearDown() override { word::set_scanner(nullptr); }
+  void TearDown() override { upcalls::table.scan_word = installed_; }
+
+ private:
+  upcalls::ScanWord installed_ = nullptr;
 };
 
 Cell text(const char* utf8) {

@@ -1,5 +1,5 @@
 // Text-to-number parsers (see number_parsers.h).
-#include "io/number_parsers.h"
+#include "runtime/number_parsers.h"
 
 #include <cmath>
 #include <limits>

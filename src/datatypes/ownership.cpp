@@ -6,7 +6,7 @@
 // alive: the collector's sweep hook drops entries whose value or owner was
 // not reached, then marks the table's own buffers without walking the
 // entries (every entry left names only values that were reached).
-#include "runtime/ownership.h"
+#include "datatypes/ownership.h"
 
 #include "datatypes/context.h"
 #include "datatypes/object.h"
@@ -15,7 +15,7 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/hash_table.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 
 namespace kel::ownership {
 

@@ -4,15 +4,14 @@
 // nothing extra and the table is shared read-only for the life of the
 // process. The method words are held as canonical symbols in the order
 // of the Method enum; method_of compares canonical ids, never names.
-#include "evaluator/checksum.h"
+#include "runtime/checksum.h"
 
 #include <openssl/evp.h>
 #include <sys/random.h>
 
 #include <cerrno>
 
-#include "datatypes/symbol.h"
-#include "datatypes/word.h"
+#include "runtime/symbol_table.h"
 #include "runtime/errors.h"
 #include "runtime/output_hooks.h"
 
@@ -70,7 +69,7 @@ const char* evp_digest_name(int32_t index) {
 [[noreturn]] void crypto_failed() { fire(ErrorId::internal_feature_na); }
 
 [[noreturn]] void reject_method(Method method) {
-  Cell word = word::make_value(method_symbol(method), 0, -1);
+  Cell word = make_cell(TYPE_WORD, 0, method_symbol(method), static_cast<uint32_t>(-1));  // unbound
   fire(ErrorId::script_invalid_arg, &word);
 }
 

@@ -4,7 +4,7 @@
 // The report's blocks are reached through cells copied out of their parent
 // (a node id and an index), never through a Cell* into the parent's
 // buffer, which moves when the parent grows.
-#include "runtime/memory_stats.h"
+#include "datatypes/memory_stats.h"
 
 #include <malloc.h>
 

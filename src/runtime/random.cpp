@@ -1,8 +1,8 @@
 // The random generator (see random.h). All words are 32 bits; asr is an
 // arithmetic shift of the signed word.
-#include "evaluator/random.h"
+#include "runtime/random.h"
 
-#include "evaluator/checksum.h"
+#include "runtime/checksum.h"
 
 #include <cstring>
 

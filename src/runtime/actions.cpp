@@ -1,20 +1,21 @@
 // Action dispatch (see actions.h).
-#include "evaluator/actions.h"
+#include "runtime/actions.h"
 
-#include "datatypes/datatype.h"
-#include "datatypes/error.h"
-#include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include <cstdlib>
+
 #include "runtime/errors.h"
 #include "runtime/runtime.h"
+#include "runtime/stack.h"
+#include "runtime/string_buffer.h"
+#include "runtime/upcalls.h"
 
 namespace kel::actions {
 
 void unsupported(const Cell& value) {
-  Cell call = error_value::call_word();
-  Cell type = datatype::make(value.type());
-  Cell argument = error_value::call_argument_word(0);
-  fire(ErrorId::script_expect_arg, &call, &type, &argument);
+  // The error names the current call's first argument (the datatypes
+  // build the words of that message).
+  upcalls::table.raise_expect_arg(0, value.type());
+  std::abort();  // the entry raises; never reached
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {

@@ -1,13 +1,17 @@
 // The evaluation stack and its call frames (see stack.h), and the raise of
 // errors to the nearest try frame.
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
-#include "datatypes/error.h"
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/output_hooks.h"
 #include "runtime/runtime.h"
+#include "runtime/upcalls.h"
+
+namespace kel::context {
+Referenced last_referenced;
+}  // namespace kel::context
 
 namespace kel::stack {
 
@@ -226,7 +230,7 @@ void throw_error(const Cell& error) {
     while (f >= frame_bottom && (f->symbol() == body_symbol || f->symbol() == anonymous_symbol)) --f;
     uint32_t where = f >= frame_bottom ? f->symbol() : 0;
     NodeId where_context = f >= frame_bottom ? f->function_context : 0;
-    error_value::record_raise(error, where, where_context, depth());
+    upcalls::table.record_raise(error, where, where_context, depth());
   }
   // Unwind to the nearest try or try/all frame, keeping the cells above it.
   Cell* remembered_top = top;
@@ -243,7 +247,7 @@ void throw_error(const Cell& error) {
   }
   if (!caught) {
     arguments_ = top = bottom;
-    std::string text = error_value::form_text(error);
+    std::string text = upcalls::table.error_text(error);
     output_hooks::print_text(text, true);
     runtime::end_process(-2);
   }

@@ -1,5 +1,5 @@
 // Runtime words (see runtime_words.h): the globals and their start-up.
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"

@@ -15,10 +15,10 @@
 #include <cstdint>
 #include <exception>
 
-#include "datatypes/context.h"
 #include "runtime/cell.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
+#include "runtime/values_reference.h"
 
 namespace kel::stack {
 
