@@ -502,14 +502,14 @@ double percent_from_text(const Cell* spec) {
   if (length == 0) bad_to_arg(TYPE_PERCENT, spec);
   int32_t error = 0;
   if (unicode::get_char(start + (length - 1) * text.unit, text.unit) == '%') {
-    double value = lexer::scan_float_text(start, length - 1, text.unit, &error, -2);
+    double value = number_text::scan_float_text(start, length - 1, text.unit, &error, -2);
     if (error != 0) bad_to_arg(TYPE_PERCENT, spec);
     return value;
   }
-  int32_t integer_value = lexer::scan_integer_text(start, length, text.unit, &error);
+  int32_t integer_value = number_text::scan_integer_text(start, length, text.unit, &error);
   if (error == 0) return integer_value;
   error = 0;
-  double value = lexer::scan_float_text(start, length, text.unit, &error);
+  double value = number_text::scan_float_text(start, length, text.unit, &error);
   if (error != 0) bad_to_arg(TYPE_PERCENT, spec);
   return value;
 }
@@ -517,7 +517,7 @@ double percent_from_text(const Cell* spec) {
 double float_from_text(const Cell* spec) {
   TextSpan text = text_of(spec);
   int32_t error = 0;
-  double value = text.length == 0 ? 0.0 : lexer::scan_float_text(text.bytes, text.length, text.unit, &error);
+  double value = text.length == 0 ? 0.0 : number_text::scan_float_text(text.bytes, text.length, text.unit, &error);
   if (text.length == 0 || error != 0) bad_to_arg(TYPE_FLOAT, spec);
   return value;
 }

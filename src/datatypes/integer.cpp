@@ -203,7 +203,7 @@ Cell* from_text(Cell* spec) {
   uint32_t length = string::rs_length(spec);
   const uint8_t* text = buffer->head_ptr() + static_cast<size_t>(spec->data1) * unit;
   int32_t error = 0;
-  int32_t value = lexer::scan_integer_text(text, length, unit, &error);
+  int32_t value = number_text::scan_integer_text(text, length, unit, &error);
   if (error != 0) {
     Cell type = datatype::make(TYPE_INTEGER);
     fire_bad_to_arg(&type, spec);

@@ -197,8 +197,8 @@ bool read_integer(State& s, const uint8_t* start, const uint8_t* end, int32_t* v
 bool read_float(const uint8_t* start, const uint8_t* end, int32_t exponent_adjustment, double* value) {
   const char* text = reinterpret_cast<const char*>(start);
   const char* text_end = reinterpret_cast<const char*>(end);
-  if (!float_syntax_check(text, text_end)) return false;
-  char copy[kMaxFloatText + 1];
+  if (!number_text::float_syntax_check(text, text_end)) return false;
+  char copy[number_text::kMaxFloatText + 1];
   if (std::memchr(text, '\'', static_cast<size_t>(text_end - text)) != nullptr) {
     char* out = copy;
     for (const char* p = text; p < text_end; ++p) {
@@ -718,9 +718,9 @@ void load_time(State& s, const uint8_t* start, const uint8_t* end, uint32_t flag
     seconds = first * 3600 + second * 60.0;
   } else if (*p == '.' || *p == ',') {
     // Minutes, then seconds with a fraction.
-    char text[kMaxFloatText + 1];
+    char text[number_text::kMaxFloatText + 1];
     size_t length = static_cast<size_t>(end - second_start);
-    if (length > kMaxFloatText) invalid();
+    if (length > number_text::kMaxFloatText) invalid();
     std::memcpy(text, second_start, length);
     std::replace(text, text + length, ',', '.');
     int32_t remainder = 0;

@@ -232,7 +232,7 @@ void environment_variable(uint32_t) {
 
 // Everything is interpreted until the library carries compiled code: any
 // frame opened by the interpreter below this call answers true.
-void interpreted(uint32_t) { stack::set_last(logic::make(stack::eval(stack::current_frame(), false))); }
+void interpreted(uint32_t) { stack::set_last(logic::make(stack::opened_by_interpreter(stack::current_frame(), false))); }
 
 void float_option(uint32_t) {
   std::string_view name = name_of(arguments()[0]);

@@ -8,7 +8,7 @@
 #include "runtime/float_text.h"
 #include "runtime/string_units.h"
 
-namespace kel::lexer {
+namespace kel::number_text {
 
 namespace {
 
@@ -120,4 +120,4 @@ double scan_float_text(const uint8_t* text, uint32_t length, uint32_t unit, int3
   return value;
 }
 
-}  // namespace kel::lexer
+}  // namespace kel::number_text

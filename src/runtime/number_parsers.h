@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-namespace kel::lexer {
+namespace kel::number_text {
 
 // Error codes of the out-parameter (left alone on success).
 constexpr int32_t kBadNumberText = -1;
@@ -41,4 +41,4 @@ double scan_float_text(const uint8_t* text, uint32_t length, uint32_t unit, int3
 // do not). Texts longer than kMaxFloatText fail.
 bool float_syntax_check(const char* start, const char* end);
 
-}  // namespace kel::lexer
+}  // namespace kel::number_text

@@ -42,7 +42,7 @@ std::string get_current_dir() {
 
 bool set_current_dir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
-uint32_t sleep_milliseconds(double seconds) {
+uint32_t milliseconds_to_sleep(double seconds) {
   double ms = seconds * 1000.0;
   if (!(ms >= 1.0)) return 1;
   if (ms > 4294967295.0) return 4294967295u;
@@ -50,7 +50,7 @@ uint32_t sleep_milliseconds(double seconds) {
 }
 
 void sleep(double seconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(sleep_milliseconds(seconds)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds_to_sleep(seconds)));
 }
 
 // The signal that may set the wake flag (a console interrupt) stays blocked
@@ -65,7 +65,7 @@ double sleep(double seconds, const volatile std::sig_atomic_t* wake) {
   pthread_sigmask(SIG_BLOCK, &interrupt, &callers_mask);
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
-  int64_t deadline = nanoseconds(now) + int64_t{sleep_milliseconds(seconds)} * 1000000;
+  int64_t deadline = nanoseconds(now) + int64_t{milliseconds_to_sleep(seconds)} * 1000000;
   int64_t left = 0;
   for (;;) {
     ::clock_gettime(CLOCK_MONOTONIC, &now);

@@ -28,7 +28,9 @@ bool set_current_dir(const std::string& path);
 // left, 0 when the whole duration passed.
 void sleep(double seconds);
 double sleep(double seconds, const volatile std::sig_atomic_t* wake);
-uint32_t sleep_milliseconds(double seconds);
+// The whole milliseconds that sleep waits for a duration in seconds: at
+// least 1, at most 2^32 - 1 (it only converts; it does not sleep).
+uint32_t milliseconds_to_sleep(double seconds);
 
 // A null value removes the variable.
 bool set_env(const std::string& name, const std::string* value);

@@ -112,7 +112,7 @@ void unroll_last(uint32_t kind) {
   top = first;
 }
 
-bool eval(const Frame* frame, bool this_frame_only) {
+bool opened_by_interpreter(const Frame* frame, bool this_frame_only) {
   const Frame* f = (frame ? frame : frame_top) - 1;
   for (; f >= frame_bottom; --f) {
     if (f->header & kInterpreted) return true;

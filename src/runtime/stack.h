@@ -35,7 +35,7 @@ enum FrameType : uint32_t {
   kCatch = 0x06,
   kEval = 0x87,
   kLoop = 0x08,
-  kType9 = 0x09,
+  kReserved = 0x09,  // kind 9: no opener uses it
   kInterp = 0x82,
   kInterpFunc = 0x81,
   kCompiledFunc = 0x12,
@@ -201,8 +201,10 @@ void drop_frame();
 void unroll(uint32_t kind, bool keep);
 void unroll_last(uint32_t kind);
 
-// True when a frame below (or at) the given one was opened by the interpreter.
-bool eval(const Frame* frame, bool this_frame_only);
+// True when a frame below the given one (the top frame for null) was opened
+// by the interpreter; with this_frame_only, only the frame just below it is
+// looked at.
+bool opened_by_interpreter(const Frame* frame, bool this_frame_only);
 
 // The symbol of the innermost named frame (0 when none).
 uint32_t call_symbol();

@@ -288,19 +288,19 @@ TEST_F(FloatTest, FloatTextScannerAndSyntaxCheck) {
   for (const Case& c : cases) {
     int32_t error = 0;
     auto bytes = reinterpret_cast<const uint8_t*>(c.text.data());
-    double value = lexer::scan_float_text(bytes, static_cast<uint32_t>(c.text.size()), 1, &error);
+    double value = number_text::scan_float_text(bytes, static_cast<uint32_t>(c.text.size()), 1, &error);
     if (c.ok) {
       EXPECT_EQ(error, 0) << c.text;
       EXPECT_EQ(value, c.value) << c.text;
     } else {
-      EXPECT_EQ(error, lexer::kBadNumberText) << c.text;
+      EXPECT_EQ(error, number_text::kBadNumberText) << c.text;
       EXPECT_TRUE(std::isnan(value)) << c.text;
     }
   }
   // Wide units: the same text in 4-byte units.
   const uint32_t wide[] = {'-', '1', ',', '2', '5'};
   int32_t error = 0;
-  EXPECT_EQ(lexer::scan_float_text(reinterpret_cast<const uint8_t*>(wide), 5, 4, &error), -1.25);
+  EXPECT_EQ(number_text::scan_float_text(reinterpret_cast<const uint8_t*>(wide), 5, 4, &error), -1.25);
   EXPECT_EQ(error, 0);
 }
 

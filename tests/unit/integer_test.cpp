@@ -283,21 +283,21 @@ TEST_F(IntegerTest, IntegerTextScanner) {
     int32_t error;
   } cases[] = {
       {"2147483647", kMax, 0},
-      {"2147483648", 0, lexer::kNumberOverflow},
+      {"2147483648", 0, number_text::kNumberOverflow},
       {"-2147483648", kMin, 0},
       {"-2'147'483'648", kMin, 0},
-      {"-21474836480", 0, lexer::kNumberOverflow},
-      {"99999999999999999999", 0, lexer::kNumberOverflow},
+      {"-21474836480", 0, number_text::kNumberOverflow},
+      {"99999999999999999999", 0, number_text::kNumberOverflow},
       {"1'000", 1000, 0},
-      {"12a", 12, lexer::kBadNumberText},
-      {"-12a", -12, lexer::kBadNumberText},
-      {"", 0, lexer::kBadNumberText},
-      {"+", 0, lexer::kBadNumberText},
+      {"12a", 12, number_text::kBadNumberText},
+      {"-12a", -12, number_text::kBadNumberText},
+      {"", 0, number_text::kBadNumberText},
+      {"+", 0, number_text::kBadNumberText},
   };
   for (const Case& c : cases) {
     int32_t error = 0;
     auto bytes = reinterpret_cast<const uint8_t*>(c.text);
-    int32_t value = lexer::scan_integer_text(bytes, static_cast<uint32_t>(std::strlen(c.text)), 1, &error);
+    int32_t value = number_text::scan_integer_text(bytes, static_cast<uint32_t>(std::strlen(c.text)), 1, &error);
     EXPECT_EQ(value, c.value) << c.text;
     EXPECT_EQ(error, c.error) << c.text;
   }

@@ -11,9 +11,9 @@ namespace kel {
 namespace {
 
 TEST(Platform, SleepIsAtLeastOneMillisecond) {
-  EXPECT_EQ(platform::sleep_milliseconds(0.0001), 1u);
-  EXPECT_EQ(platform::sleep_milliseconds(0), 1u);
-  EXPECT_EQ(platform::sleep_milliseconds(2.5), 2500u);
+  EXPECT_EQ(platform::milliseconds_to_sleep(0.0001), 1u);
+  EXPECT_EQ(platform::milliseconds_to_sleep(0), 1u);
+  EXPECT_EQ(platform::milliseconds_to_sleep(2.5), 2500u);
 }
 
 TEST(Platform, MissingFolderLeavesTheCurrentDirectory) {

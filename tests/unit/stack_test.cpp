@@ -91,8 +91,8 @@ TEST_F(StackTest, EvalLooksForInterpreterFrames) {
   stack::mark_interp(nullptr);
   stack::set_interp_flag();
   stack::mark_native(nullptr);
-  EXPECT_TRUE(stack::eval(nullptr, false));
-  EXPECT_FALSE(stack::eval(nullptr, true));
+  EXPECT_TRUE(stack::opened_by_interpreter(nullptr, false));
+  EXPECT_FALSE(stack::opened_by_interpreter(nullptr, true));
 }
 
 TEST_F(StackTest, PopNeverGoesBelowTheBottom) {
