@@ -98,8 +98,11 @@ def main() -> int:
                 faults.append(f"src/{relative}:{number}: includes \"{target}\", which names no folder")
                 continue
             other = layer_of(target, layers)
-            if other is None or not (source / target).exists():
+            if other is None:
                 faults.append(f"src/{relative}:{number}: includes \"{target}\", in no layer's folder")
+                continue
+            if not (source / target).exists():
+                faults.append(f"src/{relative}:{number}: includes \"{target}\", which does not exist")
                 continue
             if other != own:
                 edges[(own, other)] = edges.get((own, other), 0) + 1

@@ -2,9 +2,10 @@
 //
 // An error is named by its catalog id (error_catalog.h); its category, its
 // number within the category and its message template come from the
-// catalog. fire() builds the error! value, reports it to an installed tracer
-// while keeping the exit code register, and throws it to the nearest try
-// (stack::throw_error); it never returns.
+// catalog. fire() has the error! datatype build the value and the tracer
+// report it (both above the runtime, reached through the registration
+// table, upcalls.h), and throws it to the nearest try (stack::throw_error);
+// it never returns.
 #pragma once
 
 #include <cstdint>

@@ -10,6 +10,11 @@
 //
 // Invariants: bottom <= arguments <= top < end while code runs; opening a
 // frame reserves no cell; with no frame open, arguments = top = bottom.
+//
+// The stack is a runtime service, below the datatypes, since every datatype
+// pushes and pops on it; its hot routines stay inline here. Of a context it
+// knows only the values reference that popping a function's frame puts back
+// (values_reference.h).
 #pragma once
 
 #include <cstdint>
