@@ -18,6 +18,7 @@
 #include "boot/entry.h"
 #include "datatypes/binary.h"
 #include "runtime/stack.h"
+#include "runtime/upcalls.h"
 #include "io/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
@@ -68,7 +69,12 @@ bool no_event_list(const Cell&, Cell*) { return false; }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool booted = (kel::boot::init_runtime(), lexer::set_callback_bridge({answer_event, no_event_list}), true);
+  static const bool booted = [] {
+    kel::boot::init_runtime();
+    kel::upcalls::table.lexer_callback = answer_event;
+    kel::upcalls::table.lexer_first_body_value = no_event_list;
+    return true;
+  }();
   (void)booted;
   if (size > 1 << 16) return 0;
   auto length = static_cast<uint32_t>(size);
