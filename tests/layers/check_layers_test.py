@@ -7,6 +7,7 @@ file that does not exist, a documented table out of step with the list).
     check_layers_test.py CHECK_SCRIPT
 """
 
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -27,6 +28,7 @@ def doc(rows):
 class CheckLayers(unittest.TestCase):
     def tree(self, files, rows=DOC_ROWS):
         root = Path(tempfile.mkdtemp(prefix="layers-"))
+        self.addCleanup(shutil.rmtree, root)
         (root / "CMakeLists.txt").write_text(CMAKE)
         (root / "docs").mkdir()
         (root / "docs" / "architecture.md").write_text(doc(rows))
