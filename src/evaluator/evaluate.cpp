@@ -1,6 +1,8 @@
 // Evaluating source text (see evaluate.h).
 #include "evaluator/evaluate.h"
 
+#include "datatypes/block.h"
+#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
@@ -35,12 +37,12 @@ Cell* do_source(std::string_view source) { return evaluate_in_place(load(source)
 
 Cell* do_script(std::string_view source) {
   Cell* code = load(source);
-  SeriesBuffer* b = memory::buffer_of(code->data2);
+  SeriesBuffer* b = block::buffer_of(code);
   Cell* cells = b->cells();
   uint32_t count = b->cell_count();
   if (count >= 2 && cells[0].is(TYPE_WORD) && cells[1].is(TYPE_BLOCK) &&
       symbol::name(word::symbol_of(cells[0])) == "Kel")
-    code->data1 = 2;
+    series::set_index(code, 2);
   return evaluate_in_place(code);
 }
 

@@ -32,6 +32,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
@@ -70,8 +71,8 @@ Cell part_types;
 Cell callback_types;
 Cell applicable_types;
 
-inline uint32_t tail_of(const Cell& block) { return memory::buffer_of(block.data2)->cell_count(); }
-inline Cell cell_at(const Cell& block, uint32_t index) { return memory::buffer_of(block.data2)->cells()[index]; }
+inline uint32_t tail_of(const Cell& block) { return block::buffer_of(&block)->cell_count(); }
+inline Cell cell_at(const Cell& block, uint32_t index) { return block::buffer_of(&block)->cells()[index]; }
 
 inline bool is_callable(TypeId type) {
   return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_OP || type == TYPE_FUNCTION ||
@@ -141,14 +142,14 @@ void throw_(bool check_types, const int32_t* refinements) {
 // same canonical symbol as the catch's word or one of its block's words.
 bool name_matches(const Cell& names, const Cell& thrown_name) {
   if (names.is(TYPE_BLOCK)) {
-    for (uint32_t i = names.data1; i < tail_of(names); ++i) {
+    for (uint32_t i = series::index_of(names); i < tail_of(names); ++i) {
       if (!cell_at(names, i).is(TYPE_WORD)) fire(ErrorId::script_invalid_refine_arg, &name_word, &names);
     }
   }
   if (!thrown_name.is(TYPE_WORD)) return false;
   uint32_t wanted = symbol::resolve(word::symbol_of(thrown_name));
   if (names.is(TYPE_WORD)) return symbol::resolve(word::symbol_of(names)) == wanted;
-  for (uint32_t i = names.data1; i < tail_of(names); ++i) {
+  for (uint32_t i = series::index_of(names); i < tail_of(names); ++i) {
     if (symbol::resolve(word::symbol_of(cell_at(names, i))) == wanted) return true;
   }
   return false;
@@ -159,7 +160,7 @@ bool name_matches(const Cell& names, const Cell& thrown_name) {
 bool names_console(const Cell& names) {
   if (names.is(TYPE_WORD)) return symbol::resolve(word::symbol_of(names)) == console_symbol;
   if (!names.is(TYPE_BLOCK)) return false;
-  for (uint32_t i = names.data1; i < tail_of(names); ++i) {
+  for (uint32_t i = series::index_of(names); i < tail_of(names); ++i) {
     Cell name = cell_at(names, i);
     if (name.is(TYPE_WORD) && symbol::resolve(word::symbol_of(name)) == console_symbol) return true;
   }
@@ -228,7 +229,7 @@ void catch_(bool check_types, const int32_t* refinements) {
 class Application {
  public:
   Application(const Cell& callee, const Cell& name, const Cell& args, bool all, bool safer)
-      : callee_(callee), name_(name), args_(args), index_(args.data1), all_(all), safer_(safer) {
+      : callee_(callee), name_(name), args_(args), index_(series::index_of(args)), all_(all), safer_(safer) {
     native_like_ = callee.is(TYPE_NATIVE) || callee.is(TYPE_ACTION);
     context_ = native_like_ ? native::context_of(callee) : function::context_of(callee);
     cache_ = interpreter::argument_cache(callee);
@@ -279,10 +280,10 @@ class Application {
   void call() {
     switch (callee_.type()) {
       case TYPE_NATIVE:
-        natives::call(callee_.data1, false, refinements_);
+        natives::call(native::number_of(callee_), false, refinements_);
         break;
       case TYPE_ACTION: {
-        action_entries::Entry entry = action_entries::entry(callee_.data1);
+        action_entries::Entry entry = action_entries::entry(native::number_of(callee_));
         if (entry == nullptr) fire(ErrorId::internal_not_done);
         entry(refinements_);
         break;
@@ -346,7 +347,7 @@ class Application {
   bool refinement_arguments(uint32_t at, bool used) {
     Cell* flag = stack::arguments() + at;
     if (used) {
-      if (native_like_) refinements_[cache_entry(at).data3 - 1] = static_cast<int32_t>(stack::top - stack::arguments());
+      if (native_like_) refinements_[interpreter::refinement_ordinal(cache_entry(at)) - 1] = static_cast<int32_t>(stack::top - stack::arguments());
       else *flag = logic::true_value;
     }
     uint32_t count = cache_count();
@@ -377,9 +378,9 @@ class Application {
   }
 
   bool already_used(uint32_t at) const {
-    if (native_like_) return refinements_[cache_entry(at).data3 - 1] != -1;
+    if (native_like_) return refinements_[interpreter::refinement_ordinal(cache_entry(at)) - 1] != -1;
     const Cell* flag = stack::arguments() + at;
-    return flag->is(TYPE_LOGIC) && flag->data1 != 0;
+    return flag->is(TYPE_LOGIC) && logic::get(*flag) != 0;
   }
 
   // The cache index of the refinement a path element names; *used is
@@ -397,7 +398,7 @@ class Application {
   // The refinements a path names, in path order, as a call through the
   // path would use them.
   bool refinements_from_path(const Cell& path) {
-    for (uint32_t p = path.data1 + 1; p < tail_of(path); ++p) {
+    for (uint32_t p = series::index_of(path) + 1; p < tail_of(path); ++p) {
       bool used = false;
       uint32_t at = refinement_at(cell_at(path, p), &used);
       if (already_used(at)) fire(ErrorId::script_dup_refine, &path);
@@ -433,7 +434,7 @@ class Application {
   bool refinements_from_block(uint32_t from, const Cell* path) {
     std::vector<bool> named(cache_count(), false);
     if (path != nullptr) {
-      for (uint32_t p = path->data1 + 1; p < tail_of(*path); ++p) {
+      for (uint32_t p = series::index_of(*path) + 1; p < tail_of(*path); ++p) {
         bool used = false;
         uint32_t at = refinement_at(cell_at(*path, p), &used);
         if (named[at]) fire(ErrorId::script_dup_refine, path);
@@ -486,7 +487,8 @@ void apply(bool check_types, const int32_t* refinements) {
       name.set_type(TYPE_WORD);
       break;
     case TYPE_PATH: {
-      Cell head = tail_of(target) > target.data1 ? cell_at(target, target.data1) : none::value;
+      uint32_t at = series::index_of(target);
+      Cell head = tail_of(target) > at ? cell_at(target, at) : none::value;
       if (!head.is(TYPE_WORD)) fire(ErrorId::script_invalid_arg, &target);
       callee = *context::get(&head);
       name = head;
@@ -539,15 +541,15 @@ void transcode(bool check_types, const int32_t* refinements) {
   bool is_binary = source->is(TYPE_BINARY);
   // A head past the tail reads as the tail.
   uint32_t from_head = is_binary ? binary::buffer_of(source)->used() : string::rs_length_from_head(source);
-  if (source->data1 > from_head) source->data1 = from_head;
-  uint32_t available = from_head - source->data1;
+  if (series::index_of(*source) > from_head) series::set_index(source, from_head);
+  uint32_t available = from_head - series::index_of(*source);
   int64_t length = available;
   if (part_at >= 0) {
     const Cell& part = *argument(part_at);
     if (part.is(TYPE_INTEGER)) {
       length = part.int_at2();
     } else if (part.type() == source->type()) {
-      length = static_cast<int64_t>(part.data1) - static_cast<int64_t>(source->data1);
+      length = static_cast<int64_t>(series::index_of(part)) - static_cast<int64_t>(series::index_of(*source));
     } else {
       fire(ErrorId::script_not_same_type);
     }
@@ -560,7 +562,7 @@ void transcode(bool check_types, const int32_t* refinements) {
   if (is_binary && available >= 3) {
     const uint8_t* bytes = binary::rs_head(source);
     if (bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-      source->data1 += 3;
+      series::set_index(source, series::index_of(*source) + 3);
       length = std::max<int64_t>(length - 3, 0);
     }
   }
@@ -592,7 +594,7 @@ void transcode(bool check_types, const int32_t* refinements) {
     Cell* pair = block::push_only(2);
     block::rs_append(pair, *output);
     Cell rest = *source;
-    rest.data1 += static_cast<uint32_t>(consumed);
+    series::set_index(&rest, series::index_of(rest) + static_cast<uint32_t>(consumed));
     block::rs_append(pair, rest);
     *output = *pair;
   }
@@ -648,8 +650,8 @@ bool call_lexer_callback(const Cell& callback, Cell* arguments) {
 bool callback_first_body_value(const Cell& callback, Cell* out) {
   if (!callback.is(TYPE_FUNCTION)) return false;
   Cell body = *function::info(callback, function::kInfoBody);
-  if (!body.is(TYPE_BLOCK) || body.data1 >= tail_of(body)) return false;
-  *out = cell_at(body, body.data1);
+  if (!body.is(TYPE_BLOCK) || series::index_of(body) >= tail_of(body)) return false;
+  *out = cell_at(body, series::index_of(body));
   return true;
 }
 
