@@ -914,7 +914,7 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
 // (the tracer sees the block evaluated) and while the frame stack is full
 // (opening the frame would overflow).
 inline const Cell* sole_value(const Cell& block) {
-  SeriesBuffer* buffer = block::buffer_of(&block);
+  SeriesBuffer* buffer = memory::buffer_of(series::node_of(block));
   uint32_t index = series::index_of(block);
   if (buffer->cell_count() != index + 1 || stack::frame_top >= stack::frame_end || trace::active())
     return nullptr;
@@ -944,7 +944,7 @@ inline const Cell* sole_value(const Cell& block) {
   index = fetch_plain_argument(callee, name, code, index, end, cache, 0, nullptr);
   if (exiting()) return index;
   for (uint32_t i = 1; i < arity; ++i) {
-    SeriesBuffer* buffer = block::buffer_of(&code);
+    SeriesBuffer* buffer = memory::buffer_of(series::node_of(code));
     uint32_t stop = buffer->cell_count() < end ? buffer->cell_count() : end;
     if (index < stop && buffer->cells()[index].is(TYPE_BLOCK) && !operator_follows(buffer, index + 1, stop)) {
       stack::push(buffer->cells()[index]);
