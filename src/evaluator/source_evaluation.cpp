@@ -1,5 +1,5 @@
-// Evaluating source text (see evaluate.h).
-#include "evaluator/evaluate.h"
+// Evaluating source text (see source_evaluation.h).
+#include "evaluator/source_evaluation.h"
 
 #include "datatypes/block.h"
 #include "datatypes/series.h"
@@ -9,7 +9,7 @@
 #include "evaluator/stack.h"
 #include "io/lexer.h"
 
-namespace kel::evaluate {
+namespace kel::source_evaluation {
 
 Cell* load(std::string_view source) {
   Cell* result = stack::push_slot();
@@ -46,4 +46,4 @@ Cell* do_script(std::string_view source) {
   return evaluate_in_place(code);
 }
 
-}  // namespace kel::evaluate
+}  // namespace kel::source_evaluation
