@@ -297,7 +297,8 @@ NodeId argument_cache(const Cell& callable) {
   uint32_t slot = native_like ? native::kInfoCache : function::kInfoCache;
   Cell* cached = cells_of(info) + slot;
   if (cached->is(TYPE_BLOCK)) return series::node_of(*cached);
-  const std::vector<Cell>* registered = native_like ? native::registered_interface(callable.type(), native::number_of(callable)) : nullptr;
+  const std::vector<Cell>* registered =
+      native_like ? native::registered_interface(callable.type(), native::number_of(callable)) : nullptr;
   Cell spec = block::make_value(native_like ? native::interface_node(callable) : function::interface_node(callable));
   NodeId node = build_cache(spec, native_like, registered);
   cells_of(info)[slot] = block::make_value(node);

@@ -347,7 +347,9 @@ class Application {
   bool refinement_arguments(uint32_t at, bool used) {
     Cell* flag = stack::arguments() + at;
     if (used) {
-      if (native_like_) refinements_[interpreter::refinement_ordinal(cache_entry(at)) - 1] = static_cast<int32_t>(stack::top - stack::arguments());
+      if (native_like_)
+        refinements_[interpreter::refinement_ordinal(cache_entry(at)) - 1] =
+            static_cast<int32_t>(stack::top - stack::arguments());
       else *flag = logic::true_value;
     }
     uint32_t count = cache_count();

@@ -133,7 +133,8 @@ void change_case(bool check_types, const int32_t* refinements, bool upper) {
     } else if (!limit.is(TYPE_INTEGER)) {
       // A position must be one in the string itself.
       const Cell* value = argument(0);
-      if (!value->is(TYPE_CHAR) && (limit.type() != value->type() || series::node_of(limit) != series::node_of(*value))) {
+      bool same_series = limit.type() == value->type() && series::node_of(limit) == series::node_of(*value);
+      if (!value->is(TYPE_CHAR) && !same_series) {
         Cell refinement = runtime_words::part_refinement;
         fire(ErrorId::script_invalid_refine_arg, &refinement, &limit);
       }

@@ -953,7 +953,8 @@ class Engine {
     switch (pair::x_of(command)) {
       case kIterateCommand:
       case kWhileCommand: {
-        int32_t minimum = triple::first_of(argument), maximum = triple::second_of(argument), round = triple::third_of(argument);
+        int32_t minimum = triple::first_of(argument), maximum = triple::second_of(argument);
+        int32_t round = triple::third_of(argument);
         if (match_ && !break_ && (maximum < 0 || round < maximum)) {
           // A round that neither moved nor shrank the input would match the
           // same way every time: any, some and counts stop there, taking
