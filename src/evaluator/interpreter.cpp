@@ -317,8 +317,9 @@ void register_interface(const Cell& builtin) {
 namespace {
 // The argument cache of a callee whose cache is built: read in place.
 inline NodeId cached_arguments(const Cell& callable) {
+  // Natives and actions keep their info node and cache where functions do.
   static_assert(native::kInfoCache == function::kInfoCache);
-  const Cell& cached = cells_of(function::info_node(callable))[function::kInfoCache];  // natives' too
+  const Cell& cached = cells_of(function::info_node(callable))[function::kInfoCache];
   return cached.is(TYPE_BLOCK) ? series::node_of(cached) : argument_cache(callable);
 }
 
