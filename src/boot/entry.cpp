@@ -165,6 +165,8 @@ void init_runtime() {
   trace::init();
   natives_control::init();
   natives_exits::init();
+  natives_apply::init();
+  natives_transcode::init();
   natives_compare::init();
   natives_eval::init();
   natives_values::init();

@@ -14,7 +14,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/evaluate.h"
+#include "evaluator/source_evaluation.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
@@ -130,7 +130,7 @@ void bind_builtins(const char* file, TypeId type) {
   std::string_view text = embedded_source(file);
   if (text.empty()) return;
   stack::Guard guard;
-  Cell* loaded = evaluate::load(text);
+  Cell* loaded = source_evaluation::load(text);
   Cell* table = block::rs_head(loaded);
   Cell list = *table;  // the block of pairs
   uint32_t length = memory::buffer_of(list.data2)->cell_count();
@@ -158,7 +158,7 @@ void run_embedded(const std::string& name) {
     runtime::quit(98, KEL_CALLER_ADDRESS());
   }
   stack::Guard guard;
-  evaluate::do_script(text);
+  source_evaluation::do_script(text);
 }
 }  // namespace
 
@@ -179,7 +179,7 @@ void build_environment() {
   std::string_view manifest = embedded_source("boot/manifest.kel");
   if (!manifest.empty()) {
     stack::Guard guard;
-    Cell list = *evaluate::load(manifest);
+    Cell list = *source_evaluation::load(manifest);
     // The manifest holds one block of file names.
     if (block::rs_length(&list) > 0 && block::rs_head(&list)->is(TYPE_BLOCK)) list = *block::rs_head(&list);
     uint32_t count = memory::buffer_of(list.data2)->cell_count();
@@ -192,7 +192,7 @@ void build_environment() {
   // money! takes its currency codes from the locale settings from here on,
   // so that codes a script appends to the list are known to it.
   stack::Guard guard;
-  Cell* currencies = evaluate::do_source("system/locale/currencies/list");
+  Cell* currencies = source_evaluation::do_source("system/locale/currencies/list");
   if (currencies->is(TYPE_BLOCK)) money::set_currency_list(*currencies);
 }
 

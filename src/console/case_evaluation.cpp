@@ -5,7 +5,7 @@
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "runtime/actions.h"
-#include "evaluator/evaluate.h"
+#include "evaluator/source_evaluation.h"
 #include "evaluator/interpreter.h"
 #include "runtime/stack.h"
 #include "runtime/exits.h"
@@ -34,7 +34,7 @@ Outcome evaluate(const std::string& source) {
   Cell* base = stack::top;
   stack::mark_try(nullptr);
   try {
-    Cell* result = evaluate::do_source(source);
+    Cell* result = source_evaluation::do_source(source);
     if (result->is(TYPE_FLOAT)) outcome.result_line = "== " + actions::form_to_string(*result);
     else outcome.result_line = "== " + actions::mold_to_string(*result, false);
   } catch (const exits::Unwind& unwind) {

@@ -31,6 +31,7 @@
 namespace kel::bitset {
 
 inline Cell make_value(NodeId node) { return make_cell(TYPE_BITSET, 0, node, 0); }
+inline NodeId node_of(const Cell& bitset) { return bitset.data2; }
 inline SeriesBuffer* buffer_of(const Cell* bitset) { return memory::buffer_of(bitset->data2); }
 
 // --- Reading -------------------------------------------------------------------------------

@@ -6,6 +6,8 @@
 namespace kel::datatype {
 
 inline Cell make(TypeId type) { return make_cell(TYPE_DATATYPE, type); }
+// The type id the value names.
+inline TypeId named_type(const Cell& datatype) { return datatype.data1; }
 // Appends a datatype! cell to a block; returns it.
 Cell* make_in(const Cell* block, TypeId type);
 // Pushes a datatype! on the evaluation stack; returns it.

@@ -50,6 +50,7 @@ constexpr uint32_t kNoTraceFlag = 0x200;
 Cell* push(const Cell* spec, const Cell* body, NodeId context, uint32_t flags);
 
 inline NodeId context_of(const Cell& value) { return value.data1; }
+inline NodeId interface_node(const Cell& value) { return value.data2; }
 inline NodeId info_node(const Cell& value) { return value.data3; }
 Cell* info(const Cell& value, uint32_t cell);
 

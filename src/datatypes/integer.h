@@ -23,6 +23,8 @@ namespace kel::integer {
 
 inline Cell make(int32_t value) { return make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(value)); }
 inline int32_t get(const Cell& cell) { return cell.int_at2(); }
+// Replaces the value, keeping the cell's header.
+inline void set(Cell* cell, int32_t value) { cell->data2 = static_cast<uint32_t>(value); }
 
 // Pushes a new integer! on the evaluation stack.
 Cell* push(int32_t value);

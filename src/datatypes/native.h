@@ -45,6 +45,11 @@ Cell* push(TypeId type, const Cell* spec, uint32_t number);
 void register_interface(TypeId type, uint32_t number, std::vector<Cell> shape);
 const std::vector<Cell>* registered_interface(TypeId type, uint32_t number);
 
+// The native number or action slot (data1), the interface block's node
+// (data2) and the info block's node (data3). The number is read inside the
+// interpreter's always-inlined routines, and is always inlined too.
+[[gnu::always_inline]] inline uint32_t number_of(const Cell& value) { return value.data1; }
+inline NodeId interface_node(const Cell& value) { return value.data2; }
 inline NodeId info_node(const Cell& value) { return value.data3; }
 // The context made from the interface block's words.
 NodeId context_of(const Cell& value);

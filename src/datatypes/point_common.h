@@ -55,11 +55,14 @@ inline float axis_value(const Cell& point, int axis) {
   std::memcpy(&value, &bits, sizeof value);
   return value;
 }
+inline void set_axis_bits(Cell* point, int axis, uint32_t bits) {
+  (axis == 0 ? point->data1 : axis == 1 ? point->data2 : point->data3) = bits;
+}
 inline void set_axis(Cell* point, int axis, double value) {
   float single = static_cast<float>(value);
   uint32_t bits;
   std::memcpy(&bits, &single, sizeof bits);
-  (axis == 0 ? point->data1 : axis == 1 ? point->data2 : point->data3) = bits;
+  set_axis_bits(point, axis, bits);
 }
 
 template <int N>

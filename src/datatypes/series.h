@@ -44,6 +44,16 @@ inline bool is_series_kind(TypeId type) {
 
 // --- Cell access ----------------------------------------------------------------------
 
+// The index (data1, in units from the buffer's head; it may lie past the
+// tail), the node (data2) and the extra word (data3). The first two are
+// read inside the interpreter's always-inlined routines, and are always
+// inlined themselves, so that the inliner meets loads there and no calls.
+[[gnu::always_inline]] inline uint32_t index_of(const Cell& series) { return series.data1; }
+inline void set_index(Cell* series, uint32_t index) { series->data1 = index; }
+[[gnu::always_inline]] inline NodeId node_of(const Cell& series) { return series.data2; }
+// Sets the extra word to 0, what a block or a string keeps there.
+inline void clear_extra(Cell* series) { series->data3 = 0; }
+
 inline SeriesBuffer* buffer_of(const Cell* series) { return memory::buffer_of(series->data2); }
 inline uint32_t unit_of(const Cell* series) { return buffer_of(series)->unit(); }
 

@@ -17,6 +17,9 @@ inline Cell make(int32_t first, int32_t second, int32_t third) {
   return make_cell(TYPE_TRIPLE, static_cast<uint32_t>(first), static_cast<uint32_t>(second),
                    static_cast<uint32_t>(third));
 }
+inline int32_t first_of(const Cell& triple) { return static_cast<int32_t>(triple.data1); }
+inline int32_t second_of(const Cell& triple) { return static_cast<int32_t>(triple.data2); }
+inline int32_t third_of(const Cell& triple) { return static_cast<int32_t>(triple.data3); }
 // Sets the cell to the triple, keeping its new-line flag.
 Cell* set_cell(Cell* cell, int32_t first, int32_t second, int32_t third);
 

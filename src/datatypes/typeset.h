@@ -21,6 +21,12 @@ inline Cell make_value(uint32_t word1 = 0, uint32_t word2 = 0, uint32_t word3 = 
 }
 
 void clear_bits(Cell* typeset);
+// Keeps only the types that the other set holds too.
+inline void restrict_to(Cell* typeset, const Cell& other) {
+  typeset->data1 &= other.data1;
+  typeset->data2 &= other.data2;
+  typeset->data3 &= other.data3;
+}
 // Set bits among ids 1 .. the highest registered type id.
 uint32_t count_bits(const Cell& typeset);
 

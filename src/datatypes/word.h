@@ -31,8 +31,10 @@ inline Cell make_value(uint32_t symbol, NodeId context, int32_t index, TypeId ty
   return make_cell(type, context, symbol, static_cast<uint32_t>(index));
 }
 inline uint32_t symbol_of(const Cell& word) { return word.data2; }
-inline NodeId context_of(const Cell& word) { return word.data1; }
-inline int32_t index_of(const Cell& word) { return static_cast<int32_t>(word.data3); }
+// The interpreter's word lookup, itself always inlined, reads these two: an
+// inline call there would weigh on the inliner's budget for its callers.
+[[gnu::always_inline]] inline NodeId context_of(const Cell& word) { return word.data1; }
+[[gnu::always_inline]] inline int32_t index_of(const Cell& word) { return static_cast<int32_t>(word.data3); }
 
 // --- Constructors -------------------------------------------------------------------
 

@@ -4,11 +4,13 @@
 // (-1 when absent, else the frame index of their first argument).
 #include <cstdint>
 
+#include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "runtime/actions.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
@@ -26,7 +28,7 @@ inline void result(const Cell* value) {
 
 // make and to dispatch on the type a datatype! names, else on the value's own.
 TypeId target_type(const Cell* first) {
-  return first->is(TYPE_DATATYPE) ? first->data1 : first->type();
+  return first->is(TYPE_DATATYPE) ? datatype::named_type(*first) : first->type();
 }
 template <Action A>
 ActionHandler<A> handler_for_type(TypeId type, const Cell& value) {
@@ -45,7 +47,7 @@ void to(const int32_t*) {
 }
 void random(const int32_t* r) { result(handler_for<Action::random>(*arg(0))(arg(0), r[0], r[1], r[2])); }
 void reflect(const int32_t*) {
-  result(handler_for<Action::reflect>(*arg(0))(arg(0), static_cast<int>(arg(1)->data2)));
+  result(handler_for<Action::reflect>(*arg(0))(arg(0), static_cast<int>(word::symbol_of(*arg(1)))));
 }
 
 // form and mold write into a fresh string; a /part limit of zero or less
@@ -130,7 +132,7 @@ int32_t index_argument() {
   switch (index->type()) {
     case TYPE_INTEGER:
     case TYPE_CHAR: return index->int_at2();
-    case TYPE_LOGIC: return index->data1 ? 1 : 2;
+    case TYPE_LOGIC: return logic::get(*index) ? 1 : 2;
     default: return 0;
   }
 }

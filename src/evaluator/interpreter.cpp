@@ -15,6 +15,8 @@
 #include "datatypes/native.h"
 #include "datatypes/string.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
@@ -100,8 +102,8 @@ NodeId global_values = 0;
 // a function context not running, an index past the values) goes through
 // context::get, which raises the right error.
 [[gnu::always_inline]] inline Cell* lookup(const Cell& word) {
-  NodeId context = word.data1;
-  auto index = static_cast<int32_t>(word.data3);
+  NodeId context = word::context_of(word);
+  int32_t index = word::index_of(word);
   if (context == global_context) {
     // The global context, most words' home: its values block is known, so
     // the lookup skips reading the context cell. Each read on the way waits
@@ -119,9 +121,10 @@ NodeId global_values = 0;
   if (context != 0 && index >= 0) {
     const Cell* context_cell = memory::buffer_of(context)->cells();
     if (context_cell->header & flags::kStackValues) {
-      if (context_cell->data2 != 0) return stack::bottom + (context_cell->data2 - 1) + index;
+      uint32_t reference = context::values_of(*context_cell);
+      if (reference != 0) return stack::bottom + (reference - 1) + index;
     } else {
-      SeriesBuffer* values = memory::buffer_of(context_cell->data2);
+      SeriesBuffer* values = memory::buffer_of(context::values_of(*context_cell));
       if (static_cast<uint32_t>(index) < values->cell_count()) return values->cells() + index;
     }
   }
@@ -131,13 +134,13 @@ NodeId global_values = 0;
 // The value of a word when its context can be read right now (a function
 // context whose function is not running has no values), else null.
 [[gnu::always_inline]] inline const Cell* peek(const Cell& word) {
-  NodeId context = word.data1;
+  NodeId context = word::context_of(word);
   if (context == global_context) return lookup(word);
   if (context == context::last_referenced.context)
     return context::last_referenced.reference != 0 ? lookup(word) : nullptr;
   if (context == 0) return nullptr;
   const Cell* context_cell = memory::buffer_of(context)->cells();
-  if ((context_cell->header & flags::kStackValues) && context_cell->data2 == 0) return nullptr;
+  if ((context_cell->header & flags::kStackValues) && context::values_of(*context_cell) == 0) return nullptr;
   return lookup(word);
 }
 }  // namespace
@@ -195,10 +198,10 @@ inline bool shape_entry(const Cell& entry) {
 // without allocating.
 std::vector<Cell> cache_entries(const Cell& spec, bool native_like) {
   std::vector<Cell> entries;
-  NodeId spec_node = spec.data2;
+  NodeId spec_node = series::node_of(spec);
   uint32_t count = tail_of(spec_node);
   uint32_t refinements = 0;
-  for (uint32_t i = spec.data1; i < count; ++i) {
+  for (uint32_t i = series::index_of(spec); i < count; ++i) {
     Cell item = cells_of(spec_node)[i];
     switch (item.type()) {
       case TYPE_WORD:
@@ -230,7 +233,7 @@ std::vector<Cell> cache_entries(const Cell& spec, bool native_like) {
           break;
         }
         Cell refinement = item;
-        refinement.data3 = native_like ? ++refinements : 0;
+        set_refinement_ordinal(&refinement, native_like ? ++refinements : 0);
         entries.push_back(refinement);
         break;
       }
@@ -255,9 +258,7 @@ bool conform_to_registered(std::vector<Cell>& entries, const std::vector<Cell>& 
     const Cell& given = registered[b++];
     if (mine.type() != given.type()) return false;
     if (mine.is(TYPE_TYPESET)) {
-      mine.data1 &= given.data1;
-      mine.data2 &= given.data2;
-      mine.data3 &= given.data3;
+      typeset::restrict_to(&mine, given);
     }
   }
   return b == registered.size();
@@ -277,7 +278,7 @@ NodeId build_cache(const Cell& spec, bool native_like, const std::vector<Cell>* 
   // The arguments a plain call takes (those before the first refinement)
   // are all evaluated ones: the interpreter's quick calls may take it.
   bool plain = true;
-  SeriesBuffer* built = memory::buffer_of(cache->data2);
+  SeriesBuffer* built = block::buffer_of(cache);
   for (uint32_t i = 0; i < built->cell_count() && built->cells()[i].is(TYPE_TYPESET); ++i) {
     uint32_t kind = built->cells()[i].header & kArgumentKindMask;
     if (kind != kPlainArgument && kind != kReturnSpec) plain = false;
@@ -292,18 +293,19 @@ NodeId build_cache(const Cell& spec, bool native_like, const std::vector<Cell>* 
                (i == 0 || typeset_has(types, TYPE_BLOCK));
   }
   if (branches) built->flags |= series_flags::kBlockBranches;
-  return cache->data2;
+  return series::node_of(*cache);
 }
 }  // namespace
 
 NodeId argument_cache(const Cell& callable) {
   bool native_like = callable.is(TYPE_NATIVE) || callable.is(TYPE_ACTION);
-  NodeId info = callable.data3;
+  NodeId info = native_like ? native::info_node(callable) : function::info_node(callable);
   uint32_t slot = native_like ? native::kInfoCache : function::kInfoCache;
   Cell* cached = cells_of(info) + slot;
-  if (cached->is(TYPE_BLOCK)) return cached->data2;
-  const std::vector<Cell>* registered = native_like ? native::registered_interface(callable.type(), callable.data1) : nullptr;
-  Cell spec = block::make_value(callable.data2);
+  if (cached->is(TYPE_BLOCK)) return series::node_of(*cached);
+  const std::vector<Cell>* registered =
+      native_like ? native::registered_interface(callable.type(), native::number_of(callable)) : nullptr;
+  Cell spec = block::make_value(native_like ? native::interface_node(callable) : function::interface_node(callable));
   NodeId node = build_cache(spec, native_like, registered);
   cells_of(info)[slot] = block::make_value(node);
   return node;
@@ -311,9 +313,9 @@ NodeId argument_cache(const Cell& callable) {
 
 void register_interface(const Cell& builtin) {
   std::vector<Cell> shape;
-  for (const Cell& entry : cache_entries(block::make_value(builtin.data2), true))
+  for (const Cell& entry : cache_entries(block::make_value(native::interface_node(builtin)), true))
     if (shape_entry(entry)) shape.push_back(entry);
-  native::register_interface(builtin.type(), builtin.data1, std::move(shape));
+  native::register_interface(builtin.type(), native::number_of(builtin), std::move(shape));
 }
 
 // --- Argument fetching ---------------------------------------------------------------
@@ -321,9 +323,10 @@ void register_interface(const Cell& builtin) {
 namespace {
 // The argument cache of a callee whose cache is built: read in place.
 inline NodeId cached_arguments(const Cell& callable) {
+  // Natives and actions keep their info node and cache where functions do.
   static_assert(native::kInfoCache == function::kInfoCache);
-  const Cell& cached = cells_of(callable.data3)[function::kInfoCache];
-  return cached.is(TYPE_BLOCK) ? cached.data2 : argument_cache(callable);
+  const Cell& cached = cells_of(function::info_node(callable))[function::kInfoCache];
+  return cached.is(TYPE_BLOCK) ? series::node_of(cached) : argument_cache(callable);
 }
 
 constexpr uint32_t kMaxRefinements = 32;
@@ -404,7 +407,7 @@ inline bool operator_follows(SeriesBuffer* buffer, uint32_t index, uint32_t stop
 uint32_t fetch_one(Call& call, const Cell& code, uint32_t index, uint32_t end, const Cell& types,
                    uint32_t cache_index, bool check_type = true) {
   uint32_t kind = types.header & kArgumentKindMask;
-  NodeId node = code.data2;
+  NodeId node = series::node_of(code);
   uint32_t stop = limit(node, end);
   Cell* slot = stack::top;
   if (index >= stop) {
@@ -459,9 +462,9 @@ uint32_t fetch_one(Call& call, const Cell& code, uint32_t index, uint32_t end, c
 uint32_t apply_path_refinements(Call& call, NodeId cache, const Cell& code, uint32_t index, uint32_t end,
                                 const Cell& path, uint32_t path_index) {
   NodeId context = call.native_like ? native::context_of(call.callee) : function::context_of(call.callee);
-  uint32_t path_length = tail_of(path.data2);
-  for (uint32_t p = path.data1 + path_index; p < path_length; ++p) {
-    Cell element = cells_of(path.data2)[p];
+  uint32_t path_length = tail_of(series::node_of(path));
+  for (uint32_t p = series::index_of(path) + path_index; p < path_length; ++p) {
+    Cell element = cells_of(series::node_of(path))[p];
     bool used = true;
     if (element.is(TYPE_GET_WORD)) {
       used = logic::value_true(*context::get(&element), false, nullptr);
@@ -477,12 +480,12 @@ uint32_t apply_path_refinements(Call& call, NodeId cache, const Cell& code, uint
     Cell refinement = cells_of(cache)[at];
     Cell* first = nullptr;
     if (call.native_like) {
-      uint32_t ordinal = refinement.data3;
+      uint32_t ordinal = refinement_ordinal(refinement);
       if (call.refinements[ordinal - 1] != -1) fire(ErrorId::script_dup_refine, &path);
       if (used) call.refinements[ordinal - 1] = static_cast<int32_t>(stack::top - stack::arguments());
     } else {
       Cell* flag = stack::arguments() + at;
-      if (flag->is(TYPE_LOGIC) && flag->data1) fire(ErrorId::script_dup_refine, &path);
+      if (flag->is(TYPE_LOGIC) && logic::get(*flag)) fire(ErrorId::script_dup_refine, &path);
       *flag = logic::make(used);
       first = flag + 1;
     }
@@ -560,9 +563,9 @@ uint32_t fetch_arguments(Call& call, const Cell& code, uint32_t index, uint32_t 
 // Runs a native or an action on the arguments in the current frame.
 inline void run_native_like(const Cell& callee, const int32_t* refinements) {
   if (callee.is(TYPE_NATIVE)) {
-    natives::call(callee.data1, false, refinements);
+    natives::call(native::number_of(callee), false, refinements);
   } else {
-    action_entries::Entry entry = action_entries::entry(callee.data1);
+    action_entries::Entry entry = action_entries::entry(native::number_of(callee));
     if (entry == nullptr) fire(ErrorId::internal_not_done);
     entry(refinements);
   }
@@ -686,7 +689,7 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
     int32_t op;
     int32_t sum;
     bool overflow;
-    switch (static_cast<Action>(operation.data1)) {
+    switch (static_cast<Action>(native::number_of(operation))) {
       case Action::add: op = 0; overflow = __builtin_add_overflow(a, b, &sum); break;
       case Action::subtract: op = 1; overflow = __builtin_sub_overflow(a, b, &sum); break;
       case Action::multiply: op = 2; overflow = __builtin_mul_overflow(a, b, &sum); break;
@@ -700,7 +703,7 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
   }
   if (source != TYPE_NATIVE) return kNotShortcut;
   bool holds;
-  switch (static_cast<natives::Native>(operation.data1)) {
+  switch (static_cast<natives::Native>(native::number_of(operation))) {
     case natives::Native::equal_q:
     case natives::Native::strict_equal_q: holds = a == b; break;
     case natives::Native::not_equal_q: holds = a != b; break;
@@ -791,7 +794,7 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   ++stack::top;  // the left operand becomes the first argument
   Cell* left = stack::arguments();
   if (!typeset_has(left_types, left->type())) wrong_argument_type(name, function, 0, left->type());
-  NodeId node = code.data2;
+  NodeId node = series::node_of(code);
   uint32_t stop = limit(node, end);
   if (index >= stop) missing_argument(name, function, 1);
   SeriesBuffer* buffer = memory::buffer_of(node);
@@ -850,7 +853,7 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
 [[gnu::always_inline]] inline uint32_t fetch_plain_argument(const Cell& callee, const Cell& name, const Cell& code,
                                                             uint32_t index, uint32_t end, NodeId cache,
                                                             uint32_t position, const Cell* types) {
-  NodeId node = code.data2;
+  NodeId node = series::node_of(code);
   uint32_t stop = limit(node, end);
   if (index >= stop) missing_argument(name, callee, position);
   Cell* argument = stack::top;
@@ -919,10 +922,11 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
 // (the tracer sees the block evaluated) and while the frame stack is full
 // (opening the frame would overflow).
 inline const Cell* sole_value(const Cell& block) {
-  SeriesBuffer* buffer = memory::buffer_of(block.data2);
-  if (buffer->cell_count() != block.data1 + 1 || stack::frame_top >= stack::frame_end || trace::active())
+  SeriesBuffer* buffer = memory::buffer_of(series::node_of(block));
+  uint32_t index = series::index_of(block);
+  if (buffer->cell_count() != index + 1 || stack::frame_top >= stack::frame_end || trace::active())
     return nullptr;
-  return plain_value(buffer->cells()[block.data1]);
+  return plain_value(buffer->cells()[index]);
 }
 
 // if, unless and either called by a word: call_native's call, with the
@@ -948,7 +952,7 @@ inline const Cell* sole_value(const Cell& block) {
   index = fetch_plain_argument(callee, name, code, index, end, cache, 0, nullptr);
   if (exiting()) return index;
   for (uint32_t i = 1; i < arity; ++i) {
-    SeriesBuffer* buffer = memory::buffer_of(code.data2);
+    SeriesBuffer* buffer = memory::buffer_of(series::node_of(code));
     uint32_t stop = buffer->cell_count() < end ? buffer->cell_count() : end;
     if (index < stop && buffer->cells()[index].is(TYPE_BLOCK) && !operator_follows(buffer, index + 1, stop)) {
       stack::push(buffer->cells()[index]);
@@ -1052,8 +1056,8 @@ inline const Cell* sole_value(const Cell& block) {
     uint32_t after;  // 0: declined
     if (type == TYPE_FUNCTION) {
       after = call_function_plainly(*found, code, index, end, word, slot);
-    } else if (type == TYPE_NATIVE && found->data1 <= static_cast<uint32_t>(natives::Native::either)) {
-      auto which = static_cast<natives::Native>(found->data1);
+    } else if (type == TYPE_NATIVE && native::number_of(*found) <= static_cast<uint32_t>(natives::Native::either)) {
+      auto which = static_cast<natives::Native>(native::number_of(*found));
       after = which != natives::Native::if_ && which != natives::Native::unless && which != natives::Native::either
                   ? call_native(*found, code, index, end, word, slot)
                   : call_conditional(*found, which, code, index, end, word, slot);
@@ -1074,7 +1078,7 @@ namespace {
 // reading it back from the stack's global would wait on the caller's store.
 [[gnu::noinline]] uint32_t expression_at(const Cell& code, uint32_t index, uint32_t end, bool no_infix,
                                          bool quote_functions, Cell* slot) {
-  NodeId node = code.data2;
+  NodeId node = series::node_of(code);
   Cell value = cells_of(node)[index];
   if (trace::active()) trace::fire(trace::kFetch, &code, index, &value, nullptr);
   ++index;
@@ -1134,7 +1138,7 @@ namespace {
       break;
     case TYPE_LIT_PATH:
       value.set_type(TYPE_PATH);
-      value.data3 = 0;
+      series::clear_extra(&value);
       put(slot, value);
       if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
       break;
@@ -1277,10 +1281,10 @@ class CodeKindScope {
 // (function bodies and conditional branches). Parens go through eval_block:
 // a copy inlined there too made the expression evaluator larger and slower.
 [[gnu::always_inline]] inline void run_block(const Cell& block, bool chain) {
-  NodeId node = block.data2;
+  NodeId node = series::node_of(block);
   bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;
   CodeKindScope code_kind(library);
-  uint32_t index = block.data1;
+  uint32_t index = series::index_of(block);
   if (stack::frame_top >= stack::frame_end) frame_overflow(block, library);
   // The frame of user code records the position; library code keeps its
   // caller's.
@@ -1311,7 +1315,7 @@ class CodeKindScope {
 void eval_block(const Cell& block, bool chain) { run_block(block, chain); }
 
 uint32_t eval_next(const Cell& block, uint32_t index) {
-  NodeId node = block.data2;
+  NodeId node = series::node_of(block);
   stack::mark(&body_word, stack::kInterp);
   if (index >= tail_of(node)) {
     put(stack::arguments(), unset::value);
@@ -1371,7 +1375,7 @@ void write_back_levels(const Cell& head, Cell* levels, uint32_t steps) {
   Cell* reached = block::push_only(static_cast<int32_t>(failing - head));
   Cell* cut = block::push_only(static_cast<int32_t>(failing - head + 1));
   for (uint32_t k = head; k < failing; ++k) {
-    Cell item = cells_of(path.data2)[k];
+    Cell item = cells_of(series::node_of(path))[k];
     block::rs_append(reached, item);
     block::rs_append(cut, item);
   }
@@ -1385,9 +1389,9 @@ void write_back_levels(const Cell& head, Cell* levels, uint32_t steps) {
 
 uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t end, bool get,
                    const Cell* value) {
-  NodeId node = path.data2;
+  NodeId node = series::node_of(path);
   uint32_t length = tail_of(node);
-  uint32_t at = path.data1;
+  uint32_t at = series::index_of(path);
   if (at >= length) fire(ErrorId::script_empty_path);
   Cell* slot = stack::top;
   Cell head = cells_of(node)[at];
@@ -1430,11 +1434,11 @@ uint32_t eval_path(const Cell& path, const Cell& code, uint32_t index, uint32_t 
     if (!get && value == nullptr && is_callable(result.type()) && !last) {
       // A method call: the rest of the path refines it.
       stack::top = slot;
-      return eval_code(result, code, index, end, false, &element_copy, &path, i - at + 1, parent->data1);
+      return eval_code(result, code, index, end, false, &element_copy, &path, i - at + 1, object::context_of(*parent));
     }
     if (!get && value == nullptr && is_callable(result.type()) && last) {
       stack::top = slot;
-      return eval_code(result, code, index, end, false, &element_copy, nullptr, 0, parent->data1);
+      return eval_code(result, code, index, end, false, &element_copy, nullptr, 0, object::context_of(*parent));
     }
     if (value != nullptr) {
       // A set-path keeps every level and its element on the stack, so that
@@ -1469,8 +1473,8 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count) {
   if (native_like) {
     stack::mark(&name, stack::kNative);
     for (uint32_t i = 0; i < count; ++i) stack::push(arguments[i]);
-    if (callable.is(TYPE_NATIVE)) natives::call(callable.data1, true, call.refinements);
-    else action_entries::entry(callable.data1)(call.refinements);
+    if (callable.is(TYPE_NATIVE)) natives::call(native::number_of(callable), true, call.refinements);
+    else action_entries::entry(native::number_of(callable))(call.refinements);
   } else if (callable.is(TYPE_FUNCTION)) {
     NodeId context = function::context_of(callable);
     stack::mark_func(&name, context, context::values_reference(context));

@@ -102,6 +102,11 @@ using argument_cache::kGetArgument;
 using argument_cache::kLitArgument;
 using argument_cache::kReturnSpec;
 
+// The ordinal (from 1) of a native's or action's refinement in its cache
+// entry (data3): the slot of the refinement integers that the entry reads.
+inline uint32_t refinement_ordinal(const Cell& entry) { return entry.data3; }
+inline void set_refinement_ordinal(Cell* entry, uint32_t ordinal) { entry->data3 = ordinal; }
+
 // Whether the block being evaluated is the library's own code (its buffer
 // carries series_flags::kLibraryCode). Library code behaves as compiled
 // code: its frames do not count as interpreted, the tracer sees nothing

@@ -16,11 +16,17 @@
 
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/date.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
+#include "datatypes/point_common.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
@@ -75,13 +81,17 @@ bool identical(const Cell& a, const Cell& b) {
   if (a.type() != b.type()) return false;
   switch (a.type()) {
     case TYPE_DATATYPE:
+      return datatype::named_type(a) == datatype::named_type(b);
     case TYPE_LOGIC:
+      return logic::get(a) == logic::get(b);
     case TYPE_OBJECT:
-      return a.data1 == b.data1;
+      return object::context_of(a) == object::context_of(b);
     case TYPE_CHAR:
+      return character::get(a) == character::get(b);
     case TYPE_INTEGER:
+      return integer::get(a) == integer::get(b);
     case TYPE_BITSET:
-      return a.data2 == b.data2;
+      return bitset::node_of(a) == bitset::node_of(b);
     case TYPE_BLOCK:
     case TYPE_PAREN:
     case TYPE_HASH:
@@ -98,12 +108,14 @@ bool identical(const Cell& a, const Cell& b) {
     case TYPE_BINARY:
     case TYPE_VECTOR:
     case TYPE_IMAGE:
-      return a.data2 == b.data2 && a.data1 == b.data1;
+      return series::node_of(a) == series::node_of(b) && series::index_of(a) == series::index_of(b);
     case TYPE_FLOAT:
     case TYPE_PERCENT:
-    case TYPE_PAIR:
     case TYPE_TIME:
-      return a.data2 == b.data2 && a.data3 == b.data3;
+      // The bits: a NaN is itself, and -0.0 is not 0.0.
+      return std::bit_cast<uint64_t>(a.as_double()) == std::bit_cast<uint64_t>(b.as_double());
+    case TYPE_PAIR:
+      return pair::x_of(a) == pair::x_of(b) && pair::y_of(a) == pair::y_of(b);
     case TYPE_TUPLE: {
       if (tuple::size_of(a) != tuple::size_of(b)) return false;
       Cell left = a, right = b;
@@ -118,11 +130,14 @@ bool identical(const Cell& a, const Cell& b) {
     }
     case TYPE_ACTION:
     case TYPE_NATIVE:
+      return native::number_of(a) == native::number_of(b) && native::interface_node(a) == native::interface_node(b);
     case TYPE_POINT2D:
-      return a.data1 == b.data1 && a.data2 == b.data2;
+      return point_common::axis_bits(a, 0) == point_common::axis_bits(b, 0) &&
+             point_common::axis_bits(a, 1) == point_common::axis_bits(b, 1);
     case TYPE_OP:
-      return a.data2 == b.data2 && a.data3 == b.data3;
+      return native::interface_node(a) == native::interface_node(b) && native::info_node(a) == native::info_node(b);
     default:
+      // Any other value is its three payload words.
       return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3;
   }
 }
@@ -131,7 +146,7 @@ void same_q(bool, const int32_t*) { logic::box(identical(*argument(0), *argument
 
 void not_(bool, const int32_t*) {
   const Cell& value = *argument(0);
-  logic::box(value.is(TYPE_NONE) || (value.is(TYPE_LOGIC) && value.data1 == 0));
+  logic::box(value.is(TYPE_NONE) || (value.is(TYPE_LOGIC) && logic::get(value) == 0));
 }
 
 // --- Set operations -------------------------------------------------------------------
@@ -227,16 +242,10 @@ void complement_q(bool, const int32_t*) {
 
 // --- max and min ------------------------------------------------------------------------
 
-// Coordinates of point2D! and point3D!: IEEE singles in data1, data2, data3.
-inline float coordinate(const Cell& point, int axis) {
-  const uint32_t words[3] = {point.data1, point.data2, point.data3};
-  return std::bit_cast<float>(words[axis]);
-}
+// Coordinates of point2D! and point3D!: IEEE singles, stored bit for bit.
+inline float coordinate(const Cell& point, int axis) { return point_common::axis_value(point, axis); }
 inline void set_coordinate(Cell* point, int axis, float value) {
-  uint32_t bits = std::bit_cast<uint32_t>(value);
-  if (axis == 0) point->data1 = bits;
-  else if (axis == 1) point->data2 = bits;
-  else point->data3 = bits;
+  point_common::set_axis_bits(point, axis, std::bit_cast<uint32_t>(value));
 }
 
 inline bool is_nan_number(const Cell& value) {

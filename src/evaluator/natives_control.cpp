@@ -18,6 +18,7 @@
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
+#include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "runtime/actions.h"
@@ -51,8 +52,8 @@ Cell word_types;
 
 void check_block(int index) { check_arg_type(block_types, index, argument(index)); }
 
-inline uint32_t tail_of(const Cell& block) { return memory::buffer_of(block.data2)->cell_count(); }
-inline Cell cell_at(const Cell& block, uint32_t index) { return memory::buffer_of(block.data2)->cells()[index]; }
+inline uint32_t tail_of(const Cell& block) { return block::buffer_of(&block)->cell_count(); }
+inline Cell cell_at(const Cell& block, uint32_t index) { return block::buffer_of(&block)->cells()[index]; }
 
 using truth::lenient_true;
 using truth::strict_true;
@@ -98,7 +99,7 @@ void any(bool check_types, const int32_t*) {
   if (check_types) check_block(0);
   Cell conditions = *argument(0);
   Cell* slot = stack::top;
-  uint32_t index = conditions.data1;
+  uint32_t index = series::index_of(conditions);
   while (index < tail_of(conditions)) {
     stack::top = slot;
     index = interpreter::eval_next(conditions, index);
@@ -115,7 +116,7 @@ void all(bool check_types, const int32_t*) {
   if (check_types) check_block(0);
   Cell conditions = *argument(0);
   Cell* slot = stack::top;
-  uint32_t index = conditions.data1;
+  uint32_t index = series::index_of(conditions);
   if (index >= tail_of(conditions)) {
     none::set_result();
     return;
@@ -215,7 +216,8 @@ void repeat(bool check_types, const int32_t*) {
     Iteration ran = run_iteration(frame, body);
     if (ran == Iteration::kPropagate) return;
     if (ran == Iteration::kBroken) break;
-    counter->data2 += 1;  // unsigned: the step after the last may pass INT32_MAX
+    // Unsigned: the step after the last may pass INT32_MAX.
+    integer::set(counter, static_cast<int32_t>(static_cast<uint32_t>(integer::get(*counter)) + 1));
   }
   frame.close_with_result();
 }
@@ -253,7 +255,7 @@ void switch_(bool check_types, const int32_t* refinements) {
   Cell cases = *argument(1);
   // A block value matches nothing: blocks in the cases are the code.
   if (!value.is(TYPE_BLOCK)) {
-    for (uint32_t index = cases.data1; index < tail_of(cases); ++index) {
+    for (uint32_t index = series::index_of(cases); index < tail_of(cases); ++index) {
       if (!case_matches(value, cell_at(cases, index))) continue;
       // Several values may share the block that follows them.
       for (uint32_t at = index + 1; at < tail_of(cases); ++at) {
@@ -281,7 +283,7 @@ void case_(bool check_types, const int32_t* refinements) {
   if (check_types) check_block(0);
   bool test_all = refinements[0] != -1;
   Cell cases = *argument(0);
-  uint32_t index = cases.data1;
+  uint32_t index = series::index_of(cases);
   if (index >= tail_of(cases)) {
     none::set_result();
     return;

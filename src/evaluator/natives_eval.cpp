@@ -25,6 +25,7 @@
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
@@ -76,11 +77,11 @@ Cell in_word_types;       // in: any-word! refinement!
 Cell parse_input_types;   // parse: binary! any-block! any-string!
 Cell parse_length_types;  // parse: number! series!
 
-inline SeriesBuffer* buffer_of(const Cell& block) { return memory::buffer_of(block.data2); }
+inline SeriesBuffer* buffer_of(const Cell& block) { return block::buffer_of(&block); }
 inline uint32_t tail_of(const Cell& block) { return buffer_of(block)->cell_count(); }
 inline void clamp_index(Cell* block) {
   uint32_t tail = tail_of(*block);
-  if (block->data1 > tail) block->data1 = tail;
+  if (series::index_of(*block) > tail) series::set_index(block, tail);
 }
 inline bool is_any_path(TypeId type) { return type_in(type, kAnyPath); }
 inline bool is_any_block(TypeId type) { return type_in(type, kAnyList) || is_any_path(type); }
@@ -90,12 +91,12 @@ inline bool is_function_kind(TypeId type) { return type_in(type, kAnyFunction); 
 // output's position, which then moves past it.
 void put_value(Cell* out, const Cell& value, bool append) {
   uint32_t after = block::insert_value(out, &value, -1, true, 1, append);
-  if (!append) out->data1 = after;
+  if (!append) series::set_index(out, after);
 }
 // The same for every value of a block (from its index).
 void put_values(Cell* out, const Cell& values, bool append) {
   uint32_t after = block::insert_value(out, &values, -1, false, 1, append);
-  if (!append) out->data1 = after;
+  if (!append) series::set_index(out, after);
 }
 
 // Evaluates one value as an expression of its own (a word yields its
@@ -193,10 +194,10 @@ void do_block(Cell code, bool expand, int32_t next_at) {
     stack::set_last(*result);
     return;
   }
-  uint32_t after = interpreter::eval_next(code, code.data1);
+  uint32_t after = interpreter::eval_next(code, series::index_of(code));
   if (interpreter::exiting()) return;
   Cell position = *held;
-  position.data1 = after;
+  series::set_index(&position, after);
   context::set(argument(next_at), position);
   stack::set_last(*result);
 }
@@ -314,8 +315,8 @@ void get(bool check_types, const int32_t* refinements) {
 // kind value (none past its end), or each word the value itself.
 void set_words(const Cell& words, const Cell& value, bool any, bool only, bool some) {
   bool spread = !only && is_any_block(value.type());
-  uint32_t value_index = value.data1;
-  for (uint32_t i = words.data1; i < tail_of(words); ++i, ++value_index) {
+  uint32_t value_index = series::index_of(value);
+  for (uint32_t i = series::index_of(words); i < tail_of(words); ++i, ++value_index) {
     Cell word = buffer_of(words)->cells()[i];
     if (!word::is_any_word(word.type()) || word.is(TYPE_REFINEMENT) || word.is(TYPE_ISSUE))
       fire(ErrorId::script_invalid_arg, &word);
@@ -368,7 +369,7 @@ void output(bool line_feed) {
   } else if (value.is(TYPE_STRING)) {
     text = stack::push(value);
     uint32_t length = string::rs_length_from_head(text);
-    if (text->data1 > length) text->data1 = length;
+    if (series::index_of(*text) > length) series::set_index(text, length);
   } else {
     text = string::push_new(16);
     actions::form(argument(0), text, nullptr, 0x7FFFFFFF);
@@ -394,7 +395,7 @@ void type_q(bool, const int32_t* refinements) {
 
 // Evaluates the expressions of code one by one into out.
 void reduce_into(const Cell& code, Cell* out, bool append) {
-  uint32_t index = code.data1;
+  uint32_t index = series::index_of(code);
   while (index < tail_of(code)) {
     Cell* result = stack::top;
     index = interpreter::eval_next(code, index);
@@ -413,7 +414,7 @@ void reduce(bool check_types, const int32_t* refinements) {
   Cell value = *argument(0);
   Cell* out = used(into) ? argument(into) : nullptr;
   bool append = out == nullptr || block::rs_length(out) <= 0;
-  uint32_t out_index = out ? out->data1 : 0;
+  uint32_t out_index = out ? series::index_of(*out) : 0;
   if (!value.is(TYPE_BLOCK)) {
     Cell* result = stack::top;
     if (is_function_kind(value.type())) stack::push(value);
@@ -423,7 +424,7 @@ void reduce(bool check_types, const int32_t* refinements) {
       return;
     }
     put_value(out, *result, append);
-    if (append) out->data1 = out_index;
+    if (append) series::set_index(out, out_index);
     stack::set_last(*out);
     return;
   }
@@ -434,7 +435,7 @@ void reduce(bool check_types, const int32_t* refinements) {
   }
   reduce_into(value, out, append);
   if (interpreter::exiting()) return;
-  if (append && used(into)) out->data1 = out_index;
+  if (append && used(into)) series::set_index(out, out_index);
   stack::set_last(*out);
 }
 
@@ -442,7 +443,7 @@ void reduce(bool check_types, const int32_t* refinements) {
 // or an unset result, contributes nothing; a block result contributes its
 // values unless only), nested blocks are composed with deep.
 void compose_into(const Cell& code, Cell* out, bool append, bool deep, bool only) {
-  for (uint32_t i = code.data1; i < tail_of(code); ++i) {
+  for (uint32_t i = series::index_of(code); i < tail_of(code); ++i) {
     Cell item = buffer_of(code)->cells()[i];
     if (item.is(TYPE_BLOCK) && deep) {
       int32_t length = block::rs_length(&item);
@@ -487,14 +488,14 @@ void compose(bool check_types, const int32_t* refinements) {
   clamp_index(&value);
   Cell* out = used(into) ? argument(into) : nullptr;
   bool append = out == nullptr || block::rs_length(out) <= 0;
-  uint32_t out_index = out ? out->data1 : 0;
+  uint32_t out_index = out ? series::index_of(*out) : 0;
   if (out == nullptr) {
     int32_t length = block::rs_length(&value);
     out = block::push_only(length > 0 ? length : 1);
   }
   compose_into(value, out, append, deep, only);
   if (interpreter::exiting()) return;
-  if (append && used(into)) out->data1 = out_index;
+  if (append && used(into)) series::set_index(out, out_index);
   stack::set_last(*out);
 }
 
@@ -604,20 +605,20 @@ void parse(bool check_types, const int32_t* refinements) {
   if (used(part_at)) {
     Cell length = *argument(part_at);
     if (length.is(TYPE_INTEGER)) {
-      limit = int64_t{input.data1} + length.int_at2();
+      limit = int64_t{series::index_of(input)} + length.int_at2();
     } else if (length.is(TYPE_FLOAT) || length.is(TYPE_PERCENT)) {
-      limit = int64_t{input.data1} + number_to_integer(length);
+      limit = int64_t{series::index_of(input)} + number_to_integer(length);
     } else {
-      if (length.type() != input.type() || length.data2 != input.data2) {
+      if (length.type() != input.type() || series::node_of(length) != series::node_of(input)) {
         Cell refinement = runtime_words::part_refinement;
         fire(ErrorId::script_invalid_refine_arg, &refinement, &length);
       }
-      limit = length.data1;
+      limit = series::index_of(length);
     }
     // Nothing to parse: the rules do not run, and the answer is whether
     // the input itself is empty from its index.
-    if (limit <= int64_t{input.data1}) {
-      stack::set_last(logic::make(input.data1 >= parse::match::length_of(input)));
+    if (limit <= int64_t{series::index_of(input)}) {
+      stack::set_last(logic::make(series::index_of(input) >= parse::match::length_of(input)));
       return;
     }
   }

@@ -19,10 +19,21 @@ void coerce_count(Cell* count);
 }  // namespace kel::natives_control
 
 // Leaving a computation early and guarded evaluation: try break continue
-// exit return throw catch transcode apply.
+// exit return throw catch.
 namespace kel::natives_exits {
 void init();
 }  // namespace kel::natives_exits
+
+// A call whose arguments come from a block: apply.
+namespace kel::natives_apply {
+void init();
+}  // namespace kel::natives_apply
+
+// Text to values through the lexer: transcode; its init installs the
+// lexer's callback bridge.
+namespace kel::natives_transcode {
+void init();
+}  // namespace kel::natives_transcode
 
 // Comparison, logic and set natives: equal? not-equal? strict-equal?
 // lesser? greater? lesser-or-equal? greater-or-equal? same? not union

@@ -31,6 +31,7 @@
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/url.h"
@@ -293,7 +294,7 @@ void debase(bool check_types, const int32_t* refinements) {
   NodeId decoded;
   {
     // The decoder allocates its result while it reads the text.
-    Pin pinned(text.data2);
+    Pin pinned(series::node_of(text));
     uint32_t count = string::rs_length(&text);
     uint8_t* start = string::rs_head(&text);
     decoded = binary::decode_base(base, start, count, string::buffer_of(&text)->unit());
@@ -356,7 +357,7 @@ void size_q(bool check_types, const int32_t*) {
   if (check_types) check(file_types, 0);
   Cell* path = argument(0);
   uint32_t length = string::rs_length(path);
-  if (length > 0 && string::rs_abs_at(path, path->data1 + length - 1) == '/') {
+  if (length > 0 && string::rs_abs_at(path, series::index_of(*path) + length - 1) == '/') {
     none::set_result();
     return;
   }

@@ -26,6 +26,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
+#include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
@@ -65,7 +66,7 @@ bool has_more(const Cell& series) {
   // image! has no datatype yet; once it does, an image has more while its
   // index is below width times height.
   if (series.is(TYPE_IMAGE)) fire(ErrorId::internal_not_done);
-  return series.data1 < series::rs_length_from_head(&series);
+  return series::index_of(series) < series::rs_length_from_head(&series);
 }
 
 // The word kinds a loop may set (the block form of set accepts the same).
@@ -137,9 +138,9 @@ bool next_single(const Walk& walk) {
   Cell* iterator = walk.iterator;
   if (!has_more(*iterator)) return false;
   Cell value = series::is_block_kind(iterator->type())
-                   ? block::buffer_of(iterator)->cells()[iterator->data1]
+                   ? block::buffer_of(iterator)->cells()[series::index_of(*iterator)]
                    : series::pick_value(iterator, 1);
-  iterator->data1 += 1;
+  series::set_index(iterator, series::index_of(*iterator) + 1);
   context::set(walk.words, value);
   return true;
 }
@@ -152,12 +153,12 @@ bool next_group(const Walk& walk) {
   if (iterator->is(TYPE_MAP)) return map::foreach_next(walk.words, iterator, walk.group);
   if (!has_more(*iterator)) return false;
   Cell position = *iterator;
-  iterator->data1 += static_cast<uint32_t>(walk.group);
+  series::set_index(iterator, series::index_of(*iterator) + static_cast<uint32_t>(walk.group));
   const Cell words = *walk.words;
   for (int32_t i = 0; i < walk.group; ++i) {
     // The body may have shortened the word block itself: words gone from it
     // are left out rather than read past its tail.
-    uint32_t at = words.data1 + static_cast<uint32_t>(i);
+    uint32_t at = series::index_of(words) + static_cast<uint32_t>(i);
     if (at >= block::buffer_of(&words)->cell_count()) break;
     Cell word = block::buffer_of(&words)->cells()[at];
     if (!settable_word(word.type())) fire(ErrorId::script_invalid_arg, &word);
@@ -191,7 +192,8 @@ Advance advance(const Walk& walk, const LoopFrame& loop) {
 void remove_group(const Walk& walk, const Cell* group_size) {
   Cell* iterator = walk.iterator;
   uint32_t back = static_cast<uint32_t>(walk.group);
-  iterator->data1 = iterator->data1 > back ? iterator->data1 - back : 0;
+  uint32_t index = series::index_of(*iterator);
+  series::set_index(iterator, index > back ? index - back : 0);
   auto remove_handler = actions::handler_for<Action::remove>(*iterator);
   stack::Guard guard;
   stack::mark_native(nullptr);
@@ -247,9 +249,9 @@ void forall(bool check_types, const int32_t*) {
         break;
       }
       Cell* position = context::get(word);
-      if (!series::is_series_kind(position->type()) || position->data2 != starting->data2)
+      if (!series::is_series_kind(position->type()) || series::node_of(*position) != series::node_of(*starting))
         fire(ErrorId::script_bad_loop_series, position);
-      position->data1 += 1;
+      series::set_index(position, series::index_of(*position) + 1);
       if (!has_more(*position)) break;
     }
   }
@@ -278,7 +280,7 @@ void remove_each(bool check_types, const int32_t*) {
     if (ran == Iteration::kBroken) break;
     if (ran == Iteration::kContinued) continue;
     const Cell& verdict = loop.result();
-    bool falsy = verdict.is(TYPE_NONE) || (verdict.is(TYPE_LOGIC) && verdict.data1 == 0);
+    bool falsy = verdict.is(TYPE_NONE) || (verdict.is(TYPE_LOGIC) && logic::get(verdict) == 0);
     if (falsy) continue;
     if (guarded_step(loop, [&] { remove_group(walk, group_size); }) == StepExit::kBreak) break;
   }

@@ -25,6 +25,7 @@
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
+#include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/native_arguments.h"
@@ -132,7 +133,8 @@ void change_case(bool check_types, const int32_t* refinements, bool upper) {
     } else if (!limit.is(TYPE_INTEGER)) {
       // A position must be one in the string itself.
       const Cell* value = argument(0);
-      if (!value->is(TYPE_CHAR) && (limit.type() != value->type() || limit.data2 != value->data2)) {
+      bool same_series = limit.type() == value->type() && series::node_of(limit) == series::node_of(*value);
+      if (!value->is(TYPE_CHAR) && !same_series) {
         Cell refinement = runtime_words::part_refinement;
         fire(ErrorId::script_invalid_refine_arg, &refinement, &limit);
       }
@@ -222,7 +224,7 @@ void unset_(bool check_types, const int32_t*) {
   }
   // An object's change handler may run at each word and may change the
   // block: its buffer and tail are read again at every step.
-  for (uint32_t i = target.data1; i < block::buffer_of(&target)->cell_count(); ++i) {
+  for (uint32_t i = series::index_of(target); i < block::buffer_of(&target)->cell_count(); ++i) {
     Cell item = block::buffer_of(&target)->cells()[i];
     if (item.is(TYPE_WORD)) unset_word(item);
   }
@@ -250,7 +252,7 @@ void new_line(bool check_types, const int32_t* refinements) {
   SeriesBuffer* buffer = block::buffer_of(&position);
   Cell* cells = buffer->cells();
   uint32_t tail = buffer->cell_count();
-  uint32_t index = position.data1;
+  uint32_t index = series::index_of(position);
   if (used(skip_at)) {
     for (uint32_t i = index; i < tail; ++i) cells[i].set_new_line(((i - index) % size == 0) ? on : !on);
   } else if (used(refinements[0])) {
@@ -265,7 +267,8 @@ void new_line_q(bool check_types, const int32_t*) {
   if (check_types) check(list_types, 0);
   Cell position = *argument(0);
   SeriesBuffer* buffer = block::buffer_of(&position);
-  bool marked = position.data1 < buffer->cell_count() && buffer->cells()[position.data1].new_line();
+  uint32_t index = series::index_of(position);
+  bool marked = index < buffer->cell_count() && buffer->cells()[index].new_line();
   stack::set_last(logic::make(marked));
 }
 
@@ -306,7 +309,7 @@ void as(bool check_types, const int32_t*) {
   }
   Cell type = *argument(0);
   Cell spec = *argument(1);
-  TypeId target = type.is(TYPE_DATATYPE) ? type.data1 : type.type();
+  TypeId target = type.is(TYPE_DATATYPE) ? datatype::named_type(type) : type.type();
   int32_t family = coercion_family(spec.type());
   if (family == 0 || family != coercion_family(target)) {
     Cell from = datatype::make(spec.type());

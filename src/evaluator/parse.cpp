@@ -132,7 +132,7 @@ Keyword classify(uint32_t symbol) {
 // letter case), or kNotKeyword; any other cell is no keyword.
 inline Keyword keyword_of(const Cell& cell) {
   if (!cell.is(TYPE_WORD)) return kNotKeyword;
-  uint32_t symbol = cell.data2;
+  uint32_t symbol = word::symbol_of(cell);
   if (symbol < keyword_cache.size() && keyword_cache[symbol] != 0)
     return static_cast<Keyword>(keyword_cache[symbol] - 1);
   Keyword k = classify(symbol);
@@ -180,28 +180,24 @@ bool initialised = false;
 Cell rule_stack;   // block! at index 0
 Cell input_stack;  // block! at index 0
 
-inline SeriesBuffer* rule_buffer() { return memory::buffer_of(rule_stack.data2); }
-inline SeriesBuffer* input_buffer() { return memory::buffer_of(input_stack.data2); }
-inline uint32_t cell_count(const Cell& block) { return memory::buffer_of(block.data2)->cell_count(); }
+inline SeriesBuffer* rule_buffer() { return block::buffer_of(&rule_stack); }
+inline SeriesBuffer* input_buffer() { return block::buffer_of(&input_stack); }
+inline uint32_t cell_count(const Cell& block) { return block::buffer_of(&block)->cell_count(); }
 
 // The callback asked to stop: unwinds the state machine to run().
 struct StopRequested {};
 
 class Engine;
 Engine* innermost = nullptr;
-void mark_engines();
 
 inline Cell positions(int64_t rule, uint32_t input_index, uint32_t input_length) {
   return triple::make(static_cast<int32_t>(rule), static_cast<int32_t>(input_index),
                       static_cast<int32_t>(input_length));
 }
-inline int32_t first_of(const Cell& t) { return static_cast<int32_t>(t.data1); }
-inline int32_t second_of(const Cell& t) { return static_cast<int32_t>(t.data2); }
-inline int32_t third_of(const Cell& t) { return static_cast<int32_t>(t.data3); }
 
 inline bool truthy(const Cell& value) {
   if (value.is(TYPE_NONE)) return false;
-  if (value.is(TYPE_LOGIC)) return value.data1 != 0;
+  if (value.is(TYPE_LOGIC)) return logic::get(value) != 0;
   return true;
 }
 
@@ -217,9 +213,9 @@ class Engine {
     callback_ = callback ? *callback : none::value;
     collected_ = none::value;
     uint32_t length = match::length_of(input_);
-    if (input_.data1 > length) input_.data1 = length;
+    if (input_index() > length) set_input_index(length);
     has_limit_ = has_limit;
-    if (has_limit) limit_ = static_cast<uint32_t>(std::clamp<int64_t>(limit, input_.data1, length));
+    if (has_limit) limit_ = static_cast<uint32_t>(std::clamp<int64_t>(limit, input_index(), length));
     rule_base_ = rule_buffer()->cell_count();
     input_base_ = input_buffer()->cell_count();
     outer_ = innermost;
@@ -303,7 +299,7 @@ class Engine {
     *reinterpret_cast<Cell*>(alloc_tail_unit(&b, sizeof(Cell))) = nested;
     input_ = nested;
     uint32_t length = match::length_of(input_);
-    if (input_.data1 > length) input_.data1 = length;
+    if (input_index() > length) set_input_index(length);
     ++input_depth_;
   }
   void pop_input() {
@@ -318,7 +314,7 @@ class Engine {
   // The rule element at an absolute index of the current block; unset when
   // an action shortened the block below it.
   Cell rule_at(int64_t index) const {
-    SeriesBuffer* b = memory::buffer_of(block_.data2);
+    SeriesBuffer* b = block::buffer_of(&block_);
     if (index < 0 || index >= b->cell_count()) return make_cell(TYPE_UNSET);
     return b->cells()[index];
   }
@@ -335,15 +331,18 @@ class Engine {
     return length;
   }
   bool same_series(const Cell& value) const {
-    return value.type() == input_.type() && value.data2 == input_.data2;
+    return value.type() == input_.type() && series::node_of(value) == series::node_of(input_);
   }
   uint32_t clamp_to_input(uint32_t index) const { return std::min(index, input_length()); }
+  // The input's position: its index.
+  uint32_t input_index() const { return series::index_of(input_); }
+  void set_input_index(uint32_t index) { series::set_index(&input_, index); }
 
   // After Kel code ran: the rules and the input may have changed.
   void after_evaluation() {
     reload_rules();
     uint32_t length = input_length();
-    if (input_.data1 > length) input_.data1 = length;
+    if (input_index() > length) set_input_index(length);
   }
 
   // A word's value as a rule: unset, or a word again, is no rule.
@@ -389,13 +388,13 @@ class Engine {
     arguments[0] = word::make_value(event_symbols[event], context::global(), -1);
     arguments[1] = logic::make(match_);
     arguments[2] = block_;
-    arguments[2].data1 = static_cast<uint32_t>(std::max<int64_t>(rule_, 0));
+    series::set_index(&arguments[2], static_cast<uint32_t>(std::max<int64_t>(rule_, 0)));
     arguments[3] = input_;
     arguments[4] = rule_stack;
-    arguments[4].data1 = rule_base_;
+    series::set_index(&arguments[4], rule_base_);
     Cell answer = interpreter::call_value(callback_, arguments, 5);
     after_evaluation();
-    if (!answer.is(TYPE_LOGIC) || answer.data1 == 0) throw StopRequested{};
+    if (!answer.is(TYPE_LOGIC) || logic::get(answer) == 0) throw StopRequested{};
   }
 
   // Sets a word of the rules (copy, set, collect set, set-words).
@@ -411,9 +410,9 @@ class Engine {
     if (b->cell_count() - input_base_ + 1 > kStackLimit) raise(ErrorId::script_parse_stack);
     *reinterpret_cast<Cell*>(alloc_tail_unit(&b, sizeof(Cell))) = input_;
     uint32_t tail = cell_count(block_);
-    if (block_.data1 > tail) block_.data1 = tail;
-    push_frame(none::value, positions(-1, input_.data1, input_length()), block_);
-    rule_ = int64_t{block_.data1} - 1;
+    if (series::index_of(block_) > tail) series::set_index(&block_, tail);
+    push_frame(none::value, positions(-1, input_index(), input_length()), block_);
+    rule_ = int64_t{series::index_of(block_)} - 1;
     tail_ = tail;
     match_ = true;
     report(kPush);
@@ -436,10 +435,10 @@ class Engine {
   // The previous rule of the block failed: back to the input where the
   // block was entered, and on to the next alternative, if any.
   State alternative() {
-    input_.data1 = clamp_to_input(static_cast<uint32_t>(second_of(top_frame()[1])));
-    SeriesBuffer* b = memory::buffer_of(block_.data2);
+    set_input_index(clamp_to_input(static_cast<uint32_t>(triple::second_of(top_frame()[1]))));
+    SeriesBuffer* b = block::buffer_of(&block_);
     uint32_t tail = b->cell_count();
-    for (int64_t i = std::max<int64_t>(rule_ + 1, block_.data1); i < tail; ++i) {
+    for (int64_t i = std::max<int64_t>(rule_ + 1, series::index_of(block_)); i < tail; ++i) {
       if (keyword_of(b->cells()[i]) == kBar) {
         rule_ = i;
         match_ = true;
@@ -450,11 +449,11 @@ class Engine {
   }
 
   void enter_block(const Cell& block) {
-    push_frame(none::value, positions(rule_, input_.data1, input_length()), block_);
+    push_frame(none::value, positions(rule_, input_index(), input_length()), block_);
     block_ = block;
     uint32_t tail = cell_count(block_);
-    if (block_.data1 > tail) block_.data1 = tail;
-    rule_ = int64_t{block_.data1} - 1;
+    if (series::index_of(block_) > tail) series::set_index(&block_, tail);
+    rule_ = int64_t{series::index_of(block_)} - 1;
     tail_ = tail;
     match_ = true;
     report(kPush);
@@ -467,13 +466,13 @@ class Engine {
     Cell resume = frame[1];
     block_ = frame[2];
     drop_frame();
-    rule_ = first_of(resume);
+    rule_ = triple::first_of(resume);
     reload_rules();
     return State::kResult;
   }
 
   Cell finish() {
-    match_ = match_ && input_.data1 >= end();
+    match_ = match_ && input_index() >= end();
     report(kEndEvent);
     if (!collected_.is(TYPE_NONE)) return collected_;
     return logic::make(match_);
@@ -517,7 +516,7 @@ class Engine {
       case TYPE_GET_WORD: {
         Cell position = *context::get(&value);
         if (!same_series(position)) raise(ErrorId::script_parse_invalid_ref, &origin);
-        input_.data1 = clamp_to_input(position.data1);
+        set_input_index(clamp_to_input(series::index_of(position)));
         match_ = true;
         return State::kResult;
       }
@@ -547,8 +546,8 @@ class Engine {
         match_ = true;
         return top_is_command() ? State::kResult : State::kPopBlock;
       case kSkip:
-        match_ = input_.data1 < end();
-        if (match_) ++input_.data1;
+        match_ = input_index() < end();
+        if (match_) set_input_index(input_index() + 1);
         report(kMatch);
         return State::kResult;
       case kAny:
@@ -570,7 +569,7 @@ class Engine {
         TypeId type = target.type();
         if (type < TYPE_WORD || type > TYPE_GET_WORD) raise(ErrorId::script_parse_rule, &target);
         ++rule_;
-        push_frame(target, positions(rule_, input_.data1, input_length()),
+        push_frame(target, positions(rule_, input_index(), input_length()),
                    pair::make(k == kCopy ? kCopyCommand : kSetCommand, 0));
         return State::kNext;
       }
@@ -593,13 +592,13 @@ class Engine {
         match_ = true;
         return State::kResult;
       case kEnd:
-        match_ = input_.data1 >= end();
+        match_ = input_index() >= end();
         report(kMatch);
         return State::kResult;
       case kNot:
       case kAhead:
         need_following(word, 1);
-        push_frame(none::value, positions(rule_, input_.data1, input_length()),
+        push_frame(none::value, positions(rule_, input_index(), input_length()),
                    pair::make(k == kNot ? kNotCommand : kAheadCommand, 0));
         return State::kNext;
       case kQuote: {
@@ -632,7 +631,7 @@ class Engine {
         ++rule_;
         Cell selector = rule_at(rule_);
         if (selector.is(TYPE_WORD)) selector = *context::get(&selector);
-        push_frame(integer::make(mode_), positions(rule_, input_.data1, input_length()),
+        push_frame(integer::make(mode_), positions(rule_, input_index(), input_length()),
                    pair::make(kCaseCommand, 0));
         mode_ = truthy(selector) && !selector.is(TYPE_UNSET) ? kCaseSensitive : kCaseInsensitive;
         return State::kNext;
@@ -656,7 +655,7 @@ class Engine {
       report(kMatch);
       return State::kResult;
     }
-    push_frame(triple::make(minimum, maximum, 1), positions(rule_, input_.data1, input_length()),
+    push_frame(triple::make(minimum, maximum, 1), positions(rule_, input_index(), input_length()),
                pair::make(command, 0));
     return State::kNext;
   }
@@ -693,7 +692,7 @@ class Engine {
     Cell target = rule_at(rule_ + 1);
     if (keyword_of(target) == kEnd) {
       ++rule_;
-      input_.data1 = end();
+      set_input_index(end());
       match_ = true;
       report(kMatch);
       return State::kResult;
@@ -709,8 +708,8 @@ class Engine {
         match::is_direct_literal(InputKind::kBlock, target) && !match::searchable_in_binary(target)) {
       raise(ErrorId::script_parse_rule, &target);
     }
-    push_frame(integer::make(static_cast<int32_t>(input_.data1)),
-               positions(rule_, input_.data1, input_length()),
+    push_frame(integer::make(static_cast<int32_t>(input_index())),
+               positions(rule_, input_index(), input_length()),
                pair::make(thru ? kThruCommand : kToCommand, 0));
     return State::kNext;
   }
@@ -724,11 +723,11 @@ class Engine {
     Cell rule = rule_at(rule_ + 1);
     if (rule.is(TYPE_WORD) && keyword_of(rule) == kNotKeyword) rule = *context::get(&rule);
     if (!rule.is(TYPE_BLOCK)) raise(ErrorId::script_parse_end, &word);
-    if (input_.data1 < end()) {
-      Cell element = memory::buffer_of(input_.data2)->cells()[input_.data1];
+    if (input_index() < end()) {
+      Cell element = block::buffer_of(&input_)->cells()[input_index()];
       TypeId type = element.type();
       if (series::is_series_kind(type) && type != TYPE_VECTOR && type != TYPE_IMAGE) {
-        push_frame(none::value, positions(rule_, input_.data1, input_length()), pair::make(kIntoCommand, 0));
+        push_frame(none::value, positions(rule_, input_index(), input_length()), pair::make(kIntoCommand, 0));
         push_input(element);
         return State::kNext;
       }
@@ -745,7 +744,7 @@ class Engine {
     if (!cell.is(TYPE_WORD) || keyword_of(cell) != kNotKeyword) return -1;
     Cell value = *context::get(&cell);
     if (!same_series(value)) return -1;
-    return clamp_to_input(value.data1);
+    return clamp_to_input(series::index_of(value));
   }
 
   State remove(const Cell& word) {
@@ -753,15 +752,15 @@ class Engine {
     int64_t position = input_position_of(rule_at(rule_ + 1));
     if (position >= 0) {
       ++rule_;
-      uint32_t from = std::min(static_cast<uint32_t>(position), input_.data1);
-      uint32_t to = std::max(static_cast<uint32_t>(position), input_.data1);
+      uint32_t from = std::min(static_cast<uint32_t>(position), input_index());
+      uint32_t to = std::max(static_cast<uint32_t>(position), input_index());
       series::remove_units(&input_, from, to - from);
-      input_.data1 = from;
+      set_input_index(from);
       reload_rules();
       match_ = true;
       return State::kResult;
     }
-    push_frame(none::value, positions(rule_, input_.data1, input_length()), pair::make(kRemoveCommand, 0));
+    push_frame(none::value, positions(rule_, input_index(), input_length()), pair::make(kRemoveCommand, 0));
     return State::kNext;
   }
 
@@ -791,7 +790,7 @@ class Engine {
   // units went in.
   uint32_t insert_at(uint32_t position, const Cell& value, bool only) {
     Cell target = input_;
-    target.data1 = position;
+    series::set_index(&target, position);
     Cell inserted = value;
     uint32_t before = input_length();
     switch (input_kind()) {
@@ -831,13 +830,13 @@ class Engine {
     Cell value;
     if (!insertion_value(at, &value)) return State::kExit;
     rule_ = at;
-    uint32_t where = input_.data1;
+    uint32_t where = input_index();
     if (positioned) {
       int64_t position = input_position_of(position_word);
       if (position >= 0) where = static_cast<uint32_t>(position);
     }
     uint32_t added = insert_at(where, value, only);
-    if (where <= input_.data1) input_.data1 += added;
+    if (where <= input_index()) set_input_index(input_index() + added);
     match_ = true;
     return State::kResult;
   }
@@ -851,13 +850,13 @@ class Engine {
       if (!insertion_value(at + 1, &value)) return State::kExit;
       rule_ = at + 1;
       int64_t position = input_position_of(position_word);
-      uint32_t mark = position >= 0 ? static_cast<uint32_t>(position) : input_.data1;
-      input_.data1 = replace(std::min(mark, input_.data1), std::max(mark, input_.data1), value, only);
+      uint32_t mark = position >= 0 ? static_cast<uint32_t>(position) : input_index();
+      set_input_index(replace(std::min(mark, input_index()), std::max(mark, input_index()), value, only));
       match_ = true;
       return State::kResult;
     }
     rule_ = at - 1;
-    push_frame(none::value, positions(rule_, input_.data1, input_length()), pair::make(kChangeCommand, only));
+    push_frame(none::value, positions(rule_, input_index(), input_length()), pair::make(kChangeCommand, only));
     return State::kNext;
   }
 
@@ -881,9 +880,9 @@ class Engine {
                             ? series::is_block_kind(target.type())
                             : (series::is_text_kind(target.type()) || target.is(TYPE_BINARY));
       if (!compatible) raise(ErrorId::script_parse_into_type);
-      if (target.data2 == input_.data2) raise(ErrorId::script_parse_into_bad);
+      if (series::node_of(target) == series::node_of(input_)) raise(ErrorId::script_parse_into_bad);
       uint32_t length = match::length_of(target);
-      if (target.data1 > length) target.data1 = length;
+      if (series::index_of(target) > length) series::set_index(&target, length);
     } else {
       block::make_at(&target, 8);
     }
@@ -915,7 +914,7 @@ class Engine {
     Cell copy_word = none::value;
     if (keyword_of(rule) == kCopy && at + 1 < tail_) copy_word = rule_at(at + 1);
     rule_ = at - 1;
-    push_frame(copy_word, positions(rule_, input_.data1, input_length()), pair::make(kKeepCommand, pick));
+    push_frame(copy_word, positions(rule_, input_index(), input_length()), pair::make(kKeepCommand, pick));
     return State::kNext;
   }
 
@@ -949,25 +948,26 @@ class Engine {
     Cell where = frame[1];
     Cell command = frame[2];
     int32_t flag = pair::y_of(command);
-    uint32_t started = static_cast<uint32_t>(second_of(where));
+    uint32_t started = static_cast<uint32_t>(triple::second_of(where));
     switch (pair::x_of(command)) {
       case kIterateCommand:
       case kWhileCommand: {
-        int32_t minimum = first_of(argument), maximum = second_of(argument), round = third_of(argument);
+        int32_t minimum = triple::first_of(argument), maximum = triple::second_of(argument);
+        int32_t round = triple::third_of(argument);
         if (match_ && !break_ && (maximum < 0 || round < maximum)) {
           // A round that neither moved nor shrank the input would match the
           // same way every time: any, some and counts stop there, taking
           // the rounds left as matched, so an empty match never loops on
           // (while does not stop: its rule must change something itself).
-          bool stalled = pair::x_of(command) == kIterateCommand && input_.data1 == started &&
-                         input_length() >= static_cast<uint32_t>(third_of(where));
+          bool stalled = pair::x_of(command) == kIterateCommand && input_index() == started &&
+                         input_length() >= static_cast<uint32_t>(triple::third_of(where));
           if (stalled) {
             break_ = false;
             return pop_command();
           }
           frame[0] = triple::make(minimum, maximum, round + 1);
-          frame[1] = positions(first_of(where), input_.data1, input_length());
-          rule_ = first_of(where);
+          frame[1] = positions(triple::first_of(where), input_index(), input_length());
+          rule_ = triple::first_of(where);
           report(kIterate);
           return State::kNext;
         }
@@ -975,7 +975,7 @@ class Engine {
         if (match_) {
           match_ = round >= minimum;
         } else {
-          input_.data1 = clamp_to_input(started);
+          set_input_index(clamp_to_input(started));
           match_ = round - 1 >= minimum;
         }
         return pop_command();
@@ -983,49 +983,49 @@ class Engine {
       case kToCommand:
       case kThruCommand:
         if (match_) {
-          if (pair::x_of(command) == kToCommand) input_.data1 = clamp_to_input(started);
+          if (pair::x_of(command) == kToCommand) set_input_index(clamp_to_input(started));
         } else if (!break_ && started < end()) {
-          frame[1] = positions(first_of(where), started + 1, input_length());
-          input_.data1 = started + 1;
-          rule_ = first_of(where);
+          frame[1] = positions(triple::first_of(where), started + 1, input_length());
+          set_input_index(started + 1);
+          rule_ = triple::first_of(where);
           report(kIterate);
           return State::kNext;
         } else {
-          input_.data1 = clamp_to_input(static_cast<uint32_t>(argument.int_at2()));
+          set_input_index(clamp_to_input(static_cast<uint32_t>(argument.int_at2())));
         }
         break_ = false;
         return pop_command();
       case kCopyCommand:
         if (match_) {
-          uint32_t from = std::min(clamp_to_input(started), input_.data1);
-          set_word(argument, series::copy_units(&input_, from, input_.data1 - from));
+          uint32_t from = std::min(clamp_to_input(started), input_index());
+          set_word(argument, series::copy_units(&input_, from, input_index() - from));
         }
         return pop_command();
       case kSetCommand:
         if (match_) {
           uint32_t from = clamp_to_input(started);
-          set_word(argument, from < input_.data1 ? series::element_at(&input_, from) : none::value);
+          set_word(argument, from < input_index() ? series::element_at(&input_, from) : none::value);
         }
         return pop_command();
       case kNotCommand:
         match_ = !match_;
-        input_.data1 = clamp_to_input(started);
+        set_input_index(clamp_to_input(started));
         return pop_command();
       case kAheadCommand:
-        input_.data1 = clamp_to_input(started);
+        set_input_index(clamp_to_input(started));
         return pop_command();
       case kIntoCommand: {
-        bool matched = match_ && input_.data1 >= input_length();
+        bool matched = match_ && input_index() >= input_length();
         pop_input();
-        input_.data1 = clamp_to_input(started + (matched ? 1 : 0));
+        set_input_index(clamp_to_input(started + (matched ? 1 : 0)));
         match_ = matched;
         return pop_command();
       }
       case kRemoveCommand:
         if (match_) {
-          uint32_t from = std::min(clamp_to_input(started), input_.data1);
-          series::remove_units(&input_, from, input_.data1 - from);
-          input_.data1 = from;
+          uint32_t from = std::min(clamp_to_input(started), input_index());
+          series::remove_units(&input_, from, input_index() - from);
+          set_input_index(from);
           reload_rules();
         }
         return pop_command();
@@ -1038,7 +1038,7 @@ class Engine {
         if (match_) {
           Cell value;
           if (!insertion_value(rule_, &value)) return State::kExit;
-          input_.data1 = replace(started, input_.data1, value, flag != 0);
+          set_input_index(replace(started, input_index(), value, flag != 0));
         }
         return pop_command();
       }
@@ -1048,7 +1048,7 @@ class Engine {
       case kCollectCommand: {
         --collect_depth_;
         State next = pop_command();
-        argument.data1 = 0;
+        series::set_index(&argument, 0);
         switch (flag) {
           case kCollectPlain:
             if (collect_depth_ > 0) deliver(argument, false);
@@ -1079,8 +1079,8 @@ class Engine {
       return;
     }
     uint32_t from = clamp_to_input(started);
-    if (input_.data1 <= from) return;
-    uint32_t count = input_.data1 - from;
+    if (input_index() <= from) return;
+    uint32_t count = input_index() - from;
     if (count == 1) {
       deliver(series::element_at(&input_, from), false);
     } else if (pick) {

@@ -15,10 +15,14 @@
 #include <string>
 
 #include "datatypes/binary.h"
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/char.h"
+#include "datatypes/datatype.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime/actions.h"
 #include "io/lexer.h"
 #include "runtime/action_slots.h"
@@ -33,7 +37,7 @@ namespace {
 
 // --- Reading units ----------------------------------------------------------------------------
 
-inline SeriesBuffer* buffer_of(const Cell& series) { return memory::buffer_of(series.data2); }
+inline SeriesBuffer* buffer_of(const Cell& input) { return series::buffer_of(&input); }
 
 template <class Unit>
 inline uint32_t load_unit(const uint8_t* p) {
@@ -68,7 +72,7 @@ struct Bits {
   bool complement;
 
   explicit Bits(const Cell& bitset) {
-    const SeriesBuffer* b = memory::buffer_of(bitset.data2);
+    const SeriesBuffer* b = bitset::buffer_of(&bitset);
     bytes = b->data() + b->offset;
     count = b->used();
     complement = (b->flags & series_flags::kBitsetComplement) != 0;
@@ -107,7 +111,7 @@ std::string bytes_of(const Cell& value) {
   if (value.is(TYPE_BINARY)) {
     const SeriesBuffer* b = buffer_of(value);
     uint32_t used = b->used();
-    uint32_t index = std::min(value.data1, used);
+    uint32_t index = std::min(series::index_of(value), used);
     return std::string(reinterpret_cast<const char*>(b->data() + b->offset + index), used - index);
   }
   return string::to_std_string(value);
@@ -117,7 +121,7 @@ std::string bytes_of(const Cell& value) {
 
 // A text value's first character decides most positions of a match or a
 // search.
-inline uint32_t first_char(const Cell& value) { return string::rs_abs_at(&value, value.data1); }
+inline uint32_t first_char(const Cell& value) { return string::rs_abs_at(&value, series::index_of(value)); }
 
 int64_t text_match_length(const Cell& input, uint32_t position, uint32_t end, const Cell& value,
                           int32_t mode) {
@@ -125,7 +129,8 @@ int64_t text_match_length(const Cell& input, uint32_t position, uint32_t end, co
     case TYPE_CHAR: {
       if (position >= end) return -1;
       uint32_t c = char_at(buffer_of(input), position);
-      return same_char(c, value.data2, fold(value.data2), mode) ? 1 : -1;
+      uint32_t sought = character::get(value);
+      return same_char(c, sought, fold(sought), mode) ? 1 : -1;
     }
     case TYPE_BITSET:
       if (position >= end) return -1;
@@ -134,7 +139,7 @@ int64_t text_match_length(const Cell& input, uint32_t position, uint32_t end, co
       uint32_t length = string::rs_length(&value);
       if (uint64_t{position} + length + 2 > end) return -1;
       Cell at = input;
-      at.data1 = position;
+      series::set_index(&at, position);
       return string::match_value(&at, &value, mode) ? int64_t{length} + 2 : -1;
     }
     default: {
@@ -146,7 +151,7 @@ int64_t text_match_length(const Cell& input, uint32_t position, uint32_t end, co
       uint32_t lead = first_char(value);
       if (!same_char(char_at(buffer_of(input), position), lead, fold(lead), mode)) return -1;
       Cell at = input;
-      at.data1 = position;
+      series::set_index(&at, position);
       return string::match_value(&at, &value, mode) ? int64_t{length} : -1;
     }
   }
@@ -158,7 +163,7 @@ int64_t binary_match_length(const Cell& input, uint32_t position, uint32_t end, 
   switch (value.type()) {
     case TYPE_CHAR:
       if (position >= end) return -1;
-      return head[position] == value.data2 ? 1 : -1;
+      return head[position] == character::get(value) ? 1 : -1;
     case TYPE_BITSET:
       if (position >= end) return -1;
       return Bits(value).has(head[position]) ? 1 : -1;
@@ -175,12 +180,12 @@ int64_t binary_match_length(const Cell& input, uint32_t position, uint32_t end, 
 
 bool search_text(Cell* input, const Cell& value, int32_t mode, uint32_t end, bool thru) {
   const SeriesBuffer* buffer = buffer_of(*input);
-  uint32_t from = input->data1;
+  uint32_t from = series::index_of(*input);
   uint32_t found = end;
   uint32_t length = 1;
   switch (value.type()) {
     case TYPE_CHAR: {
-      uint32_t sought = value.data2, folded = fold(sought);
+      uint32_t sought = character::get(value), folded = fold(sought);
       found = scan_text(buffer, from, end, [=](uint32_t c) { return same_char(c, sought, folded, mode); });
       break;
     }
@@ -193,7 +198,7 @@ bool search_text(Cell* input, const Cell& value, int32_t mode, uint32_t end, boo
       bool tag = value.is(TYPE_TAG);
       uint32_t text_length = string::rs_length(&value);
       if (!tag && text_length == 0) {
-        input->data1 = from;
+        series::set_index(input, from);
         return true;
       }
       uint32_t lead = tag ? '<' : first_char(value);
@@ -211,16 +216,16 @@ bool search_text(Cell* input, const Cell& value, int32_t mode, uint32_t end, boo
     }
   }
   if (found >= end) return false;
-  input->data1 = thru ? found + length : found;
+  series::set_index(input, thru ? found + length : found);
   return true;
 }
 
 bool search_binary(Cell* input, const Cell& value, uint32_t end, bool thru) {
-  uint32_t from = input->data1;
+  uint32_t from = series::index_of(*input);
   if (value.is(TYPE_CHAR) || value.is(TYPE_BITSET)) {
     for (uint32_t i = from; i < end; ++i) {
       if (binary_match_length(*input, i, end, value) >= 0) {
-        input->data1 = thru ? i + 1 : i;
+        series::set_index(input, thru ? i + 1 : i);
         return true;
       }
     }
@@ -233,7 +238,7 @@ bool search_binary(Cell* input, const Cell& value, uint32_t end, bool thru) {
   if (end < sought.size()) return false;
   for (uint32_t i = from; i + sought.size() <= end; ++i) {
     if (head[i] == static_cast<uint8_t>(sought[0]) && std::memcmp(head + i, sought.data(), sought.size()) == 0) {
-      input->data1 = thru ? i + static_cast<uint32_t>(sought.size()) : i;
+      series::set_index(input, thru ? i + static_cast<uint32_t>(sought.size()) : i);
       return true;
     }
   }
@@ -244,7 +249,7 @@ bool search_binary(Cell* input, const Cell& value, uint32_t end, bool thru) {
 // long, that the test accepts.
 template <class Test>
 uint32_t run_end(const Cell& input, uint32_t end, int32_t maximum, Test&& test) {
-  uint32_t from = input.data1;
+  uint32_t from = series::index_of(input);
   uint32_t stop = end;
   if (maximum >= 0 && uint64_t{from} + static_cast<uint32_t>(maximum) < stop) stop = from + maximum;
   return scan_text(buffer_of(input), from, stop, [&](uint32_t c) { return !test(c); });
@@ -298,8 +303,8 @@ bool compare_element(const Cell& element, const Cell& value, int32_t mode) {
   if (value.is(TYPE_LIT_WORD)) {
     TypeId type = element.type();
     if (type < TYPE_WORD || type > TYPE_GET_WORD) return false;
-    if (mode == 2) return element.data2 == value.data2;
-    return symbol::resolve(element.data2) == symbol::resolve(value.data2);
+    if (mode == 2) return word::symbol_of(element) == word::symbol_of(value);
+    return symbol::resolve(word::symbol_of(element)) == symbol::resolve(word::symbol_of(value));
   }
   Cell first = element, second = value;
   if (value.is(TYPE_LIT_PATH)) {
@@ -328,9 +333,9 @@ int64_t match_length(const Cell& input, uint32_t position, uint32_t end, const C
 }
 
 bool literal(Cell* input, const Cell& value, int32_t mode, uint32_t end) {
-  int64_t n = match_length(*input, input->data1, end, value, mode);
+  int64_t n = match_length(*input, series::index_of(*input), end, value, mode);
   if (n < 0) return false;
-  input->data1 += static_cast<uint32_t>(n);
+  series::set_index(input, series::index_of(*input) + static_cast<uint32_t>(n));
   return true;
 }
 
@@ -338,25 +343,26 @@ bool literal(Cell* input, const Cell& value, int32_t mode, uint32_t end) {
 
 namespace {
 inline bool type_accepted(const Cell& rule, TypeId type) {
-  if (rule.is(TYPE_DATATYPE)) return rule.data1 == type;
+  if (rule.is(TYPE_DATATYPE)) return datatype::named_type(rule) == type;
   return typeset_has(rule, type);
 }
 }  // namespace
 
 bool datatype_in_block(Cell* input, const Cell& rule, uint32_t end) {
-  if (input->data1 >= end) return false;
-  TypeId type = buffer_of(*input)->cells()[input->data1].type();
+  uint32_t at = series::index_of(*input);
+  if (at >= end) return false;
+  TypeId type = buffer_of(*input)->cells()[at].type();
   if (!type_accepted(rule, type)) return false;
-  ++input->data1;
+  series::set_index(input, at + 1);
   return true;
 }
 
 bool datatype_in_binary(Cell* input, const Cell& rule, uint32_t end) {
-  uint32_t from = input->data1;
+  uint32_t from = series::index_of(*input);
   if (from >= end) return false;
   // The lexer keeps no hold on the bytes once it returns and runs no Kel
   // code without a callback; the pin keeps the buffer still meanwhile.
-  Pin pin(input->data2);
+  Pin pin(series::node_of(*input));
   const SeriesBuffer* b = buffer_of(*input);
   lexer::ScanOptions options;
   options.single_token = true;
@@ -367,7 +373,7 @@ bool datatype_in_binary(Cell* input, const Cell& rule, uint32_t end) {
   TypeId type = lexer::scan(&scratch, b->data() + b->offset + from, end - from, options, &consumed);
   if (type == TYPE_ERROR || type == 0 || consumed <= 0) return false;
   if (!type_accepted(rule, type)) return false;
-  input->data1 = std::min(end, from + static_cast<uint32_t>(consumed));
+  series::set_index(input, std::min(end, from + static_cast<uint32_t>(consumed)));
   return true;
 }
 
@@ -380,10 +386,10 @@ bool search(Cell* input, const Cell& value, int32_t mode, uint32_t end, bool thr
     case InputKind::kBinary:
       return search_binary(input, value, end, thru);
     case InputKind::kBlock: {
-      for (uint32_t i = input->data1; i < end; ++i) {
+      for (uint32_t i = series::index_of(*input); i < end; ++i) {
         Cell element = buffer_of(*input)->cells()[i];
         if (compare_element(element, value, mode)) {
-          input->data1 = thru ? i + 1 : i;
+          series::set_index(input, thru ? i + 1 : i);
           return true;
         }
       }
@@ -394,29 +400,29 @@ bool search(Cell* input, const Cell& value, int32_t mode, uint32_t end, bool thr
 }
 
 bool repeat(Cell* input, const Cell& value, int32_t minimum, int32_t maximum, int32_t mode, uint32_t end) {
-  if (input->data1 > end) input->data1 = end;
+  if (series::index_of(*input) > end) series::set_index(input, end);
   if (kind_of(input->type()) == InputKind::kText) {
     if (value.is(TYPE_BITSET)) {
       Bits bits(value);
       uint32_t stop = run_end(*input, end, maximum, [&](uint32_t c) { return bits.has(c); });
-      bool matched = stop - input->data1 >= static_cast<uint32_t>(minimum);
-      input->data1 = stop;
+      bool matched = stop - series::index_of(*input) >= static_cast<uint32_t>(minimum);
+      series::set_index(input, stop);
       return matched;
     }
     if (value.is(TYPE_CHAR)) {
-      uint32_t sought = value.data2, folded = fold(sought);
+      uint32_t sought = character::get(value), folded = fold(sought);
       uint32_t stop = run_end(*input, end, maximum, [=](uint32_t c) { return same_char(c, sought, folded, mode); });
-      bool matched = stop - input->data1 >= static_cast<uint32_t>(minimum);
-      input->data1 = stop;
+      bool matched = stop - series::index_of(*input) >= static_cast<uint32_t>(minimum);
+      series::set_index(input, stop);
       return matched;
     }
   }
   int64_t rounds = 0;
   while (maximum < 0 || rounds < maximum) {
-    int64_t n = match_length(*input, input->data1, end, value, mode);
+    int64_t n = match_length(*input, series::index_of(*input), end, value, mode);
     if (n < 0) break;
     if (n == 0) return true;  // an empty value matches every remaining round in place
-    input->data1 += static_cast<uint32_t>(n);
+    series::set_index(input, series::index_of(*input) + static_cast<uint32_t>(n));
     ++rounds;
   }
   return rounds >= minimum;
@@ -437,11 +443,11 @@ void keep(Cell* target, const Cell& value, bool pick, bool at_tail) {
       return;
     }
     binary::insert(&where, &added, -1, -1, -1);
-    after = where.data1;
+    after = series::index_of(where);
   } else {
     after = string::insert_value(&where, &value, -1, false, 1, at_tail);
   }
-  if (!at_tail) target->data1 = after;
+  if (!at_tail) series::set_index(target, after);
 }
 
 }  // namespace kel::parse::match

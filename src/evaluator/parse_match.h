@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "datatypes/series.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 
@@ -27,7 +28,7 @@ InputKind kind_of(TypeId type);
 
 // Units from the buffer's head to its tail.
 inline uint32_t length_of(const Cell& series) {
-  const SeriesBuffer* b = memory::buffer_of(series.data2);
+  const SeriesBuffer* b = series::buffer_of(&series);
   return b->used() / b->unit();
 }
 

@@ -59,10 +59,11 @@ uint32_t bit_index(uint32_t event) {
 // The offset of an absolute position from the code's index, -1 when the
 // position lies outside the code.
 int32_t offset_in(const Cell& code, uint32_t position) {
-  if (position == kNoPosition || position < code.data1) return -1;
-  uint32_t tail = memory::buffer_of(code.data2)->cell_count();
+  uint32_t index = series::index_of(code);
+  if (position == kNoPosition || position < index) return -1;
+  uint32_t tail = block::buffer_of(&code)->cell_count();
   if (position > tail) return -1;
-  return static_cast<int32_t>(position - code.data1);
+  return static_cast<int32_t>(position - index);
 }
 
 // Blocks and paths are code; anything else is reported as none.
@@ -184,7 +185,7 @@ void report_catch() { fire(kCatch, nullptr, kNoPosition, stack::arguments(), nul
 
 namespace {
 Cell call_site(const Cell& code, uint32_t position, const Cell& name) {
-  SeriesBuffer* buffer = memory::buffer_of(code.data2);
+  SeriesBuffer* buffer = block::buffer_of(&code);
   if (position == 0 || position == kNoPosition || position > buffer->cell_count()) return name;
   return buffer->cells()[position - 1];
 }
@@ -204,11 +205,11 @@ void report_return(const Cell& code, uint32_t call_position, uint32_t end_positi
 }
 
 void report_prolog(const Cell& body, const Cell& function) {
-  fire(kProlog, &body, body.is(TYPE_BLOCK) ? body.data1 : kNoPosition, nullptr, &function);
+  fire(kProlog, &body, body.is(TYPE_BLOCK) ? series::index_of(body) : kNoPosition, nullptr, &function);
 }
 
 void report_epilog(const Cell& body, const Cell& function) {
-  uint32_t tail = body.is(TYPE_BLOCK) ? memory::buffer_of(body.data2)->cell_count() : kNoPosition;
+  uint32_t tail = body.is(TYPE_BLOCK) ? block::buffer_of(&body)->cell_count() : kNoPosition;
   fire(kEpilog, &body, tail, nullptr, &function);
 }
 
@@ -217,11 +218,11 @@ uint32_t event_mask(const Cell& function) {
   if (!function.is(TYPE_FUNCTION)) return kDefaultMask;
   Cell body = *function::info(function, function::kInfoBody);
   if (!body.is(TYPE_BLOCK) || block::rs_length(&body) <= 0) return kDefaultMask;
-  Cell first = memory::buffer_of(body.data2)->cells()[body.data1];
+  Cell first = block::buffer_of(&body)->cells()[series::index_of(body)];
   if (!first.is(TYPE_BLOCK)) return kDefaultMask;
   uint32_t bits = 0;
-  SeriesBuffer* events = memory::buffer_of(first.data2);
-  for (uint32_t i = first.data1; i < events->cell_count(); ++i) {
+  SeriesBuffer* events = block::buffer_of(&first);
+  for (uint32_t i = series::index_of(first); i < events->cell_count(); ++i) {
     Cell item = events->cells()[i];
     if (!item.is(TYPE_WORD)) continue;
     uint32_t wanted = symbol::resolve(word::symbol_of(item));

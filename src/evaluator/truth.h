@@ -4,6 +4,7 @@
 // no-return, raised in the frame of the native that asks.
 #pragma once
 
+#include "datatypes/logic.h"
 #include "runtime/cell.h"
 #include "runtime/errors.h"
 
@@ -11,7 +12,7 @@ namespace kel::truth {
 
 inline bool lenient_true(const Cell& value) {
   if (value.is(TYPE_NONE)) return false;
-  if (value.is(TYPE_LOGIC)) return value.data1 != 0;
+  if (value.is(TYPE_LOGIC)) return logic::get(value) != 0;
   return true;
 }
 

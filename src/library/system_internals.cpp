@@ -25,7 +25,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/evaluate.h"
+#include "evaluator/source_evaluation.h"
 #include "runtime/stack.h"
 #include "io/lexer.h"
 #include "runtime/collector.h"
@@ -57,7 +57,7 @@ std::string_view name_of(const Cell& word) { return symbol::name(symbol::resolve
 
 // The one value of a Kel text (a literal the lexer reads), pushed.
 Cell literal(const std::string& text) {
-  Cell* loaded = evaluate::load(text);
+  Cell* loaded = source_evaluation::load(text);
   SeriesBuffer* buffer = memory::buffer_of(loaded->data2);
   return buffer->cell_count() > loaded->data1 ? buffer->cells()[loaded->data1] : none::value;
 }

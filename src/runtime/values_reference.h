@@ -34,6 +34,10 @@ struct Referenced {
 };
 extern Referenced last_referenced;
 inline uint32_t values_reference(NodeId context) { return cell(context)->data2; }
+// The values word (data2) of a context cell in hand: the values reference
+// of a stack context, the values block's node of a heap context. Always
+// inlined, as the interpreter's word lookup that reads it.
+[[gnu::always_inline]] inline uint32_t values_of(const Cell& context_cell) { return context_cell.data2; }
 inline void set_values_reference(NodeId context, uint32_t reference) {
   cell(context)->data2 = reference;
   last_referenced = {context, reference};

@@ -11,7 +11,7 @@
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "evaluator/evaluate.h"
+#include "evaluator/source_evaluation.h"
 #include "runtime/stack.h"
 #include "runtime/resource_table.h"
 #include "test_support.h"
@@ -200,7 +200,7 @@ TEST_F(Collector, EvaluationSurvivesCollectionsAtEverySafePoint) {
   for (int i = 0; i < 3; ++i) collector::collect();
   auto error = testing::catch_error([] {
     stack::Guard guard;
-    Cell* r = evaluate::do_source("b: [] repeat-me: 0 append b 1 append b 2 length? b");
+    Cell* r = source_evaluation::do_source("b: [] repeat-me: 0 append b 1 append b 2 length? b");
     EXPECT_EQ(r->int_at2(), 2);
   });
   EXPECT_EQ(error, std::nullopt);

@@ -11,7 +11,7 @@
 
 #include "console/terminal.h"
 #include "runtime/actions.h"
-#include "evaluator/evaluate.h"
+#include "evaluator/source_evaluation.h"
 #include "evaluator/interpreter.h"
 #include "runtime/stack.h"
 #include "runtime/runtime.h"
@@ -26,7 +26,7 @@ class ConsoleHaltTest : public testing::RuntimeTest {
 
   std::string evaluate(const char* source) {
     stack::Guard guard;
-    return actions::mold_to_string(*evaluate::do_source(source), false);
+    return actions::mold_to_string(*source_evaluation::do_source(source), false);
   }
 };
 
@@ -78,7 +78,8 @@ TEST(ConsoleHaltDeathTest, CtrlCWakesAWaitToHaltIt) {
           pthread_kill(sleeper, SIGINT);
         });
         stack::Guard guard;
-        std::string result = actions::mold_to_string(*evaluate::do_source("catch/name [wait 1000] 'console"), false);
+        Cell* caught = source_evaluation::do_source("catch/name [wait 1000] 'console");
+        std::string result = actions::mold_to_string(*caught, false);
         interrupter.join();
         std::_Exit(result == "halt-request" ? 7 : 8);
       },

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "evaluator/evaluate.h"
+#include "evaluator/source_evaluation.h"
 #include "runtime/stack.h"
 #include "test_support.h"
 
@@ -25,7 +25,7 @@ std::string report_at_depth(int32_t depth, Cell* caught = nullptr) {
     stack::Guard guard;
     std::string source = "system/state/stack-trace: " + std::to_string(depth) +
                          " inner: func [] [1 / 0] outer: func [] [inner] try/keep [outer]";
-    Cell* error = evaluate::do_source(source);
+    Cell* error = source_evaluation::do_source(source);
     EXPECT_TRUE(error->is(TYPE_ERROR));
     EXPECT_EQ(error_value::id_of(*error), ErrorId::math_zero_divide);
     text = error_value::form_text(*error);
@@ -33,7 +33,7 @@ std::string report_at_depth(int32_t depth, Cell* caught = nullptr) {
   });
   EXPECT_FALSE(id.has_value());
   stack::Guard guard;
-  evaluate::do_source("system/state/stack-trace: 1");
+  source_evaluation::do_source("system/state/stack-trace: 1");
   return text;
 }
 
@@ -70,7 +70,7 @@ TEST_F(ErrorValue, AnErrorWhoseFieldsNameNoCatalogErrorFormsAsInvalidError) {
   std::string text;
   auto id = testing::catch_error([&] {
     stack::Guard guard;
-    Cell* made = evaluate::do_source("make error! [type: 'script id: 'no-such-id]");
+    Cell* made = source_evaluation::do_source("make error! [type: 'script id: 'no-such-id]");
     ErrorId found;
     EXPECT_FALSE(error_value::find_id(*made, &found));
     EXPECT_EQ(error_value::id_of(*made), ErrorId::internal_invalid_error);

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/actions.h"
-#include "evaluator/evaluate.h"
+#include "evaluator/source_evaluation.h"
 #include "test_support.h"
 
 namespace kel {
@@ -19,7 +19,7 @@ std::string run(const char* source) {
   std::string out;
   auto error = catch_error([&] {
     stack::Guard guard;
-    Cell* result = evaluate::do_source(source);
+    Cell* result = source_evaluation::do_source(source);
     out = actions::mold_to_string(*result, false);
   });
   if (error) return std::string("error: ") + error_info(*error).word;

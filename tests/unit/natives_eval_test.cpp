@@ -9,7 +9,7 @@
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "runtime/actions.h"
-#include "evaluator/evaluate.h"
+#include "evaluator/source_evaluation.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
@@ -25,7 +25,7 @@ using Tracing = testing::RuntimeTest;
 
 // Evaluates source and pushes its result (kept on the stack, so it survives
 // collections for as long as the caller's stack guard lives).
-Cell* value_of(const char* source) { return evaluate::do_source(source); }
+Cell* value_of(const char* source) { return source_evaluation::do_source(source); }
 
 // Calls a native as C++ code does: a native frame holding the arguments,
 // the types checked by the entry.

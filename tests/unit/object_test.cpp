@@ -6,7 +6,7 @@
 
 #include "datatypes/symbol.h"
 #include "runtime/actions.h"
-#include "evaluator/evaluate.h"
+#include "evaluator/source_evaluation.h"
 #include "runtime/stack.h"
 #include "test_support.h"
 
@@ -19,7 +19,7 @@ std::string construct_text(const char* spec, bool only) {
   std::string text;
   auto error = testing::catch_error([&] {
     stack::Guard guard;
-    Cell* loaded = evaluate::do_source(spec);
+    Cell* loaded = source_evaluation::do_source(spec);
     Cell* made = object::construct(loaded, nullptr, only);
     text = actions::mold_to_string(*made, false);
   });
@@ -49,8 +49,8 @@ TEST_F(ObjectConstruct, LogicAndNoneWordsBecomeValuesUnlessOnly) {
 TEST_F(ObjectConstruct, APrototypeGivesItsFieldsAndItsClass) {
   auto error = testing::catch_error([] {
     stack::Guard guard;
-    Cell* proto = evaluate::do_source("make object! [a: 1 b: 2]");
-    Cell* spec = evaluate::do_source("[b: 20]");
+    Cell* proto = source_evaluation::do_source("make object! [a: 1 b: 2]");
+    Cell* spec = source_evaluation::do_source("[b: 20]");
     Cell* made = object::construct(spec, proto, false);
     EXPECT_EQ(actions::mold_to_string(*made, false), "make object! [\n    a: 1\n    b: 20\n]");
     EXPECT_EQ(object::class_of(*made), object::class_of(*proto));

@@ -11,7 +11,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/evaluate.h"
+#include "evaluator/source_evaluation.h"
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/hash_table.h"
@@ -133,16 +133,16 @@ TEST_F(Ownership, CheckSendsNothingWithoutAnOwnerOrWithoutHandlers) {
 TEST_F(Ownership, CheckCallsTheOwnersDeepChangeHandlerWithTheChange) {
   auto error = testing::catch_error([] {
     stack::Guard guard;
-    evaluate::do_source(
+    source_evaluation::do_source(
         "seen: none "
         "watcher: make object! ["
         "  items: [1 2] "
         "  on-deep-change*: func [owner word target action new index part] ["
         "    seen: reduce [word action new index part]]]");
-    Cell* items = evaluate::do_source("watcher/items");
+    Cell* items = source_evaluation::do_source("watcher/items");
     Cell added = make_cell(TYPE_INTEGER, 0, 3);
     EXPECT_TRUE(ownership::check(*items, runtime_words::append, &added, 2, 1));
-    Cell* seen = evaluate::do_source("mold seen");
+    Cell* seen = source_evaluation::do_source("mold seen");
     EXPECT_EQ(string::to_std_string(*seen), "[items append 3 2 1]");
   });
   EXPECT_FALSE(error.has_value());

@@ -7,7 +7,7 @@
 
 #include "runtime/cell.h"
 
-namespace kel::evaluate {
+namespace kel::source_evaluation {
 
 // Loads UTF-8 source into a new block, pushed on the evaluation stack.
 Cell* load(std::string_view source);
@@ -20,4 +20,4 @@ Cell* do_source(std::string_view source);
 // block) is skipped. The result is pushed and returned.
 Cell* do_script(std::string_view source);
 
-}  // namespace kel::evaluate
+}  // namespace kel::source_evaluation

@@ -1,13 +1,15 @@
-// Evaluating source text (see evaluate.h).
-#include "evaluator/evaluate.h"
+// Evaluating source text (see source_evaluation.h).
+#include "evaluator/source_evaluation.h"
 
+#include "datatypes/block.h"
+#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "runtime/stack.h"
 #include "io/lexer.h"
 
-namespace kel::evaluate {
+namespace kel::source_evaluation {
 
 Cell* load(std::string_view source) {
   Cell* result = stack::push_slot();
@@ -35,13 +37,13 @@ Cell* do_source(std::string_view source) { return evaluate_in_place(load(source)
 
 Cell* do_script(std::string_view source) {
   Cell* code = load(source);
-  SeriesBuffer* b = memory::buffer_of(code->data2);
+  SeriesBuffer* b = block::buffer_of(code);
   Cell* cells = b->cells();
   uint32_t count = b->cell_count();
   if (count >= 2 && cells[0].is(TYPE_WORD) && cells[1].is(TYPE_BLOCK) &&
       symbol::name(word::symbol_of(cells[0])) == "Kel")
-    code->data1 = 2;
+    series::set_index(code, 2);
   return evaluate_in_place(code);
 }
 
-}  // namespace kel::evaluate
+}  // namespace kel::source_evaluation
