@@ -18,7 +18,8 @@
 // decompress lets the output grow while it decodes: it starts with the
 // /size given (deflate and zlib), or with an estimate from the input's
 // length, and the output doubles whenever it is full, so no length field
-// of the data sizes an allocation by itself.
+// of the data sizes an allocation by itself; a binary left with much more
+// room than its bytes is copied into one of its size.
 #include <algorithm>
 #include <string>
 
@@ -60,6 +61,8 @@ constexpr uint32_t kCompressionRoom = 32;  // compress's first output: the input
 // data deflates to a quarter or more of its size), within these bounds.
 constexpr uint64_t kSmallestEstimate = 64;
 constexpr uint64_t kLargestEstimate = uint64_t{64} << 20;
+// Room past the result that decompress leaves in its binary, at most.
+constexpr uint32_t kSlackKept = 4096;
 
 // The method named by the argument; any other word raises script
 // invalid-arg with it.
@@ -183,6 +186,11 @@ void decompress(bool check_types, const int32_t* refinements) {
   }
   if (outcome.result != compression::kDone) refuse(method_word);
   set_length(made, outcome.size);
+  // An estimate or a doubling far beyond the result is given back: the
+  // binary may be kept long after.
+  SeriesBuffer* buffer = memory::buffer_of(made->data2);
+  if (buffer->size - buffer->used() > buffer->used() / 2 + kSlackKept)
+    memory::expand_series(buffer, std::max<uint32_t>(buffer->used(), 16));
   stack::set_last(*made);
 }
 

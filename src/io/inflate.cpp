@@ -216,7 +216,9 @@ class Decoder {
     reader_.release_bytes();
     if (reader_.length - reader_.position < size) return compression::kStoredPastEnd;
     const uint8_t* from = reader_.input + reader_.position;
-    if (room_for(count_ + size)) {
+    if (size == 0) {
+      // nothing to copy (and the output may have no buffer at all)
+    } else if (room_for(count_ + size)) {
       std::memcpy(output_.bytes + count_, from, size);
     } else if (count_ < output_.capacity) {
       std::memcpy(output_.bytes + count_, from, output_.capacity - count_);
