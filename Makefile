@@ -85,6 +85,7 @@ fuzz-inflate: fuzz-core
 	  tests/fuzz/inflate_fuzz.cpp $(FUZZ_DIR)/libkelcore.a -lcrypto -pthread -o $(FUZZ_DIR)/inflate_fuzz
 	mkdir -p $(FUZZ_DIR)/inflate_corpus
 	$(FUZZ_DIR)/inflate_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 -timeout=10 \
+	  -artifact_prefix=$(FUZZ_DIR)/inflate- \
 	  $(FUZZ_DIR)/inflate_corpus tests/fuzz/inflate_corpus
 
 clean:
