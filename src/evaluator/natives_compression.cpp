@@ -44,7 +44,7 @@ namespace {
 
 using namespace native_arguments;
 
-enum class Method : uint8_t { zlib, deflate, gzip, none };
+enum class Method : uint8_t { zlib, deflate, gzip };
 constexpr const char* kMethodNames[] = {"zlib", "deflate", "gzip"};
 constexpr size_t kMethodCount = 3;
 

@@ -20,9 +20,10 @@
 
 namespace kel::deflate {
 
-// Writes the raw deflate stream of the input into the output. The result
-// is kDone when it fitted, else kOutputTooSmall (nothing was written at or
-// past the capacity); the size is the stream's length either way.
+// Writes the raw deflate stream of the input into the output (its grow
+// function is not used). The result is kDone when it fitted, else
+// kOutputTooSmall (nothing was written at or past the capacity); the size
+// is the stream's length either way.
 compression::Outcome compress(const compression::Output& output, const uint8_t* input, size_t length);
 
 // The same with an in/out capacity: on return it holds the stream's
