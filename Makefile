@@ -5,6 +5,7 @@
 #   make test SANITIZE=1     the tests under AddressSanitizer and UBSan
 #   make test-heavy          series near the size limit (needs several GiB; not part of test)
 #   make fuzz-lexer          the lexer under libFuzzer for FUZZ_SECONDS (not part of test)
+#   make fuzz-inflate        the deflate decoder and its framings, the same way
 #   make bench               Kel against Lua and Python (bench/run builds the release
 #                            binary itself); BENCH_ARGS=--quick or --callgrind
 #
@@ -24,7 +25,7 @@ endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache")
 
-.PHONY: all deps configure build run test test-heavy clean fuzz-lexer bench
+.PHONY: all deps configure build run test test-heavy clean fuzz-core fuzz-lexer fuzz-inflate bench
 
 all: build
 
@@ -45,9 +46,12 @@ run: build
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-# Case files that allocate gigabytes (tests/heavy): one at a time.
+# Case files that allocate gigabytes (tests/heavy): one at a time; then the
+# unit tests too large for every run (named DISABLED_Heavy..., which ctest
+# skips).
 test-heavy: build
 	HOME=$(CURDIR)/$(BUILD_DIR)/tests/home $(BUILD_DIR)/tests/kel-case-runner tests/heavy
+	$(BUILD_DIR)/tests/kel-unit-tests --gtest_also_run_disabled_tests --gtest_filter='*DISABLED_Heavy*'
 
 # bench/run calls `make build` with the release settings, installs the peers
 # (bench/setup) and prints the table; a full run updates bench/results.md when
@@ -64,15 +68,26 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_FLAGS := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
 
-fuzz-lexer:
+fuzz-core:
 	cmake -S . -B $(FUZZ_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link $(FUZZ_FLAGS)"
 	cmake --build $(FUZZ_DIR) --target kel-boot -j $(JOBS)
+
+fuzz-lexer: fuzz-core
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer $(FUZZ_FLAGS) -Isrc -I$(FUZZ_DIR)/generated \
 	  tests/fuzz/lexer_fuzz.cpp $$(cat $(FUZZ_DIR)/kel-archives.txt) -lcrypto -pthread -o $(FUZZ_DIR)/lexer_fuzz
 	mkdir -p $(FUZZ_DIR)/lexer_corpus
 	$(FUZZ_DIR)/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 \
 	  $(FUZZ_DIR)/lexer_corpus tests/fuzz/lexer_corpus
+
+# A run slower than 10 s on one input counts as a hang.
+fuzz-inflate: fuzz-core
+	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer $(FUZZ_FLAGS) -Isrc -I$(FUZZ_DIR)/generated \
+	  tests/fuzz/inflate_fuzz.cpp $$(cat $(FUZZ_DIR)/kel-archives.txt) -lcrypto -pthread -o $(FUZZ_DIR)/inflate_fuzz
+	mkdir -p $(FUZZ_DIR)/inflate_corpus
+	$(FUZZ_DIR)/inflate_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 -timeout=10 \
+	  -artifact_prefix=$(FUZZ_DIR)/inflate- \
+	  $(FUZZ_DIR)/inflate_corpus tests/fuzz/inflate_corpus
 
 clean:
 	rm -rf build build-sanitize build-fuzz

@@ -171,6 +171,7 @@ void init_runtime() {
   natives_eval::init();
   natives_values::init();
   natives_system::init();
+  natives_compression::init();
   natives_series::init();
   natives_math::init();
   routines::init();

@@ -22,12 +22,11 @@ bool required = true;  // a debug build always checks
 constexpr uint32_t kSetPathSlot = 8;
 constexpr uint32_t kActionSlots = 62;
 
-// The natives whose families are not built yet (child processes, the
-// deflate codecs): until they are, calling them raises internal not-done.
-// This list is the one place that admits an empty native slot; an entry
-// goes when its native is installed.
-constexpr natives::Native kNotBuiltYet[] = {natives::Native::call, natives::Native::compress,
-                                            natives::Native::decompress};
+// The natives whose families are not built yet (child processes): until
+// they are, calling them raises internal not-done. This list is the one
+// place that admits an empty native slot; an entry goes when its native is
+// installed.
+constexpr natives::Native kNotBuiltYet[] = {natives::Native::call};
 
 bool not_built_yet(uint32_t number) {
   for (natives::Native native : kNotBuiltYet)

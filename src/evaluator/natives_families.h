@@ -74,3 +74,9 @@ void init();
 namespace kel::natives_system {
 void init();
 }  // namespace kel::natives_system
+
+// Compression natives: compress decompress. Its init also interns the
+// method words (zlib deflate gzip).
+namespace kel::natives_compression {
+void init();
+}  // namespace kel::natives_compression
