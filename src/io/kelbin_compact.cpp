@@ -262,9 +262,12 @@ class Reader {
         return Decoder::append(block, cell);
       }
       case TYPE_CONTEXT: {
+        // Only the boot image makes contexts of its own; data holds them
+        // inside the objects and functions that own them.
+        if (d_.codec_q) d_.fail(at);
         ContextForm form = context_form(false, at);
         NodeId context = d_.make_context(form, at);
-        uint32_t position = Decoder::append(block, d_.context_object(context, at));
+        uint32_t position = Decoder::append(block, d_.context_object(context));
         if (form.values) values(context, at);
         return position;
       }

@@ -272,9 +272,10 @@ class Reader {
       case TYPE_REFINEMENT:
         return word_record(block, h, at);
       case TYPE_CONTEXT: {
+        if (d_.codec_q) d_.fail(at);
         ContextForm form = context_form(h, at);
         NodeId context = d_.make_context(form, at);
-        uint32_t position = Decoder::append(block, d_.context_object(context, at));
+        uint32_t position = Decoder::append(block, d_.context_object(context));
         if (form.values) values(context);
         return position;
       }

@@ -199,8 +199,8 @@ class Decoder {
                     const uint8_t* at) const;
   // After the values: an object with on-deep-change* owns its fields.
   void finish_object(const Cell& object) const;
-  // The object! that a context! record appends.
-  Cell context_object(NodeId context, const uint8_t* at) const;
+  // The object! that a context! record appends (the boot mode's only).
+  Cell context_object(NodeId context) const;
 
   // A function! for a new stack context with empty spec and body blocks of
   // the given capacities (checked against the bytes left).

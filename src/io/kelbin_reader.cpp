@@ -478,9 +478,7 @@ void Decoder::finish_object(const Cell& object) const {
   if (object::has_deep_handler(object)) object::own_fields(object);
 }
 
-Cell Decoder::context_object(NodeId context, const uint8_t* at) const {
-  // The boot image may name a function's context this way; data never.
-  if (codec_q && context::on_stack(context)) fail(at);
+Cell Decoder::context_object(NodeId context) const {
   Cell object = object::make_value(context, static_cast<uint32_t>(-1), 0);
   *context::self_cell(context) = object;
   return object;
