@@ -170,15 +170,6 @@ class Reader {
     }
   }
 
-  // One record read into a scratch block on the stack: its value.
-  Cell detached(const uint8_t* at) {
-    stack::Guard guard;
-    Cell* scratch = block::push_only(1);
-    NodeId node = scratch->data2;
-    record(node);
-    if (Decoder::cell_count(node) != 1) d_.fail(at);
-    return *Decoder::cell_at(node, 0);
-  }
 
   void record(NodeId block) {
     const uint8_t* at = p_;
@@ -317,7 +308,11 @@ class Reader {
       case TYPE_ERROR: {
         Cell error = d_.make_error(uleb(), at);
         uint32_t position = Decoder::append(block, error);
-        for (uint32_t field = 0; field < 6; ++field) Decoder::set_error_field(error, field, detached(p_));
+        for (uint32_t field = 0; field < 6; ++field) {
+          const uint8_t* field_at = p_;
+          record(d_.open_error_field(error, field, field_at));
+          d_.close_error_field(error, field, field_at);
+        }
         return position;
       }
       case TYPE_PAIR: {
@@ -526,7 +521,12 @@ class Reader {
 
   uint32_t builtin(NodeId block, TypeId type, const uint8_t* at) {
     uint32_t number = uleb();
-    if (d_.codec_q) return Decoder::append(block, d_.builtin_value(type, number, detached(p_), at));
+    if (d_.codec_q) {
+      uint32_t position = Decoder::cell_count(block);
+      record(block);
+      d_.make_builtin_at(block, position, type, number, at);
+      return position;
+    }
     // The boot image's spec lands right after the native's cell.
     uint32_t position = Decoder::append(block, make_cell(TYPE_NONE));
     record(block);

@@ -158,14 +158,6 @@ class Reader {
     }
   }
 
-  Cell detached(const uint8_t* at) {
-    stack::Guard guard;
-    Cell* scratch = block::push_only(1);
-    NodeId node = scratch->data2;
-    record(node);
-    if (Decoder::cell_count(node) != 1) d_.fail(at);
-    return *Decoder::cell_at(node, 0);
-  }
 
   void record(NodeId block) {
     const uint8_t* at = p_;
@@ -288,7 +280,11 @@ class Reader {
       case TYPE_ERROR: {
         Cell error = d_.make_error(next(), at);
         uint32_t position = Decoder::append(block, error);
-        for (uint32_t field = 0; field < 6; ++field) Decoder::set_error_field(error, field, detached(p_));
+        for (uint32_t field = 0; field < 6; ++field) {
+          const uint8_t* field_at = p_;
+          record(d_.open_error_field(error, field, field_at));
+          d_.close_error_field(error, field, field_at);
+        }
         return position;
       }
       case TYPE_NATIVE:
@@ -466,7 +462,12 @@ class Reader {
 
   uint32_t builtin(NodeId block, TypeId type, const uint8_t* at) {
     uint32_t number = next();
-    if (d_.codec_q) return Decoder::append(block, d_.builtin_value(type, number, detached(p_), at));
+    if (d_.codec_q) {
+      uint32_t position = Decoder::cell_count(block);
+      record(block);
+      d_.make_builtin_at(block, position, type, number, at);
+      return position;
+    }
     uint32_t position = Decoder::append(block, make_cell(TYPE_NONE));
     record(block);
     if (Decoder::cell_count(block) < position + 2) d_.fail(at);

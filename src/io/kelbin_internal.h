@@ -219,10 +219,21 @@ class Decoder {
 
   // An error! of the catalog entry with the code (fields none).
   Cell make_error(uint32_t code, const uint8_t* at) const;
-  static void set_error_field(const Cell& error, uint32_t field, const Cell& value);
+  // The fields arg1 .. stack (0 .. 5) are read straight into the error's
+  // values, so that a path met inside a field finds the fields before it:
+  // open answers the values block with its tail at the field's slot,
+  // close checks that the record put one value there and shows the rest
+  // again.
+  NodeId open_error_field(const Cell& error, uint32_t field, const uint8_t* at) const;
+  void close_error_field(const Cell& error, uint32_t field, const uint8_t* at) const;
 
   // A native! or action! of a table number with a spec block.
   Cell builtin_value(TypeId type, uint32_t number, const Cell& spec, const uint8_t* at) const;
+  // The codec mode reads a native's spec record where the native goes: the
+  // spec's block is in its place while its contents are read (a path to
+  // the native's children walks the spec's cells either way), then the
+  // native takes the place.
+  void make_builtin_at(NodeId block, uint32_t position, TypeId type, uint32_t number, const uint8_t* at) const;
   // Turns the cell at position of block into an op! of it.
   void make_op(NodeId block, uint32_t position, TypeId expected, const uint8_t* at) const;
 

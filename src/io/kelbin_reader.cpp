@@ -550,8 +550,20 @@ Cell Decoder::make_error(uint32_t code, const uint8_t* at) const {
   fail(at);
 }
 
-void Decoder::set_error_field(const Cell& error, uint32_t field, const Cell& value) {
-  kel::error_value::set_field(error, static_cast<kel::error_value::Field>(kel::error_value::kArg1 + field), value);
+NodeId Decoder::open_error_field(const Cell& error, uint32_t field, const uint8_t* at) const {
+  NodeId context = error.data1;
+  if (context == 0) fail(at);
+  NodeId values = context::values_node(context);
+  SeriesBuffer* buffer = memory::buffer_of(values);
+  buffer->tail = buffer->offset + (kel::error_value::kArg1 + field) * sizeof(Cell);
+  return values;
+}
+
+void Decoder::close_error_field(const Cell& error, uint32_t field, const uint8_t* at) const {
+  NodeId values = context::values_node(error.data1);
+  if (cell_count(values) != kel::error_value::kArg1 + field + 1) fail(at);
+  SeriesBuffer* buffer = memory::buffer_of(values);
+  buffer->tail = buffer->offset + context::word_count(error.data1) * sizeof(Cell);
 }
 
 Cell Decoder::builtin_value(TypeId type, uint32_t number, const Cell& spec, const uint8_t* at) const {
@@ -561,6 +573,13 @@ Cell Decoder::builtin_value(TypeId type, uint32_t number, const Cell& spec, cons
   if (!known || !spec.is(TYPE_BLOCK)) fail(at);
   stack::Guard guard;
   return *native::push(type, &spec, number);
+}
+
+void Decoder::make_builtin_at(NodeId block, uint32_t position, TypeId type, uint32_t number,
+                              const uint8_t* at) const {
+  if (cell_count(block) != position + 1) fail(at);
+  Cell made = builtin_value(type, number, *cell_at(block, position), at);
+  *cell_at(block, position) = made;
 }
 
 void Decoder::make_op(NodeId block, uint32_t position, TypeId expected, const uint8_t* at) const {
