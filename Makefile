@@ -5,6 +5,7 @@
 #   make test SANITIZE=1     the tests under AddressSanitizer and UBSan
 #   make test-heavy          series near the size limit (needs several GiB; not part of test)
 #   make fuzz-lexer          the lexer under libFuzzer for FUZZ_SECONDS (not part of test)
+#   make fuzz-kelbin         the kelbin reader under libFuzzer, the same way
 #   make bench               Kel against Lua and Python (bench/run builds the release
 #                            binary itself); BENCH_ARGS=--quick or --callgrind
 #
@@ -24,7 +25,7 @@ endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache")
 
-.PHONY: all deps configure build run test test-heavy clean fuzz-lexer bench
+.PHONY: all deps configure build run test test-heavy clean fuzz-lexer fuzz-kelbin bench
 
 all: build
 
@@ -63,15 +64,17 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_FLAGS := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
 
-fuzz-lexer:
+# Each target is tests/fuzz/<name>_fuzz.cpp with its seeds in
+# tests/fuzz/<name>_corpus.
+fuzz-lexer fuzz-kelbin: fuzz-%:
 	cmake -S . -B $(FUZZ_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link $(FUZZ_FLAGS)"
 	cmake --build $(FUZZ_DIR) --target kelcore -j $(JOBS)
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer $(FUZZ_FLAGS) -Isrc -I$(FUZZ_DIR)/generated \
-	  tests/fuzz/lexer_fuzz.cpp $(FUZZ_DIR)/libkelcore.a -lcrypto -pthread -o $(FUZZ_DIR)/lexer_fuzz
-	mkdir -p $(FUZZ_DIR)/lexer_corpus
-	$(FUZZ_DIR)/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 \
-	  $(FUZZ_DIR)/lexer_corpus tests/fuzz/lexer_corpus
+	  tests/fuzz/$*_fuzz.cpp $(FUZZ_DIR)/libkelcore.a -lcrypto -pthread -o $(FUZZ_DIR)/$*_fuzz
+	mkdir -p $(FUZZ_DIR)/$*_corpus
+	$(FUZZ_DIR)/$*_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 \
+	  $(FUZZ_DIR)/$*_corpus tests/fuzz/$*_corpus
 
 clean:
 	rm -rf build build-sanitize build-fuzz
