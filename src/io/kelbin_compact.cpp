@@ -161,15 +161,35 @@ class Reader {
 
   // Reads records into the block until it holds count more cells; a
   // record that appends anything else (a bind record) is refused.
-  void contents(NodeId block, uint32_t n) {
+  // Reads records into the block until it holds n more cells; a record
+  // that appends anything else (a bind record, which data cannot hold) is
+  // refused at the container's position.
+  void contents(NodeId block, uint32_t n, const uint8_t* at) {
     uint32_t before = Decoder::cell_count(block);
-    for (uint32_t i = 0; i < n; ++i) {
-      const uint8_t* at = p_;
-      record(block);
-      if (Decoder::cell_count(block) != before + i + 1) d_.fail(at);
-    }
+    for (uint32_t i = 0; i < n; ++i)
+      if (!leaf(block)) record(block);
+    if (Decoder::cell_count(block) != before + n) d_.fail(at);
   }
 
+  // The leaf records most data is made of, read without the call of a
+  // whole record: small integers and words bound to the global context,
+  // with no prefix. False when the next record is another.
+  bool leaf(NodeId block) {
+    if (p_ >= d_.records_end || !d_.leaf_fits()) return false;
+    uint8_t lead = *p_;
+    if (lead >= kSmallInteger && lead < kNewLinePrefix) {
+      ++p_;
+      Decoder::append(block, make_cell(TYPE_INTEGER, 0, lead & kIdMask));
+      return true;
+    }
+    if (lead >= TYPE_WORD && lead <= TYPE_ISSUE) {
+      const uint8_t* symbol_at = ++p_;
+      uint32_t symbol_index = uleb();
+      Decoder::append(block, d_.global_word(lead, symbol_index, symbol_at));
+      return true;
+    }
+    return false;
+  }
 
   void record(NodeId block) {
     const uint8_t* at = p_;
@@ -219,14 +239,18 @@ class Reader {
     if (new_line) Decoder::cell_at(block, position)->set_new_line(true);
   }
 
+  // The types whose records may carry the shared prefix.
+  bool sharable(TypeId type) const {
+    return is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
+           type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET || type == TYPE_IMAGE || type == TYPE_OBJECT ||
+           type == TYPE_FUNCTION || (is_word_kind(type) && d_.codec_q);
+  }
+
   // The payload of a type byte; the value is appended to the block and
   // its position answered.
   uint32_t value(NodeId block, uint32_t id, bool short_form, bool shared, const uint8_t* at) {
     TypeId type = id;
-    bool sharable = is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
-                    type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET || type == TYPE_IMAGE ||
-                    type == TYPE_OBJECT || type == TYPE_FUNCTION || (is_word_kind(type) && d_.codec_q);
-    if (shared && !sharable) d_.fail(at);
+    if (shared && !sharable(type)) d_.fail(at);
     switch (type) {
       case TYPE_DATATYPE:
         return Decoder::append(block, d_.datatype_value(uleb(), at));
@@ -256,7 +280,7 @@ class Reader {
         // Only the boot image makes contexts of its own; data holds them
         // inside the objects and functions that own them.
         if (d_.codec_q) d_.fail(at);
-        ContextForm form = context_form(false, at);
+        ContextForm form = context_form(false);
         NodeId context = d_.make_context(form, at);
         uint32_t position = Decoder::append(block, d_.context_object(context));
         if (form.values) values(context, at);
@@ -331,7 +355,7 @@ class Reader {
         uint32_t n = count(1);
         Cell map = d_.begin_map(n, count_at);
         uint32_t position = Decoder::append(block, map);
-        contents(map.data2, n);
+        contents(map.data2, n, at);
         d_.finish_map(map, at);
         return position;
       }
@@ -386,7 +410,7 @@ class Reader {
       uint32_t n = count(1);
       Cell made = type == TYPE_HASH ? d_.begin_hash(head, n) : make_cell(type, head, Decoder::new_block(n), 0);
       uint32_t position = Decoder::append(block, made);
-      contents(made.data2, n);
+      contents(made.data2, n, at);
       if (type == TYPE_HASH) d_.finish_hash(made);
       return position;
     }
@@ -415,7 +439,7 @@ class Reader {
   // A context description: kind and flags, then the words (the values are
   // read once the context exists). Inside object! and function! records it
   // opens with a type byte of id 14.
-  ContextForm context_form(bool with_type_byte, const uint8_t* at) {
+  ContextForm context_form(bool with_type_byte) {
     if (with_type_byte) {
       const uint8_t* type_at = p_;
       uint8_t type = byte();
@@ -433,7 +457,6 @@ class Reader {
       const uint8_t* symbol_at = p_;
       form.symbols.push_back(d_.symbol(uleb(), symbol_at));
     }
-    (void)at;
     return form;
   }
 
@@ -443,8 +466,7 @@ class Reader {
     NodeId values_node = context::values_node(context);
     uint32_t n = context::word_count(context);
     memory::buffer_of(values_node)->tail = memory::buffer_of(values_node)->offset;
-    contents(values_node, n);
-    (void)at;
+    contents(values_node, n, at);
   }
 
   uint32_t object(NodeId block, bool handlers, PendingWord* binding, const uint8_t* at) {
@@ -455,7 +477,7 @@ class Reader {
       on_change = zigzag();
       on_deep_change = zigzag();
     }
-    ContextForm form = context_form(true, at);
+    ContextForm form = context_form(true);
     NodeId context = d_.make_context(form, at);
     Cell object = d_.begin_object(context, class_id, handlers, on_change, on_deep_change, at);
     uint32_t position = 0;
@@ -473,7 +495,7 @@ class Reader {
     const uint8_t* capacity_at = p_;
     uint32_t spec_capacity = uleb();
     uint32_t body_capacity = uleb();
-    ContextForm form = context_form(true, at);
+    ContextForm form = context_form(true);
     NodeId context = d_.make_context(form, at);
     Cell function = d_.begin_function(context, spec_capacity, body_capacity, capacity_at);
     uint32_t position = 0;
@@ -516,7 +538,7 @@ class Reader {
       return;
     }
     uint32_t n = count(1);
-    contents(spec ? Decoder::spec_node(*function) : Decoder::body_node(*function), n);
+    contents(spec ? Decoder::spec_node(*function) : Decoder::body_node(*function), n, at);
   }
 
   uint32_t builtin(NodeId block, TypeId type, const uint8_t* at) {

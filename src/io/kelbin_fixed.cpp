@@ -149,15 +149,14 @@ class Reader {
     }
   }
 
-  void contents(NodeId block, uint32_t n) {
+  // Reads records into the block until it holds n more cells; a record
+  // that appends anything else (a bind record, which data cannot hold) is
+  // refused at the container's position.
+  void contents(NodeId block, uint32_t n, const uint8_t* at) {
     uint32_t before = Decoder::cell_count(block);
-    for (uint32_t i = 0; i < n; ++i) {
-      const uint8_t* at = p_;
-      record(block);
-      if (Decoder::cell_count(block) != before + i + 1) d_.fail(at);
-    }
+    for (uint32_t i = 0; i < n; ++i) record(block);
+    if (Decoder::cell_count(block) != before + n) d_.fail(at);
   }
-
 
   void record(NodeId block) {
     const uint8_t* at = p_;
@@ -194,15 +193,18 @@ class Reader {
     return d_.walk(at);
   }
 
+  bool sharable(TypeId type) const {
+    return is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
+           type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET || type == TYPE_IMAGE || type == TYPE_OBJECT ||
+           type == TYPE_FUNCTION || (is_word_kind(type) && d_.codec_q);
+  }
+
   uint32_t value(NodeId block, uint32_t h, const uint8_t* at) {
     TypeId type = h & kTypeMask;
     // Bit 19 is part of an op!'s wrapped type, and has no meaning elsewhere
     // outside the sharable types.
     bool shared = (h & kShared) != 0 && type != TYPE_OP;
-    bool sharable = is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
-                    type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET || type == TYPE_IMAGE ||
-                    type == TYPE_OBJECT || type == TYPE_FUNCTION || (is_word_kind(type) && d_.codec_q);
-    if (shared && !sharable) d_.fail(at);
+    if (shared && !sharable(type)) d_.fail(at);
     switch (type) {
       case TYPE_UNSET:
       case TYPE_NONE:
@@ -268,7 +270,7 @@ class Reader {
         ContextForm form = context_form(h, at);
         NodeId context = d_.make_context(form, at);
         uint32_t position = Decoder::append(block, d_.context_object(context));
-        if (form.values) values(context);
+        if (form.values) values(context, at);
         return position;
       }
       case TYPE_OBJECT:
@@ -318,7 +320,7 @@ class Reader {
         uint32_t n = count();
         Cell map = d_.begin_map(n, count_at);
         uint32_t position = Decoder::append(block, map);
-        contents(map.data2, n);
+        contents(map.data2, n, at);
         d_.finish_map(map, at);
         return position;
       }
@@ -348,7 +350,7 @@ class Reader {
       uint32_t n = count();
       Cell made = type == TYPE_HASH ? d_.begin_hash(head_index, n) : make_cell(type, head_index, Decoder::new_block(n), 0);
       uint32_t position = Decoder::append(block, made);
-      contents(made.data2, n);
+      contents(made.data2, n, at);
       if (type == TYPE_HASH) d_.finish_hash(made);
       return position;
     }
@@ -393,10 +395,10 @@ class Reader {
     return context_form(next(), at);
   }
 
-  void values(NodeId context) {
+  void values(NodeId context, const uint8_t* at) {
     NodeId values_node = context::values_node(context);
     memory::buffer_of(values_node)->tail = memory::buffer_of(values_node)->offset;
-    contents(values_node, context::word_count(context));
+    contents(values_node, context::word_count(context), at);
   }
 
   uint32_t object(NodeId block, uint32_t h, PendingWord* binding, const uint8_t* at) {
@@ -417,7 +419,7 @@ class Reader {
     } else {
       position = Decoder::append(block, object);
     }
-    if (form.values) values(context);
+    if (form.values) values(context, at);
     d_.finish_object(object);
     return position;
   }
@@ -457,7 +459,7 @@ class Reader {
       return;
     }
     uint32_t n = count();
-    contents(spec ? Decoder::spec_node(*function) : Decoder::body_node(*function), n);
+    contents(spec ? Decoder::spec_node(*function) : Decoder::body_node(*function), n, at);
   }
 
   uint32_t builtin(NodeId block, TypeId type, const uint8_t* at) {

@@ -99,6 +99,9 @@ class Decoder {
   }
   uint64_t bytes_left(const uint8_t* at) const { return at < records_end ? static_cast<uint64_t>(records_end - at) : 0; }
 
+  // Whether a leaf record read without a Nesting guard lies within the
+  // nesting the guards allow.
+  bool leaf_fits() const { return depth_ < kMaxDepth; }
   // Counts the nesting of records; deeper than kMaxDepth fails.
   class Nesting {
    public:
@@ -123,8 +126,20 @@ class Decoder {
   void resolve_all_symbols(const uint8_t* at);
 
   // --- Blocks ----------------------------------------------------------------
-  // Appends the cell to the block and answers its position.
-  static uint32_t append(NodeId block, const Cell& cell);
+  // Appends the cell to the block and answers its position. Blocks are
+  // made with room for the count their record gives, so the buffer grows
+  // only for the boot mode's native specs.
+  static uint32_t append(NodeId block, const Cell& cell) {
+    SeriesBuffer* buffer = memory::buffer_of(block);
+    uint32_t position = buffer->cell_count();
+    if (buffer->room() >= sizeof(Cell)) {
+      *reinterpret_cast<Cell*>(buffer->tail_ptr()) = cell;
+      buffer->tail += sizeof(Cell);
+    } else {
+      append_grown(buffer, cell);
+    }
+    return position;
+  }
   static Cell* cell_at(NodeId block, uint32_t position) { return memory::buffer_of(block)->cells() + position; }
   static uint32_t cell_count(NodeId block) { return memory::buffer_of(block)->cell_count(); }
   // A new block buffer with room for count cells (at least one); count was
@@ -172,8 +187,17 @@ class Decoder {
 
   // --- Words -------------------------------------------------------------------
   // A word of the type (15-20) for a symbol index, bound to the global
-  // context (an issue! gets the global context and index -1).
-  Cell global_word(TypeId type, uint32_t symbol_index, const uint8_t* at);
+  // context (an issue! gets the global context and index -1). The word of
+  // each index is made once.
+  Cell global_word(TypeId type, uint32_t symbol_index, const uint8_t* at) {
+    if (symbol_index < global_words_.size() && global_words_[symbol_index].header != 0) {
+      Cell word = global_words_[symbol_index];
+      if (type == TYPE_ISSUE) word.data3 = static_cast<uint32_t>(-1);
+      word.header = type;
+      return word;
+    }
+    return first_global_word(type, symbol_index, at);
+  }
   // A word bound to a context at an index (-1: unresolved, as a self word).
   Cell context_word(TypeId type, uint32_t symbol_index, NodeId context, int32_t index, const uint8_t* at);
   // The context of a shared binding's target: an object!, a function!, an
@@ -238,13 +262,16 @@ class Decoder {
   void make_op(NodeId block, uint32_t position, TypeId expected, const uint8_t* at) const;
 
  private:
+  static void append_grown(SeriesBuffer* buffer, const Cell& cell);
+  Cell first_global_word(TypeId type, uint32_t symbol_index, const uint8_t* at);
+
   uint32_t depth_ = 0;
   const uint8_t* symbol_offsets_ = nullptr;
   const uint8_t* names_ = nullptr;
   uint32_t symbol_count_ = 0;
   uint32_t names_size_ = 0;
   std::vector<uint32_t> symbols_;       // symbol id by index, 0 until first used
-  std::vector<uint32_t> global_index_;  // global index + 1 by symbol index, 0 until first used
+  std::vector<Cell> global_words_;      // the global word by symbol index, header 0 until first used
 };
 
 // Reads a compact records area into the destination.

@@ -96,7 +96,7 @@ void Decoder::set_symbols(const uint8_t* offsets, uint32_t count, const uint8_t*
   names_ = names;
   names_size_ = size;
   symbols_.assign(count, 0);
-  global_index_.assign(count, 0);
+  global_words_.assign(count, make_cell(TYPE_VALUE));
 }
 
 uint32_t Decoder::symbol(uint32_t index, const uint8_t* at) {
@@ -124,11 +124,9 @@ void Decoder::resolve_all_symbols(const uint8_t* at) {
 
 // --- Blocks ----------------------------------------------------------------------
 
-uint32_t Decoder::append(NodeId block, const Cell& cell) {
-  SeriesBuffer* buffer = memory::buffer_of(block);
-  uint32_t position = buffer->cell_count();
-  *alloc_tail(&buffer) = cell;
-  return position;
+void Decoder::append_grown(SeriesBuffer* buffer, const Cell& cell) {
+  Cell copy = cell;  // the cell may lie in the buffer that grows
+  *alloc_tail(&buffer) = copy;
 }
 
 NodeId Decoder::new_block(uint32_t count) { return memory::alloc_cells(count < 1 ? 1 : count); }
@@ -380,17 +378,16 @@ void Decoder::finish_map(const Cell& map, const uint8_t* at) const {
 
 // --- Words ------------------------------------------------------------------------
 
-Cell Decoder::global_word(TypeId type, uint32_t symbol_index, const uint8_t* at) {
+Cell Decoder::first_global_word(TypeId type, uint32_t symbol_index, const uint8_t* at) {
   uint32_t id = symbol(symbol_index, at);
-  if (type == TYPE_ISSUE) return word::make_value(id, context::global(), -1, TYPE_ISSUE);
   // The slot as the lexer binds a word: found or added, a case variant
-  // sharing its canonical spelling's slot.
-  if (global_index_[symbol_index] == 0) {
-    Cell bound;
-    word::make_at(id, &bound);
-    global_index_[symbol_index] = bound.data3 + 1;
-  }
-  return word::make_value(id, context::global(), static_cast<int32_t>(global_index_[symbol_index] - 1), type);
+  // sharing its canonical spelling's slot. An issue takes no slot.
+  if (type == TYPE_ISSUE) return word::make_value(id, context::global(), -1, TYPE_ISSUE);
+  Cell bound;
+  word::make_at(id, &bound);
+  global_words_[symbol_index] = bound;
+  bound.header = type;
+  return bound;
 }
 
 Cell Decoder::context_word(TypeId type, uint32_t symbol_index, NodeId context, int32_t index, const uint8_t* at) {
