@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "io/kelbin.h"
@@ -271,6 +272,7 @@ class Decoder {
   uint32_t symbol_count_ = 0;
   uint32_t names_size_ = 0;
   std::vector<uint32_t> symbols_;       // symbol id by index, 0 until first used
+  std::unordered_map<uint32_t, uint32_t> symbol_of_offset_;  // the names read, by offset
   std::vector<Cell> global_words_;      // the global word by symbol index, header 0 until first used
 };
 

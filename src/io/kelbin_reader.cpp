@@ -103,7 +103,12 @@ uint32_t Decoder::symbol(uint32_t index, const uint8_t* at) {
   if (index >= symbol_count_) fail(at);
   if (symbols_[index] != 0) return symbols_[index];
   uint32_t offset = load_u32(symbol_offsets_ + 4 * size_t{index});
-  if (offset >= names_size_) fail(at);
+  // An offset names the start of a name (the string area's start, or the
+  // byte after a NUL), and each name is read once whatever number of
+  // indexes name it: reading names costs no more than the string area.
+  if (offset >= names_size_ || (offset > 0 && names_[offset - 1] != 0)) fail(at);
+  auto known = symbol_of_offset_.find(offset);
+  if (known != symbol_of_offset_.end()) return symbols_[index] = known->second;
   const auto* name = names_ + offset;
   const auto* nul = static_cast<const uint8_t*>(std::memchr(name, 0, names_size_ - offset));
   if (nul == nullptr || nul == name) fail(at);
@@ -114,6 +119,7 @@ uint32_t Decoder::symbol(uint32_t index, const uint8_t* at) {
     if (code_point < 0) fail(at);
   }
   uint32_t id = symbol::make(std::string_view(reinterpret_cast<const char*>(name), static_cast<size_t>(nul - name)));
+  symbol_of_offset_.emplace(offset, id);
   symbols_[index] = id;
   return id;
 }

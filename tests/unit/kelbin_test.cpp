@@ -424,6 +424,10 @@ TEST_F(Kelbin, WordsNeedTheirSymbolInTheTable) {
   // Records start after the table: 8 + 1 + 1 + 1 + 1 + 4 + 2 = 18.
   EXPECT_EQ(decoded(compact(hex("0F 00"), {"a"})), "[a]");
   EXPECT_EQ(decoded(compact(hex("0F 01"), {"a"})), "error kb-invalid-record 20");
+  // Offsets name the starts of names: two may name the same one, none the
+  // middle of one (the records start at 8 + 4 + 8 + 3 = 23).
+  EXPECT_EQ(decoded(kMagic + hex("02 05 01 06 02 03 00000000 00000000 616200" "05 02 0F 00 0F 01")), "[[ab ab]]");
+  EXPECT_EQ(decoded(kMagic + hex("02 05 01 02 02 03 00000000 01000000 616200" "0F 01")), "error kb-invalid-record 25");
 }
 
 TEST_F(Kelbin, FixedRecordsRefused) {
