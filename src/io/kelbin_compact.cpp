@@ -159,8 +159,6 @@ class Reader {
     return d_.walk(at);
   }
 
-  // Reads records into the block until it holds count more cells; a
-  // record that appends anything else (a bind record) is refused.
   // Reads records into the block until it holds n more cells; a record
   // that appends anything else (a bind record, which data cannot hold) is
   // refused at the container's position.
