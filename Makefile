@@ -6,6 +6,7 @@
 #   make test-heavy          series near the size limit (needs several GiB; not part of test)
 #   make fuzz-lexer          the lexer under libFuzzer for FUZZ_SECONDS (not part of test)
 #   make fuzz-inflate        the deflate decoder and its framings, the same way
+#   make fuzz-kelbin         the kelbin reader, the same way
 #   make bench               Kel against Lua and Python (bench/run builds the release
 #                            binary itself); BENCH_ARGS=--quick or --callgrind
 #
@@ -25,7 +26,7 @@ endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache")
 
-.PHONY: all deps configure build run test test-heavy clean fuzz-core fuzz-lexer fuzz-inflate bench
+.PHONY: all deps configure build run test test-heavy clean fuzz-core fuzz-lexer fuzz-inflate fuzz-kelbin bench
 
 all: build
 
@@ -73,21 +74,16 @@ fuzz-core:
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link $(FUZZ_FLAGS)"
 	cmake --build $(FUZZ_DIR) --target kel-boot -j $(JOBS)
 
-fuzz-lexer: fuzz-core
+# Each target is tests/fuzz/<name>_fuzz.cpp with its seeds in
+# tests/fuzz/<name>_corpus. A run slower than 10 s on one input counts as a
+# hang; crashing inputs land in the fuzz build directory.
+fuzz-lexer fuzz-inflate fuzz-kelbin: fuzz-%: fuzz-core
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer $(FUZZ_FLAGS) -Isrc -I$(FUZZ_DIR)/generated \
-	  tests/fuzz/lexer_fuzz.cpp $$(cat $(FUZZ_DIR)/kel-archives.txt) -lcrypto -pthread -o $(FUZZ_DIR)/lexer_fuzz
-	mkdir -p $(FUZZ_DIR)/lexer_corpus
-	$(FUZZ_DIR)/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 \
-	  $(FUZZ_DIR)/lexer_corpus tests/fuzz/lexer_corpus
-
-# A run slower than 10 s on one input counts as a hang.
-fuzz-inflate: fuzz-core
-	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer $(FUZZ_FLAGS) -Isrc -I$(FUZZ_DIR)/generated \
-	  tests/fuzz/inflate_fuzz.cpp $$(cat $(FUZZ_DIR)/kel-archives.txt) -lcrypto -pthread -o $(FUZZ_DIR)/inflate_fuzz
-	mkdir -p $(FUZZ_DIR)/inflate_corpus
-	$(FUZZ_DIR)/inflate_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 -timeout=10 \
-	  -artifact_prefix=$(FUZZ_DIR)/inflate- \
-	  $(FUZZ_DIR)/inflate_corpus tests/fuzz/inflate_corpus
+	  tests/fuzz/$*_fuzz.cpp $$(cat $(FUZZ_DIR)/kel-archives.txt) -lcrypto -pthread -o $(FUZZ_DIR)/$*_fuzz
+	mkdir -p $(FUZZ_DIR)/$*_corpus
+	$(FUZZ_DIR)/$*_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 -timeout=10 \
+	  -artifact_prefix=$(FUZZ_DIR)/$*- \
+	  $(FUZZ_DIR)/$*_corpus tests/fuzz/$*_corpus
 
 clean:
 	rm -rf build build-sanitize build-fuzz

@@ -84,6 +84,10 @@ struct Sealer {
       if (body.is(TYPE_BLOCK)) seal_block(body.data2);
     } else if (value.is(TYPE_OBJECT)) {
       seal_context(value.data1);
+    } else if (value.is(TYPE_MAP) && visited_blocks.insert(value.data2).second) {
+      // The codec objects live in system/codecs, a map.
+      uint32_t count = memory::buffer_of(value.data2)->cell_count();
+      for (uint32_t i = 0; i < count; ++i) seal_value(memory::buffer_of(value.data2)->cells()[i]);
     }
   }
 

@@ -49,6 +49,8 @@ const std::vector<Cell>* registered_interface(TypeId type, uint32_t number) {
   return slot != nullptr && slot->registered ? &slot->entries : nullptr;
 }
 
+bool known_number(TypeId type, uint32_t number) { return interface_slot(type, number) != nullptr; }
+
 Cell* push(TypeId type, const Cell* spec, uint32_t number) {
   Cell* result = stack::push(make_cell(TYPE_NONE));
   NodeId context = context::make_from_words(spec, true, false, context::kFunctionKind);

@@ -44,6 +44,8 @@ Cell* push(TypeId type, const Cell* spec, uint32_t number);
 // answers them, or null when the number has none.
 void register_interface(TypeId type, uint32_t number, std::vector<Cell> shape);
 const std::vector<Cell>* registered_interface(TypeId type, uint32_t number);
+// Whether the number names a slot of the native table or of the actions.
+bool known_number(TypeId type, uint32_t number);
 
 // The native number or action slot (data1), the interface block's node
 // (data2) and the info block's node (data3). The number is read inside the

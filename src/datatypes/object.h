@@ -146,6 +146,9 @@ void install_handlers(Cell* object);
 // indexes (-1 for an absent one).
 void push_with_handlers(Cell* object, int32_t on_change_index, int32_t on_deep_change_index);
 bool has_deep_handler(const Cell& object);
+// Makes the object the owner of its field values (but not of its handlers),
+// as an object with `on-deep-change*` is.
+void own_fields(const Cell& object);
 // Calls `on-change*` with the field word, the old and the new value.
 void fire_on_set(const Cell& object, const Cell& word, const Cell& old_value, const Cell& new_value);
 // The two steps of fire_on_set: the function in the `on-change*` field

@@ -91,7 +91,8 @@ NodeId make_handler_block(int32_t on_change, const Cell* change_function, int32_
   return block;
 }
 
-// Makes the object the owner of its field values (but not of its handlers).
+}  // namespace
+
 void own_fields(const Cell& object) {
   NodeId context = context_of(object);
   uint32_t count = context::word_count(context);
@@ -105,6 +106,8 @@ void own_fields(const Cell& object) {
   }
   context::cell(context)->header |= kOwnerFlag;
 }
+
+namespace {
 
 // The function in a handler field, checked: a field that holds anything
 // else raises invalid-obj-evt (on-change*) or is passed over.

@@ -44,6 +44,7 @@
 #include "runtime/stack.h"
 #include "evaluator/trace.h"
 #include "io/file_system.h"
+#include "library/kelbin_codec.h"
 #include "library/system_internals.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -524,6 +525,14 @@ const Row kInternalRows[] = {
      system_internals::collector_series_cycles, 0, TYPE_INTEGER, Scope::kInternal},
     {"nodes-cycles", R"kel(return: [integer!])kel", "The collector's count of node-frame cycles",
      system_internals::collector_node_cycles, 0, TYPE_INTEGER, Scope::kInternal},
+    // The kelbin codec's members (library/kelbin_codec.h).
+    {"kelbin-encode",
+     R"kel("Returns the kelbin encoding of the value" data [any-type!] compact? [logic!] "Compact layout, else fixed")kel",
+     "A new binary! holding the kelbin encoding of the value, in the compact or the fixed layout",
+     kelbin_codec::encode_star, 0, -1, Scope::kInternal},
+    {"kelbin-decode", R"kel("Returns the value(s) a kelbin binary, file or URL holds" payload [any-type!])kel",
+     "Reads the kelbin data of a binary, file or URL into a block; its one value, or the block",
+     kelbin_codec::decode, 0, -1, Scope::kInternal},
     {"install", R"kel(system [object!])kel",
      "Hands the finished system object to error forming, date molding and the lexer",
      system_internals::install, 0, -1, Scope::kInternal},

@@ -1,0 +1,954 @@
+// The compact kelbin layout: its records, read and written (see kelbin.h
+// for the container around them).
+//
+// A record is zero or more prefix bytes, a lead byte and a payload:
+//
+//   0xC0          prefix: the value starts a new line
+//   0xC1          prefix: shared, a reference path in place of the contents
+//                 (series, object!, function!, the binding of a word)
+//   0xC4          prefix, boot mode only: bind, a word and the value it is
+//                 set to, both then dropped
+//   0x00-0x7F     type byte: datatype id in bits 0-5 (63: the id follows as
+//                 a uleb), bit 6 the short form S
+//   0x80-0xBF     the integer! 0 to 63
+//   0xC2, 0xC3    true, false
+//   0xFF          a reference path: a copy of the value found there
+//
+// Integers in payloads are unsigned LEB128 (uleb, at most five bytes, the
+// fifth below 0x10) or zigzag (a signed number folded into a uleb). Text is
+// stored in its units (1, 2 or 4 bytes, little-endian code points), never as
+// UTF-8. A series record has its head when S is set; a word record its
+// binding when S is set (otherwise it is bound to the global context).
+//
+// The reader keeps a position in the records area and checks every read
+// against the area's end; the writer appends to the encoder's bytes. Both
+// visit a value's parts in the same order: the record indexes a reference
+// path counts are the order the reader appends in.
+#include <cmath>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/date.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/money.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
+#include "datatypes/tuple.h"
+#include "datatypes/word.h"
+#include "runtime/stack.h"
+#include "io/kelbin_internal.h"
+#include "runtime/errors.h"
+
+namespace kel::kelbin {
+
+namespace {
+
+constexpr uint8_t kNewLinePrefix = 0xC0;
+constexpr uint8_t kSharedPrefix = 0xC1;
+constexpr uint8_t kTrueByte = 0xC2;
+constexpr uint8_t kFalseByte = 0xC3;
+constexpr uint8_t kBindPrefix = 0xC4;
+constexpr uint8_t kReferenceByte = 0xFF;
+constexpr uint8_t kSmallInteger = 0x80;
+constexpr uint8_t kShortForm = 0x40;
+constexpr uint32_t kIdMask = 0x3F;
+constexpr uint32_t kLongId = 63;
+// Context description flags.
+constexpr uint8_t kKindMask = 3;
+constexpr uint8_t kStackValues = 4;
+constexpr uint8_t kSelf = 8;
+constexpr uint8_t kValuesFollow = 16;
+
+bool is_block_family(TypeId type) {
+  return type == TYPE_BLOCK || type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH);
+}
+bool is_text_family(TypeId type) {
+  return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG || type == TYPE_EMAIL ||
+         type == TYPE_REF;
+}
+bool is_word_kind(TypeId type) { return type >= TYPE_WORD && type <= TYPE_REFINEMENT; }
+
+// The short form of a float! or time!: a whole number of the 32-bit range
+// (negative zero and NaN never).
+bool short_float(double value, int32_t* n) {
+  if (!(value >= -2147483000.0 && value <= 2147483000.0)) return false;
+  if (value != std::trunc(value) || (value == 0.0 && std::signbit(value))) return false;
+  *n = static_cast<int32_t>(value);
+  return true;
+}
+
+// The short form of a percent!: a whole number of hundredths.
+bool short_percent(double value, int32_t* n) {
+  if (!(value >= -21474836.0 && value <= 21474836.0) || (value == 0.0 && std::signbit(value))) return false;
+  double scaled = value * 100.0;
+  double rounded = value >= 0 ? std::trunc(scaled + 0.5) : std::trunc(scaled - 0.5);
+  if (rounded / 100.0 != value) return false;
+  *n = static_cast<int32_t>(rounded);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+// The word a binding is being read for: appended before the binding's
+// owner is read, bound to the owner's context as soon as it exists, so
+// that a path through the word finds the owner's values.
+struct PendingWord {
+  NodeId block;
+  uint32_t position;
+  TypeId type;
+  uint32_t symbol_index;
+  int32_t index;
+};
+
+class Reader {
+ public:
+  Reader(Decoder& decoder, const uint8_t* position) : d_(decoder), p_(position) {}
+
+  void records(NodeId block) {
+    while (p_ < d_.records_end) record(block);
+  }
+
+ private:
+  Decoder& d_;
+  const uint8_t* p_;
+
+  uint8_t byte() {
+    d_.need(p_, 1);
+    return *p_++;
+  }
+  uint32_t uleb() {
+    const uint8_t* at = p_;
+    uint32_t value = 0;
+    for (uint32_t shift = 0;; shift += 7) {
+      if (p_ >= d_.records_end) d_.fail(at);
+      uint8_t next = *p_++;
+      if (shift == 28 && next >= 0x10) d_.fail(at);
+      value |= uint32_t{next & 0x7Fu} << shift;
+      if ((next & 0x80) == 0) return value;
+    }
+  }
+  int32_t zigzag() { return zigzag_decode(uleb()); }
+  uint32_t u32() {
+    d_.need(p_, 4);
+    uint32_t value = load_u32(p_);
+    p_ += 4;
+    return value;
+  }
+  // A count of things of at least size bytes each that follow.
+  uint32_t count(uint32_t size) {
+    const uint8_t* at = p_;
+    uint32_t n = uleb();
+    if (n > d_.bytes_left(p_) / size) d_.fail(at);
+    return n;
+  }
+  const uint8_t* take(uint64_t bytes) {
+    d_.need(p_, bytes);
+    const uint8_t* at = p_;
+    p_ += bytes;
+    return at;
+  }
+
+  Cell reference() {
+    const uint8_t* at = p_;
+    uint32_t length = uleb();
+    if (length < 1 || length > kMaxPathLength || length > d_.bytes_left(p_)) d_.fail(at);
+    d_.path.resize(length);
+    for (uint32_t i = 0; i < length; ++i) d_.path[i] = uleb();
+    return d_.walk(at);
+  }
+
+  // Reads records into the block until it holds n more cells; a record
+  // that appends anything else (a bind record, which data cannot hold) is
+  // refused at the container's position.
+  void contents(NodeId block, uint32_t n, const uint8_t* at) {
+    uint32_t before = Decoder::cell_count(block);
+    for (uint32_t i = 0; i < n; ++i)
+      if (!leaf(block)) record(block);
+    if (Decoder::cell_count(block) != before + n) d_.fail(at);
+  }
+
+  // The leaf records most data is made of, read without the call of a
+  // whole record: small integers and words bound to the global context,
+  // with no prefix. False when the next record is another.
+  bool leaf(NodeId block) {
+    if (p_ >= d_.records_end || !d_.leaf_fits()) return false;
+    uint8_t lead = *p_;
+    if (lead >= kSmallInteger && lead < kNewLinePrefix) {
+      ++p_;
+      Decoder::append(block, make_cell(TYPE_INTEGER, 0, lead & kIdMask));
+      return true;
+    }
+    if (lead >= TYPE_WORD && lead <= TYPE_ISSUE) {
+      const uint8_t* symbol_at = ++p_;
+      uint32_t symbol_index = uleb();
+      Decoder::append(block, d_.global_word(lead, symbol_index, symbol_at));
+      return true;
+    }
+    return false;
+  }
+
+  void record(NodeId block) {
+    const uint8_t* at = p_;
+    Decoder::Nesting nesting(d_, at);
+    bool new_line = false;
+    bool shared = false;
+    bool bind = false;
+    uint8_t lead;
+    for (;;) {
+      at = p_;
+      lead = byte();
+      if (lead == kNewLinePrefix) {
+        new_line = true;
+      } else if (lead == kSharedPrefix) {
+        shared = true;
+      } else if (lead == kBindPrefix) {
+        if (d_.codec_q) d_.fail(at);
+        bind = true;
+      } else {
+        break;
+      }
+    }
+    uint32_t position;
+    if (lead >= 0x80) {
+      if (shared || bind) d_.fail(at);
+      if (lead < kNewLinePrefix) {
+        position = Decoder::append(block, make_cell(TYPE_INTEGER, 0, lead & kIdMask));
+      } else if (lead == kTrueByte || lead == kFalseByte) {
+        position = Decoder::append(block, make_cell(TYPE_LOGIC, lead == kTrueByte ? 1 : 0));
+      } else if (lead == kReferenceByte) {
+        position = Decoder::append(block, reference());
+      } else {
+        d_.fail(at);
+      }
+    } else {
+      bool short_form = (lead & kShortForm) != 0;
+      uint32_t id = lead & kIdMask;
+      if (id == kLongId) id = uleb();
+      if (id == 0 || (bind && (id < TYPE_WORD || id > TYPE_ISSUE))) d_.fail(at);
+      position = value(block, id, short_form, shared, at);
+      if (bind) {
+        record(block);
+        d_.bind(block, position, at);
+        return;
+      }
+    }
+    if (new_line) Decoder::cell_at(block, position)->set_new_line(true);
+  }
+
+  // The types whose records may carry the shared prefix.
+  bool sharable(TypeId type) const {
+    return is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
+           type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET || type == TYPE_IMAGE || type == TYPE_OBJECT ||
+           type == TYPE_FUNCTION || (is_word_kind(type) && d_.codec_q);
+  }
+
+  // The payload of a type byte; the value is appended to the block and
+  // its position answered.
+  uint32_t value(NodeId block, uint32_t id, bool short_form, bool shared, const uint8_t* at) {
+    TypeId type = id;
+    if (shared && !sharable(type)) d_.fail(at);
+    switch (type) {
+      case TYPE_DATATYPE:
+        return Decoder::append(block, d_.datatype_value(uleb(), at));
+      case TYPE_UNSET:
+      case TYPE_NONE:
+        return Decoder::append(block, make_cell(type));
+      case TYPE_CHAR:
+        return Decoder::append(block, d_.char_value(uleb(), at));
+      case TYPE_INTEGER:
+        return Decoder::append(block, make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(zigzag())));
+      case TYPE_FLOAT:
+      case TYPE_TIME:
+      case TYPE_PERCENT: {
+        double number;
+        if (short_form) {
+          int32_t n = zigzag();
+          number = type == TYPE_PERCENT ? n / 100.0 : static_cast<double>(n);
+        } else {
+          uint32_t low = u32();
+          number = from_halves(low, u32());
+        }
+        Cell cell = make_cell(type);
+        cell.set_double(number);
+        return Decoder::append(block, cell);
+      }
+      case TYPE_CONTEXT: {
+        // Only the boot image makes contexts of its own; data holds them
+        // inside the objects and functions that own them.
+        if (d_.codec_q) d_.fail(at);
+        ContextForm form = context_form(false);
+        NodeId context = d_.make_context(form, at);
+        uint32_t position = Decoder::append(block, d_.context_object(context));
+        if (form.values) values(context, at);
+        return position;
+      }
+      case TYPE_WORD:
+      case TYPE_SET_WORD:
+      case TYPE_LIT_WORD:
+      case TYPE_GET_WORD:
+      case TYPE_REFINEMENT:
+        return word(block, type, short_form, shared, at);
+      case TYPE_ISSUE:
+        return Decoder::append(block, d_.global_word(TYPE_ISSUE, uleb(), at));
+      case TYPE_NATIVE:
+      case TYPE_ACTION:
+        return builtin(block, type, at);
+      case TYPE_OP: {
+        uint32_t position = Decoder::cell_count(block);
+        const uint8_t* wrapped_at = p_;
+        record(block);
+        if (Decoder::cell_count(block) != position + 1) d_.fail(wrapped_at);
+        d_.make_op(block, position, 0, at);
+        return position;
+      }
+      case TYPE_FUNCTION:
+        if (shared) return Decoder::append(block, d_.shared_owner(TYPE_FUNCTION, reference(), at));
+        return function(block, nullptr, at);
+      case TYPE_OBJECT:
+        if (shared) return Decoder::append(block, d_.shared_owner(TYPE_OBJECT, reference(), at));
+        return object(block, short_form, nullptr, at);
+      case TYPE_ROUTINE:
+      case TYPE_TRIPLE:
+      case TYPE_HANDLE:
+      case TYPE_PORT:
+      case TYPE_EVENT: {
+        Cell datatype = make_cell(TYPE_DATATYPE, type);
+        fire(ErrorId::access_no_codec, &datatype);
+      }
+      case TYPE_BITSET: {
+        if (shared) return Decoder::append(block, d_.shared(type, 0, reference(), at));
+        uint32_t length = count(1);
+        return Decoder::append(block, d_.bitset_value(short_form, take(length), length));
+      }
+      case TYPE_TYPESET: {
+        uint32_t length = byte();
+        if (length > 12) d_.fail(at);
+        return Decoder::append(block, d_.typeset_value(take(length), length));
+      }
+      case TYPE_ERROR: {
+        Cell error = d_.make_error(uleb(), at);
+        uint32_t position = Decoder::append(block, error);
+        for (uint32_t field = 0; field < 6; ++field) {
+          const uint8_t* field_at = p_;
+          record(d_.open_error_field(error, field, field_at));
+          d_.close_error_field(error, field, field_at);
+        }
+        return position;
+      }
+      case TYPE_PAIR: {
+        int32_t x = zigzag();
+        return Decoder::append(block, make_cell(TYPE_PAIR, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(zigzag())));
+      }
+      case TYPE_TUPLE: {
+        uint32_t length = short_form ? byte() : 3;
+        if (length < 1 || length > 12) d_.fail(at);
+        return Decoder::append(block, d_.tuple_value(take(length), length, at));
+      }
+      case TYPE_MAP: {
+        if (short_form) d_.fail(at);
+        if (shared) return Decoder::append(block, d_.shared(type, 0, reference(), at));
+        const uint8_t* count_at = p_;
+        uint32_t n = count(1);
+        Cell map = d_.begin_map(n, count_at);
+        uint32_t position = Decoder::append(block, map);
+        contents(map.data2, n, at);
+        d_.finish_map(map, at);
+        return position;
+      }
+      case TYPE_DATE: {
+        uint32_t date_word = u32();
+        double time = 0.0;
+        if (short_form) {
+          uint32_t low = u32();
+          time = from_halves(low, u32());
+        }
+        return Decoder::append(block, d_.date_value(date_word, short_form, time, at));
+      }
+      case TYPE_MONEY:
+        return Decoder::append(block, d_.money_value(short_form, take(12), at));
+      case TYPE_POINT2D: {
+        uint32_t x = u32();
+        return Decoder::append(block, make_cell(TYPE_POINT2D, x, u32(), 0));
+      }
+      case TYPE_POINT3D: {
+        uint32_t x = u32();
+        uint32_t y = u32();
+        return Decoder::append(block, make_cell(TYPE_POINT3D, x, y, u32()));
+      }
+      default:
+        break;
+    }
+    if (is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
+        type == TYPE_HASH || type == TYPE_IMAGE)
+      return series(block, type, short_form, shared, at);
+    // 13 (symbol!), 14 handled above, 42 (series!) and ids above 54.
+    d_.fail(at);
+  }
+
+  uint32_t series(NodeId block, TypeId type, bool short_form, bool shared, const uint8_t* at) {
+    uint32_t head = 0;
+    if (short_form) {
+      const uint8_t* head_at = p_;
+      head = d_.head(uleb(), head_at);
+    }
+    if (type == TYPE_IMAGE) {
+      // No image! value can be made here: the record is checked as far as
+      // its sizes, then refused.
+      if (shared) d_.fail(at);
+      const uint8_t* size_at = p_;
+      uint32_t width = uleb();
+      uint32_t height = uleb();
+      if (width > 65535 || height > 65535 || uint64_t{width} * height * 4 > d_.bytes_left(p_)) d_.fail(size_at);
+      d_.image_record(at);
+    }
+    if (shared) return Decoder::append(block, d_.shared(type, head, reference(), at));
+    if (is_block_family(type) || type == TYPE_HASH) {
+      uint32_t n = count(1);
+      Cell made = type == TYPE_HASH ? d_.begin_hash(head, n) : make_cell(type, head, Decoder::new_block(n), 0);
+      uint32_t position = Decoder::append(block, made);
+      contents(made.data2, n, at);
+      if (type == TYPE_HASH) d_.finish_hash(made);
+      return position;
+    }
+    if (type == TYPE_BINARY) {
+      uint32_t length = count(1);
+      return Decoder::append(block, d_.binary_value(head, take(length), length));
+    }
+    if (type == TYPE_VECTOR) {
+      const uint8_t* kind_at = p_;
+      uint32_t kind = byte();
+      uint32_t unit = 1u << (kind & 3);
+      uint32_t length = count(unit);
+      return Decoder::append(block,
+                             d_.vector_value(head, kind >> 2, unit, take(uint64_t{length} * unit), length, kind_at));
+    }
+    // Text: the unit and the length in one uleb.
+    const uint8_t* form_at = p_;
+    uint32_t form = uleb();
+    if ((form & 3) == 3) d_.fail(form_at);
+    uint32_t unit = 1u << (form & 3);
+    uint32_t length = form >> 2;
+    if (length > d_.bytes_left(p_) / unit) d_.fail(form_at);
+    return Decoder::append(block, d_.text_value(type, head, take(uint64_t{length} * unit), length, unit, form_at));
+  }
+
+  // A context description: kind and flags, then the words (the values are
+  // read once the context exists). Inside object! and function! records it
+  // opens with a type byte of id 14.
+  ContextForm context_form(bool with_type_byte) {
+    if (with_type_byte) {
+      const uint8_t* type_at = p_;
+      uint8_t type = byte();
+      if (type >= 0x80 || (type & kIdMask) != TYPE_CONTEXT) d_.fail(type_at);
+    }
+    uint8_t flags = byte();
+    ContextForm form;
+    form.kind = flags & kKindMask;
+    form.stack = (flags & kStackValues) != 0;
+    form.self = (flags & kSelf) != 0;
+    form.values = (flags & kValuesFollow) != 0 && !form.stack;
+    uint32_t n = count(1);
+    form.symbols.reserve(n);
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint8_t* symbol_at = p_;
+      form.symbols.push_back(d_.symbol(uleb(), symbol_at));
+    }
+    return form;
+  }
+
+  // The values of a heap context, one record a word, in place of the unset
+  // values it was made with.
+  void values(NodeId context, const uint8_t* at) {
+    NodeId values_node = context::values_node(context);
+    uint32_t n = context::word_count(context);
+    memory::buffer_of(values_node)->tail = memory::buffer_of(values_node)->offset;
+    contents(values_node, n, at);
+  }
+
+  uint32_t object(NodeId block, bool handlers, PendingWord* binding, const uint8_t* at) {
+    int32_t class_id = zigzag();
+    int32_t on_change = -1;
+    int32_t on_deep_change = -1;
+    if (handlers) {
+      on_change = zigzag();
+      on_deep_change = zigzag();
+    }
+    ContextForm form = context_form(true);
+    NodeId context = d_.make_context(form, at);
+    Cell object = d_.begin_object(context, class_id, handlers, on_change, on_deep_change, at);
+    uint32_t position = 0;
+    if (binding != nullptr) {
+      bind_pending(*binding, context, at);
+    } else {
+      position = Decoder::append(block, object);
+    }
+    if (form.values) values(context, at);
+    d_.finish_object(object);
+    return position;
+  }
+
+  uint32_t function(NodeId block, PendingWord* binding, const uint8_t* at) {
+    const uint8_t* capacity_at = p_;
+    uint32_t spec_capacity = uleb();
+    uint32_t body_capacity = uleb();
+    ContextForm form = context_form(true);
+    NodeId context = d_.make_context(form, at);
+    Cell function = d_.begin_function(context, spec_capacity, body_capacity, capacity_at);
+    uint32_t position = 0;
+    NodeId home = 0;
+    if (binding != nullptr) {
+      bind_pending(*binding, context, at);
+    } else {
+      home = block;
+      position = Decoder::append(block, function);
+    }
+    function_block(&function, home, position, true);
+    d_.check_function(function, at);
+    function_block(&function, home, position, false);
+    return position;
+  }
+
+  // A function's spec or body: a block record read into the block the
+  // function was made with, or shared with an earlier block.
+  void function_block(Cell* function, NodeId home, uint32_t position, bool spec) {
+    const uint8_t* at = p_;
+    Decoder::Nesting nesting(d_, at);
+    bool shared = false;
+    uint8_t lead;
+    for (;;) {
+      at = p_;
+      lead = byte();
+      if (lead == kNewLinePrefix) continue;
+      if (lead == kSharedPrefix) {
+        shared = true;
+        continue;
+      }
+      break;
+    }
+    if (lead >= 0x80 || (lead & kIdMask) != TYPE_BLOCK) d_.fail(at);
+    if ((lead & kShortForm) != 0) uleb();
+    if (shared) {
+      Cell target = reference();
+      if (spec) d_.share_spec(function, home, position, target, at);
+      else d_.share_body(*function, target, at);
+      return;
+    }
+    uint32_t n = count(1);
+    contents(spec ? Decoder::spec_node(*function) : Decoder::body_node(*function), n, at);
+  }
+
+  uint32_t builtin(NodeId block, TypeId type, const uint8_t* at) {
+    uint32_t number = uleb();
+    if (d_.codec_q) {
+      uint32_t position = Decoder::cell_count(block);
+      record(block);
+      d_.make_builtin_at(block, position, type, number, at);
+      return position;
+    }
+    // The boot image's spec lands right after the native's cell.
+    uint32_t position = Decoder::append(block, make_cell(TYPE_NONE));
+    record(block);
+    if (Decoder::cell_count(block) < position + 2) d_.fail(at);
+    Cell made = d_.builtin_value(type, number, *Decoder::cell_at(block, position + 1), at);
+    *Decoder::cell_at(block, position) = made;
+    return position;
+  }
+
+  uint32_t word(NodeId block, TypeId type, bool short_form, bool shared, const uint8_t* at) {
+    const uint8_t* symbol_at = p_;
+    uint32_t symbol_index = uleb();
+    if (!short_form) {
+      if (shared) d_.fail(at);
+      return Decoder::append(block, d_.global_word(type, symbol_index, symbol_at));
+    }
+    if (!d_.codec_q) {
+      uint32_t number = uleb();
+      int32_t index = zigzag();
+      return Decoder::append(block, d_.numbered_word(type, symbol_index, number, index, at));
+    }
+    int32_t index = zigzag();
+    if (shared) {
+      NodeId context = d_.target_context(reference(), at);
+      return Decoder::append(block, d_.context_word(type, symbol_index, context, index, at));
+    }
+    // The binding's owner follows: an object's or a function's payload.
+    d_.symbol(symbol_index, symbol_at);
+    PendingWord pending{block, Decoder::append(block, make_cell(TYPE_NONE)), type, symbol_index, index};
+    const uint8_t* owner_at = p_;
+    uint8_t owner = byte();
+    if (owner >= 0x80) d_.fail(owner_at);
+    if ((owner & kIdMask) == TYPE_OBJECT) {
+      object(block, (owner & kShortForm) != 0, &pending, owner_at);
+    } else if ((owner & kIdMask) == TYPE_FUNCTION) {
+      function(block, &pending, owner_at);
+    } else {
+      d_.fail(owner_at);
+    }
+    return pending.position;
+  }
+
+  void bind_pending(const PendingWord& pending, NodeId context, const uint8_t* at) {
+    *Decoder::cell_at(pending.block, pending.position) =
+        d_.context_word(pending.type, pending.symbol_index, context, pending.index, at);
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Writing
+
+class Writer {
+ public:
+  explicit Writer(Encoder& encoder) : e_(encoder), out_(encoder.records) {}
+
+  void value(const Cell& cell, bool counted = true) {
+    Encoder::Nesting nesting(e_);
+    if (cell.new_line()) byte(kNewLinePrefix);
+    TypeId type = cell.type();
+    switch (type) {
+      case TYPE_UNSET:
+      case TYPE_NONE:
+        type_byte(type);
+        break;
+      case TYPE_DATATYPE:
+        type_byte(type);
+        uleb(cell.data1);
+        break;
+      case TYPE_LOGIC:
+        byte(cell.data1 != 0 ? kTrueByte : kFalseByte);
+        break;
+      case TYPE_INTEGER: {
+        int32_t n = cell.int_at2();
+        if (n >= 0 && n <= 63) {
+          byte(static_cast<uint8_t>(kSmallInteger + n));
+        } else {
+          type_byte(type);
+          zigzag(n);
+        }
+        break;
+      }
+      case TYPE_CHAR:
+        type_byte(type);
+        uleb(cell.data2);
+        break;
+      case TYPE_FLOAT:
+      case TYPE_TIME:
+      case TYPE_PERCENT: {
+        double number = cell.as_double();
+        int32_t n;
+        if (type == TYPE_PERCENT ? short_percent(number, &n) : short_float(number, &n)) {
+          type_byte(type, true);
+          zigzag(n);
+        } else {
+          type_byte(type);
+          u32(cell.data2);
+          u32(cell.data3);
+        }
+        break;
+      }
+      case TYPE_PAIR:
+        type_byte(type);
+        zigzag(static_cast<int32_t>(cell.data2));
+        zigzag(static_cast<int32_t>(cell.data3));
+        break;
+      case TYPE_POINT2D:
+        type_byte(type);
+        u32(cell.data1);
+        u32(cell.data2);
+        break;
+      case TYPE_POINT3D:
+        type_byte(type);
+        u32(cell.data1);
+        u32(cell.data2);
+        u32(cell.data3);
+        break;
+      case TYPE_DATE: {
+        bool time = date::has_time(cell.data1);
+        type_byte(type, time);
+        u32(cell.data1);
+        if (time) {
+          u32(cell.data2);
+          u32(cell.data3);
+        }
+        break;
+      }
+      case TYPE_TYPESET: {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&cell.data1);
+        uint8_t length = 12;
+        while (length > 0 && bytes[length - 1] == 0) --length;
+        type_byte(type);
+        byte(length);
+        raw(bytes, length);
+        break;
+      }
+      case TYPE_TUPLE: {
+        uint32_t size = tuple::size_of(cell);
+        type_byte(type, size != 3);
+        if (size != 3) byte(static_cast<uint8_t>(size));
+        raw(tuple::bytes_of(cell), size);
+        break;
+      }
+      case TYPE_MONEY:
+        type_byte(type, money::sign_bit(cell));
+        raw(reinterpret_cast<const uint8_t*>(&cell.data1), 12);
+        break;
+      case TYPE_ISSUE:
+        type_byte(type);
+        uleb(e_.symbol_index(cell.data2));
+        break;
+      case TYPE_WORD:
+      case TYPE_SET_WORD:
+      case TYPE_LIT_WORD:
+      case TYPE_GET_WORD:
+      case TYPE_REFINEMENT:
+        word(cell);
+        break;
+      case TYPE_OBJECT:
+        object(cell);
+        break;
+      case TYPE_FUNCTION:
+        function(cell);
+        break;
+      case TYPE_ERROR:
+        error(cell);
+        break;
+      case TYPE_NATIVE:
+      case TYPE_ACTION:
+        type_byte(type);
+        uleb(cell.data1);
+        // The spec is no child of its own: it takes the native's index.
+        value(block::make_value(cell.data2), false);
+        break;
+      case TYPE_OP: {
+        TypeId source = native::op_source_type(cell);
+        if (source != TYPE_NATIVE && source != TYPE_ACTION && source != TYPE_FUNCTION) Encoder::no_codec(cell);
+        type_byte(type);
+        Cell wrapped = cell;
+        wrapped.header = source;
+        value(wrapped, false);
+        break;
+      }
+      default:
+        if (is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
+            type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET) {
+          series(cell);
+          break;
+        }
+        // routine!, triple!, handle!, port!, event!, image! and the
+        // runtime's own types.
+        Encoder::no_codec(cell);
+    }
+    if (counted) e_.count();
+  }
+
+ private:
+  Encoder& e_;
+  std::vector<uint8_t>& out_;
+  std::vector<uint32_t> path_;
+
+  void byte(uint8_t value) { out_.push_back(value); }
+  void type_byte(TypeId type, bool short_form = false) {
+    byte(static_cast<uint8_t>(type | (short_form ? kShortForm : 0)));
+  }
+  void uleb(uint32_t value) {
+    while (value >= 0x80) {
+      out_.push_back(static_cast<uint8_t>(value | 0x80));
+      value >>= 7;
+    }
+    out_.push_back(static_cast<uint8_t>(value));
+  }
+  void zigzag(int32_t value) { uleb(zigzag_encode(value)); }
+  void u32(uint32_t value) {
+    uint8_t bytes[4];
+    store_u32(bytes, value);
+    raw(bytes, 4);
+  }
+  void raw(const uint8_t* bytes, size_t count) { out_.insert(out_.end(), bytes, bytes + count); }
+  void reference(uint32_t entry) {
+    e_.path_of(entry, &path_);
+    uleb(static_cast<uint32_t>(path_.size()));
+    for (uint32_t index : path_) uleb(index);
+  }
+
+  void series(const Cell& cell) {
+    TypeId type = cell.type();
+    NodeId node = cell.data2;
+    SeriesBuffer* buffer = memory::buffer_of(node);
+    bool headless = type == TYPE_MAP || type == TYPE_BITSET;
+    uint32_t head = headless ? 0 : cell.data1;
+    bool short_form = type == TYPE_BITSET ? (buffer->flags & series_flags::kBitsetComplement) != 0 : head != 0;
+    uint32_t entry = e_.find(node);
+    if (entry != 0) byte(kSharedPrefix);
+    type_byte(type, short_form);
+    if (head != 0) uleb(head);
+    if (entry != 0) {
+      reference(entry);
+      return;
+    }
+    Encoder::Inside inside(e_, e_.remember(node));
+    if (is_block_family(type) || type == TYPE_HASH) {
+      uint32_t n = memory::buffer_of(node)->cell_count();
+      uleb(n);
+      for (uint32_t i = 0; i < n; ++i) {
+        Cell item = memory::buffer_of(node)->cells()[i];
+        value(item);
+      }
+    } else if (type == TYPE_MAP) {
+      // Removed entries (a value cell of type 0) are left out.
+      uint32_t cells = memory::buffer_of(node)->cell_count() & ~1u;
+      uint32_t live = 0;
+      for (uint32_t i = 0; i < cells; i += 2)
+        if (!memory::buffer_of(node)->cells()[i + 1].is(TYPE_VALUE)) ++live;
+      uleb(2 * live);
+      for (uint32_t i = 0; i < cells; i += 2) {
+        if (memory::buffer_of(node)->cells()[i + 1].is(TYPE_VALUE)) continue;
+        Cell key = memory::buffer_of(node)->cells()[i];
+        value(key);
+        Cell item = memory::buffer_of(node)->cells()[i + 1];
+        value(item);
+      }
+    } else {
+      uint32_t unit = buffer->unit() == 0 ? 1 : buffer->unit();
+      uint32_t length = buffer->used() / unit;
+      if (is_text_family(type)) {
+        if (length >= (1u << 30)) Encoder::no_codec(cell);
+        uleb(length << 2 | unit_log(unit));
+      } else if (type == TYPE_VECTOR) {
+        byte(static_cast<uint8_t>(cell.data3 << 2 | unit_log(unit)));
+        uleb(length);
+      } else {
+        uleb(length);
+      }
+      raw(buffer->head_ptr(), size_t{length} * unit);
+    }
+  }
+
+  void context_description(const ContextForm& form) {
+    type_byte(TYPE_CONTEXT);
+    byte(static_cast<uint8_t>(form.kind | (form.stack ? kStackValues : 0) | (form.self ? kSelf : 0) |
+                              (form.values ? kValuesFollow : 0)));
+    uleb(static_cast<uint32_t>(form.symbols.size()));
+    for (uint32_t symbol : form.symbols) uleb(e_.symbol_index(symbol));
+  }
+
+  void object(const Cell& cell) {
+    bool handlers = object::handlers_of(cell) != 0;
+    uint32_t entry = e_.find(object::context_of(cell));
+    if (entry != 0) {
+      byte(kSharedPrefix);
+      type_byte(TYPE_OBJECT, handlers);
+      reference(entry);
+      return;
+    }
+    type_byte(TYPE_OBJECT, handlers);
+    object_payload(cell);
+  }
+
+  void object_payload(const Cell& cell) {
+    NodeId context = object::context_of(cell);
+    zigzag(static_cast<int32_t>(object::class_of(cell)));
+    if (object::handlers_of(cell) != 0) {
+      int32_t on_change, on_deep_change;
+      Encoder::handler_indexes(cell, &on_change, &on_deep_change);
+      zigzag(on_change);
+      zigzag(on_deep_change);
+    }
+    ContextForm form = Encoder::context_form(context);
+    Encoder::Inside inside(e_, e_.remember(context));
+    context_description(form);
+    if (form.values)
+      for (uint32_t i = 0; i < form.symbols.size(); ++i) {
+        Cell item = context::values_head(context)[i];
+        value(item);
+      }
+  }
+
+  void function(const Cell& cell) {
+    uint32_t entry = e_.find(function::context_of(cell));
+    if (entry != 0) {
+      byte(kSharedPrefix);
+      type_byte(TYPE_FUNCTION);
+      reference(entry);
+      return;
+    }
+    type_byte(TYPE_FUNCTION);
+    function_payload(cell);
+  }
+
+  void function_payload(const Cell& cell) {
+    NodeId context = function::context_of(cell);
+    Cell spec = block::make_value(cell.data2);
+    Cell body = *function::info(cell, function::kInfoBody);
+    uleb(memory::buffer_of(spec.data2)->cell_count());
+    uleb(body.is(TYPE_BLOCK) ? memory::buffer_of(body.data2)->cell_count() : 0);
+    Encoder::Inside inside(e_, e_.remember(context));
+    context_description(Encoder::context_form(context));
+    value(spec);
+    if (body.is(TYPE_BLOCK)) {
+      value(body);
+    } else {
+      // A function without a body block runs nothing: it reads back with
+      // an empty one.
+      type_byte(TYPE_BLOCK);
+      uleb(0);
+      e_.count();
+    }
+  }
+
+  void error(const Cell& cell) {
+    NodeId context = cell.data1;
+    uint32_t entry = context != 0 ? e_.find(context) : 0;
+    if (entry != 0) {
+      // The same error met again is the same value: a copy of the first.
+      byte(kReferenceByte);
+      reference(entry);
+      return;
+    }
+    ErrorId id = kel::error_value::id_of(cell);
+    const ErrorInfo& info = error_info(id);
+    type_byte(TYPE_ERROR);
+    uleb(static_cast<uint32_t>(category_info(info.category).code + info.number));
+    Encoder::Inside inside(e_, e_.remember(context));
+    for (uint32_t field = kel::error_value::kArg1; field <= kel::error_value::kStack; ++field)
+      value(kel::error_value::field(cell, static_cast<kel::error_value::Field>(field)));
+  }
+
+  void word(const Cell& cell) {
+    TypeId type = cell.type();
+    uint32_t symbol_index = e_.symbol_index(cell.data2);
+    Cell owner;
+    if (!Encoder::bound_owner(cell, &owner)) {
+      type_byte(type);
+      uleb(symbol_index);
+      return;
+    }
+    uint32_t entry = e_.find(cell.data1);
+    if (entry != 0) byte(kSharedPrefix);
+    type_byte(type, true);
+    uleb(symbol_index);
+    zigzag(static_cast<int32_t>(cell.data3));
+    if (entry != 0) {
+      reference(entry);
+      return;
+    }
+    if (owner.is(TYPE_OBJECT)) {
+      type_byte(TYPE_OBJECT, object::handlers_of(owner) != 0);
+      object_payload(owner);
+    } else {
+      type_byte(TYPE_FUNCTION);
+      function_payload(owner);
+    }
+  }
+};
+
+}  // namespace
+
+void read_compact(Decoder& decoder, const uint8_t* records, const uint8_t* end) {
+  decoder.records_end = end;
+  Reader(decoder, records).records(decoder.destination);
+}
+
+void write_compact(Encoder& encoder, const Cell& value) { Writer(encoder).value(value); }
+
+}  // namespace kel::kelbin
