@@ -25,6 +25,7 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/integer.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -121,7 +122,7 @@ void compress(bool check_types, const int32_t*) {
   NodeId input_node = 0;
   size_t length;
   if (data.is(TYPE_BINARY)) {
-    input_node = data.data2;
+    input_node = series::node_of(data);
     length = binary::rs_length(&data);
   } else {
     text = string::to_std_string(data);
@@ -173,7 +174,7 @@ void decompress(bool check_types, const int32_t* refinements) {
   }
   memory::check_series_size(capacity);
   Cell* made = binary::init_cell(stack::push_slot(), static_cast<uint32_t>(capacity));
-  Pin pin(data.data2);
+  Pin pin(series::node_of(data));
   compression::Output output = output_of(made);
   output.grow = grow_binary;
   output.owner = made;

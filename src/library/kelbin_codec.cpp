@@ -8,6 +8,8 @@
 #include "library/kelbin_codec.h"
 
 #include "datatypes/block.h"
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
 #include "runtime/actions.h"
 #include "runtime/stack.h"
 #include "io/kelbin.h"
@@ -23,7 +25,7 @@ constexpr uint32_t kShortest = 11;  // the prefix and the smallest header
 void encode_star(uint32_t) {
   Cell* frame = stack::arguments();
   Cell data = frame[0];
-  bool compact = frame[1].data1 != 0;
+  bool compact = logic::get(frame[1]) != 0;
   Cell encoded = compact ? kelbin::encode_cp(data) : kelbin::encode(data);
   stack::set_last(encoded);
 }
@@ -37,16 +39,17 @@ void decode(uint32_t) {
     data = *actions::handler_for<Action::read>(source)(&source, -1, -1, 0, -1, -1, -1);
   }
   if (!data.is(TYPE_BINARY)) fire(ErrorId::script_invalid_data, &payload);
-  SeriesBuffer* buffer = memory::buffer_of(data.data2);
-  uint32_t length = data.data1 < buffer->used() ? buffer->used() - data.data1 : 0;
+  SeriesBuffer* buffer = memory::buffer_of(series::node_of(data));
+  uint32_t index = series::index_of(data);
+  uint32_t length = index < buffer->used() ? buffer->used() - index : 0;
   if (length < kShortest) fire(ErrorId::script_invalid_data, &payload);
   Cell result;
   {
     stack::Guard guard;
     stack::push(data);  // the bytes stay reachable while they are read
     Cell* out = block::push_only(1);
-    Pin pin(data.data2);
-    const uint8_t* bytes = memory::buffer_of(data.data2)->head_ptr() + data.data1;
+    Pin pin(series::node_of(data));
+    const uint8_t* bytes = memory::buffer_of(series::node_of(data))->head_ptr() + index;
     kelbin::decode(bytes, length, *out, true, &payload);
     result = block::rs_length(out) == 1 ? *block::rs_head(out) : *out;
   }
