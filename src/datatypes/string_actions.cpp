@@ -451,16 +451,21 @@ namespace {
 // it for insert) are then taken afresh.
 Cell* add_text(Cell* series, Cell* value, int part, int only, int dup, bool at_tail) {
   clamp_index(series);
-  bool owned = ownership::series_owned(*series);
-  uint32_t position = at_tail ? rs_length_from_head(series) : series->data1;
-  int32_t added = owned ? added_count(series, value, part, only, dup) : 0;
-  series::Stretch stretch = series::announce(*series, at_tail ? runtime_words::append : runtime_words::insert,
-                                             value, position, 0, added);
-  clamp_index(series);
-  stretch.start = at_tail ? rs_length_from_head(series) : series->data1;
-  uint32_t after = insert_value(series, value, value_part(value, part), only >= 0, dup_count(dup), at_tail);
-  stretch.part = static_cast<int32_t>(after > stretch.start ? after - stretch.start : 0);
-  series::announce_done(*series, at_tail ? runtime_words::appended : runtime_words::inserted, value, stretch);
+  uint32_t after;
+  if (!ownership::series_owned(*series)) {
+    // Nobody to tell: the common case of building a string stays lean.
+    after = insert_value(series, value, value_part(value, part), only >= 0, dup_count(dup), at_tail);
+  } else {
+    uint32_t position = at_tail ? rs_length_from_head(series) : series->data1;
+    int32_t added = added_count(series, value, part, only, dup);
+    series::Stretch stretch = series::announce(*series, at_tail ? runtime_words::append : runtime_words::insert,
+                                               value, position, 0, added);
+    clamp_index(series);
+    stretch.start = at_tail ? rs_length_from_head(series) : series->data1;
+    after = insert_value(series, value, value_part(value, part), only >= 0, dup_count(dup), at_tail);
+    stretch.part = static_cast<int32_t>(after > stretch.start ? after - stretch.start : 0);
+    series::announce_done(*series, at_tail ? runtime_words::appended : runtime_words::inserted, value, stretch);
+  }
   Cell result = *series;
   result.data1 = at_tail ? 0 : std::min(after, rs_length_from_head(series));
   return set_result(result);
