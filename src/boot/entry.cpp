@@ -172,6 +172,7 @@ void init_runtime() {
   natives_values::init();
   natives_system::init();
   natives_compression::init();
+  natives_process::init();
   natives_series::init();
   natives_math::init();
   routines::init();
