@@ -70,6 +70,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send_body(200, BINARY_BODY, "application/octet-stream")
         if path == "/code":
             return self.send_body(200, b"[1 2] three", "text/plain")
+        if path == "/script":
+            return self.send_body(200, b"1 + 2")
         if path == "/typed":
             return self.send_body(200, b"[1 2] three", "text/x-kel-test; charset=utf-8")
         if path == "/twice":
