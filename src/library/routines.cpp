@@ -44,6 +44,7 @@
 #include "runtime/stack.h"
 #include "evaluator/trace.h"
 #include "io/file_system.h"
+#include "library/clipboard_routines.h"
 #include "library/kelbin_codec.h"
 #include "library/system_internals.h"
 #include "runtime/collector.h"
@@ -292,57 +293,6 @@ void collect_calls(uint32_t) {
 
 void tracing(uint32_t) { stack::set_last(logic::make(trace::active())); }
 
-// --- Clipboard ------------------------------------------------------------------------------------
-// An in-process store: the platform clipboard layer takes its place when it
-// exists. It holds a copy of the last value written (none when empty).
-
-Cell clipboard = make_cell(TYPE_NONE);
-bool clipboard_rooted = false;
-
-bool clipboard_value(const Cell& data) {
-  switch (data.type()) {
-    case TYPE_NONE:
-    case TYPE_STRING:
-    case TYPE_IMAGE:
-      return true;
-    case TYPE_BLOCK: {
-      SeriesBuffer* buffer = memory::buffer_of(data.data2);
-      for (uint32_t i = data.data1; i < buffer->cell_count(); ++i)
-        if (!buffer->cells()[i].is(TYPE_FILE)) return false;
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
-// A copy the holder cannot change through the value it wrote or read.
-Cell copied(const Cell& value) {
-  stack::Guard guard;
-  if (value.is(TYPE_BLOCK)) return block::copy_block(stack::push(value), false);
-  if (value.is(TYPE_STRING)) {
-    std::string text = string::to_std_string(value);
-    return *string::load_cstr(text.data(), static_cast<uint32_t>(text.size()), string::kEncodingUtf8);
-  }
-  return value;
-}
-
-void read_clipboard(uint32_t) { stack::set_last(copied(clipboard)); }
-
-void write_clipboard(uint32_t) {
-  Cell data = arguments()[0];
-  if (!clipboard_value(data)) {
-    stack::set_last(logic::make(false));
-    return;
-  }
-  if (!clipboard_rooted) {
-    collector::add_global_root(&clipboard);
-    clipboard_rooted = true;
-  }
-  clipboard = copied(data);
-  stack::set_last(logic::make(true));
-}
-
 // --- Standard output ---------------------------------------------------------------------------------
 
 // Bytes go to descriptor 1 as they are, after what the console layer still
@@ -443,12 +393,12 @@ const Row kLibraryRows[] = {
     {"read-clipboard",
      R"kel("Return the contents of the system clipboard"
         return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")kel",
-     "A copy of what the clipboard holds", read_clipboard, 0, -1, Scope::kGlobal},
+     "A copy of what the clipboard holds", clipboard_routines::read, 0, -1, Scope::kGlobal},
     {"write-clipboard",
      R"kel("Write content to the system clipboard"
         data [any-type!] "string!, block! of files!, an image! or none!"
         return: [logic!] "indicates success")kel",
-     "Stores a copy of the value in the clipboard", write_clipboard, 0, TYPE_LOGIC, Scope::kGlobal},
+     "Stores a copy of the value in the clipboard", clipboard_routines::write, 0, TYPE_LOGIC, Scope::kGlobal},
     {"write-stdout", R"kel("Write data to STDOUT" data [any-type!])kel",
      "Writes a binary's bytes, or the text of any other value, to standard output", write_stdout, 0, -1,
      Scope::kGlobal},
