@@ -21,6 +21,7 @@
 #include "io/child_process.h"
 #include "io/file_system.h"
 #include "runtime/errors.h"
+#include "runtime/output.h"
 #include "runtime/stack.h"
 #include "runtime/string_buffer.h"
 
@@ -120,6 +121,9 @@ void call(bool check_types, const int32_t* refinements) {
   request.output = stream_of(output_at, false);
   request.error = stream_of(error_at, false);
 
+  // A child that shares the console writes straight to it: what this
+  // process has printed so far must be out first.
+  if (request.share_console) output::flush();
   int64_t answer = child_process::run(request);
   deliver(output_at, request.output.bytes);
   deliver(error_at, request.error.bytes);
