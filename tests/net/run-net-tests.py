@@ -129,6 +129,9 @@ def main():
     env = dict(os.environ)
     env["KEL_TEST_HTTP"] = "http://127.0.0.1:%d/" % server.server_address[1]
     env["KEL_TEST_REFUSED"] = "http://127.0.0.1:%d/" % free_port()
+    # The loopback server is reached directly, whatever proxy the machine
+    # names.
+    env["no_proxy"] = env["NO_PROXY"] = "127.0.0.1,localhost"
     if len(sys.argv) > 3:
         os.makedirs(sys.argv[3], exist_ok=True)
         env["HOME"] = sys.argv[3]
