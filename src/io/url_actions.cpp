@@ -129,7 +129,9 @@ Cell* push_header_map(const std::vector<http::Header>& headers) {
 // binary!, a block of lines or text; with info, [status headers body].
 Cell* exchange(const Cell& url, const std::string& method, const std::vector<http::Header>& headers,
                const std::optional<std::vector<uint8_t>>& body, bool binary_wanted, bool lines, bool info) {
-  std::string address = string::to_std_string(url);
+  // A url! holds its text decoded; the request carries it escaped, as the
+  // URL molds (a blank as %20, a character beyond ASCII as its UTF-8 bytes).
+  std::string address = actions::mold_to_string(url, false);
   Cell* received = stack::push_slot();
   binary::init_cell(received, 0);
   StackBinarySink sink(received);

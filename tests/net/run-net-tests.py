@@ -62,6 +62,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send_body(200, str(count).encode())
         if path.startswith("/echo"):
             return self.echo()
+        if path.startswith("/path/"):
+            return self.send_body(200, path.encode())
         if path == "/text":
             return self.send_body(200, "héllo\r\nwörld\n".encode())
         if path == "/lines":
