@@ -17,11 +17,15 @@
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
+#include "datatypes/object.h"
+#include "datatypes/context.h"
+#include "datatypes/port.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "io/file_system.h"
 #include "io/http_client.h"
 #include "runtime/actions.h"
+#include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
 #include "runtime/string_buffer.h"
@@ -159,6 +163,25 @@ Cell* exchange(const Cell& url, const std::string& method, const std::vector<htt
 
 bool is_http(Cell* url) { return string::starts_with_literal(url, "http"); }
 
+// Any other URL is read and written through a port of its scheme: the
+// library's URL parser gives the port's spec, and the frame's URL cell
+// becomes the port, which the port! action then works on. A URL the parser
+// refuses is an invalid argument; a scheme nobody registered is unknown.
+void become_port(Cell* url_cell) {
+  Cell url = *url_cell;
+  Cell parse_url = make_cell(TYPE_NONE);
+  const Cell* parser = context::global_slot(symbol::make("url-parser"));
+  if (parser != nullptr && object::is_object_kind(parser->type())) {
+    const Cell* field = object::find_field(object::context_of(*parser), symbol::make("parse-url"));
+    if (field != nullptr) parse_url = *field;
+  }
+  if (!parse_url.is(TYPE_FUNCTION)) fire(ErrorId::script_invalid_arg, &url);
+  Cell* parts = stack::push(upcalls::table.call_value(parse_url, &url, 1));
+  if (!object::is_object_kind(parts->type())) fire(ErrorId::script_invalid_arg, &url);
+  Cell* port = port::make(nullptr, parts, TYPE_PORT);
+  *url_cell = *port;
+}
+
 [[noreturn]] void fire_invalid_arg(const Cell& value) {
   Cell offending = value;
   fire(ErrorId::script_invalid_arg, &offending);
@@ -167,15 +190,22 @@ bool is_http(Cell* url) { return string::starts_with_literal(url, "http"); }
 }  // namespace
 
 Cell* read_action(Cell* source, int part, int seek, int binary, int lines, int info, int as) {
-  if (!is_http(source)) fire(ErrorId::access_unknown_scheme, source);
+  if (!is_http(source)) {
+    become_port(source);
+    return action_handler<Action::read>(TYPE_PORT)(source, part, seek, binary, lines, info, as);
+  }
   if (part >= 0 || seek >= 0 || as >= 0) fire(ErrorId::internal_not_done);
   Cell url = *source;
   return exchange(url, "GET", http::default_headers(), std::nullopt, binary >= 0, lines >= 0, info >= 0);
 }
 
-Cell* write_action(Cell* destination, Cell* data, int binary, int lines, int info, int, int, int seek, int allow,
-                   int as) {
-  if (!is_http(destination)) fire(ErrorId::access_unknown_scheme, destination);
+Cell* write_action(Cell* destination, Cell* data, int binary, int lines, int info, int append, int part, int seek,
+                   int allow, int as) {
+  if (!is_http(destination)) {
+    become_port(destination);
+    return action_handler<Action::write>(TYPE_PORT)(destination, data, binary, lines, info, append, part, seek,
+                                                     allow, as);
+  }
   if (seek >= 0 || allow >= 0 || as >= 0) fire(ErrorId::internal_not_done);
   Cell url = *destination;
   Cell given = *data;

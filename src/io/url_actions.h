@@ -7,9 +7,10 @@
 // response body as text (UTF-8, line feeds only), a binary! (/binary) or a
 // block of lines (/lines); /info gives [status headers body] with the
 // headers as a map! (a name sent twice holds a block of its values). A
-// request that gets no response raises access no-connect with the URL.
-// Another scheme raises access unknown-scheme; /part, /seek and /as are not
-// offered for HTTP (internal not-done).
+// request that gets no response raises access no-connect with the URL;
+// /part, /seek and /as are not offered for HTTP (internal not-done). A URL
+// of another scheme is made a port (its parts from url-parser/parse-url)
+// and read or written through its scheme's actor.
 #pragma once
 
 #include "runtime/cell.h"
