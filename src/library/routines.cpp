@@ -16,6 +16,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -174,25 +175,6 @@ void exists(uint32_t) {
 // --- Operating system ----------------------------------------------------------------------
 
 // The architecture word of a machine name as uname reports it.
-const char* architecture_word(const std::string& machine) {
-  if (machine == "x86_64" || machine == "amd64") return "x86-64";
-  if (machine == "i386" || machine == "i486" || machine == "i586" || machine == "i686") return "x86-32";
-  if (machine == "aarch64" || machine == "arm64") return "ARM64";
-  if (machine.rfind("arm", 0) == 0) return "ARM";
-  if (machine == "ia64") return "IA-64";
-  return "Unknown";
-}
-
-// The leading numbers of a release text ("6.1.0-18-amd64" gives 6 1 0).
-void release_numbers(const char* text, int32_t numbers[3]) {
-  for (int i = 0; i < 3; ++i) {
-    numbers[i] = 0;
-    while (*text >= '0' && *text <= '9') numbers[i] = numbers[i] * 10 + (*text++ - '0');
-    if (*text != '.') break;
-    ++text;
-  }
-}
-
 // The object [name arch version build]: the kernel's name, the machine's
 // architecture word, the kernel release as a tuple and the number of its
 // build ("#1 SMP ..." gives 1).
@@ -528,6 +510,26 @@ Cell* push_routine(uint32_t index) {
   return made;
 }
 }  // namespace
+
+const char* architecture_word(const std::string& machine) {
+  if (machine == "x86_64" || machine == "amd64") return "x86-64";
+  if (machine == "i386" || machine == "i486" || machine == "i586" || machine == "i686") return "x86-32";
+  if (machine == "aarch64" || machine == "arm64") return "ARM64";
+  if (machine.rfind("arm", 0) == 0) return "ARM";
+  if (machine == "ia64") return "IA-64";
+  return "Unknown";
+}
+
+void release_numbers(const char* text, int32_t numbers[3]) {
+  for (int i = 0; i < 3; ++i) numbers[i] = 0;
+  for (int i = 0; i < 3; ++i) {
+    // Each number is a byte of the tuple: a larger one is 255, and a long
+    // run of digits never overflows.
+    while (*text >= '0' && *text <= '9') numbers[i] = std::min(numbers[i] * 10 + (*text++ - '0'), 255);
+    if (*text != '.') break;
+    ++text;
+  }
+}
 
 uint32_t argument_count(const Cell& spec) {
   uint32_t count = 0;
