@@ -55,6 +55,7 @@
 #include "evaluator/natives_families.h"
 #include "evaluator/trace.h"
 #include "io/file_system.h"
+#include "io/url_actions.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
 #include "io/lexer.h"
@@ -159,6 +160,7 @@ void init_runtime() {
   stack::set_anonymous_symbols(runtime_words::angled_body, runtime_words::angled_anon);
   lexer::init();
   file_system::init();
+  url_actions::init();
   natives::init();
   action_entries::init();
   interpreter::init();
@@ -172,6 +174,7 @@ void init_runtime() {
   natives_values::init();
   natives_system::init();
   natives_compression::init();
+  natives_process::init();
   natives_series::init();
   natives_math::init();
   routines::init();

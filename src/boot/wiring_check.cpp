@@ -21,24 +21,12 @@ bool required = true;  // a debug build always checks
 // eval-path.
 constexpr uint32_t kSetPathSlot = 8;
 constexpr uint32_t kActionSlots = 62;
-
-// The natives whose families are not built yet (child processes): until
-// they are, calling them raises internal not-done. This list is the one
-// place that admits an empty native slot; an entry goes when its native is
-// installed.
-constexpr natives::Native kNotBuiltYet[] = {natives::Native::call};
-
-bool not_built_yet(uint32_t number) {
-  for (natives::Native native : kNotBuiltYet)
-    if (static_cast<uint32_t>(native) == number) return true;
-  return false;
-}
 }  // namespace
 
 std::vector<std::string> unwired_slots() {
   std::vector<std::string> missing;
   for (uint32_t number = 1; number <= natives::kNativeCount; ++number) {
-    if (natives::entry(number) == nullptr && !not_built_yet(number))
+    if (natives::entry(number) == nullptr)
       missing.push_back("native " + std::to_string(number) + " " + natives::native_word(number));
   }
   for (uint32_t slot = 1; slot <= kActionSlots; ++slot) {

@@ -1,8 +1,7 @@
 // The start-up check that every slot the boot fills was filled.
 //
 // Lower layers reach what is set up later through slots that later code
-// fills: the native table (numbers 1 to 107, but for the few natives whose
-// families are not built yet, listed in wiring_check.cpp), the action
+// fills: the native table (every number from 1 to 107), the action
 // entries (every slot that has an action word), the print hooks, and every
 // entry of the registration table through which a layer calls up
 // (runtime/upcalls.h). A slot left empty shows only when a script reaches

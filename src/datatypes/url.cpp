@@ -16,6 +16,7 @@
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/unicode.h"
+#include "runtime/upcalls.h"
 
 namespace kel::url {
 
@@ -252,7 +253,9 @@ void init() {
   record.handle<Action::make>(make)
       .handle<Action::to>(to)
       .handle<Action::mold>(mold)
-      .handle<Action::eval_path>(eval_path);
+      .handle<Action::eval_path>(eval_path)
+      .handle<Action::read>(upcalls::forward<&upcalls::Table::url_read>)
+      .handle<Action::write>(upcalls::forward<&upcalls::Table::url_write>);
   record.inherit(string::kInheritedSeriesActions).inherit({Action::form, Action::compare});
   register_datatype(record);
 }

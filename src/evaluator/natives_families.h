@@ -80,3 +80,8 @@ void init();
 namespace kel::natives_compression {
 void init();
 }  // namespace kel::natives_compression
+
+// Child processes: call.
+namespace kel::natives_process {
+void init();
+}  // namespace kel::natives_process

@@ -16,6 +16,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -44,6 +45,7 @@
 #include "runtime/stack.h"
 #include "evaluator/trace.h"
 #include "io/file_system.h"
+#include "library/clipboard_routines.h"
 #include "library/kelbin_codec.h"
 #include "library/system_internals.h"
 #include "runtime/collector.h"
@@ -173,25 +175,6 @@ void exists(uint32_t) {
 // --- Operating system ----------------------------------------------------------------------
 
 // The architecture word of a machine name as uname reports it.
-const char* architecture_word(const std::string& machine) {
-  if (machine == "x86_64" || machine == "amd64") return "x86-64";
-  if (machine == "i386" || machine == "i486" || machine == "i586" || machine == "i686") return "x86-32";
-  if (machine == "aarch64" || machine == "arm64") return "ARM64";
-  if (machine.rfind("arm", 0) == 0) return "ARM";
-  if (machine == "ia64") return "IA-64";
-  return "Unknown";
-}
-
-// The leading numbers of a release text ("6.1.0-18-amd64" gives 6 1 0).
-void release_numbers(const char* text, int32_t numbers[3]) {
-  for (int i = 0; i < 3; ++i) {
-    numbers[i] = 0;
-    while (*text >= '0' && *text <= '9') numbers[i] = numbers[i] * 10 + (*text++ - '0');
-    if (*text != '.') break;
-    ++text;
-  }
-}
-
 // The object [name arch version build]: the kernel's name, the machine's
 // architecture word, the kernel release as a tuple and the number of its
 // build ("#1 SMP ..." gives 1).
@@ -291,57 +274,6 @@ void collect_calls(uint32_t) {
 }
 
 void tracing(uint32_t) { stack::set_last(logic::make(trace::active())); }
-
-// --- Clipboard ------------------------------------------------------------------------------------
-// An in-process store: the platform clipboard layer takes its place when it
-// exists. It holds a copy of the last value written (none when empty).
-
-Cell clipboard = make_cell(TYPE_NONE);
-bool clipboard_rooted = false;
-
-bool clipboard_value(const Cell& data) {
-  switch (data.type()) {
-    case TYPE_NONE:
-    case TYPE_STRING:
-    case TYPE_IMAGE:
-      return true;
-    case TYPE_BLOCK: {
-      SeriesBuffer* buffer = memory::buffer_of(data.data2);
-      for (uint32_t i = data.data1; i < buffer->cell_count(); ++i)
-        if (!buffer->cells()[i].is(TYPE_FILE)) return false;
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
-// A copy the holder cannot change through the value it wrote or read.
-Cell copied(const Cell& value) {
-  stack::Guard guard;
-  if (value.is(TYPE_BLOCK)) return block::copy_block(stack::push(value), false);
-  if (value.is(TYPE_STRING)) {
-    std::string text = string::to_std_string(value);
-    return *string::load_cstr(text.data(), static_cast<uint32_t>(text.size()), string::kEncodingUtf8);
-  }
-  return value;
-}
-
-void read_clipboard(uint32_t) { stack::set_last(copied(clipboard)); }
-
-void write_clipboard(uint32_t) {
-  Cell data = arguments()[0];
-  if (!clipboard_value(data)) {
-    stack::set_last(logic::make(false));
-    return;
-  }
-  if (!clipboard_rooted) {
-    collector::add_global_root(&clipboard);
-    clipboard_rooted = true;
-  }
-  clipboard = copied(data);
-  stack::set_last(logic::make(true));
-}
 
 // --- Standard output ---------------------------------------------------------------------------------
 
@@ -443,12 +375,12 @@ const Row kLibraryRows[] = {
     {"read-clipboard",
      R"kel("Return the contents of the system clipboard"
         return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")kel",
-     "A copy of what the clipboard holds", read_clipboard, 0, -1, Scope::kGlobal},
+     "A copy of what the clipboard holds", clipboard_routines::read, 0, -1, Scope::kGlobal},
     {"write-clipboard",
      R"kel("Write content to the system clipboard"
         data [any-type!] "string!, block! of files!, an image! or none!"
         return: [logic!] "indicates success")kel",
-     "Stores a copy of the value in the clipboard", write_clipboard, 0, TYPE_LOGIC, Scope::kGlobal},
+     "Stores a copy of the value in the clipboard", clipboard_routines::write, 0, TYPE_LOGIC, Scope::kGlobal},
     {"write-stdout", R"kel("Write data to STDOUT" data [any-type!])kel",
      "Writes a binary's bytes, or the text of any other value, to standard output", write_stdout, 0, -1,
      Scope::kGlobal},
@@ -578,6 +510,26 @@ Cell* push_routine(uint32_t index) {
   return made;
 }
 }  // namespace
+
+const char* architecture_word(const std::string& machine) {
+  if (machine == "x86_64" || machine == "amd64") return "x86-64";
+  if (machine == "i386" || machine == "i486" || machine == "i586" || machine == "i686") return "x86-32";
+  if (machine == "aarch64" || machine == "arm64") return "ARM64";
+  if (machine.rfind("arm", 0) == 0) return "ARM";
+  if (machine == "ia64") return "IA-64";
+  return "Unknown";
+}
+
+void release_numbers(const char* text, int32_t numbers[3]) {
+  for (int i = 0; i < 3; ++i) numbers[i] = 0;
+  for (int i = 0; i < 3; ++i) {
+    // Each number is a byte of the tuple: a larger one is 255, and a long
+    // run of digits never overflows.
+    while (*text >= '0' && *text <= '9') numbers[i] = std::min(numbers[i] * 10 + (*text++ - '0'), 255);
+    if (*text != '.') break;
+    ++text;
+  }
+}
 
 uint32_t argument_count(const Cell& spec) {
   uint32_t count = 0;

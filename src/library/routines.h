@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "runtime/cell.h"
 
@@ -43,5 +44,12 @@ void call(const Cell& routine);
 
 // The number of word! entries of a spec (a routine's argument count).
 uint32_t argument_count(const Cell& spec);
+
+// OS information (os-info): the architecture word of a uname machine name
+// (x86-64, x86-32, ARM64, ARM, IA-64, else Unknown), and the first three
+// numbers of a kernel release text ("6.1.0-18-amd64" gives 6 1 0), each
+// clamped to 255 so that it fits a tuple's byte; missing numbers are 0.
+const char* architecture_word(const std::string& machine);
+void release_numbers(const char* text, int32_t numbers[3]);
 
 }  // namespace kel::routines

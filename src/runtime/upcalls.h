@@ -73,6 +73,8 @@ using RoutineEntry = void (*)(uint32_t parameter);
   X(io, file_query, ActionHandler<Action::query>, "query of a file!")                              \
   X(io, file_delete, ActionHandler<Action::delete_>, "delete of a file!")                          \
   X(io, file_rename, ActionHandler<Action::rename>, "rename of a file!")                           \
+  X(io, url_read, ActionHandler<Action::read>, "read of a url! (HTTP)")                            \
+  X(io, url_write, ActionHandler<Action::write>, "write of a url! (HTTP)")                         \
   /* datatypes: calling Kel code */                                                                 \
   X(evaluator, call_value, CallValue, "objects call their change handlers")                        \
   X(evaluator, call_function, CallFunction, "ports call their actor's functions")                  \
