@@ -364,6 +364,34 @@ def test_stop_and_go_on(kel, home):
         terminal.close()
 
 
+# Tab with several candidates lists them below the line and draws the
+# prompt and their common beginning again, in the same read; with one it
+# completes the line in place; with none it types a tab.
+def test_tab_lists_and_completes(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text("pri")
+        terminal.keys("Tab")
+        at = terminal.wait_for("prin print")
+        terminal.wait_for(">> prin", at + 1)
+        terminal.type_text("t 5")
+        terminal.keys("Enter")
+        at = terminal.wait_for("5", terminal.wait_for(">> print 5", at + 1) + 1)
+        terminal.type_text("object? system/con")
+        terminal.keys("Tab")
+        terminal.wait_for(">> object? system/console", at + 1)
+        terminal.keys("Enter")
+        at = terminal.wait_for("== true", at + 1)
+        terminal.type_text("probe")
+        terminal.keys("Tab")
+        terminal.type_text('"x"')
+        terminal.keys("Enter")
+        terminal.wait_for("== \"x\"", at + 1)
+    finally:
+        terminal.close()
+
+
 # A line longer than the terminal is wide wraps; Home goes back to its
 # first row and what is typed there shifts the rest along.
 def test_wrapped_line(kel, home):
@@ -396,6 +424,7 @@ TESTS = [
     test_terminal_restored,
     test_stop_and_go_on,
     test_wrapped_line,
+    test_tab_lists_and_completes,
 ]
 
 
