@@ -230,6 +230,7 @@ void Editor::complete() {
 
 // The cursor goes below the end of the text, to the start of a new row.
 void Editor::finish_on_new_row() {
+  if (finished_) return;
   render();
   move_to(starts_.back());
   if (!(terminal_.column == 0 && terminal_.row > 0)) output_ += "\r\n";

@@ -76,6 +76,9 @@ class Editor {
   // The terminal's state is unknown (the process was stopped and went on):
   // the prompt and line are drawn afresh on a new row.
   void redraw_on_new_row();
+  // The read is given up (an error unwinds through it): the cursor goes
+  // below the text, so that what is printed next starts a row of its own.
+  void abandon() { finish_on_new_row(); }
 
   void set_completer(Completer completer) { completer_ = std::move(completer); }
 

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <vector>
 
 #include "console/key_decoder.h"
@@ -316,6 +317,16 @@ EditorEnd edit_on_terminal(const Cell& prompt, bool hidden) {
   while (::read(wake_pipe[0], drained, sizeof drained) > 0) {
   }
   resumed = 0;
+  // An error raised by completion leaves the read: the cursor goes below
+  // the line before the error is reported.
+  struct LeaveTheLine {
+    int unwinding = std::uncaught_exceptions();
+    ~LeaveTheLine() {
+      if (std::uncaught_exceptions() <= unwinding) return;
+      the_editor.abandon();
+      draw(the_editor.take_output());
+    }
+  } leave_the_line;
   the_editor.set_completer(complete_with_kel);
   the_editor.begin(line_editor::from_utf8(prompt_text), hidden, history_texts(), screen_columns(), origin);
   draw(the_editor.take_output());

@@ -409,6 +409,69 @@ def test_wrapped_line(kel, home):
         terminal.close()
 
 
+# The terminal grows narrower while a long line is being edited: the line is
+# laid out again for the new width and editing goes on; system/console/size
+# follows.
+def test_window_size_change(kel, home):
+    terminal = Tmux(kel, home, width=60)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text('print "' + "b" * 50)
+        terminal.tmux(["resize-window", "-t", "kel", "-x", "30"])
+        time.sleep(0.3)
+        terminal.type_text('"')
+        terminal.keys("Enter")
+        at = terminal.wait_for("b" * 30, terminal.wait_for('"'))
+        # The console takes the new width at its next read.
+        terminal.type_line("system/console/size/x")
+        terminal.wait_for("== 30", at + 1)
+    finally:
+        terminal.close()
+
+
+# With standard output redirected, the line editor draws on the terminal
+# and the results go to the file.
+def test_output_redirected_from_a_terminal(kel, home):
+    out = os.path.join(home, "out.txt")
+    terminal = Tmux(kel, home, shell=f'"$KEL" > {out}; echo "(ended)"; sleep 60')
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text("print 6 * 7")
+        terminal.keys("Home", "C-k")
+        terminal.type_text("print 6 * 8")
+        terminal.wait_for(">> print 6 * 8")
+        terminal.keys("Enter")
+        terminal.type_line("quit")
+        terminal.wait_for("(ended)")
+        with open(out, encoding="utf-8") as written:
+            text = written.read()
+        if "48\n" not in text or ">>" in text or "\x1b" in text:
+            raise Failure(f"the file holds {text!r}")
+    finally:
+        terminal.close()
+
+
+# An error raised by completion unwinds through the read like any error:
+# it is reported and the console reads on, editing as before.
+def test_error_in_completion(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_line("kel-complete-input: func [s c] [1 / 0]")
+        terminal.type_text("prin")
+        terminal.keys("Tab")
+        at = terminal.wait_for("*** Math Error: attempt to divide by zero")
+        if terminal.screen().split("\n")[at] != "*** Math Error: attempt to divide by zero":
+            raise Failure("the error report does not start a row of its own:\n" + terminal.screen())
+        terminal.type_text("1 + 2")
+        terminal.keys("Left", "Left", "BSpace")
+        terminal.type_text("*")
+        terminal.keys("Enter")
+        terminal.wait_for("== 2", at + 1)
+    finally:
+        terminal.close()
+
+
 TESTS = [
     test_title_is_set_on_a_terminal,
     test_no_title_when_output_is_redirected,
@@ -425,6 +488,9 @@ TESTS = [
     test_stop_and_go_on,
     test_wrapped_line,
     test_tab_lists_and_completes,
+    test_window_size_change,
+    test_output_redirected_from_a_terminal,
+    test_error_in_completion,
 ]
 
 

@@ -140,7 +140,7 @@ TEST(LineEditorKeys, ScreenFollowsEdits) {
   }
 }
 
-// Enter, Ctrl-C, Ctrl-D and Esc leave the cursor at the start of the row
+// Enter, Ctrl-C, Ctrl-D and Esc (and a read given up for an error) leave the cursor at the start of the row
 // below the text, wherever it was in the line.
 TEST(LineEditorKeys, EndingTheReadGoesBelowTheText) {
   const Keys endings[] = {{keys::kEnter}, {keys::kCtrlC}, {keys::kEscape}};
@@ -152,6 +152,12 @@ TEST(LineEditorKeys, EndingTheReadGoesBelowTheText) {
     EXPECT_EQ(session.screen.cursor_row(), 2);
     EXPECT_EQ(session.screen.cursor_column(), 0);
   }
+  Session session(10);
+  session.press(typed(U"abcdefghij") + Keys{keys::kHome});
+  session.editor.abandon();
+  session.screen.write(session.editor.take_output());
+  EXPECT_EQ(session.screen.cursor_row(), 2);
+  EXPECT_EQ(session.screen.cursor_column(), 0);
 }
 
 // History: newest first; Up past the oldest and Down past the newest empty
