@@ -472,6 +472,34 @@ def test_error_in_completion(kel, home):
         terminal.close()
 
 
+# Esc alone (no sequence follows it in time) throws the pending text away.
+def test_escape_key(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_line("[1 2")
+        terminal.type_text("3")
+        terminal.keys("Escape")
+        at = terminal.wait_for("(escape)")
+        terminal.type_line("4")
+        terminal.wait_for("== 4", at + 1)
+    finally:
+        terminal.close()
+
+
+# A paste of several lines: each line is read in turn, none is lost.
+def test_paste_of_several_lines(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text('print "one"\rprint "two"\r1 + 2\r')
+        at = terminal.wait_for("one", terminal.wait_for('>> print "one"') + 1)
+        at = terminal.wait_for("two", terminal.wait_for('>> print "two"', at) + 1)
+        terminal.wait_for("== 3", at)
+    finally:
+        terminal.close()
+
+
 TESTS = [
     test_title_is_set_on_a_terminal,
     test_no_title_when_output_is_redirected,
@@ -491,6 +519,8 @@ TESTS = [
     test_window_size_change,
     test_output_redirected_from_a_terminal,
     test_error_in_completion,
+    test_escape_key,
+    test_paste_of_several_lines,
 ]
 
 
