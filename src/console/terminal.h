@@ -5,18 +5,24 @@
 // State, one set for the process: whether standard input is a terminal
 // (decided once by init), the line string and the history block of the
 // current read (handed over by setup before every read, held as collector
-// roots), and whether the input has ended.
+// roots), and the line editor with the keys typed ahead of its next read.
 //
-// Lines are read as UTF-8 bytes up to a line feed, one byte at a time so
-// that nothing past the line is taken from the descriptor (a child process
-// or `read-stdin` may read the rest). The line feed is not kept; a carriage
-// return before it stays in the line. A byte that cannot start or continue
-// a UTF-8 sequence becomes U+FFFD. The end of the data, or a read that
-// fails, ends the input: the text read so far is the last line, and the
-// read after it reports the end (the console then quits). An interrupt
+// On a terminal each read runs the line editor (line_editor.h) in raw mode:
+// it draws the prompt and the line (on the terminal even when standard
+// output is redirected), walks the history, completes on Tab through the
+// Kel function kel-complete-input, and puts the entered line at the head of
+// the history block. Ctrl-C, and Ctrl-D on an empty line, answer "q". The
+// terminal's mode is back to what it was whenever Kel code runs.
+//
+// Otherwise lines are read as UTF-8 bytes up to a line feed, one byte at a
+// time so that nothing past the line is taken from the descriptor (a child
+// process or `read-stdin` may read the rest). The line feed is not kept; a
+// carriage return before it stays in the line. A byte that cannot start or
+// continue a UTF-8 sequence becomes U+FFFD. The end of the data, or a read
+// that fails, ends the input: the text read so far is the last line, and
+// the read after it reports the end (the console then quits). An interrupt
 // (Ctrl-C) while waiting for a line gives the line "q", as the line editor
-// does. On a terminal the prompt is written before the read and each line
-// goes into the history, newest first, as the line editor would do.
+// does.
 //
 // The title goes to a terminal on standard output as the sequence
 // ESC ] 0 ; title BEL, which Linux consoles and xterm-like terminals take;

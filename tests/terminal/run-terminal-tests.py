@@ -49,18 +49,19 @@ def read_until(descriptor, wanted, collected):
 
 def run_in_pty(kel, home, output_to_terminal):
     """Starts kel with its input on a new pseudo-terminal, and its output
-    there too or on a pipe; waits for the prompt, types quit and returns
-    everything kel wrote."""
+    there too or on a pipe; waits for the prompt (which the line editor
+    draws on the terminal either way), types quit and returns everything
+    kel wrote to its standard output."""
     main, secondary = os.openpty()
     output = secondary if output_to_terminal else subprocess.PIPE
     process = subprocess.Popen([kel], stdin=secondary, stdout=output, stderr=subprocess.DEVNULL,
                                env=dict(os.environ, HOME=home), start_new_session=True)
     os.close(secondary)
     collected = bytearray()
+    on_terminal = bytearray()
     try:
-        reading = main if output_to_terminal else process.stdout.fileno()
-        read_until(reading, b">> ", collected)
-        os.write(main, b"quit\n")
+        read_until(main, b">> ", collected if output_to_terminal else on_terminal)
+        os.write(main, b"quit\r")
         process.wait(WAIT_SECONDS)
         if not output_to_terminal:
             collected.extend(process.stdout.read())
@@ -82,8 +83,10 @@ def test_title_is_set_on_a_terminal(kel, home):
 
 def test_no_title_when_output_is_redirected(kel, home):
     written = run_in_pty(kel, home, output_to_terminal=False)
-    if not written.startswith(b"--== Kel") or b"\x1b]" in written:
-        raise Failure(f"expected the banner with no title sequence; got {written[:60]!r}")
+    # The line editor draws the prompt on the terminal; standard output
+    # gets only what was printed.
+    if not written.startswith(b"--== Kel") or b"\x1b" in written or b">> " in written:
+        raise Failure(f"expected the banner with no title sequence and no prompt; got {written!r}")
 
 
 class Tmux:
@@ -91,11 +94,15 @@ class Tmux:
 
     servers = 0
 
-    def __init__(self, kel, home):
+    def __init__(self, kel, home, width=100, shell=None):
+        """Starts kel, or with `shell` that shell command line (where $KEL
+        is kel); the pane stays when the program ends, so its last screen
+        can still be read."""
         Tmux.servers += 1
         self.socket = f"kel-terminal-{os.getpid()}-{Tmux.servers}"
-        self.tmux(["new-session", "-d", "-s", "kel", "-x", "100", "-y", "30",
-                   "env", f"HOME={home}", kel], config=True)
+        command = ["env", f"HOME={home}", f"KEL={kel}"] + (["sh", "-c", shell] if shell else [kel])
+        self.tmux(["new-session", "-d", "-s", "kel", "-x", str(width), "-y", "30"] + command
+                  + [";", "set-option", "-t", "kel", "remain-on-exit", "on"], config=True)
 
     def tmux(self, arguments, config=False):
         command = ["tmux", "-L", self.socket] + (["-f", "/dev/null"] if config else []) + arguments
@@ -116,6 +123,23 @@ class Tmux:
                     return index
             if time.monotonic() > deadline:
                 raise Failure(f"the screen never showed {text!r}:\n" + "\n".join(lines))
+            time.sleep(0.05)
+
+    def keys(self, *names):
+        """Presses keys by their tmux names (Left, C-a, BSpace ...)."""
+        self.tmux(["send-keys", "-t", "kel"] + list(names))
+
+    def type_text(self, text):
+        self.tmux(["send-keys", "-t", "kel", "-l", text])
+
+    def pane(self, variable):
+        return self.tmux(["display-message", "-p", "-t", "kel", "#{" + variable + "}"]).strip()
+
+    def wait_until_ended(self):
+        deadline = time.monotonic() + WAIT_SECONDS
+        while self.pane("pane_dead") != "1":
+            if time.monotonic() > deadline:
+                raise Failure("kel did not end:\n" + self.screen())
             time.sleep(0.05)
 
     def type_line(self, text):
@@ -169,12 +193,334 @@ def test_history_that_is_no_block_is_replaced(kel, home):
         terminal.close()
 
 
+# --- The line editor ----------------------------------------------------------------------
+
+# Keys edit the line where the cursor is: arrows, Home and End, Backspace,
+# Ctrl-A and Ctrl-K; what is entered is the edited line.
+def test_typing_and_editing(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text('prnt "ab"')
+        terminal.keys("Home", "Right", "Right")
+        terminal.type_text("i")
+        terminal.keys("End", "BSpace", "BSpace")
+        terminal.type_text('c"')
+        at = terminal.wait_for('>> print "ac"')
+        terminal.keys("Enter")
+        at = terminal.wait_for("ac", at + 1)
+        terminal.type_text("junk")
+        terminal.keys("C-a", "C-k")
+        terminal.type_text("1 + 1")
+        terminal.keys("Left", "Left", "Left", "Left", "Left", "Delete")
+        terminal.type_text("2")
+        terminal.keys("Enter")
+        terminal.wait_for("== 3", at + 1)
+    finally:
+        terminal.close()
+
+
+# While a delimiter is open, the prompt is the cue: the delimiter and four
+# spaces.
+def test_continuation_cue(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_line("[1")
+        at = terminal.wait_for(">> [1")
+        terminal.type_line("2]")
+        terminal.wait_for("[    2]", at + 1)
+        terminal.wait_for("== [1", at + 1)
+    finally:
+        terminal.close()
+
+
+# Up and Down walk the history, which the settings file keeps from one
+# start of the console to the next.
+def test_history_across_sessions(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_line('print "first"')
+        terminal.type_line('print "second"')
+        terminal.wait_for("second", terminal.wait_for('>> print "second"') + 1)
+        terminal.type_line("quit")
+        terminal.wait_until_ended()
+    finally:
+        terminal.close()
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.keys("Up")
+        terminal.wait_for(">> quit")
+        # Past the oldest entry the line is empty; Down then shows the
+        # oldest again, and the next Down a newer one.
+        terminal.keys("Up", "Up", "Up", "Up", "Down", "Down")
+        terminal.wait_for('>> print "second"')
+        terminal.keys("Enter")
+        terminal.wait_for("second", terminal.wait_for('>> print "second"') + 1)
+    finally:
+        terminal.close()
+
+
+# ask/hide shows the question in clear and one "*" per char, and the
+# answer stays out of the history.
+def test_hidden_answer(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_line('pw: ask/hide "Password: "')
+        terminal.type_text("sécret")
+        at = terminal.wait_for("Password: ******")
+        terminal.keys("Enter")
+        terminal.type_line("pw")
+        terminal.wait_for('== "sécret"', at + 1)
+        terminal.keys("Up", "Up")
+        terminal.wait_for('>> pw: ask/hide "Password: "', at + 1)
+    finally:
+        terminal.close()
+
+
+# Ctrl-C at the prompt, whatever the line holds, answers "q": the console
+# ends; so does Ctrl-D on an empty line, after deleting under the cursor.
+def test_ctrl_c_at_the_prompt_quits(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text("print 1")
+        terminal.keys("Left", "C-c")
+        terminal.wait_until_ended()
+    finally:
+        terminal.close()
+
+
+def test_ctrl_d(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text("xprint 4")
+        terminal.keys("Home", "C-d", "End", "C-d")
+        terminal.keys("Enter")
+        terminal.wait_for("4", terminal.wait_for(">> print 4") + 1)
+        terminal.keys("C-d")
+        terminal.wait_until_ended()
+    finally:
+        terminal.close()
+
+
+def stty_settings(shell_output):
+    words = shell_output.split()
+    return "icanon" in words and "echo" in words
+
+
+# The terminal is back in canonical mode with echo after the console ends,
+# however it ends: quit, Ctrl-C at the prompt, SIGTERM, SIGHUP.
+def test_terminal_restored(kel, home):
+    endings = [
+        ("quit", lambda terminal, pid: terminal.type_line("quit")),
+        ("Ctrl-C", lambda terminal, pid: terminal.keys("C-c")),
+        ("SIGTERM", lambda terminal, pid: os.kill(pid, 15)),
+        ("SIGHUP", lambda terminal, pid: os.kill(pid, 1)),
+    ]
+    for name, ending in endings:
+        terminal = Tmux(kel, home, shell='"$KEL"; stty -a; echo "ended"; sleep 60')
+        try:
+            terminal.wait_for(">>")
+            shell = int(terminal.pane("pane_pid"))
+            with open(f"/proc/{shell}/task/{shell}/children") as children:
+                pid = int(children.read().split()[0])
+            ending(terminal, pid)
+            terminal.wait_for("ended")
+            if not stty_settings(terminal.screen()):
+                raise Failure(f"after {name} the terminal is not in canonical mode with echo:\n"
+                              + terminal.screen())
+        finally:
+            terminal.close()
+
+
+# Stopped (SIGTSTP) the console gives the terminal back as it found it;
+# going on (SIGCONT) it reads again in raw mode and draws the prompt again.
+# A shell with job control runs it, so that it can be stopped at all (the
+# kernel never stops an orphaned process group); the shell shows the
+# terminal's mode while it is stopped, then brings it back with fg.
+def test_stop_and_go_on(kel, home):
+    terminal = Tmux(kel, home, shell='set -m; "$KEL" & fg; stty -a; echo "(stopped)"; fg; sleep 60')
+    try:
+        terminal.wait_for(">>")
+        shell = int(terminal.pane("pane_pid"))
+        with open(f"/proc/{shell}/task/{shell}/children") as children:
+            pid = int(children.read().split()[0])
+        terminal.type_text("1 + 4")
+        os.kill(pid, 20)
+        at = terminal.wait_for("(stopped)")
+        if not stty_settings(terminal.screen()):
+            raise Failure("stopped, the terminal is not in canonical mode with echo:\n" + terminal.screen())
+        at = terminal.wait_for(">> 1 + 4", at + 1)
+        terminal.keys("Left", "Left", "BSpace")
+        terminal.type_text("*")
+        terminal.keys("Enter")
+        terminal.wait_for("== 4", at + 1)
+    finally:
+        terminal.close()
+
+
+# Tab with several candidates lists them below the line and draws the
+# prompt and their common beginning again, in the same read; with one it
+# completes the line in place; with none it types a tab.
+def test_tab_lists_and_completes(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text("pri")
+        terminal.keys("Tab")
+        at = terminal.wait_for("prin print")
+        terminal.wait_for(">> prin", at + 1)
+        terminal.type_text("t 5")
+        terminal.keys("Enter")
+        at = terminal.wait_for("5", terminal.wait_for(">> print 5", at + 1) + 1)
+        terminal.type_text("object? system/con")
+        terminal.keys("Tab")
+        terminal.wait_for(">> object? system/console", at + 1)
+        terminal.keys("Enter")
+        at = terminal.wait_for("== true", at + 1)
+        terminal.type_text("probe")
+        terminal.keys("Tab")
+        terminal.type_text('"x"')
+        terminal.keys("Enter")
+        terminal.wait_for("== \"x\"", at + 1)
+    finally:
+        terminal.close()
+
+
+# A line longer than the terminal is wide wraps; Home goes back to its
+# first row and what is typed there shifts the rest along.
+def test_wrapped_line(kel, home):
+    terminal = Tmux(kel, home, width=30)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text('print "' + "a" * 40 + '"')
+        terminal.keys("Home")
+        terminal.type_text("x: ")
+        at = terminal.wait_for('>> x: print "' + "a" * 17)
+        terminal.wait_for("a" * 23 + '"', at + 1)
+        terminal.keys("Enter")
+        terminal.wait_for("a" * 30, at + 2)
+    finally:
+        terminal.close()
+
+
+# The terminal grows narrower while a long line is being edited: the line is
+# laid out again for the new width and editing goes on; system/console/size
+# follows.
+def test_window_size_change(kel, home):
+    terminal = Tmux(kel, home, width=60)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text('print "' + "b" * 50)
+        terminal.tmux(["resize-window", "-t", "kel", "-x", "30"])
+        time.sleep(0.3)
+        terminal.type_text('"')
+        terminal.keys("Enter")
+        at = terminal.wait_for("b" * 30, terminal.wait_for('"'))
+        # The console takes the new width at its next read.
+        terminal.type_line("system/console/size/x")
+        terminal.wait_for("== 30", at + 1)
+    finally:
+        terminal.close()
+
+
+# With standard output redirected, the line editor draws on the terminal
+# and the results go to the file.
+def test_output_redirected_from_a_terminal(kel, home):
+    out = os.path.join(home, "out.txt")
+    terminal = Tmux(kel, home, shell=f'"$KEL" > {out}; echo "(ended)"; sleep 60')
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text("print 6 * 7")
+        terminal.keys("Home", "C-k")
+        terminal.type_text("print 6 * 8")
+        terminal.wait_for(">> print 6 * 8")
+        terminal.keys("Enter")
+        terminal.type_line("quit")
+        terminal.wait_for("(ended)")
+        with open(out, encoding="utf-8") as written:
+            text = written.read()
+        if "48\n" not in text or ">>" in text or "\x1b" in text:
+            raise Failure(f"the file holds {text!r}")
+    finally:
+        terminal.close()
+
+
+# An error raised by completion unwinds through the read like any error:
+# it is reported and the console reads on, editing as before.
+def test_error_in_completion(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_line("kel-complete-input: func [s c] [1 / 0]")
+        terminal.type_text("prin")
+        terminal.keys("Tab")
+        at = terminal.wait_for("*** Math Error: attempt to divide by zero")
+        if terminal.screen().split("\n")[at] != "*** Math Error: attempt to divide by zero":
+            raise Failure("the error report does not start a row of its own:\n" + terminal.screen())
+        terminal.type_text("1 + 2")
+        terminal.keys("Left", "Left", "BSpace")
+        terminal.type_text("*")
+        terminal.keys("Enter")
+        terminal.wait_for("== 2", at + 1)
+    finally:
+        terminal.close()
+
+
+# Esc alone (no sequence follows it in time) throws the pending text away.
+def test_escape_key(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_line("[1 2")
+        terminal.type_text("3")
+        terminal.keys("Escape")
+        at = terminal.wait_for("(escape)")
+        terminal.type_line("4")
+        terminal.wait_for("== 4", at + 1)
+    finally:
+        terminal.close()
+
+
+# A paste of several lines: each line is read in turn, none is lost.
+def test_paste_of_several_lines(kel, home):
+    terminal = Tmux(kel, home)
+    try:
+        terminal.wait_for(">>")
+        terminal.type_text('print "one"\rprint "two"\r1 + 2\r')
+        at = terminal.wait_for("one", terminal.wait_for('>> print "one"') + 1)
+        at = terminal.wait_for("two", terminal.wait_for('>> print "two"', at) + 1)
+        terminal.wait_for("== 3", at)
+    finally:
+        terminal.close()
+
+
 TESTS = [
     test_title_is_set_on_a_terminal,
     test_no_title_when_output_is_redirected,
     test_title_shows_in_the_terminal,
     test_ctrl_c_halts_guarded_code,
     test_history_that_is_no_block_is_replaced,
+    test_typing_and_editing,
+    test_continuation_cue,
+    test_history_across_sessions,
+    test_hidden_answer,
+    test_ctrl_c_at_the_prompt_quits,
+    test_ctrl_d,
+    test_terminal_restored,
+    test_stop_and_go_on,
+    test_wrapped_line,
+    test_tab_lists_and_completes,
+    test_window_size_change,
+    test_output_redirected_from_a_terminal,
+    test_error_in_completion,
+    test_escape_key,
+    test_paste_of_several_lines,
 ]
 
 
