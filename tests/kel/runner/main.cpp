@@ -146,7 +146,7 @@ int run(int argc, char** argv) {
     // The cases run on a runtime whose every native, action and hook slot
     // was checked to be filled.
     kel::boot::require_wiring_check();
-    kel::boot::init_runtime();
+    kel::boot::init_runtime(&kel::boot::kBuiltImage);
     Evaluator evaluator = kel::case_evaluation::evaluate;
     for (const case_file::CaseFile& file : files) {
       case_file::Tally tally = run_isolated(file, evaluator);
