@@ -148,8 +148,9 @@ void bind_builtins(const char* file, TypeId type) {
     context::put_value(context::global(), word::symbol_of(word), value);
   }
 }
-// Runs one embedded source; an error in it is a fault of the build and
-// ends the process with its report.
+// Runs one library file (from the boot image, or lexed from its embedded
+// text); an error in it is a fault of the build and ends the process with
+// its report.
 void run_embedded(const std::string& name) {
   stack::Guard guard;
   source_evaluation::do_loaded_script(load_library_source(name));
