@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: lexer_load FILE\n");
     return 2;
   }
-  kel::boot::init_runtime();
+  kel::boot::init_runtime(nullptr);
   std::ifstream in(argv[1], std::ios::binary);
   std::stringstream content;
   content << in.rdbuf();

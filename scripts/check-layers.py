@@ -25,8 +25,9 @@ SOURCE_SUFFIXES = {".cpp", ".h", ".inc"}
 # Headers the build generates into its own directory: configuration that
 # belongs to no layer.
 GENERATED_HEADERS = {"build_info.h"}
-# The program's entry (src/main.cpp) sits above every layer.
-ENTRY_FILES = {"main.cpp"}
+# The program's entry (src/main.cpp) and the boot image writer sit above
+# every layer.
+ENTRY_FILES = {"main.cpp", "write_boot_image.cpp"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 
 

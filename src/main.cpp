@@ -18,7 +18,7 @@ struct Arguments {
 
 void* run(void* data) {
   auto* arguments = static_cast<Arguments*>(data);
-  kel::boot::entry(arguments->argc, arguments->argv);
+  kel::boot::entry(arguments->argc, arguments->argv, &kel::boot::kBuiltImage);
 }
 }  // namespace
 
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
   if (pthread_create(&thread, &attributes, run, &arguments) != 0) {
     // Without a large stack, run here: deep recursion then meets the
     // language's limits later than the machine's, but the program works.
-    kel::boot::entry(argc, argv);
+    kel::boot::entry(argc, argv, &kel::boot::kBuiltImage);
   }
   pthread_join(thread, nullptr);
   return 0;

@@ -137,7 +137,7 @@ void register_datatypes() {
 }
 }  // namespace
 
-void init_runtime() {
+void init_runtime(const BootImage* image) {
   if (initialised) return;
   initialised = true;
   output::init();
@@ -180,6 +180,7 @@ void init_runtime() {
   routines::init();
   terminal::register_routines();
   upcalls::table.script_argument = script_argument_routine;
+  use_image(image);
   build_environment();
   seal_library();
   check_wiring();
@@ -202,11 +203,11 @@ void launch_console() {
 }
 }  // namespace
 
-void entry(int argc, char** argv) {
+void entry(int argc, char** argv, const BootImage* image) {
   std::feclearexcept(FE_ALL_EXCEPT);
   runtime::start_up(argc, argv);
   try {
-    init_runtime();
+    init_runtime(image);
     launch_console();
   } catch (const exits::Unwind&) {
     runtime::top_catch();

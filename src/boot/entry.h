@@ -6,13 +6,17 @@
 // the process.
 #pragma once
 
+#include "boot/boot_image.h"
+
 namespace kel::boot {
 
-// Runs the runtime initialisation once, in order. Safe to call again (it
-// does nothing the second time); the unit tests call it to get a runtime.
-void init_runtime();
+// Runs the runtime initialisation once, in order, taking the library from
+// the image (see boot_image.h; null or empty: from the embedded sources).
+// Safe to call again (it does nothing the second time); the test programs
+// call it to get a runtime.
+void init_runtime(const BootImage* image);
 
 // The whole program; never returns.
-[[noreturn]] void entry(int argc, char** argv);
+[[noreturn]] void entry(int argc, char** argv, const BootImage* image);
 
 }  // namespace kel::boot

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "boot/boot_image.h"
 #include "boot/embedded_sources.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -127,10 +128,8 @@ uint32_t native_number(std::string_view word) {
 // A data file of word/spec pairs: each word is bound to a native! or
 // action! value made from its spec and its number.
 void bind_builtins(const char* file, TypeId type) {
-  std::string_view text = embedded_source(file);
-  if (text.empty()) return;
   stack::Guard guard;
-  Cell* loaded = source_evaluation::load(text);
+  Cell* loaded = load_library_source(file);
   Cell* table = block::rs_head(loaded);
   Cell list = *table;  // the block of pairs
   uint32_t length = memory::buffer_of(list.data2)->cell_count();
@@ -149,16 +148,12 @@ void bind_builtins(const char* file, TypeId type) {
     context::put_value(context::global(), word::symbol_of(word), value);
   }
 }
-// Runs one embedded source; an error in it is a fault of the build and
-// ends the process with its report.
+// Runs one library file (from the boot image, or lexed from its embedded
+// text); an error in it is a fault of the build and ends the process with
+// its report.
 void run_embedded(const std::string& name) {
-  std::string_view text = embedded_source(name);
-  if (text.empty()) {
-    runtime::print_line("*** Boot Error: missing library source ", name.c_str());
-    runtime::quit(98, KEL_CALLER_ADDRESS());
-  }
   stack::Guard guard;
-  source_evaluation::do_script(text);
+  source_evaluation::do_loaded_script(load_library_source(name));
 }
 }  // namespace
 
@@ -176,10 +171,9 @@ void build_environment() {
   // The library in Kel: boot/core.kel, then the files that
   // boot/manifest.kel lists, in its order.
   run_embedded("boot/core.kel");
-  std::string_view manifest = embedded_source("boot/manifest.kel");
-  if (!manifest.empty()) {
+  {
     stack::Guard guard;
-    Cell list = *source_evaluation::load(manifest);
+    Cell list = *load_library_source("boot/manifest.kel");
     // The manifest holds one block of file names.
     if (block::rs_length(&list) > 0 && block::rs_head(&list)->is(TYPE_BLOCK)) list = *block::rs_head(&list);
     uint32_t count = memory::buffer_of(list.data2)->cell_count();

@@ -35,8 +35,9 @@ Cell* evaluate_in_place(Cell* code) {
 
 Cell* do_source(std::string_view source) { return evaluate_in_place(load(source)); }
 
-Cell* do_script(std::string_view source) {
-  Cell* code = load(source);
+Cell* do_script(std::string_view source) { return do_loaded_script(load(source)); }
+
+Cell* do_loaded_script(Cell* code) {
   SeriesBuffer* b = block::buffer_of(code);
   Cell* cells = b->cells();
   uint32_t count = b->cell_count();

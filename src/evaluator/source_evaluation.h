@@ -20,4 +20,8 @@ Cell* do_source(std::string_view source);
 // block) is skipped. The result is pushed and returned.
 Cell* do_script(std::string_view source);
 
+// The same for code already loaded (a block on the stack, which the result
+// replaces): the boot's library decoded from its image.
+Cell* do_loaded_script(Cell* code);
+
 }  // namespace kel::source_evaluation

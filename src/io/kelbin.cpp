@@ -35,11 +35,12 @@ constexpr uint8_t kMagic[6] = {'K', 'E', 'L', 'B', 'I', 'N'};
 constexpr size_t kPrefixSize = 8;  // magic, version, flags
 
 // The data is no kelbin, or its packed payload does not unpack: the codec
-// mode raises script invalid-data with the data, the boot mode cannot go on.
+// mode raises script invalid-data with the data, the boot mode cannot go on
+// and ends the process as failed.
 [[noreturn]] void refuse(bool codec_q, const Cell* subject, const char* boot_message) {
   if (!codec_q) {
     runtime::print_line(boot_message);
-    runtime::end_process(0);
+    runtime::end_process(1);
   }
   Cell none = make_cell(TYPE_NONE);
   fire(ErrorId::script_invalid_data, subject != nullptr ? subject : &none);

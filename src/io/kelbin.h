@@ -71,7 +71,7 @@ uint32_t decode(const uint8_t* buffer, size_t length, const Cell& destination, b
 
 // The boot mode's entry: decodes the image into the root block with the
 // collector off and answers the root position of its first cell. A bad
-// magic or corrupted compressed data ends the process with status 0 after
+// magic or corrupted compressed data ends the process with status 1 after
 // saying so.
 uint32_t decode_boot(const uint8_t* buffer, size_t length);
 

@@ -272,7 +272,9 @@ class Decoder {
   uint32_t symbol_count_ = 0;
   uint32_t names_size_ = 0;
   std::vector<uint32_t> symbols_;       // symbol id by index, 0 until first used
-  std::unordered_map<uint32_t, uint32_t> symbol_of_offset_;  // the names read, by offset
+  // The symbol id of each name read, by its offset in the string area (0
+  // until read): as large as the string area, which the input holds.
+  std::vector<uint32_t> symbol_of_offset_;
   std::vector<Cell> global_words_;      // the global word by symbol index, header 0 until first used
 };
 

@@ -96,6 +96,7 @@ void Decoder::set_symbols(const uint8_t* offsets, uint32_t count, const uint8_t*
   names_ = names;
   names_size_ = size;
   symbols_.assign(count, 0);
+  symbol_of_offset_.assign(size, 0);
   global_words_.assign(count, make_cell(TYPE_VALUE));
 }
 
@@ -107,8 +108,7 @@ uint32_t Decoder::symbol(uint32_t index, const uint8_t* at) {
   // byte after a NUL), and each name is read once whatever number of
   // indexes name it: reading names costs no more than the string area.
   if (offset >= names_size_ || (offset > 0 && names_[offset - 1] != 0)) fail(at);
-  auto known = symbol_of_offset_.find(offset);
-  if (known != symbol_of_offset_.end()) return symbols_[index] = known->second;
+  if (symbol_of_offset_[offset] != 0) return symbols_[index] = symbol_of_offset_[offset];
   const auto* name = names_ + offset;
   const auto* nul = static_cast<const uint8_t*>(std::memchr(name, 0, names_size_ - offset));
   if (nul == nullptr || nul == name) fail(at);
@@ -119,7 +119,7 @@ uint32_t Decoder::symbol(uint32_t index, const uint8_t* at) {
     if (code_point < 0) fail(at);
   }
   uint32_t id = symbol::make(std::string_view(reinterpret_cast<const char*>(name), static_cast<size_t>(nul - name)));
-  symbol_of_offset_.emplace(offset, id);
+  symbol_of_offset_[offset] = id;
   symbols_[index] = id;
   return id;
 }

@@ -4,12 +4,23 @@
 // nothing extra and the table is shared read-only for the life of the
 // process. The method words are held as canonical symbols in the order
 // of the Method enum; method_of compares canonical ids, never names.
+//
+// libcrypto is opened at the first digest or HMAC, not linked: most runs
+// never ask for one, and binding a library of its size at start-up would
+// cost every process more than the rest of its dynamic linking. The
+// functions used are looked up once; a system without the library (or
+// without one of them) makes every digest and HMAC raise, as a failing
+// libcrypto call does.
 #include "runtime/checksum.h"
 
+#include <dlfcn.h>
 #include <openssl/evp.h>
+#include <openssl/opensslv.h>
 #include <sys/random.h>
 
 #include <cerrno>
+#include <string>
+#include <type_traits>
 
 #include "runtime/symbol_table.h"
 #include "runtime/errors.h"
@@ -48,14 +59,57 @@ constexpr std::array<std::array<uint32_t, 256>, 8> kCrcTables = make_crc_tables(
 constexpr size_t kAdlerRun = 5552;
 constexpr uint32_t kAdlerModulus = 65521;
 
+[[noreturn]] void crypto_failed();
+
+// The libcrypto functions the digests use, typed as its header declares
+// them.
+struct Libcrypto {
+  decltype(&EVP_md5) md5;
+  decltype(&EVP_sha1) sha1;
+  decltype(&EVP_sha256) sha256;
+  decltype(&EVP_sha384) sha384;
+  decltype(&EVP_sha512) sha512;
+  decltype(&EVP_Digest) digest;
+  decltype(&EVP_Q_mac) q_mac;
+};
+
+// Opens the libcrypto of the major version the headers describe; null when
+// it or one of its functions is missing.
+const Libcrypto* open_libcrypto() {
+  std::string name = "libcrypto.so." + std::to_string(OPENSSL_VERSION_MAJOR);
+  void* library = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return nullptr;
+  static Libcrypto functions;
+  bool found = true;
+  auto take = [&](auto* slot, const char* symbol) {
+    void* address = ::dlsym(library, symbol);
+    found = found && address != nullptr;
+    *slot = reinterpret_cast<std::remove_pointer_t<decltype(slot)>>(address);
+  };
+  take(&functions.md5, "EVP_md5");
+  take(&functions.sha1, "EVP_sha1");
+  take(&functions.sha256, "EVP_sha256");
+  take(&functions.sha384, "EVP_sha384");
+  take(&functions.sha512, "EVP_sha512");
+  take(&functions.digest, "EVP_Digest");
+  take(&functions.q_mac, "EVP_Q_mac");
+  return found ? &functions : nullptr;
+}
+
+const Libcrypto& libcrypto() {
+  static const Libcrypto* opened = open_libcrypto();
+  if (opened == nullptr) crypto_failed();
+  return *opened;
+}
+
 // The EVP digest of an index 2 to 6 (null for the others).
 const EVP_MD* evp_digest(int32_t index) {
   switch (index) {
-    case 2: return EVP_md5();
-    case 3: return EVP_sha1();
-    case 4: return EVP_sha256();
-    case 5: return EVP_sha384();
-    case 6: return EVP_sha512();
+    case 2: return libcrypto().md5();
+    case 3: return libcrypto().sha1();
+    case 4: return libcrypto().sha256();
+    case 5: return libcrypto().sha384();
+    case 6: return libcrypto().sha512();
     default: return nullptr;
   }
 }
@@ -191,7 +245,7 @@ Digest digest(const uint8_t* bytes, size_t length, int32_t index) {
   }
   Digest result;
   unsigned int size = 0;
-  if (EVP_Digest(never_null(bytes), length, result.bytes.data(), &size, type, nullptr) != 1) crypto_failed();
+  if (libcrypto().digest(never_null(bytes), length, result.bytes.data(), &size, type, nullptr) != 1) crypto_failed();
   if (size != digest_size(index)) crypto_failed();
   result.size = size;
   return result;
@@ -205,7 +259,7 @@ Digest hmac(const uint8_t* data, size_t data_length, const uint8_t* key, size_t 
   size_t size = 0;
   // EVP's HMAC reduces a key longer than the block size to its digest
   // itself, as RFC 2104 asks.
-  if (EVP_Q_mac(nullptr, "HMAC", nullptr, name, nullptr, never_null(key), key_length, never_null(data), data_length,
+  if (libcrypto().q_mac(nullptr, "HMAC", nullptr, name, nullptr, never_null(key), key_length, never_null(data), data_length,
                 result.bytes.data(), result.bytes.size(), &size) == nullptr)
     crypto_failed();
   if (size != digest_size(index)) crypto_failed();

@@ -85,7 +85,7 @@ void exercise(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool booted = (kel::boot::init_runtime(), true);
+  static const bool booted = (kel::boot::init_runtime(nullptr), true);
   (void)booted;
   if (size > 1 << 16) return 0;
   exercise(data, size);

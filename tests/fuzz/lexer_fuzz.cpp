@@ -70,7 +70,7 @@ bool no_event_list(const Cell&, Cell*) { return false; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool booted = [] {
-    kel::boot::init_runtime();
+    kel::boot::init_runtime(nullptr);
     kel::upcalls::table.lexer_callback = answer_event;
     kel::upcalls::table.lexer_first_body_value = no_event_list;
     return true;

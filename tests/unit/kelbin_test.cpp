@@ -497,6 +497,16 @@ TEST_F(Kelbin, BootWordsBoundByContextNumber) {
             "[make object! [\n    x: 7\n] x]");
 }
 
+// The boot cannot go on without its image: a bad one ends the process
+// with status 1 (a failure, not the 0 of a clean end), whether its magic
+// is wrong or its packed payload does not unpack.
+TEST_F(Kelbin, BootDecodeOfABadImageEndsTheProcessWithStatusOne) {
+  Bytes bad_magic = hex("4B 45 4C 42 49 58 01 05");
+  EXPECT_EXIT(kelbin::decode_boot(bad_magic.data(), bad_magic.size()), ::testing::ExitedWithCode(1), "");
+  Bytes bad_packing = hex("4B 45 4C 42 49 4E 01 03 FF FF FF FF");
+  EXPECT_EXIT(kelbin::decode_boot(bad_packing.data(), bad_packing.size()), ::testing::ExitedWithCode(1), "");
+}
+
 TEST_F(Kelbin, BootDecodeOfNoRecordsAnswersTheNextRootPosition) {
   Bytes buffer = compact({});
   uint32_t before = memory::buffer_of(root::block())->cell_count();

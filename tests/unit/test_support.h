@@ -36,7 +36,7 @@ namespace kel::testing {
 // that every native, action and hook slot was filled.
 inline void boot() {
   boot::require_wiring_check();
-  boot::init_runtime();
+  boot::init_runtime(&boot::kBuiltImage);
 }
 
 // Runs body inside a try frame. Returns the catalog id of the error it

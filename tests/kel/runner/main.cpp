@@ -1,7 +1,9 @@
 // kel-case-runner: runs Kel case files through the evaluator the interpreter
 // installs at boot, and prints each failure and a closing summary line
 // "N cases, M failed". Arguments are case files or directories (whose *.kel
-// files run in name order). Exit status 0 when every case passes.
+// files run in name order); a first argument --sources boots the runtime
+// from the embedded library sources instead of the boot image. Exit status
+// 0 when every case passes.
 //
 // Each file runs in a forked child of the booted runtime, so the cases of a
 // file share one environment while files never see each other's
@@ -135,6 +137,12 @@ case_file::Tally run_isolated(const case_file::CaseFile& file, Evaluator evaluat
 }
 
 int run(int argc, char** argv) {
+  const kel::boot::BootImage* image = &kel::boot::kBuiltImage;
+  if (argc > 1 && std::strcmp(argv[1], "--sources") == 0) {
+    image = nullptr;
+    --argc;
+    ++argv;
+  }
   std::vector<case_file::CaseFile> files;
   int case_count = 0;
   for (const std::string& path : case_file_paths(argc, argv)) {
@@ -146,7 +154,7 @@ int run(int argc, char** argv) {
     // The cases run on a runtime whose every native, action and hook slot
     // was checked to be filled.
     kel::boot::require_wiring_check();
-    kel::boot::init_runtime();
+    kel::boot::init_runtime(image);
     Evaluator evaluator = kel::case_evaluation::evaluate;
     for (const case_file::CaseFile& file : files) {
       case_file::Tally tally = run_isolated(file, evaluator);

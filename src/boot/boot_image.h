@@ -1,0 +1,58 @@
+// The boot image: the library written in Kel, loaded once at build time
+// and kept in the executable as kelbin data, so that start-up decodes the
+// library's code instead of lexing its text.
+//
+// The image holds one entry per embedded source file (every .kel file below
+// src/, see embedded_sources.h): the file's name and the compact kelbin
+// encoding of the block that loading its text gives, words bound to the
+// global context. The boot takes each entry at the moment it would have
+// lexed that file and evaluates the decoded block exactly as it would have
+// evaluated the loaded one. Decoding a file's block interns its symbols and
+// adds its words to the global context in the order the lexer meets them,
+// and the evaluation between two files is the same code on the same state,
+// so every symbol, global slot, function, object and flag the boot makes
+// is the one it makes from the sources.
+//
+// Layout (little-endian):
+//   u32 CRC-32 of every byte after this field
+//   then, per entry: u32 name length, the name (UTF-8, as in
+//   embedded_sources.h), u32 data length, the kelbin data
+// The image is read where it lies; a check that fails (the CRC, a length
+// past the end, a record the kelbin reader refuses) says what failed and
+// ends the process with status 1.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "runtime/cell.h"
+
+namespace kel::boot {
+
+struct BootImage {
+  const uint8_t* bytes;  // null: no image, the boot lexes the embedded sources
+  size_t size;
+};
+
+// The image of this build, defined by the file the image writer generates
+// (an empty image when the build boots from the sources). Only the programs
+// that start a runtime (kel and the test programs) link it.
+extern const BootImage kBuiltImage;
+
+// The image of the embedded sources as they load now; the runtime must be
+// initialised (the image writer boots from the sources first).
+std::vector<uint8_t> write_image();
+
+// Selects where the boot's library code comes from: the image, or, for none
+// or one without bytes, the embedded sources. The image must outlive the
+// boot.
+void use_image(const BootImage* image);
+
+// The library source of that name as loaded code, pushed on the evaluation
+// stack: decoded from the image in use, else lexed from the embedded text.
+// A source the boot does not have ends the process.
+Cell* load_library_source(std::string_view name);
+
+}  // namespace kel::boot

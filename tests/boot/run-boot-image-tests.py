@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+"""The boot image through a real boot (kel-boot-host, which boots as kel
+does from an image file or from the embedded sources):
+
+- booting from the build's image and from the sources makes the same
+  system: the global words in their order, every value, every function's
+  spec and body, every object's words, and the whole system object;
+- a damaged image (bytes changed, cut short, an entry missing, records the
+  kelbin reader refuses) makes the boot say what is wrong and end with
+  status 1, never run on, crash or end with another status.
+
+    run-boot-image-tests.py <kel-boot-host> <boot image file>
+
+A failing case prints what it expected and what it got; a summary line
+ends the run, which exits 1 when any case fails.
+"""
+
+import struct
+import subprocess
+import sys
+import tempfile
+import zlib
+from pathlib import Path
+
+TIME_LIMIT_SECONDS = 60
+
+# Everything the boot leaves behind that a script can see.
+PROBE = """Kel []
+w: words-of system/words
+print length? w
+foreach word w [
+    set/any 'v get/any word
+    print [mold word mold type? get/any 'v]
+    case [
+        unset? get/any 'v [print "unset"]
+        any-function? :v [print mold spec-of :v  if function? :v [print mold body-of :v]]
+        object? :v [print mold/all words-of v]
+        true [print mold/all :v]
+    ]
+]
+print mold/all system
+print "probe done"
+"""
+
+
+def run(host, image, folder, script_text):
+    script = folder / "script.kel"
+    script.write_text(script_text, encoding="utf-8")
+    home = folder / "home"
+    home.mkdir(exist_ok=True)
+    return subprocess.run([host, str(image), str(script)], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, env={"HOME": str(home), "PATH": "/usr/bin:/bin"},
+                          cwd=folder, timeout=TIME_LIMIT_SECONDS)
+
+
+# --- The image's layout: u32 CRC-32, then per entry u32 name length, name,
+# u32 data length, kelbin data.
+
+def entries(image):
+    """(name, offset of the data, data length) of every entry."""
+    found = []
+    at = 4
+    while at < len(image):
+        (name_length,) = struct.unpack_from("<I", image, at)
+        name = image[at + 4:at + 4 + name_length].decode()
+        at += 4 + name_length
+        (data_length,) = struct.unpack_from("<I", image, at)
+        found.append((name, at + 4, data_length))
+        at += 4 + data_length
+    return found
+
+
+def with_checksum(body):
+    """The image of these bytes after the checksum field, checksum made right."""
+    return struct.pack("<I", zlib.crc32(body) & 0xFFFFFFFF) + body
+
+
+def uleb(data, at):
+    value, shift = 0, 0
+    while True:
+        byte = data[at]
+        at += 1
+        value |= (byte & 0x7F) << shift
+        shift += 7
+        if byte < 0x80:
+            return value, at
+
+
+def first_record(image, offset):
+    """Where the records of the compact kelbin data at offset start."""
+    flags = image[offset + 7]
+    at = offset + 8
+    _, at = uleb(image, at)  # record count
+    _, at = uleb(image, at)  # records size
+    if flags & 4:
+        count, at = uleb(image, at)
+        size, at = uleb(image, at)
+        at += 4 * count + size
+    return at
+
+
+def damaged_images(image):
+    """(what, bytes, text the boot must print)."""
+    body = bytearray(image[4:])
+    found = entries(image)
+    core = next(entry for entry in found if entry[0] == "boot/core.kel")
+
+    flipped = bytearray(image)
+    flipped[len(image) // 2] ^= 0x20
+
+    bad_magic = bytearray(image)
+    bad_magic[core[1] + 1] = ord("x")
+
+    bad_record = bytearray(image)
+    bad_record[first_record(image, core[1])] = 0xC5
+
+    renamed = bytearray(image)
+    name_at = core[1] - 4 - len("boot/core.kel")
+    renamed[name_at:name_at + len("boot/core.kel")] = b"boot/cor_.kel"
+
+    return [
+        ("a changed byte", bytes(flipped), "*** Boot Error: the boot image is corrupted (its checksum does not match)"),
+        ("no bytes at all", b"", "*** Boot Error: the boot image is truncated"),
+        ("cut inside an entry", with_checksum(bytes(body[:len(body) // 2])),
+         "*** Boot Error: the boot image is truncated"),
+        ("an entry whose data is no kelbin", with_checksum(bytes(bad_magic[4:])),
+         "*** Boot Error: the boot image's entry boot/core.kel does not decode"),
+        ("an entry with a record the reader refuses", with_checksum(bytes(bad_record[4:])),
+         "*** Boot Error: the boot image's entry boot/core.kel does not decode"),
+        ("an entry the boot needs is missing", with_checksum(bytes(renamed[4:])),
+         "*** Boot Error: the boot image has no entry boot/core.kel"),
+    ]
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    host, image_path = sys.argv[1], Path(sys.argv[2])
+    image = image_path.read_bytes()
+    failures = 0
+    cases = 0
+    with tempfile.TemporaryDirectory(prefix="kel-boot-image-") as temporary:
+        folder = Path(temporary)
+
+        # The two ways of booting make the same system.
+        cases += 1
+        from_sources = run(host, "--sources", folder, PROBE)
+        from_image = run(host, image_path, folder, PROBE)
+        if (from_sources.returncode, from_image.returncode) != (0, 0) or \
+                not from_image.stdout.endswith(b"probe done\n") or from_sources.stdout != from_image.stdout:
+            failures += 1
+            print("FAIL: booting from the image and from the sources differ")
+            print(f"  statuses {from_sources.returncode} and {from_image.returncode}")
+            old, new = from_sources.stdout.splitlines(), from_image.stdout.splitlines()
+            for number, (a, b) in enumerate(zip(old, new), 1):
+                if a != b:
+                    print(f"  line {number}: sources {a[:200]!r}\n           image   {b[:200]!r}")
+                    break
+            else:
+                print(f"  {len(old)} lines from the sources, {len(new)} from the image")
+
+        # A damaged image is refused with its message and status 1.
+        for what, damaged, expected in damaged_images(image):
+            cases += 1
+            damaged_path = folder / "damaged.image"
+            damaged_path.write_bytes(damaged)
+            result = run(host, damaged_path, folder, 'print "ran"\n')
+            text = result.stdout.decode("utf-8", "replace")
+            if result.returncode != 1 or not text.startswith(expected) or "ran" in text.split("\n"):
+                failures += 1
+                print(f"FAIL: {what}: expected status 1 and {expected!r}")
+                print(f"  got status {result.returncode} and {text[:400]!r}")
+    print(f"{cases - failures} passed, {failures} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,70 @@
+// The boot image against the sources it was written from: every entry
+// decodes to the very block that lexing its file gives now, cell for cell
+// (headers with the new-line marker, bindings, indexes, string units and
+// bytes), so that evaluating it makes what evaluating the source makes.
+#include "boot/boot_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "boot/embedded_sources.h"
+#include "datatypes/series.h"
+#include "evaluator/source_evaluation.h"
+#include "runtime/datatype_registry.h"
+#include "runtime/memory.h"
+#include "runtime/stack.h"
+#include "test_support.h"
+
+namespace kel {
+namespace {
+
+using BootImageTest = testing::RuntimeTest;
+
+// The first difference between two loaded values, as a path of indexes and
+// a reason; empty when they are the same.
+std::string difference(const Cell& a, const Cell& b, const std::string& at) {
+  if (a.header != b.header) return at + ": headers " + std::to_string(a.header) + " and " + std::to_string(b.header);
+  TypeId type = a.type();
+  if (!series::is_series_kind(type)) {
+    if (a.data1 != b.data1 || a.data2 != b.data2 || a.data3 != b.data3)
+      return at + ": " + datatype_name(type) + " values differ";
+    return "";
+  }
+  if (series::index_of(a) != series::index_of(b)) return at + ": indexes differ";
+  SeriesBuffer* x = series::buffer_of(&a);
+  SeriesBuffer* y = series::buffer_of(&b);
+  if (x->unit() != y->unit() || x->used() != y->used()) return at + ": series sizes differ";
+  if (!series::is_block_kind(type))
+    return std::memcmp(x->head_ptr(), y->head_ptr(), x->used()) == 0 ? "" : at + ": series bytes differ";
+  for (uint32_t i = 0; i < x->cell_count(); ++i) {
+    std::string found = difference(series::buffer_of(&a)->cells()[i], series::buffer_of(&b)->cells()[i],
+                                   at + "/" + std::to_string(i));
+    if (!found.empty()) return found;
+  }
+  return "";
+}
+
+TEST_F(BootImageTest, EveryEntryDecodesToTheBlockItsSourceLoadsTo) {
+  if (boot::kBuiltImage.bytes == nullptr) GTEST_SKIP() << "this build boots from the sources";
+  for (unsigned i = 0; i < boot::kEmbeddedSourceCount; ++i) {
+    const boot::EmbeddedSource& source = boot::kEmbeddedSources[i];
+    stack::Guard guard;
+    Cell decoded = *boot::load_library_source(source.name);
+    Cell lexed = *source_evaluation::load(source.text);
+    EXPECT_EQ(difference(decoded, lexed, source.name), "");
+  }
+}
+
+// The writer is a function of the sources: writing again gives the image
+// the build linked, byte for byte.
+TEST_F(BootImageTest, WritingTheImageAgainGivesTheBuiltOne) {
+  if (boot::kBuiltImage.bytes == nullptr) GTEST_SKIP() << "this build boots from the sources";
+  std::vector<uint8_t> image = boot::write_image();
+  ASSERT_EQ(image.size(), boot::kBuiltImage.size);
+  EXPECT_EQ(std::memcmp(image.data(), boot::kBuiltImage.bytes, image.size()), 0);
+}
+
+}  // namespace
+}  // namespace kel
