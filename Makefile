@@ -79,7 +79,7 @@ fuzz-core:
 # hang; crashing inputs land in the fuzz build directory.
 fuzz-lexer fuzz-inflate fuzz-kelbin: fuzz-%: fuzz-core
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer $(FUZZ_FLAGS) -Isrc -I$(FUZZ_DIR)/generated \
-	  tests/fuzz/$*_fuzz.cpp $$(cat $(FUZZ_DIR)/kel-archives.txt) -lcurl -lcrypto -pthread -o $(FUZZ_DIR)/$*_fuzz
+	  tests/fuzz/$*_fuzz.cpp $$(cat $(FUZZ_DIR)/kel-archives.txt) -pthread -o $(FUZZ_DIR)/$*_fuzz
 	mkdir -p $(FUZZ_DIR)/$*_corpus
 	$(FUZZ_DIR)/$*_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 -timeout=10 \
 	  -artifact_prefix=$(FUZZ_DIR)/$*- \

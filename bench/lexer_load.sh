@@ -33,7 +33,7 @@ open(work + "/data.json", "w").write(json.dumps(records))
 PY
 
 c++ -std=c++20 -O2 -Isrc -I"$BUILD_DIR/generated" bench/lexer_load.cpp $(cat "$BUILD_DIR/kel-archives.txt") \
-  -lcurl -lcrypto -pthread -o "$WORK/lexer_load"
+  -pthread -o "$WORK/lexer_load"
 KEL=$("$WORK/lexer_load" "$WORK/data.kel" | cut -d' ' -f1)
 PYTHON=$(python3 -c "
 import json, sys, time

@@ -5,17 +5,69 @@
 // before the first request. Callbacks never let a C++ exception cross
 // libcurl: one raised by the sink is kept, the transfer is stopped, and
 // the exception is thrown again once libcurl has returned.
+//
+// libcurl is opened at the first request, not linked: it brings a TLS
+// library and a dozen more with it, and binding them all would cost every
+// start of kel more than the rest of its start-up, while few runs reach
+// the network. A system without libcurl answers every request with a
+// failure that says so.
 #include "io/http_client.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <cctype>
 #include <exception>
-#include <mutex>
+#include <type_traits>
 
 namespace kel::http {
 
 namespace {
+
+// The libcurl functions the client uses, typed as its header declares them.
+struct Libcurl {
+  decltype(&curl_global_init) global_init;
+  decltype(&curl_easy_init) easy_init;
+  decltype(&curl_easy_setopt) easy_setopt;
+  decltype(&curl_easy_getinfo) easy_getinfo;
+  decltype(&curl_easy_perform) easy_perform;
+  decltype(&curl_easy_cleanup) easy_cleanup;
+  decltype(&curl_easy_strerror) easy_strerror;
+  decltype(&curl_slist_append) slist_append;
+  decltype(&curl_slist_free_all) slist_free_all;
+};
+
+// Opens libcurl and runs its global set-up; null when the library or one
+// of its functions is missing.
+const Libcurl* open_libcurl() {
+  void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return nullptr;
+  static Libcurl functions;
+  bool found = true;
+  auto take = [&](auto* slot, const char* symbol) {
+    void* address = ::dlsym(library, symbol);
+    found = found && address != nullptr;
+    *slot = reinterpret_cast<std::remove_pointer_t<decltype(slot)>>(address);
+  };
+  take(&functions.global_init, "curl_global_init");
+  take(&functions.easy_init, "curl_easy_init");
+  take(&functions.easy_setopt, "curl_easy_setopt");
+  take(&functions.easy_getinfo, "curl_easy_getinfo");
+  take(&functions.easy_perform, "curl_easy_perform");
+  take(&functions.easy_cleanup, "curl_easy_cleanup");
+  take(&functions.easy_strerror, "curl_easy_strerror");
+  take(&functions.slist_append, "curl_slist_append");
+  take(&functions.slist_free_all, "curl_slist_free_all");
+  if (!found) return nullptr;
+  functions.global_init(CURL_GLOBAL_DEFAULT);
+  return &functions;
+}
+
+// libcurl once opened (null when it cannot be); opened and set up once.
+const Libcurl* libcurl() {
+  static const Libcurl* opened = open_libcurl();
+  return opened;
+}
 
 struct Transfer {
   BodySink* sink;
@@ -49,7 +101,7 @@ size_t on_body(char* bytes, size_t size, size_t count, void* context) {
   try {
     if (!transfer->body_started) {
       curl_off_t announced = -1;
-      if (curl_easy_getinfo(transfer->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK)
+      if (libcurl()->easy_getinfo(transfer->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK)
         announced = -1;
       transfer->sink->start(announced);
       transfer->body_started = true;
@@ -62,18 +114,13 @@ size_t on_body(char* bytes, size_t size, size_t count, void* context) {
   return length;
 }
 
-void global_setup() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 // Frees what libcurl was given, on every way out of request().
 struct Handles {
   CURL* easy = nullptr;
   curl_slist* fields = nullptr;
   ~Handles() {
-    if (fields) curl_slist_free_all(fields);
-    if (easy) curl_easy_cleanup(easy);
+    if (fields) libcurl()->slist_free_all(fields);
+    if (easy) libcurl()->easy_cleanup(easy);
   }
 };
 
@@ -115,9 +162,13 @@ const std::vector<Header>& default_headers() {
 std::optional<Response> request(const std::string& method, const std::string& url, const std::vector<Header>& headers,
                                 const std::optional<std::vector<uint8_t>>& body, BodySink& sink,
                                 std::string* failure) {
-  global_setup();
+  const Libcurl* api = libcurl();
+  if (api == nullptr) {
+    if (failure) *failure = "libcurl (libcurl.so.4) cannot be opened";
+    return std::nullopt;
+  }
   Handles handles;
-  handles.easy = curl_easy_init();
+  handles.easy = api->easy_init();
   if (handles.easy == nullptr) {
     if (failure) *failure = "cannot make a request";
     return std::nullopt;
@@ -126,40 +177,40 @@ std::optional<Response> request(const std::string& method, const std::string& ur
   Transfer transfer{&sink, {}, false, nullptr, easy};
   char error_text[CURL_ERROR_SIZE] = {0};
 
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 50L);
-  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 60L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 30L);
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_text);
-  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, on_header);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, on_body);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+  api->easy_setopt(easy, CURLOPT_URL, url.c_str());
+  api->easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  api->easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  api->easy_setopt(easy, CURLOPT_MAXREDIRS, 50L);
+  api->easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  api->easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  api->easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  api->easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 60L);
+  api->easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  api->easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 30L);
+  api->easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  api->easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  api->easy_setopt(easy, CURLOPT_ERRORBUFFER, error_text);
+  api->easy_setopt(easy, CURLOPT_HEADERFUNCTION, on_header);
+  api->easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
+  api->easy_setopt(easy, CURLOPT_WRITEFUNCTION, on_body);
+  api->easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
 
   bool sends_body = method != "GET" && method != "HEAD";
   static const std::vector<uint8_t> kEmpty;
   const std::vector<uint8_t>& payload = body ? *body : kEmpty;
   if (method == "HEAD") {
-    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    api->easy_setopt(easy, CURLOPT_NOBODY, 1L);
   } else if (method == "GET") {
-    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    api->easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   } else {
     if (sends_body && body) {
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, payload.empty() ? "" : reinterpret_cast<const char*>(payload.data()));
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
+      api->easy_setopt(easy, CURLOPT_POSTFIELDS, payload.empty() ? "" : reinterpret_cast<const char*>(payload.data()));
+      api->easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
     } else if (method == "POST") {
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, "");
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
+      api->easy_setopt(easy, CURLOPT_POSTFIELDS, "");
+      api->easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
     }
-    if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+    if (method != "POST") api->easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
   }
 
   // The fields given, in order; then the ones libcurl would add of its own
@@ -179,23 +230,23 @@ std::optional<Response> request(const std::string& method, const std::string& ur
     // A field with an empty value is sent as "Name;" (libcurl's way of
     // saying an empty value; "Name:" would remove the field).
     std::string line = h.value.empty() ? h.name + ";" : h.name + ": " + h.value;
-    handles.fields = curl_slist_append(handles.fields, line.c_str());
+    handles.fields = api->slist_append(handles.fields, line.c_str());
   }
   for (const char* own : {"Accept", "Expect", "Content-Type"}) {
     if (given(own)) continue;
-    handles.fields = curl_slist_append(handles.fields, (std::string(own) + ":").c_str());
+    handles.fields = api->slist_append(handles.fields, (std::string(own) + ":").c_str());
   }
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, handles.fields);
+  api->easy_setopt(easy, CURLOPT_HTTPHEADER, handles.fields);
 
-  CURLcode outcome = curl_easy_perform(easy);
+  CURLcode outcome = api->easy_perform(easy);
   if (transfer.failure) std::rethrow_exception(transfer.failure);
   if (outcome != CURLE_OK) {
-    if (failure) *failure = error_text[0] ? error_text : curl_easy_strerror(outcome);
+    if (failure) *failure = error_text[0] ? error_text : api->easy_strerror(outcome);
     return std::nullopt;
   }
   Response response;
   long status = 0;
-  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  api->easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   response.status = status;
   response.headers = parse_headers(transfer.header_text);
   // A response without a body still starts one: the sink answers empty.
