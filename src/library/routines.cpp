@@ -46,6 +46,7 @@
 #include "evaluator/trace.h"
 #include "io/file_system.h"
 #include "library/clipboard_routines.h"
+#include "library/json_codec.h"
 #include "library/kelbin_codec.h"
 #include "library/system_internals.h"
 #include "runtime/collector.h"
@@ -63,7 +64,11 @@ namespace kel::routines {
 
 namespace {
 
-enum class Scope : uint8_t { kGlobal, kInternal };
+// kGlobal rows are bound to global words, kInternal rows to the object of
+// `system-internals` (the boot's, while it builds the system object),
+// kLibraryInternal rows to the object of `library-internals` (the library
+// sources' own, taken into their contexts while they load).
+enum class Scope : uint8_t { kGlobal, kInternal, kLibraryInternal };
 
 struct Row {
   const char* word;
@@ -465,6 +470,10 @@ const Row kInternalRows[] = {
     {"kelbin-decode", R"kel("Returns the value(s) a kelbin binary, file or URL holds" payload [any-type!])kel",
      "Reads the kelbin data of a binary, file or URL into a block; its one value, or the block",
      kelbin_codec::decode, 0, -1, Scope::kInternal},
+    // The JSON decoder's routine (library/json_codec.h).
+    {"json-unescape", R"kel(str [string!] return: [string!])kel",
+     "Replaces the JSON escapes of the string in place; the string",
+     json_codec::unescape, 0, TYPE_STRING, Scope::kLibraryInternal},
     {"install", R"kel(system [object!])kel",
      "Hands the finished system object to error forming, date molding and the lexer",
      system_internals::install, 0, -1, Scope::kInternal},
@@ -545,18 +554,27 @@ void init() {
   upcalls::table.compiled_body = compiled::body;
   build_table();
   stack::Guard guard;
-  uint32_t internal_count = 0;
-  for (const Row& row : table)
+  uint32_t internal_count = 0, library_internal_count = 0;
+  for (const Row& row : table) {
     if (row.scope == Scope::kInternal) ++internal_count;
+    if (row.scope == Scope::kLibraryInternal) ++library_internal_count;
+  }
   Cell* internals = object::push_new(internal_count, object::kStartUpClass);
+  Cell* library_internals = object::push_new(library_internal_count, object::kStartUpClass);
   for (uint32_t i = 0; i < table.size(); ++i) {
     stack::Guard one;
     Cell value = *push_routine(i);
     uint32_t symbol = symbol::make(table[i].word);
-    if (table[i].scope == Scope::kGlobal) context::put_value(context::global(), symbol, value);
-    else context::put_value(object::context_of(*internals), symbol, value);
+    switch (table[i].scope) {
+      case Scope::kGlobal: context::put_value(context::global(), symbol, value); break;
+      case Scope::kInternal: context::put_value(object::context_of(*internals), symbol, value); break;
+      case Scope::kLibraryInternal:
+        context::put_value(object::context_of(*library_internals), symbol, value);
+        break;
+    }
   }
   context::put_value(context::global(), symbol::make("system-internals"), *internals);
+  context::put_value(context::global(), symbol::make("library-internals"), *library_internals);
 }
 
 void call(const Cell& routine) {

@@ -15,7 +15,9 @@
 // runtime can supply (build facts, the system/words object, the error
 // catalog, the collector figures, the float options). They are reached
 // only while the boot builds the system object (boot/system.kel), through
-// the object the word `system-internals` holds until then.
+// the object the word `system-internals` holds until then. The library's
+// sources have a few of their own (the JSON decoder's unescape), reached the
+// same way through `library-internals` while they load.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +35,8 @@ namespace kel::routines {
 using Entry = void (*)(uint32_t parameter);
 
 // Makes every routine value and binds the library's words, and binds
-// `system-internals` to the object of the boot's own routines. Runs once,
+// `system-internals` to the object of the boot's own routines and
+// `library-internals` to the object of the library sources' own. Runs once,
 // before the library's Kel sources.
 void init();
 

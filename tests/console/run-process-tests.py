@@ -254,6 +254,24 @@ what
     )
 
 
+# --- A preprocessor error ends the script --------------------------------------------------------
+# A script whose directives cannot be expanded prints the preprocessor's
+# message and ends as a script error does (status 0); the halt the
+# preprocessor throws used to escape as an uncaught throw (status 254).
+
+def preprocessor_error_ends_the_script(kel, folder):
+    completed = run_kel(kel, folder, """Kel []
+print "never"
+#if true
+print "nor this"
+""")
+    return first_failure(
+        expect("exit status", 0, completed.returncode),
+        expect("output", "*** Preprocessor Error: Syntax error\n*** Where: #if true print\n",
+               completed.stdout.decode("utf-8", "backslashreplace")),
+        expect("standard error", b"", completed.stderr))
+
+
 CASES = [
     print_into_closed_pipe,
     write_stdout_into_closed_pipe,
@@ -264,6 +282,7 @@ CASES = [
     argument_that_is_not_utf8,
     memory_limit,
     what_lists_every_function,
+    preprocessor_error_ends_the_script,
 ]
 
 
