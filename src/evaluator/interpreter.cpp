@@ -610,6 +610,11 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
   const uint32_t call_position = index;  // the call site is the cell before it
   if (trace::active()) trace::fire(trace::kOpen, &code, index - 1, &name_word, nullptr);
   if (!infix) stack::push(callee);
+  // The interface is read before the frame opens, as on the quick paths: an
+  // interface that turned invalid is reported from the caller's frame. (An
+  // infix call's left operand sits at the top, where building the cache
+  // would push its scratch cells.)
+  if (!infix) argument_cache(callee);
   Call call(callee, name_word, callee.is(TYPE_NATIVE) || callee.is(TYPE_ACTION), infix);
   switch (callee.type()) {
     case TYPE_NATIVE:

@@ -118,8 +118,19 @@ void push_tracer_arguments(const Cell* reported, uint32_t count) {
 
 bool installed() { return tracer_installed; }
 
+// The room a report keeps free for the tracer's frame and the first steps
+// of its body. An event that finds less goes unheard: the traced code then
+// meets the limit where it would untraced (same depth, same near and
+// where), and the error event of a stack overflow cannot overflow again
+// opening the tracer's frame, which would report that error in turn,
+// without end.
+constexpr ptrdiff_t kTracerFrameRoom = 8;
+constexpr ptrdiff_t kTracerCellRoom = 256;
+
 void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* value, const Cell* ref) {
   if (!tracing || (mask & event) == 0 || !tracer.is(TYPE_FUNCTION)) return;
+  if (stack::frame_end - stack::frame_top < kTracerFrameRoom || stack::value_end - stack::top < kTracerCellRoom)
+    return;
   // The six values, copied before anything moves.
   Cell reported[6];
   if (code != nullptr && is_code(code->type())) {

@@ -1,7 +1,9 @@
 // kel-case-runner: runs Kel case files through the evaluator the interpreter
 // installs at boot, and prints each failure and a closing summary line
 // "N cases, M failed". Arguments are case files or directories (whose *.kel
-// files run in name order). Exit status 0 when every case passes.
+// files run in name order). Exit status 0 when every case passes. With
+// --traced first, every case runs under a tracer that does nothing (the
+// differential run: traced evaluation must read exactly as plain).
 //
 // Each file runs in a forked child of the booted runtime, so the cases of a
 // file share one environment while files never see each other's
@@ -35,9 +37,9 @@ using kel::case_evaluation::Evaluator;
 constexpr size_t kRuntimeStackSize = size_t{256} << 20;  // as the kel executable
 constexpr unsigned kCaseTimeLimitSeconds = 60;
 
-std::vector<std::string> case_file_paths(int argc, char** argv) {
+std::vector<std::string> case_file_paths(int argc, char** argv, int first) {
   std::vector<std::string> paths;
-  for (int index = 1; index < argc; ++index) {
+  for (int index = first; index < argc; ++index) {
     std::filesystem::path argument(argv[index]);
     if (!std::filesystem::is_directory(argument)) {
       paths.push_back(argument.string());
@@ -135,9 +137,10 @@ case_file::Tally run_isolated(const case_file::CaseFile& file, Evaluator evaluat
 }
 
 int run(int argc, char** argv) {
+  bool traced = argc > 1 && std::strcmp(argv[1], "--traced") == 0;
   std::vector<case_file::CaseFile> files;
   int case_count = 0;
-  for (const std::string& path : case_file_paths(argc, argv)) {
+  for (const std::string& path : case_file_paths(argc, argv, traced ? 2 : 1)) {
     files.push_back(case_file::load(path));
     case_count += static_cast<int>(files.back().cases.size() + files.back().problems.size());
   }
@@ -147,7 +150,8 @@ int run(int argc, char** argv) {
     // was checked to be filled.
     kel::boot::require_wiring_check();
     kel::boot::init_runtime();
-    Evaluator evaluator = kel::case_evaluation::evaluate;
+    Evaluator evaluator =
+        traced ? kel::case_evaluation::evaluate_traced : kel::case_evaluation::evaluate;
     for (const case_file::CaseFile& file : files) {
       case_file::Tally tally = run_isolated(file, evaluator);
       total.cases += tally.cases;
