@@ -27,4 +27,11 @@ using Evaluator = Outcome (*)(const std::string& source);
 // report, with everything the case printed.
 Outcome evaluate(const std::string& source);
 
+// The same under a tracer that does nothing: every step of the case reports
+// its events, so the evaluation takes the interpreter's general path, and
+// the outcome must read as the plain one's (the differential run). A case
+// that installs a tracer of its own (do/trace) runs under that one alone,
+// since a traced evaluation keeps the tracer it runs under.
+Outcome evaluate_traced(const std::string& source);
+
 }  // namespace kel::case_evaluation

@@ -297,6 +297,34 @@ NodeId build_cache(const Cell& spec, bool native_like, const std::vector<Cell>* 
 }
 }  // namespace
 
+void push_unfilled_cells(NodeId cache, uint32_t from) {
+  uint32_t count = tail_of(cache);
+  for (uint32_t i = from; i < count; ++i) {
+    const Cell entry = cells_of(cache)[i];
+    if (entry.is(TYPE_TYPESET)) {
+      if ((entry.header & kArgumentKindMask) != kReturnSpec) stack::push(none::value);
+    } else if (entry.is(TYPE_REFINEMENT)) {
+      stack::push(logic::false_value);
+    } else if (entry.is(TYPE_INTEGER)) {
+      stack::push(logic::false_value);  // /local, then its words
+      for (int32_t k = 1; k < entry.int_at2(); ++k) stack::push(none::value);
+    }
+  }
+}
+
+uint32_t push_frame_cells(NodeId cache, const Cell* given, uint32_t count) {
+  uint32_t taken = 0;
+  uint32_t i = 0;
+  for (; i < tail_of(cache); ++i) {
+    const Cell entry = cells_of(cache)[i];
+    if (!entry.is(TYPE_TYPESET)) break;
+    if ((entry.header & kArgumentKindMask) == kReturnSpec) continue;
+    stack::push(taken < count ? given[taken++] : none::value);
+  }
+  push_unfilled_cells(cache, i);
+  return taken;
+}
+
 NodeId argument_cache(const Cell& callable) {
   bool native_like = callable.is(TYPE_NATIVE) || callable.is(TYPE_ACTION);
   NodeId info = native_like ? native::info_node(callable) : function::info_node(callable);
@@ -517,17 +545,12 @@ uint32_t fetch_arguments(Call& call, const Cell& code, uint32_t index, uint32_t 
   if (call.native_like)
     for (uint32_t i = 0; i < kMaxRefinements; ++i) call.refinements[i] = -1;
   bool first_argument = true;
-  bool skipping = false;  // after a refinement: its arguments are placeholders
   uint32_t count = tail_of(cache);
   for (uint32_t i = 0; i < count; ++i) {
     Cell entry = cells_of(cache)[i];
     switch (entry.type()) {
       case TYPE_TYPESET: {
         if ((entry.header & kArgumentKindMask) == kReturnSpec) break;
-        if (skipping) {
-          if (!call.native_like) stack::push(none::value);
-          break;
-        }
         if (first_argument && call.infix) {
           // The left operand is already in the frame (eval_code took it in).
           if (!typeset_has(entry, stack::arguments()->type()))
@@ -540,18 +563,12 @@ uint32_t fetch_arguments(Call& call, const Cell& code, uint32_t index, uint32_t 
         break;
       }
       case TYPE_REFINEMENT:
-        // Natives and actions take nothing for the refinements a plain call
-        // leaves unused: the rest of the cache has nothing for them.
-        if (call.native_like) i = count;
-        skipping = true;
-        if (!call.native_like) stack::push(logic::false_value);
-        break;
       case TYPE_INTEGER:
-        if (!call.native_like) {
-          // /local and the local words.
-          stack::push(logic::false_value);
-          for (int32_t k = 1; k < entry.int_at2(); ++k) stack::push(none::value);
-        }
+        // The plain arguments are in. Natives and actions take nothing for
+        // the refinements a plain call leaves unused; a function's frame
+        // holds a cell for every word of its context.
+        if (!call.native_like) push_unfilled_cells(cache, i);
+        i = count;
         break;
       default:
         break;
@@ -610,12 +627,16 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
   const uint32_t call_position = index;  // the call site is the cell before it
   if (trace::active()) trace::fire(trace::kOpen, &code, index - 1, &name_word, nullptr);
   if (!infix) stack::push(callee);
+  // The interface is read before the frame opens, as on the quick paths: an
+  // interface that turned invalid is reported from the caller's frame. (An
+  // infix call's left operand sits at the top, where building the cache
+  // would push its scratch cells.)
+  if (!infix) argument_cache(callee);
   Call call(callee, name_word, callee.is(TYPE_NATIVE) || callee.is(TYPE_ACTION), infix);
   switch (callee.type()) {
     case TYPE_NATIVE:
     case TYPE_ACTION: {
       stack::mark(&name_word, stack::kInterp);
-      if (!library_code) stack::set_interp_flag();
       if (infix) ++stack::top;  // the left operand becomes the first argument
       index = fetch_arguments(call, code, index, end, path, path_index);
       if (exiting()) return index;
@@ -630,12 +651,7 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
       Cell* extra = function::info(callee, function::kInfoExtra);
       (void)extra;
       (void)object;
-      NodeId saved = context::values_reference(context);
-      stack::mark(&name_word, stack::kInterpFunc);
-      stack::Frame* frame = stack::current_frame();
-      frame->function_context = context;
-      frame->saved_values = saved;
-      if (!library_code) stack::set_interp_flag();
+      stack::mark_function(name_word, stack::kInterpFunc, context, context::values_reference(context));
       if (infix) ++stack::top;
       index = fetch_arguments(call, code, index, end, path, path_index);
       if (exiting()) return index;
@@ -650,7 +666,6 @@ uint32_t eval_code(const Cell& callee_value, const Cell& code, uint32_t index, u
       // arguments in a frame, its result in the frame's first cell. It runs
       // no Kel code, so no exit can be pending after it.
       stack::mark(&name_word, stack::kInterp);
-      if (!library_code) stack::set_interp_flag();
       if (infix) ++stack::top;
       index = fetch_arguments(call, code, index, end, path, path_index);
       if (exiting()) return index;
@@ -790,7 +805,6 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   const uint32_t call_position = index;
   stack::top = slot;
   stack::mark(&name, stack::kInterp);
-  if (!library_code) stack::set_interp_flag();
   ++stack::top;  // the left operand becomes the first argument
   Cell* left = stack::arguments();
   if (!typeset_has(left_types, left->type())) wrong_argument_type(name, function, 0, left->type());
@@ -898,7 +912,6 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   const Cell& callee = *slot;
   const uint32_t call_position = index;
   stack::mark(&name, stack::kInterp);
-  if (!library_code) stack::set_interp_flag();
   // The arguments: the typesets before the first refinement (a native
   // takes nothing for the refinements a plain call leaves unused).
   for (uint32_t i = 0; i < tail_of(cache); ++i) {
@@ -948,7 +961,6 @@ inline const Cell* sole_value(const Cell& block) {
   }
   const uint32_t call_position = index;
   stack::mark(&name, stack::kInterp);
-  if (!library_code) stack::set_interp_flag();
   index = fetch_plain_argument(callee, name, code, index, end, cache, 0, nullptr);
   if (exiting()) return index;
   for (uint32_t i = 1; i < arity; ++i) {
@@ -993,41 +1005,18 @@ inline const Cell* sole_value(const Cell& block) {
   NodeId cache = open_plain_call(value, slot);
   if (cache == 0) return 0;
   const Cell& callee = *slot;
-  NodeId saved = context::values_reference(context);
   const uint32_t call_position = index;
-  stack::mark(&name, stack::kInterpFunc);
-  stack::Frame* frame = stack::current_frame();
-  frame->function_context = context;
-  frame->saved_values = saved;
-  if (!library_code) stack::set_interp_flag();
-  bool skipping = false;  // after a refinement: its arguments are placeholders
+  stack::mark_function(name, stack::kInterpFunc, context, context::values_reference(context));
   uint32_t count = tail_of(cache);
-  for (uint32_t i = 0; i < count; ++i) {
+  uint32_t i = 0;
+  for (; i < count; ++i) {
     const Cell entry = cells_of(cache)[i];
-    switch (entry.type()) {
-      case TYPE_TYPESET: {
-        if ((entry.header & kArgumentKindMask) == kReturnSpec) break;
-        if (skipping) {
-          stack::push(none::value);
-          break;
-        }
-        index = fetch_plain_argument(callee, name, code, index, end, cache, i, &entry);
-        if (exiting()) return index;
-        break;
-      }
-      case TYPE_REFINEMENT:
-        skipping = true;
-        stack::push(logic::false_value);
-        break;
-      case TYPE_INTEGER:
-        // /local and the local words.
-        stack::push(logic::false_value);
-        for (int32_t k = 1; k < entry.int_at2(); ++k) stack::push(none::value);
-        break;
-      default:
-        break;
-    }
+    if (!entry.is(TYPE_TYPESET)) break;
+    if ((entry.header & kArgumentKindMask) == kReturnSpec) continue;
+    index = fetch_plain_argument(callee, name, code, index, end, cache, i, &entry);
+    if (exiting()) return index;
   }
+  if (i < count) push_unfilled_cells(cache, i);
   if (trace::active()) trace::report_call(code, call_position, name, callee);
   run_function(callee, context);
   if (exiting()) return index;
@@ -1478,22 +1467,7 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count) {
   } else if (callable.is(TYPE_FUNCTION)) {
     NodeId context = function::context_of(callable);
     stack::mark_func(&name, context, context::values_reference(context));
-    NodeId cache = argument_cache(callable);
-    uint32_t given = 0;
-    bool skipping = false;
-    for (uint32_t i = 0; i < tail_of(cache); ++i) {
-      Cell entry = cells_of(cache)[i];
-      if (entry.is(TYPE_TYPESET)) {
-        if ((entry.header & kArgumentKindMask) == kReturnSpec) continue;
-        stack::push(!skipping && given < count ? arguments[given++] : none::value);
-      } else if (entry.is(TYPE_REFINEMENT)) {
-        skipping = true;
-        stack::push(logic::false_value);
-      } else if (entry.is(TYPE_INTEGER)) {
-        stack::push(logic::false_value);
-        for (int32_t k = 1; k < entry.int_at2(); ++k) stack::push(none::value);
-      }
-    }
+    push_frame_cells(argument_cache(callable), arguments, count);
     call_function(callable, context);
   } else if (callable.is(TYPE_ROUTINE)) {
     // The routine's entry trusts its frame: each argument is checked here.

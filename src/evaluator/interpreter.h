@@ -91,6 +91,16 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count);
 // count (functions) or the refinement count (natives and actions).
 NodeId argument_cache(const Cell& callable);
 
+// Lays out a function's frame above its mark from its argument cache: the
+// given values for its plain arguments (none for any not given), then
+// false for each refinement and none for its arguments, false for /local
+// and none for each local word. Answers how many given values it took.
+// Every caller that opens a function's frame from values goes through it.
+uint32_t push_frame_cells(NodeId cache, const Cell* given, uint32_t count);
+// The cells of the frame from cache position `from` on, none given: what a
+// call leaves unfilled after its plain arguments.
+void push_unfilled_cells(NodeId cache, uint32_t from);
+
 // Registers the interface of a native! or action! value the boot binds to
 // a word as the one its number's entry reads the frame by (see native.h).
 void register_interface(const Cell& builtin);

@@ -70,13 +70,8 @@ class Application {
     if (native_like_) {
       stack::mark(&name_, stack::kInterp);
     } else {
-      uint32_t saved = context::values_reference(context_);
-      stack::mark(&name_, stack::kInterpFunc);
-      stack::Frame* frame = stack::current_frame();
-      frame->function_context = context_;
-      frame->saved_values = saved;
+      stack::mark_function(name_, stack::kInterpFunc, context_, context::values_reference(context_));
     }
-    stack::set_interp_flag();
     uint32_t count = cache_count();
     uint32_t at = 0;
     // The plain arguments.
@@ -87,17 +82,7 @@ class Application {
       if (!take_argument(entry, at)) return false;
     }
     // A function's frame holds a cell for every word of its context.
-    if (!native_like_) {
-      for (uint32_t i = at; i < count; ++i) {
-        Cell entry = cache_entry(i);
-        if (entry.is(TYPE_TYPESET) && !is_return_spec(entry)) stack::push(none::value);
-        else if (entry.is(TYPE_REFINEMENT)) stack::push(logic::false_value);
-        else if (entry.is(TYPE_INTEGER)) {
-          stack::push(logic::false_value);  // /local, then its words
-          for (int32_t k = 1; k < entry.int_at2(); ++k) stack::push(none::value);
-        }
-      }
-    }
+    if (!native_like_) interpreter::push_unfilled_cells(cache_, at);
     if (all_) return refinements_from_block(at, path);
     if (path != nullptr && !refinements_from_path(*path)) return false;
     return refinements_named_in_block();

@@ -147,22 +147,7 @@ bool call_lexer_callback(const Cell& callback, Cell* arguments) {
   NodeId context = function::context_of(callback);
   Cell name = word::make_value(runtime_words::angled_lexer_callback, 0, -1);
   stack::mark_func(&name, context, context::values_reference(context));
-  NodeId cache = interpreter::argument_cache(callback);
-  uint32_t given = 0;
-  bool in_refinements = false;
-  for (uint32_t i = 0; i < memory::buffer_of(cache)->cell_count(); ++i) {
-    Cell entry = memory::buffer_of(cache)->cells()[i];
-    if (entry.is(TYPE_TYPESET)) {
-      if ((entry.header & interpreter::kArgumentKindMask) == interpreter::kReturnSpec) continue;
-      stack::push(!in_refinements && given < 5 ? arguments[given++] : none::value);
-    } else if (entry.is(TYPE_REFINEMENT)) {
-      in_refinements = true;
-      stack::push(logic::false_value);
-    } else if (entry.is(TYPE_INTEGER)) {
-      stack::push(logic::false_value);  // /local, then its words
-      for (int32_t k = 1; k < entry.int_at2(); ++k) stack::push(none::value);
-    }
-  }
+  uint32_t given = interpreter::push_frame_cells(interpreter::argument_cache(callback), arguments, 5);
   Cell* frame = stack::arguments();
   interpreter::call_function(callback, context);
   if (interpreter::exiting()) {

@@ -93,33 +93,23 @@ class TracerRun {
   bool saved_in_tracer_;
 };
 
-// Pushes the tracer's frame cells: the six reported values for its first
-// six plain arguments (none for any further one), false for each
-// refinement and none for its arguments, false and nones for /local.
-void push_tracer_arguments(const Cell* reported, uint32_t count) {
-  NodeId cache = interpreter::argument_cache(tracer);
-  uint32_t given = 0;
-  bool in_refinement = false;
-  for (uint32_t i = 0; i < memory::buffer_of(cache)->cell_count(); ++i) {
-    Cell entry = memory::buffer_of(cache)->cells()[i];
-    if (entry.is(TYPE_TYPESET)) {
-      if ((entry.header & interpreter::kArgumentKindMask) == interpreter::kReturnSpec) continue;
-      stack::push(!in_refinement && given < count ? reported[given++] : none::value);
-    } else if (entry.is(TYPE_REFINEMENT)) {
-      in_refinement = true;
-      stack::push(logic::false_value);
-    } else if (entry.is(TYPE_INTEGER)) {
-      stack::push(logic::false_value);
-      for (int32_t k = 1; k < entry.int_at2(); ++k) stack::push(none::value);
-    }
-  }
-}
 }  // namespace
 
 bool installed() { return tracer_installed; }
 
+// The room a report keeps free for the tracer's frame and the first steps
+// of its body. An event that finds less goes unheard: the traced code then
+// meets the limit where it would untraced (same depth, same near and
+// where), and the error event of a stack overflow cannot overflow again
+// opening the tracer's frame, which would report that error in turn,
+// without end.
+constexpr ptrdiff_t kTracerFrameRoom = 8;
+constexpr ptrdiff_t kTracerCellRoom = 256;
+
 void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* value, const Cell* ref) {
   if (!tracing || (mask & event) == 0 || !tracer.is(TYPE_FUNCTION)) return;
+  if (stack::frame_end - stack::frame_top < kTracerFrameRoom || stack::value_end - stack::top < kTracerCellRoom)
+    return;
   // The six values, copied before anything moves.
   Cell reported[6];
   if (code != nullptr && is_code(code->type())) {
@@ -147,7 +137,8 @@ void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* value
   NodeId context = function::context_of(function);
   Cell name = word::make_value(runtime_words::angled_interp_callback, 0, -1);
   stack::mark_func(&name, context, context::values_reference(context));
-  push_tracer_arguments(reported, 6);
+  // The six reported values go to its first six plain arguments.
+  interpreter::push_frame_cells(interpreter::argument_cache(function), reported, 6);
   {
     TracerRun run;
     interpreter::call_function(function, context);

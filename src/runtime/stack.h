@@ -47,7 +47,9 @@ enum FrameType : uint32_t {
 };
 constexpr uint32_t kKindMask = 0x0F;
 constexpr uint32_t kReturnTarget = 0x10000000;  // header bit 28
-constexpr uint32_t kInterpreted = 0x80000000;   // header bit 31
+// header bit 31: the frames the interpreter opens for calls (kInterp,
+// kInterpFunc) carry it in their type byte already.
+constexpr uint32_t kInterpreted = 0x80000000;
 // A catch frame that takes the console's halt: one opened by catch/name for
 // the name console. The halt that a console interrupt requests passes every
 // other frame (see throw_halt).
@@ -164,6 +166,16 @@ extern uint32_t anonymous_symbol;
                                              uint32_t code_index) {
   if (frame_top >= frame_end) overflow(true);
   open_frame((type << 24) | ((word.data2 & 0xFFFF) << 8) | code_type, word.data1, code, code_index);
+}
+// A function's frame, its record written whole: the context whose body runs
+// in it and the values reference that context gets back when it closes.
+[[gnu::always_inline]] inline void mark_function(const Cell& word, uint32_t type, NodeId function_context,
+                                                 uint32_t saved_values) {
+  if (frame_top >= frame_end) overflow(true);
+  *frame_top = Frame{(type << 24) | ((word.data2 & 0xFFFF) << 8), 0, arguments_, word.data1, function_context,
+                     saved_values, 0};
+  ++frame_top;
+  arguments_ = top;
 }
 void mark_func(const Cell* word, NodeId function_context, uint32_t saved_values);
 inline void mark_native(const Cell* word) { mark(word, kNative); }

@@ -1,9 +1,11 @@
 // kel-case-runner: runs Kel case files through the evaluator the interpreter
 // installs at boot, and prints each failure and a closing summary line
 // "N cases, M failed". Arguments are case files or directories (whose *.kel
-// files run in name order); a first argument --sources boots the runtime
-// from the embedded library sources instead of the boot image. Exit status
-// 0 when every case passes.
+// files run in name order). Exit status 0 when every case passes. A first
+// argument --sources boots the runtime from the embedded library sources
+// instead of the boot image. With --traced (after --sources, if both),
+// every case runs under a tracer that does nothing (the differential run:
+// traced evaluation must read exactly as plain).
 //
 // Each file runs in a forked child of the booted runtime, so the cases of a
 // file share one environment while files never see each other's
@@ -37,9 +39,9 @@ using kel::case_evaluation::Evaluator;
 constexpr size_t kRuntimeStackSize = size_t{256} << 20;  // as the kel executable
 constexpr unsigned kCaseTimeLimitSeconds = 60;
 
-std::vector<std::string> case_file_paths(int argc, char** argv) {
+std::vector<std::string> case_file_paths(int argc, char** argv, int first) {
   std::vector<std::string> paths;
-  for (int index = 1; index < argc; ++index) {
+  for (int index = first; index < argc; ++index) {
     std::filesystem::path argument(argv[index]);
     if (!std::filesystem::is_directory(argument)) {
       paths.push_back(argument.string());
@@ -143,9 +145,10 @@ int run(int argc, char** argv) {
     --argc;
     ++argv;
   }
+  bool traced = argc > 1 && std::strcmp(argv[1], "--traced") == 0;
   std::vector<case_file::CaseFile> files;
   int case_count = 0;
-  for (const std::string& path : case_file_paths(argc, argv)) {
+  for (const std::string& path : case_file_paths(argc, argv, traced ? 2 : 1)) {
     files.push_back(case_file::load(path));
     case_count += static_cast<int>(files.back().cases.size() + files.back().problems.size());
   }
@@ -155,7 +158,8 @@ int run(int argc, char** argv) {
     // was checked to be filled.
     kel::boot::require_wiring_check();
     kel::boot::init_runtime(image);
-    Evaluator evaluator = kel::case_evaluation::evaluate;
+    Evaluator evaluator =
+        traced ? kel::case_evaluation::evaluate_traced : kel::case_evaluation::evaluate;
     for (const case_file::CaseFile& file : files) {
       case_file::Tally tally = run_isolated(file, evaluator);
       total.cases += tally.cases;
