@@ -74,6 +74,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send_body(200, b"[1 2] three", "text/plain")
         if path == "/script":
             return self.send_body(200, b"1 + 2")
+        if path == "/json":
+            return self.send_body(200, b'{"a": [1, 2.5, null]}', "application/json; charset=utf-8")
         if path == "/typed":
             return self.send_body(200, b"[1 2] three", "text/x-kel-test; charset=utf-8")
         if path == "/twice":
