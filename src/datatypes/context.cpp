@@ -1,9 +1,11 @@
 // Contexts and binding (see context.h).
 //
 // Every lookup goes through the context's word table (hash_table's kind-2
-// word lookups). Growth keeps the one invariant that binding relies on: a
-// heap context has as many value cells as words, so an index found in the
-// word table is always a valid value slot.
+// word lookups), except that a bind walk over a small context reads a
+// symbol-indexed copy of the table made for the walk (SymbolIndex below),
+// which gives the same answers. Growth keeps the one invariant that
+// binding relies on: a heap context has as many value cells as words, so an
+// index found in the word table is always a valid value slot.
 #include "datatypes/context.h"
 
 #include "datatypes/integer.h"
@@ -374,30 +376,33 @@ void bind_series(NodeId block_node, uint32_t from, NodeId context, bool self_fla
                  SymbolIndex* filled) {
   if (cycles::find(block_node)) return;
   cycles::Entry entry(block_node);
-  for (uint32_t i = from; i < memory::buffer_of(block_node)->cell_count(); ++i) {
-    Cell item = memory::buffer_of(block_node)->cells()[i];
-    TypeId type = item.type();
+  // Only a nested walk and adding a word may allocate (and move the
+  // block's cells): the buffer is read again after either.
+  SeriesBuffer* buffer = memory::buffer_of(block_node);
+  for (uint32_t i = from; i < buffer->cell_count(); ++i) {
+    Cell* cell = buffer->cells() + i;
+    TypeId type = cell->type();
     if (series::is_block_kind(type)) {
-      bind_series(item.data2, item.data1, context, self_flag, add_unknown, filled);
+      bind_series(cell->data2, cell->data1, context, self_flag, add_unknown, filled);
+      buffer = memory::buffer_of(block_node);
       continue;
     }
     if (type < TYPE_WORD || type > TYPE_REFINEMENT) continue;
-    uint32_t symbol = word::symbol_of(item);
+    uint32_t symbol = word::symbol_of(*cell);
     if (self_flag && type == TYPE_WORD && symbol == runtime_words::self) {
-      item.data1 = context;
-      item.data3 = word::kUnresolved;
+      cell->data1 = context;
+      cell->data3 = word::kUnresolved;
     } else if (int32_t index = find_for_bind(context, symbol, filled); index >= 0) {
-      item.data1 = context;
-      item.data3 = static_cast<uint32_t>(index);
-    } else {
-      if (!add_unknown) continue;
+      cell->data1 = context;
+      cell->data3 = static_cast<uint32_t>(index);
+    } else if (add_unknown) {
       index = add_word(context, symbol);
       if (filled != nullptr) filled->added(symbol, index);
-      item.data1 = context;
-      item.data3 = static_cast<uint32_t>(index);
+      buffer = memory::buffer_of(block_node);
+      cell = buffer->cells() + i;
+      cell->data1 = context;
+      cell->data3 = static_cast<uint32_t>(index);
     }
-    // Adding a word may have allocated: write back through a fresh address.
-    memory::buffer_of(block_node)->cells()[i] = item;
   }
 }
 }  // namespace
