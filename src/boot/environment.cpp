@@ -3,6 +3,8 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "boot/boot_image.h"
 #include "boot/embedded_sources.h"
@@ -111,18 +113,32 @@ void bind_typesets() {
   set_global("any-type!", everything);
 }
 
-uint32_t action_slot(std::string_view word) {
-  for (uint32_t slot = 1; slot <= static_cast<uint32_t>(kActionCount); ++slot) {
-    const char* name = action_word(static_cast<Action>(slot));
-    if (name && word == name) return slot;
+// The built-ins by name, made once for the spec files' words: each word is
+// then one lookup, not a comparison with every name of its family.
+using NumbersByName = std::unordered_map<std::string_view, uint32_t>;
+
+NumbersByName numbers_by_name(uint32_t count, const char* (*name_of)(uint32_t)) {
+  NumbersByName numbers;
+  numbers.reserve(count);
+  for (uint32_t n = 1; n <= count; ++n) {
+    const char* name = name_of(n);
+    // The lowest number a name has wins, as a search from the first would find.
+    if (name != nullptr) numbers.emplace(name, n);
   }
-  return 0;
+  return numbers;
+}
+
+uint32_t action_slot(std::string_view word) {
+  static const NumbersByName slots = numbers_by_name(
+      static_cast<uint32_t>(kActionCount), [](uint32_t slot) { return action_word(static_cast<Action>(slot)); });
+  auto found = slots.find(word);
+  return found == slots.end() ? 0 : found->second;
 }
 
 uint32_t native_number(std::string_view word) {
-  for (uint32_t n = 1; n <= natives::kNativeCount; ++n)
-    if (word == natives::native_word(n)) return n;
-  return 0;
+  static const NumbersByName numbers = numbers_by_name(natives::kNativeCount, natives::native_word);
+  auto found = numbers.find(word);
+  return found == numbers.end() ? 0 : found->second;
 }
 
 // A data file of word/spec pairs: each word is bound to a native! or

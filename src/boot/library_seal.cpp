@@ -27,7 +27,9 @@ struct Sealer {
   NodeId global = context::global();
   NodeId library = 0;                    // the snapshot of function values
   std::vector<int32_t> library_index;    // global index -> library index, -1 when not a function
-  std::unordered_set<NodeId> visited_blocks;
+  // A block is sealed once however many bodies share it: the library-code
+  // flag, which only sealing sets, marks the blocks already walked.
+  std::unordered_set<NodeId> visited_maps;
   std::unordered_set<NodeId> visited_contexts;
 
   // Every function-valued global gets a word in the library context with
@@ -50,7 +52,7 @@ struct Sealer {
   // Rebinds the words of a body that name global functions, and flags
   // every block of it as library code.
   void seal_block(NodeId node) {
-    if (node == 0 || !visited_blocks.insert(node).second) return;
+    if (node == 0 || (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0) return;
     memory::buffer_of(node)->flags |= series_flags::kLibraryCode;
     uint32_t count = memory::buffer_of(node)->cell_count();
     for (uint32_t i = 0; i < count; ++i) {
@@ -84,7 +86,7 @@ struct Sealer {
       if (body.is(TYPE_BLOCK)) seal_block(body.data2);
     } else if (value.is(TYPE_OBJECT)) {
       seal_context(value.data1);
-    } else if (value.is(TYPE_MAP) && visited_blocks.insert(value.data2).second) {
+    } else if (value.is(TYPE_MAP) && visited_maps.insert(value.data2).second) {
       // The codec objects live in system/codecs, a map.
       uint32_t count = memory::buffer_of(value.data2)->cell_count();
       for (uint32_t i = 0; i < count; ++i) seal_value(memory::buffer_of(value.data2)->cells()[i]);

@@ -1,9 +1,11 @@
 // Contexts and binding (see context.h).
 //
 // Every lookup goes through the context's word table (hash_table's kind-2
-// word lookups). Growth keeps the one invariant that binding relies on: a
-// heap context has as many value cells as words, so an index found in the
-// word table is always a valid value slot.
+// word lookups), except that a bind walk over a small context reads a
+// symbol-indexed copy of the table made for the walk (SymbolIndex below),
+// which gives the same answers. Growth keeps the one invariant that
+// binding relies on: a heap context has as many value cells as words, so an
+// index found in the word table is always a valid value slot.
 #include "datatypes/context.h"
 
 #include "datatypes/integer.h"
@@ -21,6 +23,9 @@
 #include "runtime/root_block.h"
 #include "runtime/upcalls.h"
 #include "runtime/collector.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace kel::context {
 
@@ -280,35 +285,138 @@ int32_t bind_word(NodeId context, Cell* word_cell) {
 }
 
 namespace {
-void bind_series(NodeId block_node, uint32_t from, NodeId context, bool self_flag, bool add_unknown) {
+// A bind walk meets most words many times and most of them are not the
+// context's (a function body names far more globals than locals), so it
+// does not ask the word table once per occurrence: it first spreads the
+// context's words into an array indexed by canonical symbol, and each
+// occurrence is one read. A stamp per entry tells this walk's entries from
+// older ones, so nothing is cleared between walks. Two words of one
+// canonical spelling (only the global context keeps case variants apart)
+// are marked, and a word of that spelling is looked up in the table as
+// before, so the answer is always the one the word table gives.
+class SymbolIndex {
+ public:
+  static constexpr int32_t kAbsent = -1;
+  static constexpr int32_t kAsk = -2;
+
+  // Fills the array from the context's words; false (nothing filled) when
+  // a walk is already using it or the context is too large to be worth it.
+  bool fill(NodeId context) {
+    if (busy_) return false;
+    uint32_t words = word_count(context);
+    if (words > kLargestFilled) return false;
+    busy_ = true;
+    ++stamp_;
+    if (stamp_ == 0) {
+      std::fill(stamps_.begin(), stamps_.end(), 0u);
+      stamp_ = 1;
+    }
+    for (uint32_t i = 0; i < words; ++i) {
+      uint32_t canonical = canonical_of(word::symbol_of(*word_at(context, i)));
+      if (canonical == 0) continue;
+      reserve(canonical);
+      if (stamps_[canonical] == stamp_) {
+        indexes_[canonical] = kAsk;
+      } else {
+        stamps_[canonical] = stamp_;
+        indexes_[canonical] = static_cast<int32_t>(i);
+      }
+    }
+    return true;
+  }
+  void release() { busy_ = false; }
+
+  // The word's index in the context, kAbsent, or kAsk (look it up).
+  int32_t find(uint32_t symbol) const {
+    uint32_t canonical = canonical_of(symbol);
+    if (canonical == 0) return kAsk;
+    if (canonical >= stamps_.size() || stamps_[canonical] != stamp_) return kAbsent;
+    return indexes_[canonical];
+  }
+  // A word the walk added to the context (its spelling was absent).
+  void added(uint32_t symbol, int32_t index) {
+    uint32_t canonical = canonical_of(symbol);
+    if (canonical == 0) return;
+    reserve(canonical);
+    stamps_[canonical] = stamp_;
+    indexes_[canonical] = index;
+  }
+
+ private:
+  // The global context is bound word by word: spreading its thousands of
+  // words would cost more than the walk saves.
+  static constexpr uint32_t kLargestFilled = 1024;
+
+  static uint32_t canonical_of(uint32_t symbol) { return symbol == 0 ? 0 : symbol::resolve(symbol); }
+  void reserve(uint32_t canonical) {
+    if (canonical < stamps_.size()) return;
+    size_t size = std::max<size_t>(size_t{canonical} + 1, size_t{symbol::count()} + 1);
+    stamps_.resize(size, 0);
+    indexes_.resize(size, kAbsent);
+  }
+
+  std::vector<uint32_t> stamps_;
+  std::vector<int32_t> indexes_;
+  uint32_t stamp_ = 0;
+  bool busy_ = false;
+};
+
+SymbolIndex symbol_index;
+
+// The word's index in the context, through the filled array when there is one.
+int32_t find_for_bind(NodeId context, uint32_t symbol, const SymbolIndex* filled) {
+  if (filled != nullptr) {
+    int32_t index = filled->find(symbol);
+    if (index != SymbolIndex::kAsk) return index;
+  }
+  return find_word(context, symbol, true);
+}
+
+void bind_series(NodeId block_node, uint32_t from, NodeId context, bool self_flag, bool add_unknown,
+                 SymbolIndex* filled) {
   if (cycles::find(block_node)) return;
   cycles::Entry entry(block_node);
-  for (uint32_t i = from; i < memory::buffer_of(block_node)->cell_count(); ++i) {
-    Cell item = memory::buffer_of(block_node)->cells()[i];
-    TypeId type = item.type();
+  // Only a nested walk and adding a word may allocate (and move the
+  // block's cells): the buffer is read again after either.
+  SeriesBuffer* buffer = memory::buffer_of(block_node);
+  for (uint32_t i = from; i < buffer->cell_count(); ++i) {
+    Cell* cell = buffer->cells() + i;
+    TypeId type = cell->type();
     if (series::is_block_kind(type)) {
-      bind_series(item.data2, item.data1, context, self_flag, add_unknown);
+      bind_series(cell->data2, cell->data1, context, self_flag, add_unknown, filled);
+      buffer = memory::buffer_of(block_node);
       continue;
     }
     if (type < TYPE_WORD || type > TYPE_REFINEMENT) continue;
-    uint32_t symbol = word::symbol_of(item);
+    uint32_t symbol = word::symbol_of(*cell);
     if (self_flag && type == TYPE_WORD && symbol == runtime_words::self) {
-      item.data1 = context;
-      item.data3 = word::kUnresolved;
-    } else if (bind_word(context, &item) < 0) {
-      if (!add_unknown) continue;
-      int32_t index = add_word(context, symbol);
-      item.data1 = context;
-      item.data3 = static_cast<uint32_t>(index);
+      cell->data1 = context;
+      cell->data3 = word::kUnresolved;
+    } else if (int32_t index = find_for_bind(context, symbol, filled); index >= 0) {
+      cell->data1 = context;
+      cell->data3 = static_cast<uint32_t>(index);
+    } else if (add_unknown) {
+      index = add_word(context, symbol);
+      if (filled != nullptr) filled->added(symbol, index);
+      buffer = memory::buffer_of(block_node);
+      cell = buffer->cells() + i;
+      cell->data1 = context;
+      cell->data3 = static_cast<uint32_t>(index);
     }
-    // Adding a word may have allocated: write back through a fresh address.
-    memory::buffer_of(block_node)->cells()[i] = item;
   }
 }
 }  // namespace
 
 void bind(const Cell* block, NodeId context, bool self_flag, bool add_unknown) {
-  bind_series(block->data2, block->data1, context, self_flag, add_unknown);
+  if (!symbol_index.fill(context)) {
+    bind_series(block->data2, block->data1, context, self_flag, add_unknown, nullptr);
+    return;
+  }
+  // A walk that ends in an error (a block nested too deeply) frees the array too.
+  struct Release {
+    ~Release() { symbol_index.release(); }
+  } release;
+  bind_series(block->data2, block->data1, context, self_flag, add_unknown, &symbol_index);
 }
 
 // --- Reading and writing ------------------------------------------------------------

@@ -114,6 +114,11 @@ uint32_t Decoder::symbol(uint32_t index, const uint8_t* at) {
   if (nul == nullptr || nul == name) fail(at);
   // A name is well-formed UTF-8, as the lexer makes every name it reads.
   for (const uint8_t* p = name; p < nul;) {
+    // Most names are ASCII: a byte below 0x80 is a whole character.
+    if (*p < 0x80) {
+      ++p;
+      continue;
+    }
     int32_t code_point;
     p = unicode::fast_decode_utf8_char(p, &code_point);
     if (code_point < 0) fail(at);

@@ -687,14 +687,44 @@ uint32_t hash_string(const Cell& string, bool case_sensitive) {
   return m.finish(count * 4);
 }
 
+// The ASCII capitals of four packed bytes lowered, every other byte (UTF-8
+// lead and trail bytes included) kept: each byte's low seven bits plus
+// 0x3F reach the top bit from 'A' up, plus 0x25 from the byte after 'Z' up,
+// and no sum carries into the next byte.
+namespace {
+uint32_t lower_ascii_capitals(uint32_t k) {
+  uint32_t low_bits = k & 0x7F7F7F7Fu;
+  uint32_t from_a = low_bits + 0x3F3F3F3Fu;
+  uint32_t past_z = low_bits + 0x25252525u;
+  uint32_t capitals = from_a & ~past_z & ~k & 0x80808080u;
+  return k | (capitals >> 2);
+}
+}  // namespace
+
 uint32_t hash_symbol_name(const char* text, uint32_t length) {
-  static std::vector<char> scratch(256);
-  if (scratch.size() < length) scratch.resize(length);
-  for (uint32_t i = 0; i < length; ++i) {
-    char c = text[i];
-    scratch[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c;
+  // murmur3 of the name with its ASCII capitals lowered, lowered as it is
+  // read rather than copied first: every symbol interned hashes its name.
+  Murmur m;
+  uint32_t blocks = length / 4;
+  for (uint32_t i = 0; i < blocks; ++i) {
+    uint32_t k;
+    std::memcpy(&k, text + size_t{i} * 4, 4);
+    m.block(lower_ascii_capitals(k));
   }
-  return murmur3(scratch.data(), length);
+  const auto* tail = reinterpret_cast<const uint8_t*>(text) + size_t{blocks} * 4;
+  uint32_t k = 0;
+  switch (length & 3) {
+    case 3: k ^= static_cast<uint32_t>(tail[2]) << 16; [[fallthrough]];
+    case 2: k ^= static_cast<uint32_t>(tail[1]) << 8; [[fallthrough]];
+    case 1:
+      k ^= tail[0];
+      k = lower_ascii_capitals(k);
+      k *= kC1;
+      k = rotate_left(k, 15);
+      k *= kC2;
+      m.h ^= k;
+  }
+  return m.finish(length);
 }
 
 uint32_t hash_value(const Cell& value, bool case_sensitive) {

@@ -178,6 +178,23 @@ TEST_F(HashTableTest, MurmurDependsOnTheTailBytesAndTheLength) {
   EXPECT_NE(ht::hash_pointer(1), ht::hash_pointer(2));
 }
 
+// A symbol name hashes as murmur3 of its bytes with the ASCII capitals
+// lowered and nothing else touched (UTF-8 bytes, punctuation next to the
+// letters), whatever the name's length modulo four: the hash lowers four
+// bytes at a time as it reads them.
+TEST_F(HashTableTest, SymbolNameHashLowersOnlyTheAsciiCapitals) {
+  const std::string names[] = {"",        "A",          "Zz",         "@AZ[",       "`az{",
+                               "PRINT",   "Mixed-Case", "\xC3\x89T\xC3\xA9", "\xC0\xDA\xE1\xFA", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"};
+  for (const std::string& name : names) {
+    std::string lowered = name;
+    for (char& c : lowered)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+    EXPECT_EQ(ht::hash_symbol_name(name.data(), static_cast<uint32_t>(name.size())),
+              ht::murmur3(lowered.data(), lowered.size()))
+        << name;
+  }
+}
+
 TEST_F(HashTableTest, StringHashIgnoresUnitWidthAndCaseUnlessCaseSensitive) {
   std::u32string texts[] = {U"ABC", U"abc", U"Abc", U"\u00E9t\u00C9"};
   for (const std::u32string& text : texts) {
