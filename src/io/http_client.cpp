@@ -14,11 +14,11 @@
 #include "io/http_client.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <cctype>
 #include <exception>
-#include <type_traits>
+
+#include "runtime/shared_library.h"
 
 namespace kel::http {
 
@@ -40,25 +40,18 @@ struct Libcurl {
 // Opens libcurl and runs its global set-up; null when the library or one
 // of its functions is missing.
 const Libcurl* open_libcurl() {
-  void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return nullptr;
+  SharedLibrary library("libcurl.so.4");
   static Libcurl functions;
-  bool found = true;
-  auto take = [&](auto* slot, const char* symbol) {
-    void* address = ::dlsym(library, symbol);
-    found = found && address != nullptr;
-    *slot = reinterpret_cast<std::remove_pointer_t<decltype(slot)>>(address);
-  };
-  take(&functions.global_init, "curl_global_init");
-  take(&functions.easy_init, "curl_easy_init");
-  take(&functions.easy_setopt, "curl_easy_setopt");
-  take(&functions.easy_getinfo, "curl_easy_getinfo");
-  take(&functions.easy_perform, "curl_easy_perform");
-  take(&functions.easy_cleanup, "curl_easy_cleanup");
-  take(&functions.easy_strerror, "curl_easy_strerror");
-  take(&functions.slist_append, "curl_slist_append");
-  take(&functions.slist_free_all, "curl_slist_free_all");
-  if (!found) return nullptr;
+  library.take(&functions.global_init, "curl_global_init");
+  library.take(&functions.easy_init, "curl_easy_init");
+  library.take(&functions.easy_setopt, "curl_easy_setopt");
+  library.take(&functions.easy_getinfo, "curl_easy_getinfo");
+  library.take(&functions.easy_perform, "curl_easy_perform");
+  library.take(&functions.easy_cleanup, "curl_easy_cleanup");
+  library.take(&functions.easy_strerror, "curl_easy_strerror");
+  library.take(&functions.slist_append, "curl_slist_append");
+  library.take(&functions.slist_free_all, "curl_slist_free_all");
+  if (!library.complete()) return nullptr;
   functions.global_init(CURL_GLOBAL_DEFAULT);
   return &functions;
 }

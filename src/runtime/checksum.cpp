@@ -13,15 +13,14 @@
 // libcrypto call does.
 #include "runtime/checksum.h"
 
-#include <dlfcn.h>
 #include <openssl/evp.h>
 #include <openssl/opensslv.h>
 #include <sys/random.h>
 
 #include <cerrno>
 #include <string>
-#include <type_traits>
 
+#include "runtime/shared_library.h"
 #include "runtime/symbol_table.h"
 #include "runtime/errors.h"
 #include "runtime/output_hooks.h"
@@ -77,23 +76,16 @@ struct Libcrypto {
 // it or one of its functions is missing.
 const Libcrypto* open_libcrypto() {
   std::string name = "libcrypto.so." + std::to_string(OPENSSL_VERSION_MAJOR);
-  void* library = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return nullptr;
+  SharedLibrary library(name.c_str());
   static Libcrypto functions;
-  bool found = true;
-  auto take = [&](auto* slot, const char* symbol) {
-    void* address = ::dlsym(library, symbol);
-    found = found && address != nullptr;
-    *slot = reinterpret_cast<std::remove_pointer_t<decltype(slot)>>(address);
-  };
-  take(&functions.md5, "EVP_md5");
-  take(&functions.sha1, "EVP_sha1");
-  take(&functions.sha256, "EVP_sha256");
-  take(&functions.sha384, "EVP_sha384");
-  take(&functions.sha512, "EVP_sha512");
-  take(&functions.digest, "EVP_Digest");
-  take(&functions.q_mac, "EVP_Q_mac");
-  return found ? &functions : nullptr;
+  library.take(&functions.md5, "EVP_md5");
+  library.take(&functions.sha1, "EVP_sha1");
+  library.take(&functions.sha256, "EVP_sha256");
+  library.take(&functions.sha384, "EVP_sha384");
+  library.take(&functions.sha512, "EVP_sha512");
+  library.take(&functions.digest, "EVP_Digest");
+  library.take(&functions.q_mac, "EVP_Q_mac");
+  return library.complete() ? &functions : nullptr;
 }
 
 const Libcrypto& libcrypto() {
