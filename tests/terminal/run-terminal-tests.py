@@ -524,6 +524,23 @@ TESTS = [
 ]
 
 
+def remove_home(home):
+    """Removes a test's home folder. kel may still be writing its settings
+    there for a moment after tmux has killed its pane, so a folder that is
+    not empty yet is tried again."""
+    deadline = time.monotonic() + WAIT_SECONDS
+    while True:
+        try:
+            shutil.rmtree(home)
+            return
+        except FileNotFoundError:
+            return
+        except OSError:
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(0.05)
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: run-terminal-tests.py <kel-binary>")
@@ -532,12 +549,14 @@ def main():
         sys.exit("tmux is missing (scripts/setup-deps installs it)")
     failed = 0
     for test in TESTS:
-        with tempfile.TemporaryDirectory(prefix="kel-terminal-") as home:
-            try:
-                test(kel, home)
-            except (Failure, subprocess.SubprocessError) as problem:
-                failed += 1
-                print(f"FAIL {test.__name__}\n{problem}\n")
+        home = tempfile.mkdtemp(prefix="kel-terminal-")
+        try:
+            test(kel, home)
+        except (Failure, subprocess.SubprocessError) as problem:
+            failed += 1
+            print(f"FAIL {test.__name__}\n{problem}\n")
+        finally:
+            remove_home(home)
     print(f"{len(TESTS) - failed} passed, {failed} failed")
     return 1 if failed else 0
 
