@@ -113,7 +113,7 @@ void bind_typesets() {
   set_global("any-type!", everything);
 }
 
-// The built-ins by name, made once for the spec files' words: each word is
+// The built-ins by name, made once for the words of the boot's interface files: each word is
 // then one lookup, not a comparison with every name of its family.
 using NumbersByName = std::unordered_map<std::string_view, uint32_t>;
 

@@ -717,7 +717,7 @@ class Writer {
       case TYPE_ACTION:
         type_byte(type);
         uleb(cell.data1);
-        // The spec is no child of its own: it takes the native's index.
+        // The interface block is no child of its own: it takes the native's index.
         value(block::make_value(cell.data2), false);
         break;
       case TYPE_OP: {

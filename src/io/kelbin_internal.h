@@ -238,7 +238,7 @@ class Decoder {
   // position of block, when block is not 0, and in its context).
   void share_spec(Cell* function, NodeId block, uint32_t position, const Cell& target, const uint8_t* at) const;
   void share_body(const Cell& function, const Cell& target, const uint8_t* at) const;
-  // After the spec: the context's words must be those the spec makes, as
+  // After the interface block: the context's words must be those it makes, as
   // a function made by func has them, so that a call fills every slot.
   void check_function(const Cell& function, const uint8_t* at) const;
 
@@ -255,8 +255,8 @@ class Decoder {
   // A native! or action! of a table number with a spec block.
   Cell builtin_value(TypeId type, uint32_t number, const Cell& spec, const uint8_t* at) const;
   // The codec mode reads a native's spec record where the native goes: the
-  // spec's block is in its place while its contents are read (a path to
-  // the native's children walks the spec's cells either way), then the
+  // interface block is in its place while its contents are read (a path to
+  // the native's children walks the interface block's cells either way), then the
   // native takes the place.
   void make_builtin_at(NodeId block, uint32_t position, TypeId type, uint32_t number, const uint8_t* at) const;
   // Turns the cell at position of block into an op! of it.

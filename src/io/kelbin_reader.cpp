@@ -182,7 +182,7 @@ Cell Decoder::walk(const uint8_t* at) const {
         fail(at);
       next = context::values_head(context)[field];
     } else if (type == TYPE_FUNCTION || (type == TYPE_OP && native::op_source_type(current) != TYPE_ROUTINE)) {
-      // 0 names the spec, 1 the body: blocks, walked on into their cells.
+      // 0 names the interface block, 1 the body: blocks, walked on into their cells.
       bool has_body = type == TYPE_FUNCTION || native::op_source_type(current) == TYPE_FUNCTION;
       if (index == 0) {
         next = block::make_value(current.data2);

@@ -275,7 +275,7 @@ TEST_F(Kelbin, FixedOpOfAnActionCarriesTheActionsDatatype) {
     stack::Guard guard;
     all = bytes_of(kelbin::encode(native::make_op(*source_evaluation::do_source(":add"))));
   }
-  // After the symbol table (the spec's words), the op!'s header: bits
+  // After the symbol table (the interface block's words), the op!'s header: bits
   // 16-23 action! (22).
   auto word_at = [&](size_t at) { return uint32_t{all[at]} | uint32_t{all[at + 1]} << 8 | uint32_t{all[at + 2]} << 16; };
   size_t records = 24 + 4 * size_t{word_at(16)} + word_at(20);
