@@ -149,23 +149,25 @@ class Tmux:
     def close(self):
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *problem):
+        self.close()
+
 
 def test_title_shows_in_the_terminal(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         title = terminal.tmux(["display-message", "-p", "-t", "kel", "#{pane_title}"]).strip()
         if title != "Kel Console":
             raise Failure(f"pane title {title!r}")
-    finally:
-        terminal.close()
 
 
 # Ctrl-C typed at the keyboard stops code that catches everything it can,
 # and the console goes on reading.
 def test_ctrl_c_halts_guarded_code(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_line('write-stdout "spin^/" forever [catch [try/all [x: 1]]]')
         at = terminal.wait_for("spin", terminal.wait_for("forever"))
@@ -173,15 +175,12 @@ def test_ctrl_c_halts_guarded_code(kel, home):
         at = terminal.wait_for("(halted)", at)
         terminal.type_line('print "after"')
         terminal.wait_for("after", at + 1)
-    finally:
-        terminal.close()
 
 
 # A history that is no block no longer keeps the console from reading: the
 # next read starts a new history, which takes the lines typed after it.
 def test_history_that_is_no_block_is_replaced(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_line("system/console/history: 5")
         at = terminal.wait_for("== 5")
@@ -189,8 +188,6 @@ def test_history_that_is_no_block_is_replaced(kel, home):
         at = terminal.wait_for("read on", at + 1)
         terminal.type_line("system/console/history")
         terminal.wait_for('== ["system/console/history" {print "read on"}]', at + 1)
-    finally:
-        terminal.close()
 
 
 # --- The line editor ----------------------------------------------------------------------
@@ -198,8 +195,7 @@ def test_history_that_is_no_block_is_replaced(kel, home):
 # Keys edit the line where the cursor is: arrows, Home and End, Backspace,
 # Ctrl-A and Ctrl-K; what is entered is the edited line.
 def test_typing_and_editing(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_text('prnt "ab"')
         terminal.keys("Home", "Right", "Right")
@@ -216,40 +212,31 @@ def test_typing_and_editing(kel, home):
         terminal.type_text("2")
         terminal.keys("Enter")
         terminal.wait_for("== 3", at + 1)
-    finally:
-        terminal.close()
 
 
 # While a delimiter is open, the prompt is the cue: the delimiter and four
 # spaces.
 def test_continuation_cue(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_line("[1")
         at = terminal.wait_for(">> [1")
         terminal.type_line("2]")
         terminal.wait_for("[    2]", at + 1)
         terminal.wait_for("== [1", at + 1)
-    finally:
-        terminal.close()
 
 
 # Up and Down walk the history, which the settings file keeps from one
 # start of the console to the next.
 def test_history_across_sessions(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_line('print "first"')
         terminal.type_line('print "second"')
         terminal.wait_for("second", terminal.wait_for('>> print "second"') + 1)
         terminal.type_line("quit")
         terminal.wait_until_ended()
-    finally:
-        terminal.close()
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.keys("Up")
         terminal.wait_for(">> quit")
@@ -259,15 +246,12 @@ def test_history_across_sessions(kel, home):
         terminal.wait_for('>> print "second"')
         terminal.keys("Enter")
         terminal.wait_for("second", terminal.wait_for('>> print "second"') + 1)
-    finally:
-        terminal.close()
 
 
 # ask/hide shows the question in clear and one "*" per char, and the
 # answer stays out of the history.
 def test_hidden_answer(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_line('pw: ask/hide "Password: "')
         terminal.type_text("sécret")
@@ -277,26 +261,20 @@ def test_hidden_answer(kel, home):
         terminal.wait_for('== "sécret"', at + 1)
         terminal.keys("Up", "Up")
         terminal.wait_for('>> pw: ask/hide "Password: "', at + 1)
-    finally:
-        terminal.close()
 
 
 # Ctrl-C at the prompt, whatever the line holds, answers "q": the console
 # ends; so does Ctrl-D on an empty line, after deleting under the cursor.
 def test_ctrl_c_at_the_prompt_quits(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_text("print 1")
         terminal.keys("Left", "C-c")
         terminal.wait_until_ended()
-    finally:
-        terminal.close()
 
 
 def test_ctrl_d(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_text("xprint 4")
         terminal.keys("Home", "C-d", "End", "C-d")
@@ -304,8 +282,6 @@ def test_ctrl_d(kel, home):
         terminal.wait_for("4", terminal.wait_for(">> print 4") + 1)
         terminal.keys("C-d")
         terminal.wait_until_ended()
-    finally:
-        terminal.close()
 
 
 def stty_settings(shell_output):
@@ -323,8 +299,7 @@ def test_terminal_restored(kel, home):
         ("SIGHUP", lambda terminal, pid: os.kill(pid, 1)),
     ]
     for name, ending in endings:
-        terminal = Tmux(kel, home, shell='"$KEL"; stty -a; echo "ended"; sleep 60')
-        try:
+        with Tmux(kel, home, shell='"$KEL"; stty -a; echo "ended"; sleep 60') as terminal:
             terminal.wait_for(">>")
             shell = int(terminal.pane("pane_pid"))
             with open(f"/proc/{shell}/task/{shell}/children") as children:
@@ -334,8 +309,6 @@ def test_terminal_restored(kel, home):
             if not stty_settings(terminal.screen()):
                 raise Failure(f"after {name} the terminal is not in canonical mode with echo:\n"
                               + terminal.screen())
-        finally:
-            terminal.close()
 
 
 # Stopped (SIGTSTP) the console gives the terminal back as it found it;
@@ -344,8 +317,7 @@ def test_terminal_restored(kel, home):
 # kernel never stops an orphaned process group); the shell shows the
 # terminal's mode while it is stopped, then brings it back with fg.
 def test_stop_and_go_on(kel, home):
-    terminal = Tmux(kel, home, shell='set -m; "$KEL" & fg; stty -a; echo "(stopped)"; fg; sleep 60')
-    try:
+    with Tmux(kel, home, shell='set -m; "$KEL" & fg; stty -a; echo "(stopped)"; fg; sleep 60') as terminal:
         terminal.wait_for(">>")
         shell = int(terminal.pane("pane_pid"))
         with open(f"/proc/{shell}/task/{shell}/children") as children:
@@ -360,16 +332,13 @@ def test_stop_and_go_on(kel, home):
         terminal.type_text("*")
         terminal.keys("Enter")
         terminal.wait_for("== 4", at + 1)
-    finally:
-        terminal.close()
 
 
 # Tab with several candidates lists them below the line and draws the
 # prompt and their common beginning again, in the same read; with one it
 # completes the line in place; with none it types a tab.
 def test_tab_lists_and_completes(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_text("pri")
         terminal.keys("Tab")
@@ -388,15 +357,12 @@ def test_tab_lists_and_completes(kel, home):
         terminal.type_text('"x"')
         terminal.keys("Enter")
         terminal.wait_for("== \"x\"", at + 1)
-    finally:
-        terminal.close()
 
 
 # A line longer than the terminal is wide wraps; Home goes back to its
 # first row and what is typed there shifts the rest along.
 def test_wrapped_line(kel, home):
-    terminal = Tmux(kel, home, width=30)
-    try:
+    with Tmux(kel, home, width=30) as terminal:
         terminal.wait_for(">>")
         terminal.type_text('print "' + "a" * 40 + '"')
         terminal.keys("Home")
@@ -405,16 +371,13 @@ def test_wrapped_line(kel, home):
         terminal.wait_for("a" * 23 + '"', at + 1)
         terminal.keys("Enter")
         terminal.wait_for("a" * 30, at + 2)
-    finally:
-        terminal.close()
 
 
 # The terminal grows narrower while a long line is being edited: the line is
 # laid out again for the new width and editing goes on; system/console/size
 # follows.
 def test_window_size_change(kel, home):
-    terminal = Tmux(kel, home, width=60)
-    try:
+    with Tmux(kel, home, width=60) as terminal:
         terminal.wait_for(">>")
         terminal.type_text('print "' + "b" * 50)
         terminal.tmux(["resize-window", "-t", "kel", "-x", "30"])
@@ -425,16 +388,13 @@ def test_window_size_change(kel, home):
         # The console takes the new width at its next read.
         terminal.type_line("system/console/size/x")
         terminal.wait_for("== 30", at + 1)
-    finally:
-        terminal.close()
 
 
 # With standard output redirected, the line editor draws on the terminal
 # and the results go to the file.
 def test_output_redirected_from_a_terminal(kel, home):
     out = os.path.join(home, "out.txt")
-    terminal = Tmux(kel, home, shell=f'"$KEL" > {out}; echo "(ended)"; sleep 60')
-    try:
+    with Tmux(kel, home, shell=f'"$KEL" > {out}; echo "(ended)"; sleep 60') as terminal:
         terminal.wait_for(">>")
         terminal.type_text("print 6 * 7")
         terminal.keys("Home", "C-k")
@@ -447,15 +407,12 @@ def test_output_redirected_from_a_terminal(kel, home):
             text = written.read()
         if "48\n" not in text or ">>" in text or "\x1b" in text:
             raise Failure(f"the file holds {text!r}")
-    finally:
-        terminal.close()
 
 
 # An error raised by completion unwinds through the read like any error:
 # it is reported and the console reads on, editing as before.
 def test_error_in_completion(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_line("kel-complete-input: func [s c] [1 / 0]")
         terminal.type_text("prin")
@@ -468,14 +425,11 @@ def test_error_in_completion(kel, home):
         terminal.type_text("*")
         terminal.keys("Enter")
         terminal.wait_for("== 2", at + 1)
-    finally:
-        terminal.close()
 
 
 # Esc alone (no sequence follows it in time) throws the pending text away.
 def test_escape_key(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_line("[1 2")
         terminal.type_text("3")
@@ -483,21 +437,16 @@ def test_escape_key(kel, home):
         at = terminal.wait_for("(escape)")
         terminal.type_line("4")
         terminal.wait_for("== 4", at + 1)
-    finally:
-        terminal.close()
 
 
 # A paste of several lines: each line is read in turn, none is lost.
 def test_paste_of_several_lines(kel, home):
-    terminal = Tmux(kel, home)
-    try:
+    with Tmux(kel, home) as terminal:
         terminal.wait_for(">>")
         terminal.type_text('print "one"\rprint "two"\r1 + 2\r')
         at = terminal.wait_for("one", terminal.wait_for('>> print "one"') + 1)
         at = terminal.wait_for("two", terminal.wait_for('>> print "two"', at) + 1)
         terminal.wait_for("== 3", at)
-    finally:
-        terminal.close()
 
 
 TESTS = [
