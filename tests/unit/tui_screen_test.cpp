@@ -233,12 +233,13 @@ TEST_F(TuiDisplay, WholeFrameInline) {
 
 TEST_F(TuiDisplay, WholeFrameCells) {
   display.set_mode(DisplayMode::kFullScreen);
-  std::string bytes = frame(5, 1, [](Screen& s, Display&) {
+  std::string bytes = frame(7, 1, [](Screen& s, Display&) {
     paint(s, 0, 0, U"中");
-    paint(s, 2, 0, U"pw", CellStyle{0, 0, attribute::kMasked});
+    paint(s, 2, 0, U"pw中", CellStyle{0, 0, attribute::kMasked});
   });
-  // The continuation cell is not written; masked cells show "*"; code 0 a space.
-  EXPECT_EQ(bytes, R"(\e[?25l\e[H中** )");
+  // The continuation cell is not written, unless masked: masked cells show
+  // "*", one for each column; code 0 is a space.
+  EXPECT_EQ(bytes, R"(\e[?25l\e[H中**** )");
 }
 
 // A window of no columns or no rows writes nothing at all.

@@ -70,6 +70,18 @@ void append_cell(std::string* out, const ScreenCell& cell) {
   }
 }
 
+// A cell after the attributes it needs. The second half of a wide
+// character is not written, except when masked: "*" takes one column, so
+// a masked wide character shows as two.
+void append_styled_cell(std::string* out, ScreenCell* state, const ScreenCell& cell) {
+  if ((cell.attributes & attribute::kContinuation) != 0) {
+    if ((cell.attributes & attribute::kMasked) != 0) out->push_back('*');
+    return;
+  }
+  *state = append_sgr_attributes(out, *state, cell);
+  append_cell(out, cell);
+}
+
 // How many unchanged cells a run of changed ones may take in rather than
 // end and move the cursor (a move costs about as many bytes).
 constexpr int32_t kLargestGapWrittenThrough = 4;
@@ -301,11 +313,7 @@ void Display::write_everything() {
   ScreenCell state{};
   for (int32_t y = 0; y < screen_.height(); ++y) {
     const ScreenCell* cells = screen_.row(y);
-    for (int32_t x = 0; x < screen_.width(); ++x) {
-      if ((cells[x].attributes & attribute::kContinuation) != 0) continue;
-      state = append_sgr_attributes(&output_, state, cells[x]);
-      append_cell(&output_, cells[x]);
-    }
+    for (int32_t x = 0; x < screen_.width(); ++x) append_styled_cell(&output_, &state, cells[x]);
     if (y + 1 < screen_.height()) {
       // The background of a row's end does not bleed into the console line.
       state.background = color::kDefault;
@@ -366,11 +374,7 @@ void Display::write_changes() {
       }
       if (end < width && (cells[end].attributes & attribute::kContinuation) != 0) ++end;
       move_cursor(start, y);
-      for (int32_t k = start; k < end; ++k) {
-        if ((cells[k].attributes & attribute::kContinuation) != 0) continue;
-        state = append_sgr_attributes(&output_, state, cells[k]);
-        append_cell(&output_, cells[k]);
-      }
+      for (int32_t k = start; k < end; ++k) append_styled_cell(&output_, &state, cells[k]);
       // After the row's last cell the terminal waits to wrap: the column
       // is no longer known.
       cursor_column_ = end < width ? end : -1;

@@ -112,21 +112,21 @@ void Screen::fill(int32_t x, int32_t y, uint32_t background) {
   cell = ScreenCell{0, background, cell.foreground, 0};
 }
 
-void Screen::restyle(int32_t x, int32_t y, uint32_t foreground, uint32_t attributes_to_set) {
+void Screen::restyle(int32_t x, int32_t y, const uint32_t* foreground, const uint32_t* background,
+                     uint32_t attributes_to_set) {
   if (!contains(x, y)) return;
+  auto change = [&](ScreenCell& cell) {
+    if (foreground != nullptr) cell.foreground = *foreground;
+    if (background != nullptr) cell.background = *background;
+    cell.attributes |= attributes_to_set & ~attribute::kContinuation;
+  };
   ScreenCell& cell = cells_[cell_index(x, y)];
-  cell.foreground = foreground;
-  cell.attributes |= attributes_to_set & ~attribute::kContinuation;
+  change(cell);
   // The other half of a wide character takes the same style.
-  int32_t other = (cell.attributes & attribute::kContinuation) != 0 ? x - 1 : x + 1;
-  if (other >= 0 && other < width_) {
-    ScreenCell& half = cells_[cell_index(other, y)];
-    bool pair = (cell.attributes & attribute::kContinuation) != 0 ||
-                (half.attributes & attribute::kContinuation) != 0;
-    if (pair) {
-      half.foreground = foreground;
-      half.attributes |= attributes_to_set & ~attribute::kContinuation;
-    }
+  if ((cell.attributes & attribute::kContinuation) != 0) {
+    if (x > 0) change(cells_[cell_index(x - 1, y)]);
+  } else if (x + 1 < width_ && (cells_[cell_index(x + 1, y)].attributes & attribute::kContinuation) != 0) {
+    change(cells_[cell_index(x + 1, y)]);
   }
 }
 

@@ -105,9 +105,10 @@ class Screen {
   int32_t put(int32_t x, int32_t y, uint32_t code_point, const CellStyle& style, const CellRect& clip);
   // Paints a blank with the background (a filled area).
   void fill(int32_t x, int32_t y, uint32_t background);
-  // Changes only the foreground and attributes of a painted cell (both
-  // halves of a wide character), for styles laid over text.
-  void restyle(int32_t x, int32_t y, uint32_t foreground, uint32_t attributes_to_set);
+  // Lays a style over a painted cell (both halves of a wide character):
+  // the colors that are given, and attributes set in addition.
+  void restyle(int32_t x, int32_t y, const uint32_t* foreground, const uint32_t* background,
+               uint32_t attributes_to_set);
 
  private:
   std::vector<ScreenCell> cells_;
