@@ -425,6 +425,24 @@ TEST_F(TuiDisplay, EnterAndLeaveFullScreen) {
   EXPECT_EQ(display.mode(), DisplayMode::kInline);
 }
 
+// A full-screen window made while an inline session runs switches to the
+// alternate screen at once, and the next frame is written whole there;
+// the display stays full screen until the session ends.
+TEST_F(TuiDisplay, FullScreenDuringASession) {
+  display.enter();
+  frame(2, 1, [](Screen& s, Display&) { paint(s, 0, 0, U"ab"); });
+  io.take_written();
+  display.set_mode(DisplayMode::kFullScreen);
+  EXPECT_EQ(visible(io.take_written()), R"(\e[?1049h\e[2J)");
+  EXPECT_TRUE(display.dirty());
+  EXPECT_EQ(frame(2, 1, [](Screen& s, Display&) { paint(s, 0, 0, U"ab"); }), R"(\e[Hab)");
+  display.set_mode(DisplayMode::kInline);
+  EXPECT_EQ(display.mode(), DisplayMode::kFullScreen);
+  display.leave();
+  EXPECT_EQ(visible(io.take_written()), R"(\e[?1049l\e[?25h)");
+  EXPECT_EQ(display.mode(), DisplayMode::kInline);
+}
+
 // Leaving inline: the cursor goes to the drawn area's last row, then to a
 // new line, so console output starts below the GUI.
 TEST_F(TuiDisplay, LeaveInlineBelowTheGui) {

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -269,6 +270,48 @@ TEST(TuiRealTerminal, StopRestoresAndContinueReenters) {
   EXPECT_FALSE(terminal.canonical_with_echo());
   ::kill(child, SIGTERM);
   EXPECT_TRUE(wait_for(child, &status, 0));
+  EXPECT_TRUE(terminal.canonical_with_echo());
+}
+
+volatile sig_atomic_t interrupted = 0;
+void on_interrupt(int) { interrupted = 1; }
+
+// Ctrl-C typed at the terminal interrupts the GUI (raw mode keeps the
+// signal keys): the frames' wait for input ends, the loop ends, and the
+// session puts the terminal back on its way out.
+TEST(TuiRealTerminal, CtrlCEndsTheLoopAndRestores) {
+  PseudoTerminal terminal;
+  ASSERT_GE(terminal.device, 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The pseudo-terminal becomes the child's controlling terminal, so
+    // that Ctrl-C typed there reaches it as SIGINT.
+    ::setsid();
+    ::ioctl(terminal.device, TIOCSCTTY, 0);
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    RealTerminal real(terminal.device, terminal.device);
+    TerminalFrames frames(real);
+    RecordingClient client;
+    {
+      frames.display().set_mode(DisplayMode::kFullScreen);
+      TerminalSession session(frames, true);
+      real.write("READY", 5);
+      while (!interrupted) frames.run_frame(client, false);
+    }
+    real.write("DONE", 4);
+    ::_exit(0);
+  }
+  terminal.read_until("READY");
+  ASSERT_EQ(::write(terminal.controller, "\x03", 1), 1);
+  std::string rest = terminal.read_until("DONE", 3000);
+  int status = 0;
+  ASSERT_TRUE(wait_for(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(visible(rest), R"(\e[?1000l\e[?1003l\e[?1015l\e[?1006l\e[?1049lDONE)");
   EXPECT_TRUE(terminal.canonical_with_echo());
 }
 

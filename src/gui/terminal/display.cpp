@@ -177,7 +177,22 @@ void Display::update_mode_sequences() {
   io_.set_mode_sequences(restore, reenter);
 }
 
+void Display::set_mode(DisplayMode mode) {
+  if (!entered_) {
+    mode_ = mode;
+    return;
+  }
+  if (mode != DisplayMode::kFullScreen || mode_ == DisplayMode::kFullScreen) return;
+  mode_ = mode;
+  write_now(sequence::kEnterAlternateScreen);
+  in_alternate_screen_ = true;
+  shown_valid_ = false;
+  dirty_ = true;
+  update_mode_sequences();
+}
+
 void Display::enter() {
+  entered_ = true;
   if (!raw_mode_) {
     read_console_size();
     if (io_.set_raw_mode(true)) {
@@ -206,6 +221,7 @@ void Display::leave() {
   if (cursor_hidden_) write_now(sequence::kShowCursor);
   if (raw_mode_) io_.set_raw_mode(false);
   io_.set_mode_sequences("", "");
+  entered_ = false;
   raw_mode_ = in_alternate_screen_ = mouse_reporting_ = cursor_hidden_ = false;
   dirty_ = something_drawn_ = shown_valid_ = false;
   mode_ = DisplayMode::kInline;

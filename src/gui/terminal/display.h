@@ -60,8 +60,10 @@ class Display {
   explicit Display(TerminalIO& io) : io_(io) {}
 
   // --- The session: terminal modes on and off ---
-  // Full screen from a fullscreen window on until leave().
-  void set_mode(DisplayMode mode) { mode_ = mode; }
+  // Full screen from a fullscreen window on until leave(): during a
+  // session the switch enters the alternate screen at once, and going back
+  // to inline waits for the session's end.
+  void set_mode(DisplayMode mode);
   DisplayMode mode() const { return mode_; }
   // Raw mode and the console size (unless raw mode is on already), the
   // cursor query that fixes the inline origin, the alternate screen in
@@ -128,6 +130,7 @@ class Display {
  private:
   TerminalIO& io_;
   DisplayMode mode_ = DisplayMode::kInline;
+  bool entered_ = false;  // between enter() and leave()
   bool raw_mode_ = false;
   bool in_alternate_screen_ = false;
   bool mouse_reporting_ = false;
