@@ -1,12 +1,16 @@
 // The boot image (see boot_image.h): writing it from the embedded sources,
 // and taking the library's code from it at start-up.
 //
-// While the boot reads an image, `entries` holds where each entry's name and
-// kelbin data lie inside it; the image itself is never copied.
+// While the boot reads an image, `entries` holds where each entry's name,
+// kelbin data and symbol map lie inside it, and `shared_symbols` the
+// symbols and global words the entries' decodes share; the image itself is
+// never copied.
 #include "boot/boot_image.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "boot/embedded_sources.h"
 #include "datatypes/block.h"
@@ -29,9 +33,11 @@ struct Entry {
   std::string_view name;
   const uint8_t* data;
   size_t size;
+  kelbin::SymbolMap symbol_map;
 };
 
 std::vector<Entry> entries;
+std::unique_ptr<kelbin::SharedSymbols> shared_symbols;
 bool from_image = false;
 
 uint32_t load_u32(const uint8_t* at) {
@@ -69,6 +75,10 @@ void read_entries(const BootImage& image) {
     p += *length;
     return at;
   };
+  if (end - p < 4) refuse_image("the boot image is truncated");
+  uint32_t shared_count = load_u32(p);
+  p += 4;
+  shared_symbols = std::make_unique<kelbin::SharedSymbols>(shared_count);
   entries.clear();
   while (p < end) {
     Entry entry;
@@ -76,6 +86,14 @@ void read_entries(const BootImage& image) {
     const uint8_t* name = take(&name_length);
     entry.name = std::string_view(reinterpret_cast<const char*>(name), name_length);
     entry.data = take(&entry.size);
+    if (end - p < 4) refuse_image("the boot image is truncated");
+    uint32_t symbol_count = load_u32(p);
+    p += 4;
+    if (symbol_count > static_cast<size_t>(end - p) / 4) refuse_image("the boot image is truncated");
+    entry.symbol_map = {shared_symbols.get(), p, symbol_count};
+    for (uint32_t i = 0; i < symbol_count; ++i, p += 4)
+      if (load_u32(p) >= shared_count)
+        refuse_image("the boot image's entry " + std::string(entry.name) + " names a symbol it does not have");
     entries.push_back(entry);
   }
 }
@@ -96,7 +114,7 @@ Cell* decode_entry(const Entry& entry) {
     Cell* destination = block::push_only(1);
     stack::mark_try(nullptr);
     try {
-      kelbin::decode(entry.data, entry.size, *destination, true, nullptr);
+      kelbin::decode(entry.data, entry.size, *destination, true, nullptr, &entry.symbol_map);
     } catch (const exits::Unwind& unwind) {
       if (unwind.code != exits::kError) throw;
       std::string text = upcalls::table.error_text(stack::top[-1]);
@@ -113,7 +131,10 @@ Cell* decode_entry(const Entry& entry) {
 }  // namespace
 
 std::vector<uint8_t> write_image() {
-  std::vector<uint8_t> image(kChecksumSize, 0);
+  // The shared symbol table is known once every entry is written: its
+  // count goes in front of the entries.
+  std::vector<uint8_t> image(kChecksumSize + 4, 0);
+  std::unordered_map<std::string, uint32_t> shared_index;
   for (unsigned i = 0; i < kEmbeddedSourceCount; ++i) {
     std::string_view name = kEmbeddedSources[i].name;
     stack::Guard guard;
@@ -124,7 +145,15 @@ std::vector<uint8_t> write_image() {
     image.insert(image.end(), name.begin(), name.end());
     put_u32(&image, buffer->used());
     image.insert(image.end(), buffer->head_ptr(), buffer->tail_ptr());
+    std::vector<std::string_view> symbols = kelbin::symbol_names(buffer->head_ptr(), buffer->used());
+    put_u32(&image, static_cast<uint32_t>(symbols.size()));
+    for (std::string_view symbol : symbols) {
+      auto index = static_cast<uint32_t>(shared_index.size());
+      put_u32(&image, shared_index.emplace(std::string(symbol), index).first->second);
+    }
   }
+  uint32_t shared_count = static_cast<uint32_t>(shared_index.size());
+  std::memcpy(image.data() + kChecksumSize, &shared_count, sizeof shared_count);
   uint32_t checksum = crypto::crc32_update(0, image.data() + kChecksumSize, image.size() - kChecksumSize);
   std::memcpy(image.data(), &checksum, sizeof checksum);
   return image;
@@ -133,6 +162,7 @@ std::vector<uint8_t> write_image() {
 void use_image(const BootImage* image) {
   from_image = image != nullptr && image->bytes != nullptr;
   entries.clear();
+  shared_symbols.reset();
   if (from_image) read_entries(*image);
 }
 

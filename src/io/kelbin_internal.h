@@ -121,6 +121,9 @@ class Decoder {
   // The symbol table of the buffer (already checked to lie inside it, its
   // string area ending with a NUL when not empty).
   void set_symbols(const uint8_t* offsets, uint32_t count, const uint8_t* names, uint32_t size);
+  // The table shared with other decodes, if any (see SymbolMap); its count
+  // is checked against the buffer's symbol table once that is read.
+  const SymbolMap* symbol_map = nullptr;
   // The symbol of a symbol index read at position at.
   uint32_t symbol(uint32_t index, const uint8_t* at);
   // Turns every name of the table into a symbol at once (the boot mode).
@@ -265,6 +268,9 @@ class Decoder {
  private:
   static void append_grown(SeriesBuffer* buffer, const Cell& cell);
   Cell first_global_word(TypeId type, uint32_t symbol_index, const uint8_t* at);
+
+  // A symbol met for the first time in this decode.
+  uint32_t new_symbol(uint32_t index, const uint8_t* at);
 
   uint32_t depth_ = 0;
   const uint8_t* symbol_offsets_ = nullptr;

@@ -53,20 +53,25 @@ def run(host, image, folder, script_text):
                           cwd=folder, timeout=TIME_LIMIT_SECONDS)
 
 
-# --- The image's layout: u32 CRC-32, then per entry u32 name length, name,
-# u32 data length, kelbin data.
+# --- The image's layout: u32 CRC-32, u32 size of the shared symbol table,
+# then per entry u32 name length, name, u32 data length, kelbin data, u32
+# symbol count and a u32 shared index for each symbol.
 
 def entries(image):
-    """(name, offset of the data, data length) of every entry."""
+    """(name, offset of the data, data length, offset of the symbol map,
+    symbol count) of every entry."""
     found = []
-    at = 4
+    at = 8
     while at < len(image):
         (name_length,) = struct.unpack_from("<I", image, at)
         name = image[at + 4:at + 4 + name_length].decode()
         at += 4 + name_length
         (data_length,) = struct.unpack_from("<I", image, at)
-        found.append((name, at + 4, data_length))
-        at += 4 + data_length
+        data_at = at + 4
+        at = data_at + data_length
+        (symbol_count,) = struct.unpack_from("<I", image, at)
+        found.append((name, data_at, data_length, at + 4, symbol_count))
+        at += 4 + 4 * symbol_count
     return found
 
 
@@ -114,6 +119,10 @@ def damaged_images(image):
     bad_record = bytearray(image)
     bad_record[first_record(image, core[1])] = 0xC5
 
+    (shared_count,) = struct.unpack_from("<I", image, 4)
+    past_table = bytearray(image)
+    struct.pack_into("<I", past_table, core[3], shared_count)
+
     renamed = bytearray(image)
     name_at = core[1] - 4 - len("boot/core.kel")
     renamed[name_at:name_at + len("boot/core.kel")] = b"boot/cor_.kel"
@@ -127,6 +136,8 @@ def damaged_images(image):
          "*** Boot Error: the boot image's entry boot/core.kel does not decode"),
         ("an entry with a record the reader refuses", with_checksum(bytes(bad_record[4:])),
          "*** Boot Error: the boot image's entry boot/core.kel does not decode"),
+        ("an entry's symbol map names a symbol past the shared table", with_checksum(bytes(past_table[4:])),
+         "*** Boot Error: the boot image's entry boot/core.kel names a symbol it does not have"),
         ("an entry the boot needs is missing", with_checksum(bytes(renamed[4:])),
          "*** Boot Error: the boot image has no entry boot/core.kel"),
     ]
