@@ -19,7 +19,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 from pathlib import Path
 
 TIME_LIMIT_SECONDS = 60
@@ -53,7 +52,7 @@ def run(host, image, folder, script_text):
                           cwd=folder, timeout=TIME_LIMIT_SECONDS)
 
 
-# --- The image's layout: u32 CRC-32, u32 size of the shared symbol table,
+# --- The image's layout: u32 checksum, u32 size of the shared symbol table,
 # then per entry u32 name length, name, u32 data length, kelbin data, u32
 # symbol count and a u32 shared index for each symbol.
 
@@ -75,9 +74,21 @@ def entries(image):
     return found
 
 
+def checksum(body):
+    """Fletcher's two sums over the 64-bit little-endian words of the bytes
+    (the last padded with zeros), folded to 32 bits."""
+    mask = (1 << 64) - 1
+    total = total_of_totals = 0
+    for (word,) in struct.iter_unpack("<Q", body + bytes(-len(body) % 8)):
+        total = (total + word) & mask
+        total_of_totals = (total_of_totals + total) & mask
+    folded = total ^ ((total_of_totals * 0x9E3779B97F4A7C15) & mask)
+    return (folded ^ (folded >> 32)) & 0xFFFFFFFF
+
+
 def with_checksum(body):
     """The image of these bytes after the checksum field, checksum made right."""
-    return struct.pack("<I", zlib.crc32(body) & 0xFFFFFFFF) + body
+    return struct.pack("<I", checksum(body)) + body
 
 
 def uleb(data, at):
@@ -113,6 +124,13 @@ def damaged_images(image):
     flipped = bytearray(image)
     flipped[len(image) // 2] ^= 0x20
 
+    # Two different words trade places: every byte is still there.
+    swapped = bytearray(image)
+    middle = 4 + (len(image) // 2 - 4) // 8 * 8
+    while swapped[middle:middle + 8] == swapped[middle + 8:middle + 16]:
+        middle += 8
+    swapped[middle:middle + 16] = swapped[middle + 8:middle + 16] + swapped[middle:middle + 8]
+
     bad_magic = bytearray(image)
     bad_magic[core[1] + 1] = ord("x")
 
@@ -129,6 +147,8 @@ def damaged_images(image):
 
     return [
         ("a changed byte", bytes(flipped), "*** Boot Error: the boot image is corrupted (its checksum does not match)"),
+        ("two words trade places", bytes(swapped),
+         "*** Boot Error: the boot image is corrupted (its checksum does not match)"),
         ("no bytes at all", b"", "*** Boot Error: the boot image is truncated"),
         ("cut inside an entry", with_checksum(bytes(body[:len(body) // 2])),
          "*** Boot Error: the boot image is truncated"),
