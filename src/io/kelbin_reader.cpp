@@ -42,12 +42,6 @@ namespace {
 constexpr uint32_t kLargestIndex = 0x7FFFFFFF;
 constexpr uint32_t kLargestCodePoint = 0x10FFFF;
 
-bool is_block_family(TypeId type) {
-  return type == TYPE_BLOCK || type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH);
-}
-
-bool is_word_kind(TypeId type) { return type >= TYPE_WORD && type <= TYPE_REFINEMENT; }
-
 // The context an object! or function! (or an op! of one) owns; 0 for
 // anything else.
 NodeId owned_context(const Cell& value) {
