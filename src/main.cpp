@@ -1,6 +1,7 @@
 // kel: the executable. The runtime runs on one thread with a large stack,
 // so that the language's own stack limits (20000 cells, 12000 frames) are
 // always reached before the machine stack is exhausted.
+#include <malloc.h>
 #include <pthread.h>
 
 #include <cstdio>
@@ -23,6 +24,9 @@ void* run(void* data) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // One thread allocates: the C++ heap it uses stays the process's main
+  // heap, instead of an arena of its own that grows a page per system call.
+  mallopt(M_ARENA_MAX, 1);
   Arguments arguments{argc, argv};
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);

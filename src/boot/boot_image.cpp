@@ -1,18 +1,21 @@
 // The boot image (see boot_image.h): writing it from the embedded sources,
 // and taking the library's code from it at start-up.
 //
-// While the boot reads an image, `entries` holds where each entry's name and
-// kelbin data lie inside it; the image itself is never copied.
+// While the boot reads an image, `entries` holds where each entry's name,
+// kelbin data and symbol map lie inside it, and `shared_symbols` the
+// symbols and global words the entries' decodes share; the image itself is
+// never copied.
 #include "boot/boot_image.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "boot/embedded_sources.h"
 #include "datatypes/block.h"
 #include "evaluator/source_evaluation.h"
 #include "io/kelbin.h"
-#include "runtime/checksum.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/runtime.h"
@@ -29,9 +32,11 @@ struct Entry {
   std::string_view name;
   const uint8_t* data;
   size_t size;
+  kelbin::SymbolMap symbol_map;
 };
 
 std::vector<Entry> entries;
+std::unique_ptr<kelbin::SharedSymbols> shared_symbols;
 bool from_image = false;
 
 uint32_t load_u32(const uint8_t* at) {
@@ -46,6 +51,30 @@ void put_u32(std::vector<uint8_t>* out, uint32_t value) {
   out->insert(out->end(), bytes, bytes + 4);
 }
 
+// The image's checksum: Fletcher's two sums over its 64-bit little-endian
+// words (the last one padded with zeros), folded to 32 bits. Any changed
+// byte changes the first sum, a moved word the second, and it costs a
+// small part of a CRC-32, which every start-up would pay.
+uint32_t image_checksum(const uint8_t* bytes, size_t length) {
+  uint64_t sum = 0;
+  uint64_t sum_of_sums = 0;
+  size_t at = 0;
+  for (; at + 8 <= length; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + at, 8);
+    sum += word;
+    sum_of_sums += sum;
+  }
+  if (at < length) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes + at, length - at);
+    sum += word;
+    sum_of_sums += sum;
+  }
+  uint64_t folded = sum ^ (sum_of_sums * 0x9E3779B97F4A7C15u);
+  return static_cast<uint32_t>(folded ^ (folded >> 32));
+}
+
 // The image cannot serve: the boot has no library to go on with.
 [[noreturn]] void refuse_image(const std::string& what) {
   runtime::print_line("*** Boot Error: ", what.c_str());
@@ -58,7 +87,7 @@ void read_entries(const BootImage& image) {
   const uint8_t* p = image.bytes + kChecksumSize;
   const uint8_t* end = image.bytes + image.size;
   uint32_t stored = load_u32(image.bytes);
-  if (crypto::crc32_update(0, p, static_cast<size_t>(end - p)) != stored)
+  if (image_checksum(p, static_cast<size_t>(end - p)) != stored)
     refuse_image("the boot image is corrupted (its checksum does not match)");
   auto take = [&](size_t* length) {
     if (end - p < 4) refuse_image("the boot image is truncated");
@@ -69,6 +98,10 @@ void read_entries(const BootImage& image) {
     p += *length;
     return at;
   };
+  if (end - p < 4) refuse_image("the boot image is truncated");
+  uint32_t shared_count = load_u32(p);
+  p += 4;
+  shared_symbols = std::make_unique<kelbin::SharedSymbols>(shared_count);
   entries.clear();
   while (p < end) {
     Entry entry;
@@ -76,6 +109,14 @@ void read_entries(const BootImage& image) {
     const uint8_t* name = take(&name_length);
     entry.name = std::string_view(reinterpret_cast<const char*>(name), name_length);
     entry.data = take(&entry.size);
+    if (end - p < 4) refuse_image("the boot image is truncated");
+    uint32_t symbol_count = load_u32(p);
+    p += 4;
+    if (symbol_count > static_cast<size_t>(end - p) / 4) refuse_image("the boot image is truncated");
+    entry.symbol_map = {shared_symbols.get(), p, symbol_count};
+    for (uint32_t i = 0; i < symbol_count; ++i, p += 4)
+      if (load_u32(p) >= shared_count)
+        refuse_image("the boot image's entry " + std::string(entry.name) + " names a symbol it does not have");
     entries.push_back(entry);
   }
 }
@@ -96,7 +137,7 @@ Cell* decode_entry(const Entry& entry) {
     Cell* destination = block::push_only(1);
     stack::mark_try(nullptr);
     try {
-      kelbin::decode(entry.data, entry.size, *destination, true, nullptr);
+      kelbin::decode(entry.data, entry.size, *destination, true, nullptr, &entry.symbol_map);
     } catch (const exits::Unwind& unwind) {
       if (unwind.code != exits::kError) throw;
       std::string text = upcalls::table.error_text(stack::top[-1]);
@@ -113,7 +154,10 @@ Cell* decode_entry(const Entry& entry) {
 }  // namespace
 
 std::vector<uint8_t> write_image() {
-  std::vector<uint8_t> image(kChecksumSize, 0);
+  // The shared symbol table is known once every entry is written: its
+  // count goes in front of the entries.
+  std::vector<uint8_t> image(kChecksumSize + 4, 0);
+  std::unordered_map<std::string, uint32_t> shared_index;
   for (unsigned i = 0; i < kEmbeddedSourceCount; ++i) {
     std::string_view name = kEmbeddedSources[i].name;
     stack::Guard guard;
@@ -124,8 +168,16 @@ std::vector<uint8_t> write_image() {
     image.insert(image.end(), name.begin(), name.end());
     put_u32(&image, buffer->used());
     image.insert(image.end(), buffer->head_ptr(), buffer->tail_ptr());
+    std::vector<std::string_view> symbols = kelbin::symbol_names(buffer->head_ptr(), buffer->used());
+    put_u32(&image, static_cast<uint32_t>(symbols.size()));
+    for (std::string_view symbol : symbols) {
+      auto index = static_cast<uint32_t>(shared_index.size());
+      put_u32(&image, shared_index.emplace(std::string(symbol), index).first->second);
+    }
   }
-  uint32_t checksum = crypto::crc32_update(0, image.data() + kChecksumSize, image.size() - kChecksumSize);
+  uint32_t shared_count = static_cast<uint32_t>(shared_index.size());
+  std::memcpy(image.data() + kChecksumSize, &shared_count, sizeof shared_count);
+  uint32_t checksum = image_checksum(image.data() + kChecksumSize, image.size() - kChecksumSize);
   std::memcpy(image.data(), &checksum, sizeof checksum);
   return image;
 }
@@ -133,6 +185,7 @@ std::vector<uint8_t> write_image() {
 void use_image(const BootImage* image) {
   from_image = image != nullptr && image->bytes != nullptr;
   entries.clear();
+  shared_symbols.reset();
   if (from_image) read_entries(*image);
 }
 

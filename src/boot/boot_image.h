@@ -11,15 +11,22 @@
 // adds its words to the global context in the order the lexer meets them,
 // and the evaluation between two files is the same code on the same state,
 // so every symbol, global slot, function, object and flag the boot makes
-// is the one it makes from the sources.
+// is the one it makes from the sources. The entries name the same words
+// again and again: each entry maps its symbols onto one table of the
+// image, so that a name is interned and a global word looked up once for
+// all of them (at its first use, where the sources would intern it too).
 //
 // Layout (little-endian):
-//   u32 CRC-32 of every byte after this field
+//   u32 checksum of every byte after this field (Fletcher's two sums over
+//       64-bit words, see boot_image.cpp)
+//   u32 the number of names of the shared symbol table
 //   then, per entry: u32 name length, the name (UTF-8, as in
-//   embedded_sources.h), u32 data length, the kelbin data
-// The image is read where it lies; a check that fails (the CRC, a length
-// past the end, a record the kelbin reader refuses) says what failed and
-// ends the process with status 1.
+//   embedded_sources.h), u32 data length, the kelbin data, u32 its symbol
+//   count, and for each of its symbols the u32 index of its name in the
+//   shared table
+// The image is read where it lies; a check that fails (the checksum, a length
+// past the end, a shared index past the table, a record the kelbin reader
+// refuses) says what failed and ends the process with status 1.
 #pragma once
 
 #include <cstddef>

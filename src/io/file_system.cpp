@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <vector>
@@ -77,40 +78,62 @@ bool read_to_end(int handle, int64_t limit, Bytes* out) {
 
 }  // namespace
 
-// A position past the end gives no bytes.
-std::optional<Bytes> read_bytes(const std::string& path, int64_t part, int64_t position) {
-  if (has_nul(path)) return std::nullopt;
+namespace {
+
+// Reads a file's bytes as read_bytes describes into storage that place
+// gives for the count it will hold; answers the count read, or -1 when the
+// file cannot be read. A regular file's bytes are read straight into
+// place's storage, so that a large file is neither cleared nor copied on
+// its way into a value.
+template <class Place>
+int64_t read_file(const std::string& path, int64_t part, int64_t position, Place place) {
+  if (has_nul(path)) return -1;
   int handle = open(path, kRead);
-  if (handle < 0) return std::nullopt;
+  if (handle < 0) return -1;
   struct Closer {
     int handle;
     ~Closer() { close(handle); }
   } closer{handle};
   int64_t size = size_of(handle);
-  if (size < 0) return std::nullopt;
-  Bytes bytes;
+  if (size < 0) return -1;
   if (size == 0) {
     // Pipes, devices and /proc files report 0: read once, to the end (or
     // to the end of the part), then cut.
+    Bytes bytes;
     int64_t limit = part >= 0 ? std::max<int64_t>(position, 0) + part : -1;
-    if (!read_to_end(handle, limit, &bytes)) return std::nullopt;
+    if (!read_to_end(handle, limit, &bytes)) return -1;
     auto start = static_cast<int64_t>(bytes.size());
     if (position >= 0 && position < start) start = position;
     else if (position < 0) start = 0;
-    bytes.erase(bytes.begin(), bytes.begin() + start);
-    if (part >= 0 && part < static_cast<int64_t>(bytes.size())) bytes.resize(static_cast<size_t>(part));
-    return bytes;
+    int64_t count = static_cast<int64_t>(bytes.size()) - start;
+    if (part >= 0 && part < count) count = part;
+    uint8_t* to = place(static_cast<size_t>(count));
+    if (count > 0) std::memcpy(to, bytes.data() + start, static_cast<size_t>(count));
+    return count;
   }
   if (position >= 0) {
-    if (position >= size) return bytes;
-    if (!seek(handle, position)) return std::nullopt;
+    if (position >= size) {
+      place(0);
+      return 0;
+    }
+    if (!seek(handle, position)) return -1;
     size -= position;
   }
   if (part >= 0 && part < size) size = part;
-  if (size == 0) return bytes;
-  if (size > kLargestRead) return std::nullopt;
-  bytes.resize(static_cast<size_t>(size));
-  int64_t count = read_data(handle, bytes.data(), size);
+  if (size > kLargestRead) return -1;
+  uint8_t* to = place(static_cast<size_t>(size));
+  return size == 0 ? 0 : read_data(handle, to, size);
+}
+
+}  // namespace
+
+// A position past the end gives no bytes.
+std::optional<Bytes> read_bytes(const std::string& path, int64_t part, int64_t position) {
+  Bytes bytes;
+  int64_t count = read_file(path, part, position, [&bytes](size_t size) {
+    bytes.resize(size);
+    return bytes.data();
+  });
   if (count < 0) return std::nullopt;
   bytes.resize(static_cast<size_t>(count));
   return bytes;
@@ -332,6 +355,22 @@ Cell* push_content(const Bytes& bytes, bool binary, bool lines) {
 
 Cell* read(const Cell& file, int64_t part, int64_t seek, bool binary, bool lines) {
   if (is_folder_path(file)) return list_dir(file);
+  if (binary) {
+    // The bytes go straight into the binary's buffer; nothing allocates
+    // between making it and the read that fills it.
+    NodeId node = 0;
+    int64_t count = read_file(os_path(file), part, seek, [&node](size_t size) {
+      node = memory::alloc_bytes(static_cast<uint32_t>(size));
+      return memory::buffer_of(node)->head_ptr();
+    });
+    if (count < 0) {
+      Cell name = file;
+      fire(ErrorId::access_cannot_open, &name);
+    }
+    SeriesBuffer* buffer = memory::buffer_of(node);
+    buffer->tail = buffer->offset + static_cast<uint32_t>(count);
+    return stack::push(binary::make_value(node));
+  }
   std::optional<Bytes> bytes = read_bytes(os_path(file), part, seek);
   if (!bytes) {
     Cell name = file;

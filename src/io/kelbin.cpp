@@ -78,6 +78,7 @@ const uint8_t* take_symbols(Decoder& decoder, const uint8_t* at, const uint8_t* 
   if (count > left / 4 || size > left - uint64_t{count} * 4) decoder.fail(at);
   const uint8_t* names = p + uint64_t{count} * 4;
   if (size > 0 && names[size - 1] != 0) decoder.fail(at);
+  if (decoder.symbol_map != nullptr && decoder.symbol_map->count != count) decoder.fail(at);
   decoder.set_symbols(p, count, names, size);
   return names + size;
 }
@@ -202,7 +203,8 @@ Cell encode(const Cell& value) {
   return assemble(header, encoder.records);
 }
 
-uint32_t decode(const uint8_t* buffer, size_t length, const Cell& destination, bool codec_q, const Cell* subject) {
+uint32_t decode(const uint8_t* buffer, size_t length, const Cell& destination, bool codec_q, const Cell* subject,
+                const SymbolMap* symbol_map) {
   if (length < kPrefixSize || std::memcmp(buffer, kMagic, sizeof kMagic) != 0)
     refuse(codec_q, subject, "Error: Not a Kelbin file!");
   uint8_t flags = buffer[7];
@@ -219,11 +221,37 @@ uint32_t decode(const uint8_t* buffer, size_t length, const Cell& destination, b
     end = unpacked.bytes + produced;
   }
   Decoder decoder(start, codec_q, destination);
+  decoder.symbol_map = symbol_map;
   uint32_t first = decoder.base_count;
   bool symbols = (flags & kSymbolsFlag) != 0;
+  // A map for a buffer without names fits it only when it maps none.
+  if (!symbols && symbol_map != nullptr && symbol_map->count != 0) decoder.fail(payload);
   if ((flags & kCompactFlag) != 0) decode_compact(decoder, payload, end, symbols);
   else decode_fixed(decoder, payload, end, symbols, subject);
   return first;
+}
+
+std::vector<std::string_view> symbol_names(const uint8_t* buffer, size_t length) {
+  std::vector<std::string_view> names;
+  if (length < kPrefixSize || (buffer[7] & kSymbolsFlag) == 0) return names;
+  // The writer's own bytes: no field needs a check.
+  const uint8_t* p = buffer + kPrefixSize;
+  auto uleb = [&p] {
+    uint32_t value = 0;
+    for (uint32_t shift = 0;; shift += 7) {
+      uint8_t next = *p++;
+      value |= uint32_t{next & 0x7Fu} << shift;
+      if ((next & 0x80) == 0) return value;
+    }
+  };
+  uleb();  // the record count
+  uleb();  // the records size
+  uint32_t count = uleb();
+  uleb();  // the string area's size
+  const uint8_t* area = p + uint64_t{count} * 4;
+  for (uint32_t i = 0; i < count; ++i)
+    names.emplace_back(reinterpret_cast<const char*>(area + load_u32(p + 4 * size_t{i})));
+  return names;
 }
 
 uint32_t decode_boot(const uint8_t* buffer, size_t length) {

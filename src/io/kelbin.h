@@ -36,6 +36,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -59,15 +61,38 @@ Cell encode(const Cell& value);
 // The same in the compact layout.
 Cell encode_cp(const Cell& value);
 
+// Symbols that several decodes share (the boot image's entries, which name
+// the same words again and again): each buffer's symbol index maps to an
+// index of one table, whose symbol and global word the first decode that
+// uses it makes, and every later one takes as they are. A name is so
+// interned where it would be without the table, only never looked up twice.
+struct SharedSymbols {
+  std::vector<uint32_t> ids;   // symbol id by shared index, 0 until first used
+  std::vector<Cell> words;     // global word by shared index, header 0 until first used
+  explicit SharedSymbols(uint32_t count) : ids(count, 0), words(count, make_cell(TYPE_VALUE)) {}
+};
+// One buffer's map onto the shared table: count 32-bit little-endian
+// shared indexes (below the table's size), one for each of its symbols.
+struct SymbolMap {
+  SharedSymbols* shared;
+  const uint8_t* indexes;
+  uint32_t count;
+};
+
 // Decodes the length bytes of buffer, appending the top-level values to the
 // destination block (which the caller keeps rooted). A bad magic or
 // corrupted compressed data raises script invalid-data with subject (the
 // data handed to the decoder; none when null); malformed records raise
 // script kb-invalid-record. What was appended before an error stays. The
 // buffer must not move while it is read: a binary's buffer is pinned by the
-// caller. Answers the position of the first cell appended.
+// caller. Answers the position of the first cell appended. With a symbol
+// map, the buffer's symbol table must have the map's count of names.
 uint32_t decode(const uint8_t* buffer, size_t length, const Cell& destination, bool codec_q,
-                const Cell* subject);
+                const Cell* subject, const SymbolMap* symbol_map = nullptr);
+
+// The names of the symbol table of a compact buffer that encode_cp wrote,
+// in index order.
+std::vector<std::string_view> symbol_names(const uint8_t* buffer, size_t length);
 
 // The boot mode's entry: decodes the image into the root block with the
 // collector off and answers the root position of its first cell. A bad

@@ -60,15 +60,6 @@ constexpr uint8_t kStackValues = 4;
 constexpr uint8_t kSelf = 8;
 constexpr uint8_t kValuesFollow = 16;
 
-bool is_block_family(TypeId type) {
-  return type == TYPE_BLOCK || type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH);
-}
-bool is_text_family(TypeId type) {
-  return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG || type == TYPE_EMAIL ||
-         type == TYPE_REF;
-}
-bool is_word_kind(TypeId type) { return type >= TYPE_WORD && type <= TYPE_REFINEMENT; }
-
 // The short form of a float! or time!: a whole number of the 32-bit range
 // (negative zero and NaN never).
 bool short_float(double value, int32_t* n) {
@@ -90,17 +81,6 @@ bool short_percent(double value, int32_t* n) {
 
 // ---------------------------------------------------------------------------
 // Reading
-
-// The word a binding is being read for: appended before the binding's
-// owner is read, bound to the owner's context as soon as it exists, so
-// that a path through the word finds the owner's values.
-struct PendingWord {
-  NodeId block;
-  uint32_t position;
-  TypeId type;
-  uint32_t symbol_index;
-  int32_t index;
-};
 
 class Reader {
  public:
@@ -237,18 +217,11 @@ class Reader {
     if (new_line) Decoder::cell_at(block, position)->set_new_line(true);
   }
 
-  // The types whose records may carry the shared prefix.
-  bool sharable(TypeId type) const {
-    return is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
-           type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET || type == TYPE_IMAGE || type == TYPE_OBJECT ||
-           type == TYPE_FUNCTION || (is_word_kind(type) && d_.codec_q);
-  }
-
   // The payload of a type byte; the value is appended to the block and
   // its position answered.
   uint32_t value(NodeId block, uint32_t id, bool short_form, bool shared, const uint8_t* at) {
     TypeId type = id;
-    if (shared && !sharable(type)) d_.fail(at);
+    if (shared && !d_.sharable(type)) d_.fail(at);
     switch (type) {
       case TYPE_DATATYPE:
         return Decoder::append(block, d_.datatype_value(uleb(), at));
@@ -380,8 +353,7 @@ class Reader {
       default:
         break;
     }
-    if (is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
-        type == TYPE_HASH || type == TYPE_IMAGE)
+    if (is_headed_series(type))
       return series(block, type, short_form, shared, at);
     // 13 (symbol!), 14 handled above, 42 (series!) and ids above 54.
     d_.fail(at);
@@ -730,8 +702,7 @@ class Writer {
         break;
       }
       default:
-        if (is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
-            type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET) {
+        if (is_written_series(type)) {
           series(cell);
           break;
         }

@@ -65,27 +65,10 @@ constexpr uint32_t kStackValues = 1u << 29;
 constexpr uint32_t kValuesFollow = 1u << 30;
 constexpr uint32_t kNewLine = 1u << 31;
 
-bool is_block_family(TypeId type) {
-  return type == TYPE_BLOCK || type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH);
-}
-bool is_text_family(TypeId type) {
-  return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG || type == TYPE_EMAIL ||
-         type == TYPE_REF;
-}
-bool is_word_kind(TypeId type) { return type >= TYPE_WORD && type <= TYPE_REFINEMENT; }
-
 uint64_t padded(uint64_t bytes) { return (bytes + 3) & ~uint64_t{3}; }
 
 // ---------------------------------------------------------------------------
 // Reading
-
-struct PendingWord {
-  NodeId block;
-  uint32_t position;
-  TypeId type;
-  uint32_t symbol_index;
-  int32_t index;
-};
 
 class Reader {
  public:
@@ -193,18 +176,12 @@ class Reader {
     return d_.walk(at);
   }
 
-  bool sharable(TypeId type) const {
-    return is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
-           type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET || type == TYPE_IMAGE || type == TYPE_OBJECT ||
-           type == TYPE_FUNCTION || (is_word_kind(type) && d_.codec_q);
-  }
-
   uint32_t value(NodeId block, uint32_t h, const uint8_t* at) {
     TypeId type = h & kTypeMask;
     // Bit 19 is part of an op!'s wrapped type, and has no meaning elsewhere
     // outside the sharable types.
     bool shared = (h & kShared) != 0 && type != TYPE_OP;
-    if (shared && !sharable(type)) d_.fail(at);
+    if (shared && !d_.sharable(type)) d_.fail(at);
     switch (type) {
       case TYPE_UNSET:
       case TYPE_NONE:
@@ -327,8 +304,7 @@ class Reader {
       default:
         break;
     }
-    if (is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
-        type == TYPE_HASH || type == TYPE_IMAGE)
+    if (is_headed_series(type))
       return series(block, h, shared, at);
     d_.fail(at);
   }
@@ -621,8 +597,7 @@ class Writer {
         break;
       }
       default:
-        if (is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
-            type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET) {
+        if (is_written_series(type)) {
           series(cell, line);
           break;
         }

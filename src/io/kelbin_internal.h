@@ -67,6 +67,27 @@ inline double from_halves(uint32_t low, uint32_t high) {
   return value;
 }
 
+// The datatype families both layouts sort records by.
+inline bool is_block_family(TypeId type) {
+  return type == TYPE_BLOCK || type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH);
+}
+inline bool is_text_family(TypeId type) {
+  return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG || type == TYPE_EMAIL ||
+         type == TYPE_REF;
+}
+inline bool is_word_kind(TypeId type) { return type >= TYPE_WORD && type <= TYPE_REFINEMENT; }
+// The series records that carry a head: blocks, text, binary!, vector!,
+// hash! and image!.
+inline bool is_headed_series(TypeId type) {
+  return is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
+         type == TYPE_HASH || type == TYPE_IMAGE;
+}
+// The series the writers write (image! has no value to write here).
+inline bool is_written_series(TypeId type) {
+  return is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
+         type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET;
+}
+
 // The base-2 logarithm of a unit size of 1, 2, 4 or 8 bytes.
 inline uint32_t unit_log(uint32_t unit) { return static_cast<uint32_t>(std::countr_zero(unit)); }
 
@@ -81,6 +102,17 @@ struct ContextForm {
 
 // ---------------------------------------------------------------------------
 // Reading
+
+// The word a binding is being read for: appended before the binding's
+// owner is read, bound to the owner's context as soon as it exists, so
+// that a path through the word finds the owner's values.
+struct PendingWord {
+  NodeId block;
+  uint32_t position;
+  TypeId type;
+  uint32_t symbol_index;
+  int32_t index;
+};
 
 class Decoder {
  public:
@@ -99,6 +131,14 @@ class Decoder {
     if (at > records_end || static_cast<uint64_t>(records_end - at) < count) fail(at);
   }
   uint64_t bytes_left(const uint8_t* at) const { return at < records_end ? static_cast<uint64_t>(records_end - at) : 0; }
+
+  // The types whose records may be shared (a reference path in place of
+  // the contents); a word's binding only in codec mode.
+  bool sharable(TypeId type) const {
+    return is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
+           type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET || type == TYPE_IMAGE || type == TYPE_OBJECT ||
+           type == TYPE_FUNCTION || (is_word_kind(type) && codec_q);
+  }
 
   // Whether a leaf record read without a Nesting guard lies within the
   // nesting the guards allow.
@@ -121,6 +161,9 @@ class Decoder {
   // The symbol table of the buffer (already checked to lie inside it, its
   // string area ending with a NUL when not empty).
   void set_symbols(const uint8_t* offsets, uint32_t count, const uint8_t* names, uint32_t size);
+  // The table shared with other decodes, if any (see SymbolMap); its count
+  // is checked against the buffer's symbol table once that is read.
+  const SymbolMap* symbol_map = nullptr;
   // The symbol of a symbol index read at position at.
   uint32_t symbol(uint32_t index, const uint8_t* at);
   // Turns every name of the table into a symbol at once (the boot mode).
@@ -265,6 +308,9 @@ class Decoder {
  private:
   static void append_grown(SeriesBuffer* buffer, const Cell& cell);
   Cell first_global_word(TypeId type, uint32_t symbol_index, const uint8_t* at);
+
+  // A symbol met for the first time in this decode.
+  uint32_t new_symbol(uint32_t index, const uint8_t* at);
 
   uint32_t depth_ = 0;
   const uint8_t* symbol_offsets_ = nullptr;

@@ -42,12 +42,6 @@ namespace {
 constexpr uint32_t kLargestIndex = 0x7FFFFFFF;
 constexpr uint32_t kLargestCodePoint = 0x10FFFF;
 
-bool is_block_family(TypeId type) {
-  return type == TYPE_BLOCK || type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH);
-}
-
-bool is_word_kind(TypeId type) { return type >= TYPE_WORD && type <= TYPE_REFINEMENT; }
-
 // The context an object! or function! (or an op! of one) owns; 0 for
 // anything else.
 NodeId owned_context(const Cell& value) {
@@ -103,6 +97,13 @@ void Decoder::set_symbols(const uint8_t* offsets, uint32_t count, const uint8_t*
 uint32_t Decoder::symbol(uint32_t index, const uint8_t* at) {
   if (index >= symbol_count_) fail(at);
   if (symbols_[index] != 0) return symbols_[index];
+  if (symbol_map == nullptr) return new_symbol(index, at);
+  uint32_t& shared = symbol_map->shared->ids[load_u32(symbol_map->indexes + 4 * size_t{index})];
+  if (shared == 0) shared = new_symbol(index, at);
+  return symbols_[index] = shared;
+}
+
+uint32_t Decoder::new_symbol(uint32_t index, const uint8_t* at) {
   uint32_t offset = load_u32(symbol_offsets_ + 4 * size_t{index});
   // An offset names the start of a name (the string area's start, or the
   // byte after a NUL), and each name is read once whatever number of
@@ -394,8 +395,19 @@ Cell Decoder::first_global_word(TypeId type, uint32_t symbol_index, const uint8_
   // The slot as the lexer binds a word: found or added, a case variant
   // sharing its canonical spelling's slot. An issue takes no slot.
   if (type == TYPE_ISSUE) return word::make_value(id, context::global(), -1, TYPE_ISSUE);
+  // A word's global slot never changes once it has one (the global context
+  // only grows, and a lookup finds the first slot of a spelling's family),
+  // so the word an earlier decode made is the word a lookup would give.
+  Cell* shared = symbol_map == nullptr
+                     ? nullptr
+                     : &symbol_map->shared->words[load_u32(symbol_map->indexes + 4 * size_t{symbol_index})];
   Cell bound;
-  word::make_at(id, &bound);
+  if (shared != nullptr && shared->header != 0) {
+    bound = *shared;
+  } else {
+    word::make_at(id, &bound);
+    if (shared != nullptr) *shared = bound;
+  }
   global_words_[symbol_index] = bound;
   bound.header = type;
   return bound;

@@ -19,7 +19,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 from pathlib import Path
 
 TIME_LIMIT_SECONDS = 60
@@ -53,26 +52,43 @@ def run(host, image, folder, script_text):
                           cwd=folder, timeout=TIME_LIMIT_SECONDS)
 
 
-# --- The image's layout: u32 CRC-32, then per entry u32 name length, name,
-# u32 data length, kelbin data.
+# --- The image's layout: u32 checksum, u32 size of the shared symbol table,
+# then per entry u32 name length, name, u32 data length, kelbin data, u32
+# symbol count and a u32 shared index for each symbol.
 
 def entries(image):
-    """(name, offset of the data, data length) of every entry."""
+    """(name, offset of the data, data length, offset of the symbol map,
+    symbol count) of every entry."""
     found = []
-    at = 4
+    at = 8
     while at < len(image):
         (name_length,) = struct.unpack_from("<I", image, at)
         name = image[at + 4:at + 4 + name_length].decode()
         at += 4 + name_length
         (data_length,) = struct.unpack_from("<I", image, at)
-        found.append((name, at + 4, data_length))
-        at += 4 + data_length
+        data_at = at + 4
+        at = data_at + data_length
+        (symbol_count,) = struct.unpack_from("<I", image, at)
+        found.append((name, data_at, data_length, at + 4, symbol_count))
+        at += 4 + 4 * symbol_count
     return found
+
+
+def checksum(body):
+    """Fletcher's two sums over the 64-bit little-endian words of the bytes
+    (the last padded with zeros), folded to 32 bits."""
+    mask = (1 << 64) - 1
+    total = total_of_totals = 0
+    for (word,) in struct.iter_unpack("<Q", body + bytes(-len(body) % 8)):
+        total = (total + word) & mask
+        total_of_totals = (total_of_totals + total) & mask
+    folded = total ^ ((total_of_totals * 0x9E3779B97F4A7C15) & mask)
+    return (folded ^ (folded >> 32)) & 0xFFFFFFFF
 
 
 def with_checksum(body):
     """The image of these bytes after the checksum field, checksum made right."""
-    return struct.pack("<I", zlib.crc32(body) & 0xFFFFFFFF) + body
+    return struct.pack("<I", checksum(body)) + body
 
 
 def uleb(data, at):
@@ -108,11 +124,22 @@ def damaged_images(image):
     flipped = bytearray(image)
     flipped[len(image) // 2] ^= 0x20
 
+    # Two different words trade places: every byte is still there.
+    swapped = bytearray(image)
+    middle = 4 + (len(image) // 2 - 4) // 8 * 8
+    while swapped[middle:middle + 8] == swapped[middle + 8:middle + 16]:
+        middle += 8
+    swapped[middle:middle + 16] = swapped[middle + 8:middle + 16] + swapped[middle:middle + 8]
+
     bad_magic = bytearray(image)
     bad_magic[core[1] + 1] = ord("x")
 
     bad_record = bytearray(image)
     bad_record[first_record(image, core[1])] = 0xC5
+
+    (shared_count,) = struct.unpack_from("<I", image, 4)
+    past_table = bytearray(image)
+    struct.pack_into("<I", past_table, core[3], shared_count)
 
     renamed = bytearray(image)
     name_at = core[1] - 4 - len("boot/core.kel")
@@ -120,6 +147,8 @@ def damaged_images(image):
 
     return [
         ("a changed byte", bytes(flipped), "*** Boot Error: the boot image is corrupted (its checksum does not match)"),
+        ("two words trade places", bytes(swapped),
+         "*** Boot Error: the boot image is corrupted (its checksum does not match)"),
         ("no bytes at all", b"", "*** Boot Error: the boot image is truncated"),
         ("cut inside an entry", with_checksum(bytes(body[:len(body) // 2])),
          "*** Boot Error: the boot image is truncated"),
@@ -127,6 +156,8 @@ def damaged_images(image):
          "*** Boot Error: the boot image's entry boot/core.kel does not decode"),
         ("an entry with a record the reader refuses", with_checksum(bytes(bad_record[4:])),
          "*** Boot Error: the boot image's entry boot/core.kel does not decode"),
+        ("an entry's symbol map names a symbol past the shared table", with_checksum(bytes(past_table[4:])),
+         "*** Boot Error: the boot image's entry boot/core.kel names a symbol it does not have"),
         ("an entry the boot needs is missing", with_checksum(bytes(renamed[4:])),
          "*** Boot Error: the boot image has no entry boot/core.kel"),
     ]

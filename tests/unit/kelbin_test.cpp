@@ -431,6 +431,34 @@ TEST_F(Kelbin, WordsNeedTheirSymbolInTheTable) {
   EXPECT_EQ(decoded(kMagic + hex("02 05 01 02 02 03 00000000 01000000 616200" "0F 01")), "error kb-invalid-record 25");
 }
 
+// Decodes that share a symbol table (the boot image's entries) take a
+// name's symbol and global word from the first decode that used it; a map
+// must have one index for each name of the buffer's table.
+TEST_F(Kelbin, SharedSymbolsAreTakenFromTheFirstDecodeThatUsedThem) {
+  kelbin::SharedSymbols shared(2);
+  const Bytes first_map = u32(1) + u32(0);  // "b" and "a" of the shared table
+  const Bytes second_map = u32(0);          // "a"
+  const kelbin::SymbolMap first{&shared, first_map.data(), 2};
+  const kelbin::SymbolMap second{&shared, second_map.data(), 1};
+  stack::Guard guard;
+  Cell* out = block::push_only(1);
+  Bytes one = compact(hex("0F 00 0F 01"), {"shared-b", "shared-a"});
+  kelbin::decode(one.data(), one.size(), *out, true, nullptr, &first);
+  EXPECT_EQ(shared.ids[0], symbol::make("shared-a"));
+  EXPECT_EQ(shared.ids[1], symbol::make("shared-b"));
+  // The second buffer's name is another text: the shared table's word is
+  // taken without reading it.
+  Bytes two = compact(hex("0F 00"), {"other"});
+  uint32_t symbols_before = symbol::count();
+  kelbin::decode(two.data(), two.size(), *out, true, nullptr, &second);
+  EXPECT_EQ(symbol::count(), symbols_before);
+  EXPECT_EQ(actions::mold_to_string(*out, true), "[shared-b shared-a shared-a]");
+  Bytes three = compact(hex("0F 00"), {"a", "b"});
+  auto error = testing::catch_error([&] { kelbin::decode(three.data(), three.size(), *out, true, nullptr, &second); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(*error, ErrorId::script_kb_invalid_record);
+}
+
 TEST_F(Kelbin, FixedRecordsRefused) {
   const struct {
     const char* what;
