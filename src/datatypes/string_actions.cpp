@@ -162,6 +162,48 @@ Key make_key(const Cell* series, const Cell* value) {
 }
 }  // namespace
 
+namespace {
+template <class Unit, class Test>
+int64_t scan_units(const uint8_t* head, int64_t from, int64_t to, Test&& test) {
+  for (int64_t position = from; position < to; ++position) {
+    Unit u;
+    std::memcpy(&u, head + position * static_cast<int64_t>(sizeof(Unit)), sizeof u);
+    if (test(static_cast<uint32_t>(u))) return position;
+  }
+  return to;
+}
+
+// The first position in [from, to) of a text whose character passes test,
+// or to.
+template <class Test>
+int64_t scan_text_units(const uint8_t* head, uint32_t unit, int64_t from, int64_t to, Test&& test) {
+  switch (unit) {
+    case 1: return scan_units<uint8_t>(head, from, to, test);
+    case 2: return scan_units<uint16_t>(head, from, to, test);
+    default: return scan_units<uint32_t>(head, from, to, test);
+  }
+}
+
+// code_point is folded already when the search folds.
+int64_t scan_for_char(const uint8_t* head, uint32_t unit, int64_t from, int64_t to, uint32_t code_point,
+                      bool folding) {
+  if (!folding) return scan_text_units(head, unit, from, to, [=](uint32_t c) { return c == code_point; });
+  return scan_text_units(head, unit, from, to, [=](uint32_t c) { return fold(c) == code_point; });
+}
+
+int64_t scan_for_bitset(const uint8_t* head, uint32_t unit, int64_t from, int64_t to, const Cell& bitset) {
+  const SeriesBuffer* bits = memory::buffer_of(bitset.data2);
+  const uint8_t* bytes = bits->data() + bits->offset;
+  uint32_t count = bits->used();
+  bool complement = (bits->flags & series_flags::kBitsetComplement) != 0;
+  return scan_text_units(head, unit, from, to, [=](uint32_t c) {
+    uint32_t byte = c >> 3;
+    if (byte >= count) return complement;
+    return (bytes[byte] & (0x80u >> (c & 7))) != 0;
+  });
+}
+}  // namespace
+
 Found search(const Cell* series, const Cell* value, const Search& options) {
   Found none;
   uint32_t length = elements_from_head(series);
@@ -258,6 +300,16 @@ Found search(const Cell* series, const Cell* value, const Search& options) {
     }
     return false;
   };
+
+  // A character or a bitset sought forward through text, one position at a
+  // time (the common find of a delimiter or of a class of characters): a
+  // loop of its own per unit width, with the key's test read once.
+  if (text_series && direction == 1 && step == 1 && !options.match &&
+      (key.kind == KeyKind::kChar || key.kind == KeyKind::kBitset)) {
+    int64_t found = key.kind == KeyKind::kChar ? scan_for_char(head, unit, start, upper, key.code_point, folding)
+                                               : scan_for_bitset(head, unit, start, upper, key.cell);
+    return found < upper ? Found{found, 1} : none;
+  }
 
   for (int64_t position = start; position >= lower && position < upper;
        position += direction * static_cast<int64_t>(step)) {

@@ -13,6 +13,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/stack.h"
@@ -160,6 +161,27 @@ namespace {
   fire_bad_to_arg(&target, spec);
 }
 
+// The ASCII text of a plain name, or false: an ASCII letter, then
+// letters, digits and the marks - _ ? ! only. No other datatype's literal
+// reads like that, so such a text needs no scan (the keys of a decoded
+// JSON object go this way by the thousand). A text of any unit width may
+// hold one.
+bool plain_name(SeriesBuffer* buffer, uint32_t from, std::string* name) {
+  uint32_t unit = buffer->unit();
+  uint32_t to = buffer->used() / unit;
+  if (from >= to) return false;
+  const uint8_t* text = buffer->head_ptr();
+  auto letter = [](uint32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  name->clear();
+  for (uint32_t i = from; i < to; ++i) {
+    uint32_t c = string::get_char(text + uint64_t{i} * unit, unit);
+    bool fits = letter(c) || (i > from && ((c >= '0' && c <= '9') || c == '-' || c == '_' || c == '?' || c == '!'));
+    if (!fits) return false;
+    name->push_back(static_cast<char>(c));
+  }
+  return true;
+}
+
 // Loads text as exactly one value of a word type, retyped to the target.
 Cell* make_from_text(const std::string& utf8, TypeId type) {
   Cell loaded = make_cell(TYPE_UNSET);
@@ -183,6 +205,11 @@ Cell* make_to(Cell*, Cell* spec, TypeId type) {
       return stack::set_result(result.set_type(type));
     }
     case TYPE_STRING: {
+      std::string name;
+      if (plain_name(series::buffer_of(spec), series::index_of(*spec), &name)) {
+        Cell result = global_word(symbol::make_from_text(name.data(), static_cast<uint32_t>(name.size())));
+        return stack::set_result(result.set_type(type));
+      }
       int32_t part = -1;
       std::string text = unicode::to_utf8(spec, &part);
       return make_from_text(text, type);

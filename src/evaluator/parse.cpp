@@ -195,6 +195,27 @@ inline Cell positions(int64_t rule, uint32_t input_index, uint32_t input_length)
                       static_cast<int32_t>(input_length));
 }
 
+// The value cell of a word of the rules: read straight from the values of
+// a heap context, or from the running call's arguments for a function's
+// word, as context::get finds it; every other case, and every error, is
+// context::get's. Rules fetch a word's value at nearly every step, so the
+// common case costs no call.
+inline const Cell& word_value(const Cell& word) {
+  NodeId context = word::context_of(word);
+  int32_t index = word::index_of(word);
+  if (context != 0 && index >= 0) {
+    const Cell* context_cell = memory::buffer_of(context)->cells();
+    if (context_cell->header & flags::kStackValues) {
+      uint32_t reference = context::values_of(*context_cell);
+      if (reference != 0) return stack::bottom[reference - 1 + static_cast<uint32_t>(index)];
+    } else {
+      SeriesBuffer* values = memory::buffer_of(context::values_of(*context_cell));
+      if (static_cast<uint32_t>(index) < values->cell_count()) return values->cells()[index];
+    }
+  }
+  return *context::get(&word);
+}
+
 inline bool truthy(const Cell& value) {
   if (value.is(TYPE_NONE)) return false;
   if (value.is(TYPE_LOGIC)) return logic::get(value) != 0;
@@ -347,7 +368,7 @@ class Engine {
 
   // A word's value as a rule: unset, or a word again, is no rule.
   Cell rule_value_of(const Cell& word) {
-    Cell value = *context::get(&word);
+    Cell value = word_value(word);
     if (value.is(TYPE_UNSET) || value.is(TYPE_WORD)) raise(ErrorId::script_parse_rule, &word);
     return value;
   }
@@ -359,7 +380,7 @@ class Engine {
     Cell value = element;
     if (element.is(TYPE_WORD)) {
       if (keyword_of(element) != kNotKeyword) return false;
-      value = *context::get(&element);
+      value = word_value(element);
     }
     if (!match::is_direct_literal(input_kind(), value)) return false;
     *literal = value;

@@ -333,6 +333,23 @@ int64_t match_length(const Cell& input, uint32_t position, uint32_t end, const C
 }
 
 bool literal(Cell* input, const Cell& value, int32_t mode, uint32_t end) {
+  // One character or a class of them against text, the step a grammar
+  // takes most often: tested here without the general dispatch.
+  TypeId type = value.type();
+  if ((type == TYPE_CHAR || type == TYPE_BITSET) && kind_of(input->type()) == InputKind::kText) {
+    uint32_t position = series::index_of(*input);
+    if (position >= end) return false;
+    uint32_t c = char_at(buffer_of(*input), position);
+    bool hit;
+    if (type == TYPE_CHAR) {
+      uint32_t sought = character::get(value);
+      hit = same_char(c, sought, fold(sought), mode);
+    } else {
+      hit = Bits(value).has(c);
+    }
+    if (hit) series::set_index(input, position + 1);
+    return hit;
+  }
   int64_t n = match_length(*input, series::index_of(*input), end, value, mode);
   if (n < 0) return false;
   series::set_index(input, series::index_of(*input) + static_cast<uint32_t>(n));
