@@ -15,7 +15,7 @@
 #include "runtime/actions.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
-#include "runtime/output.h"
+#include "runtime/output_hooks.h"
 #include "runtime/string_buffer.h"
 #include "runtime/symbol_table.h"
 
@@ -86,8 +86,7 @@ void RecordingPlatform::log(const char* member, std::initializer_list<std::strin
   if (!logging_) return;
   std::string line = std::string("platform: ") + member;
   for (const std::string& argument : arguments) line += " " + argument;
-  line += "\n";
-  output::print_bytes(line.data(), line.size());
+  output_hooks::print_text(line, true);
 }
 
 RecordingPlatform::View* RecordingPlatform::view_of(const Cell& face) {
