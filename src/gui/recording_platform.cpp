@@ -154,7 +154,9 @@ Cell RecordingPlatform::make_view(const Cell& face, const Cell& parent_handle) {
 
 void RecordingPlatform::update_view(const Cell& face) {
   log("update-view", {summary(face)});
-  // A window's `selected` face takes the focus, as on a terminal.
+  // A face without a view yet has nothing to update; a window's `selected`
+  // face takes the focus, as on a terminal.
+  if (view_of(face) == nullptr) return;
   Cell type = faces::field(face, "type");
   Cell selected = faces::field(face, "selected");
   if (type.is(TYPE_WORD) && faces::is_word(type, "window") && object::is_object_kind(selected.type()))
