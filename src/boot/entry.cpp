@@ -51,6 +51,7 @@
 #include "datatypes/word.h"
 #include "datatypes/unset.h"
 #include "evaluator/interpreter.h"
+#include "gui/gui.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/trace.h"
@@ -134,6 +135,7 @@ void register_datatypes() {
   point2d::init();
   point3d::init();
   // image::init();
+  gui::register_types();
 }
 }  // namespace
 
@@ -177,6 +179,8 @@ void init_runtime(const BootImage* image) {
   natives_process::init();
   natives_series::init();
   natives_math::init();
+  // No display backend is built yet: the GUI runs on its recording platform.
+  gui::init(nullptr);
   routines::init();
   terminal::register_routines();
   upcalls::table.script_argument = script_argument_routine;
@@ -184,6 +188,7 @@ void init_runtime(const BootImage* image) {
   build_environment();
   seal_library();
   check_wiring();
+  gui::finish_start_up();
   collector::set_enabled(true);
 }
 

@@ -1330,6 +1330,7 @@ bool is_value_type(TypeId type) {
     case TYPE_TIME:
     case TYPE_TUPLE:
     case TYPE_MONEY:
+    case TYPE_EVENT:  // its type code
       return true;
     default:
       return false;

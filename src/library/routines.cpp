@@ -68,7 +68,8 @@ namespace {
 // `system-internals` (the boot's, while it builds the system object),
 // kLibraryInternal rows to the object of `library-internals` (the library
 // sources' own, taken into their contexts while they load).
-enum class Scope : uint8_t { kGlobal, kInternal, kLibraryInternal };
+// kLayer rows are the layers' above (add_layer_rows): bound by their holder.
+enum class Scope : uint8_t { kGlobal, kInternal, kLibraryInternal, kLayer };
 
 struct Row {
   const char* word;
@@ -78,6 +79,7 @@ struct Row {
   uint32_t parameter;
   int32_t return_type;      // datatype id, or -1 when the interface declares none
   Scope scope;
+  const char* holder = nullptr;  // kLayer rows: the word of the holding object, or nullptr
 };
 
 std::vector<Row> table;
@@ -479,6 +481,8 @@ const Row kInternalRows[] = {
      system_internals::install, 0, -1, Scope::kInternal},
 };
 
+std::vector<Row> layer_rows;  // added by the layers above before init()
+
 void build_table() {
   for (const Row& row : kLibraryRows) table.push_back(row);
   for (TypeId type : kSingleTypeTests) {
@@ -499,6 +503,7 @@ void build_table() {
                         is_in_typeset, symbol, TYPE_LOGIC, Scope::kGlobal});
   }
   for (const Row& row : kInternalRows) table.push_back(row);
+  for (const Row& row : layer_rows) table.push_back(row);
 }
 
 // A routine! value for a row, pushed on the stack.
@@ -548,6 +553,14 @@ uint32_t argument_count(const Cell& spec) {
   return count;
 }
 
+void add_layer_rows(const LayerRow* rows, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const LayerRow& row = rows[i];
+    layer_rows.push_back(Row{row.word, row.interface, row.description, row.entry, row.parameter, row.return_type,
+                             row.holder == nullptr ? Scope::kGlobal : Scope::kLayer, row.holder});
+  }
+}
+
 void init() {
   if (!table.empty()) return;
   upcalls::table.call_routine = call;
@@ -562,6 +575,7 @@ void init() {
   Cell* internals = object::push_new(internal_count, object::kStartUpClass);
   Cell* library_internals = object::push_new(library_internal_count, object::kStartUpClass);
   for (uint32_t i = 0; i < table.size(); ++i) {
+    if (table[i].scope == Scope::kLayer) continue;
     stack::Guard one;
     Cell value = *push_routine(i);
     uint32_t symbol = symbol::make(table[i].word);
@@ -571,7 +585,26 @@ void init() {
       case Scope::kLibraryInternal:
         context::put_value(object::context_of(*library_internals), symbol, value);
         break;
+      case Scope::kLayer: break;  // bound below, by holder
     }
+  }
+  // Each holder's object gathers its rows; the holder word is global.
+  std::vector<std::string> holders;
+  for (const Row& row : table)
+    if (row.scope == Scope::kLayer && std::find(holders.begin(), holders.end(), row.holder) == holders.end())
+      holders.emplace_back(row.holder);
+  for (const std::string& holder : holders) {
+    stack::Guard one;
+    uint32_t count = 0;
+    for (const Row& row : table) count += row.scope == Scope::kLayer && holder == row.holder;
+    Cell* object = object::push_new(count, object::kStartUpClass);
+    for (uint32_t i = 0; i < table.size(); ++i) {
+      if (table[i].scope != Scope::kLayer || holder != table[i].holder) continue;
+      stack::Guard routine_guard;
+      Cell value = *push_routine(i);
+      context::put_value(object::context_of(*object), symbol::make(table[i].word), value);
+    }
+    context::put_value(context::global(), symbol::make(holder), *object);
   }
   context::put_value(context::global(), symbol::make("system-internals"), *internals);
   context::put_value(context::global(), symbol::make("library-internals"), *library_internals);

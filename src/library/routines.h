@@ -34,6 +34,21 @@ namespace kel::routines {
 // it reads ...).
 using Entry = void (*)(uint32_t parameter);
 
+// Routines of the layers above the library (the GUI's): each row is bound
+// to a global word, or, when holder names a word, to a member of the object
+// that word is given (the layer's Kel sources take them from there while
+// they load). Rows are added before init() makes the routine values.
+struct LayerRow {
+  const char* word;
+  const char* interface;    // Kel source of the interface block's contents
+  const char* description;  // the body: one line saying what the C++ code does
+  Entry entry;
+  uint32_t parameter;
+  int32_t return_type;      // datatype id, or -1
+  const char* holder;       // nullptr: a global word
+};
+void add_layer_rows(const LayerRow* rows, uint32_t count);
+
 // Makes every routine value and binds the library's words, and binds
 // `system-internals` to the object of the boot's own routines and
 // `library-internals` to the object of the library sources' own. Runs once,

@@ -29,6 +29,7 @@ uint32_t cycles = 0;
 Statistics last{};
 std::vector<NodeId> mark_stack;
 std::vector<Hook> sweep_hooks;
+std::vector<Hook> mark_hooks;
 std::vector<Cell*> global_roots;
 
 void mark_table(NodeId table) {
@@ -160,6 +161,11 @@ void mark_value(const Cell& cell) {
       mark_node(cell.data1);
       mark_node(cell.data3);
       break;
+    case TYPE_EVENT:
+      // A made event (header flag 0x1000) holds the node of its block of
+      // face, window, offset and picked; a live one a record id.
+      if (cell.header & 0x1000) mark_node(cell.data2);
+      break;
     case TYPE_HANDLE:
       if (static_cast<int32_t>(cell.data3) >= 0) resource_table::mark(static_cast<int32_t>(cell.data3));
       break;
@@ -173,6 +179,7 @@ void mark_values(const Cell* first, const Cell* last) {
 }
 
 void add_sweep_hook(Hook hook) { sweep_hooks.push_back(hook); }
+void add_mark_hook(Hook hook) { mark_hooks.push_back(hook); }
 
 void add_global_root(Cell* cell) { global_roots.push_back(cell); }
 
@@ -196,6 +203,7 @@ void mark_roots() {
   mark_value(runtime::system().thrown_value);
   for (Cell* c : global_roots) mark_value(*c);
   for (Root* r = Root::innermost; r != nullptr; r = r->previous_) mark_value(*r->cell_);
+  for (Hook h : mark_hooks) h();
 }
 }  // namespace
 

@@ -77,6 +77,10 @@ using Hook = void (*)();
 // Runs after marking, before anything is freed: tables that drop entries
 // whose keys were not marked (the owner table, the resource table).
 void add_sweep_hook(Hook hook);
+// Runs while the roots are marked: a layer above marks the values it holds
+// outside the collected heap (the GUI's widgets, windows and timers), with
+// mark_value.
+void add_mark_hook(Hook hook);
 
 // A global cell that lives for the process (a module's scratch value):
 // marked at every cycle.
