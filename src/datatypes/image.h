@@ -71,3 +71,18 @@ Cell pixel_at(const Cell& image, uint64_t offset);
 void init();
 
 }  // namespace kel::image
+
+namespace kel::image {
+
+// The codecs' bridge (image_coding.cpp).
+// A new image! of the first frame of the binary's bytes (from its index),
+// or none when they carry no known signature; bytes of a known format that
+// do not decode raise access bad-media.
+Cell decode_binary(const Cell& binary);
+// A new binary! of the image encoded in the format (the codes of the codec
+// routines: 0 BMP, 1 PNG, 2 GIF, 3 JPEG, 4 TIFF). An image of no pixels
+// at all (0x0) raises access bad-media; one with a single side 0 encodes to
+// an empty binary.
+Cell encode(const Cell& image, int32_t format);
+
+}  // namespace kel::image

@@ -1,0 +1,176 @@
+// BMP, our own reader and writer. The reader takes the core header (12
+// bytes) and the info headers of 40 bytes and more, depths 1, 4 and 8 with a
+// palette, 16, 24 and 32 without, BI_RGB and BITFIELDS (and the alpha
+// variant of BITFIELDS), rows bottom-up or top-down (negative height). A
+// 32-bit BI_RGB file is opaque (its fourth byte is padding); a channel of a
+// bit mask is scaled to 8 bits with rounding. Every offset and length is
+// checked against the bytes before it is read: the rows must lie whole in
+// the file. Run-length compressed files are refused.
+//
+// The writer writes 32 bits per pixel, BITFIELDS with an alpha mask in a
+// version-4 header, bottom-up, so alpha survives.
+#include <cstring>
+
+#include "datatypes/image_codecs.h"
+
+namespace kel::image_codecs {
+
+namespace {
+
+constexpr uint32_t kRgb = 0, kBitfields = 3, kAlphaBitfields = 6;
+
+uint32_t u16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
+uint32_t u32(const uint8_t* p) { return u16(p) | u16(p + 2) << 16; }
+
+void put16(std::vector<uint8_t>* out, uint32_t v) {
+  out->push_back(static_cast<uint8_t>(v));
+  out->push_back(static_cast<uint8_t>(v >> 8));
+}
+void put32(std::vector<uint8_t>* out, uint32_t v) {
+  put16(out, v & 0xFFFF);
+  put16(out, v >> 16);
+}
+
+// One channel of a bit mask, scaled to 0..255.
+struct Channel {
+  uint32_t mask = 0;
+  uint32_t shift = 0;
+  uint32_t max = 0;  // the channel's largest value (0: absent)
+
+  explicit Channel(uint32_t m) : mask(m) {
+    if (m == 0) return;
+    while (((m >> shift) & 1) == 0) ++shift;
+    max = m >> shift;
+  }
+  uint32_t value(uint32_t pixel, uint32_t absent) const {
+    if (max == 0) return absent;
+    uint64_t v = (pixel & mask) >> shift;
+    return static_cast<uint32_t>((v * 255 + max / 2) / max);
+  }
+};
+
+}  // namespace
+
+std::optional<Raster> decode_bmp(const uint8_t* b, size_t size) {
+  if (size < 26 || b[0] != 'B' || b[1] != 'M') return std::nullopt;
+  uint64_t data_offset = u32(b + 10);
+  uint64_t header = u32(b + 14);
+  if (header < 12 || 14 + header > size) return std::nullopt;
+  int64_t width, height;
+  uint32_t depth, compression = kRgb, colours_used = 0;
+  uint64_t palette_entry = 4;
+  if (header == 12) {
+    width = u16(b + 18);
+    height = u16(b + 20);
+    depth = u16(b + 24);
+    palette_entry = 3;
+  } else {
+    if (header < 40) return std::nullopt;
+    width = static_cast<int32_t>(u32(b + 18));
+    height = static_cast<int32_t>(u32(b + 22));
+    depth = u16(b + 28);
+    compression = u32(b + 30);
+    colours_used = u32(b + 46);
+  }
+  bool top_down = height < 0;
+  if (top_down) height = -height;
+  if (width <= 0 || !plausible(static_cast<uint64_t>(width), static_cast<uint64_t>(height), size, 8)) return std::nullopt;
+  bool palette_depth = depth == 1 || depth == 4 || depth == 8;
+  if (!palette_depth && depth != 16 && depth != 24 && depth != 32) return std::nullopt;
+  uint32_t masks[4] = {0, 0, 0, 0};
+  uint64_t after_header = 14 + header;
+  if (compression == kBitfields || compression == kAlphaBitfields) {
+    if (depth != 16 && depth != 32) return std::nullopt;
+    uint64_t count = compression == kAlphaBitfields ? 4 : 3;
+    if (header >= 52) {
+      for (uint64_t i = 0; i < 3; ++i) masks[i] = u32(b + 54 + 4 * i);
+      if (header >= 56) masks[3] = u32(b + 66);
+    } else {
+      // The masks follow a 40-byte header.
+      if (after_header + 4 * count > size) return std::nullopt;
+      for (uint64_t i = 0; i < count; ++i) masks[i] = u32(b + after_header + 4 * i);
+      after_header += 4 * count;
+    }
+  } else if (compression != kRgb) {
+    return std::nullopt;
+  } else if (depth == 16) {
+    masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
+  } else if (depth == 24 || depth == 32) {
+    masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
+  }
+  std::vector<uint32_t> palette;
+  if (palette_depth) {
+    uint64_t count = colours_used == 0 ? (uint64_t{1} << depth) : colours_used;
+    if (count > (uint64_t{1} << depth)) return std::nullopt;
+    if (after_header + count * palette_entry > size) return std::nullopt;
+    for (uint64_t i = 0; i < count; ++i) {
+      const uint8_t* e = b + after_header + i * palette_entry;
+      palette.push_back(0xFF000000u | uint32_t{e[2]} << 16 | uint32_t{e[1]} << 8 | e[0]);
+    }
+  }
+  uint64_t stride = (static_cast<uint64_t>(width) * depth + 31) / 32 * 4;
+  if (data_offset > size || stride * static_cast<uint64_t>(height) > size - data_offset) return std::nullopt;
+  Channel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3]);
+  Raster raster;
+  raster.width = static_cast<uint32_t>(width);
+  raster.height = static_cast<uint32_t>(height);
+  raster.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+  for (int64_t row = 0; row < height; ++row) {
+    const uint8_t* in = b + data_offset + static_cast<uint64_t>(row) * stride;
+    int64_t y = top_down ? row : height - 1 - row;
+    uint32_t* out = raster.pixels.data() + y * width;
+    for (int64_t x = 0; x < width; ++x) {
+      uint32_t pixel;
+      if (palette_depth) {
+        uint64_t bit = static_cast<uint64_t>(x) * depth;
+        uint32_t index = (in[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
+        // An index past the palette is black, as the format's readers have it.
+        pixel = index < palette.size() ? palette[index] : 0xFF000000u;
+      } else {
+        uint32_t word = depth == 16   ? u16(in + 2 * x)
+                        : depth == 24 ? uint32_t{in[3 * x]} | uint32_t{in[3 * x + 1]} << 8 | uint32_t{in[3 * x + 2]} << 16
+                                      : u32(in + 4 * x);
+        pixel = alpha.value(word, 255) << 24 | red.value(word, 0) << 16 | green.value(word, 0) << 8 | blue.value(word, 0);
+      }
+      out[x] = pixel;
+    }
+  }
+  return raster;
+}
+
+std::optional<std::vector<uint8_t>> encode_bmp(const Raster& raster) {
+  constexpr uint32_t kHeader = 108;
+  uint64_t pixels = uint64_t{raster.width} * raster.height * 4;
+  uint64_t offset = 14 + kHeader;
+  std::vector<uint8_t> out;
+  out.reserve(offset + pixels);
+  out.push_back('B');
+  out.push_back('M');
+  put32(&out, static_cast<uint32_t>(offset + pixels));
+  put32(&out, 0);
+  put32(&out, static_cast<uint32_t>(offset));
+  put32(&out, kHeader);
+  put32(&out, raster.width);
+  put32(&out, raster.height);
+  put16(&out, 1);
+  put16(&out, 32);
+  put32(&out, kBitfields);
+  put32(&out, static_cast<uint32_t>(pixels));
+  put32(&out, 2835);  // 72 dots per inch, in dots per metre
+  put32(&out, 2835);
+  put32(&out, 0);
+  put32(&out, 0);
+  put32(&out, 0x00FF0000);
+  put32(&out, 0x0000FF00);
+  put32(&out, 0x000000FF);
+  put32(&out, 0xFF000000);
+  put32(&out, 0x73524742);  // the sRGB colour space
+  out.resize(out.size() + 36 + 12, 0);  // end points and gamma, unused under sRGB
+  for (uint32_t row = raster.height; row-- > 0;) {
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(raster.pixels.data() + size_t{row} * raster.width);
+    out.insert(out.end(), in, in + size_t{raster.width} * 4);
+  }
+  return out;
+}
+
+}  // namespace kel::image_codecs
