@@ -3,7 +3,7 @@
 // palette, 16, 24 and 32 without, BI_RGB and BITFIELDS (and the alpha
 // variant of BITFIELDS), rows bottom-up or top-down (negative height). A
 // 32-bit BI_RGB file is opaque (its fourth byte is padding); a channel of a
-// bit mask is scaled to 8 bits with rounding. Every offset and length is
+// bit mask is widened to 8 bits by repeating its bits. Every offset and length is
 // checked against the bytes before it is read: the rows must lie whole in
 // the file. Run-length compressed files are refused.
 //
@@ -35,17 +35,24 @@ void put32(std::vector<uint8_t>* out, uint32_t v) {
 struct Channel {
   uint32_t mask = 0;
   uint32_t shift = 0;
-  uint32_t max = 0;  // the channel's largest value (0: absent)
+  int bits = 0;  // the channel's width (0: absent)
 
   explicit Channel(uint32_t m) : mask(m) {
     if (m == 0) return;
     while (((m >> shift) & 1) == 0) ++shift;
-    max = m >> shift;
+    for (uint32_t rest = m >> shift; rest & 1; rest >>= 1) ++bits;
   }
+  // The value's bits repeated down from the top of a byte, so that 0 and
+  // the largest value map to 0 and 255.
   uint32_t value(uint32_t pixel, uint32_t absent) const {
-    if (max == 0) return absent;
-    uint64_t v = (pixel & mask) >> shift;
-    return static_cast<uint32_t>((v * 255 + max / 2) / max);
+    if (bits == 0) return absent;
+    uint32_t v = (pixel & mask) >> shift;
+    if (bits >= 8) return (v >> (bits - 8)) & 255;
+    uint32_t out = 0;
+    for (int at = 8 - bits;; at -= bits) {
+      if (at <= 0) return (out | (v >> -at)) & 255;
+      out |= v << at;
+    }
   }
 };
 

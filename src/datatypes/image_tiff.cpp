@@ -1,8 +1,8 @@
 // TIFF through libtiff, from and to memory through client procedures. The
 // first directory is read: 8-bit RGB, RGBA with unassociated alpha, grey and
-// grey with alpha in strips row by row, exactly; every other layout (palette,
-// other depths, tiles, YCbCr, CMYK, associated alpha) through libtiff's RGBA
-// reader. The encoder writes 8-bit RGBA with unassociated alpha, LZW
+// grey with alpha, and palettes of 1 to 8 bits in strips row by row,
+// exactly; every other layout (other depths, tiles, YCbCr, CMYK, associated
+// alpha) through libtiff's RGBA reader. The encoder writes 8-bit RGBA with unassociated alpha, LZW
 // compressed. libtiff's messages are silenced: a failure shows as a failed
 // decode.
 #include <tiffio.h>
@@ -100,6 +100,28 @@ bool read_rows(TIFF* tiff, uint16_t photometric, uint16_t samples, Raster* raste
   return true;
 }
 
+// The rows of a palette image of 1, 2, 4 or 8 bits; the colour map's
+// 16-bit samples are scaled to 8 bits rounding down, as the format's
+// readers have it.
+bool read_palette_rows(TIFF* tiff, uint16_t bits, Raster* raster) {
+  uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+  if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue)) return false;
+  tmsize_t line = TIFFScanlineSize(tiff);
+  if (line < static_cast<tmsize_t>((uint64_t{raster->width} * bits + 7) / 8)) return false;
+  std::vector<uint8_t> row(static_cast<size_t>(line));
+  auto scale = [](uint32_t v) { return v * 255 / 65535; };
+  for (uint32_t y = 0; y < raster->height; ++y) {
+    if (TIFFReadScanline(tiff, row.data(), y, 0) < 0) return false;
+    uint32_t* out = raster->pixels.data() + size_t{y} * raster->width;
+    for (uint32_t x = 0; x < raster->width; ++x) {
+      uint64_t bit = uint64_t{x} * bits;
+      uint32_t i = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+      out[x] = 0xFF000000u | scale(red[i]) << 16 | scale(green[i]) << 8 | scale(blue[i]);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<Raster> decode_tiff(const uint8_t* bytes, size_t size) {
@@ -129,6 +151,11 @@ std::optional<Raster> decode_tiff(const uint8_t* bytes, size_t size) {
   raster.pixels.resize(size_t{width} * height);
   if (bits == 8 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(tiff) && (plain_colour || plain_grey)) {
     if (!read_rows(tiff, photometric, samples, &raster)) return std::nullopt;
+    return raster;
+  }
+  if (photometric == PHOTOMETRIC_PALETTE && samples == 1 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(tiff) &&
+      (bits == 1 || bits == 2 || bits == 4 || bits == 8)) {
+    if (!read_palette_rows(tiff, bits, &raster)) return std::nullopt;
     return raster;
   }
   char message[1024];
