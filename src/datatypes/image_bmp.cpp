@@ -5,7 +5,9 @@
 // 32-bit BI_RGB file is opaque (its fourth byte is padding); a channel of a
 // bit mask is widened to 8 bits by repeating its bits. Every offset and length is
 // checked against the bytes before it is read: the rows must lie whole in
-// the file. Run-length compressed files are refused.
+// the file. Run-length coded files (RLE8 and RLE4, bottom-up) are read too:
+// pixels the runs skip take palette entry 0, and runs past the right edge or
+// the last row are cut; a run that the bytes do not hold whole fails.
 //
 // The writer writes 32 bits per pixel, BITFIELDS with an alpha mask in a
 // version-4 header, bottom-up, so alpha survives.
@@ -17,7 +19,7 @@ namespace kel::image_codecs {
 
 namespace {
 
-constexpr uint32_t kRgb = 0, kBitfields = 3, kAlphaBitfields = 6;
+constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3, kAlphaBitfields = 6;
 
 uint32_t u16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
 uint32_t u32(const uint8_t* p) { return u16(p) | u16(p + 2) << 16; }
@@ -56,6 +58,44 @@ struct Channel {
   }
 };
 
+// The palette indexes of a run-length coded bitmap, bottom row first;
+// false when the codes run past the bytes.
+bool expand_runs(const uint8_t* b, size_t size, uint64_t at, uint32_t depth, int64_t width, int64_t height,
+                 std::vector<uint8_t>* indexes) {
+  int64_t x = 0, y = 0;
+  auto put = [&](uint32_t index) {
+    if (x < width && y < height) (*indexes)[static_cast<size_t>(y * width + x)] = static_cast<uint8_t>(index);
+    ++x;
+  };
+  while (y < height) {
+    if (at + 2 > size) return false;
+    uint32_t count = b[at], value = b[at + 1];
+    at += 2;
+    if (count > 0) {
+      for (uint32_t k = 0; k < count; ++k) put(depth == 8 ? value : (k % 2 == 0 ? value >> 4 : value & 15));
+      continue;
+    }
+    if (value == 0) {  // end of line
+      x = 0;
+      ++y;
+    } else if (value == 1) {  // end of bitmap
+      return true;
+    } else if (value == 2) {  // move right and up
+      if (at + 2 > size) return false;
+      x += b[at];
+      y += b[at + 1];
+      at += 2;
+    } else {  // value pixels as they are, padded to 16 bits
+      uint64_t bytes = depth == 8 ? value : (value + 1) / 2;
+      if (at + bytes > size) return false;
+      for (uint32_t k = 0; k < value; ++k)
+        put(depth == 8 ? b[at + k] : (k % 2 == 0 ? b[at + k / 2] >> 4 : b[at + k / 2] & 15));
+      at += (bytes + 1) & ~uint64_t{1};
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<Raster> decode_bmp(const uint8_t* b, size_t size) {
@@ -81,7 +121,13 @@ std::optional<Raster> decode_bmp(const uint8_t* b, size_t size) {
   }
   bool top_down = height < 0;
   if (top_down) height = -height;
-  if (width <= 0 || !plausible(static_cast<uint64_t>(width), static_cast<uint64_t>(height), size, 8)) return std::nullopt;
+  bool runs = (compression == kRle8 && depth == 8) || (compression == kRle4 && depth == 4);
+  // A run of two bytes paints up to 255 pixels, a move of four skips up to
+  // 255 rows.
+  uint64_t pixels_per_byte = runs ? 65536 : 8;
+  if (width <= 0 || !plausible(static_cast<uint64_t>(width), static_cast<uint64_t>(height), size, pixels_per_byte))
+    return std::nullopt;
+  if (runs && top_down) return std::nullopt;
   bool palette_depth = depth == 1 || depth == 4 || depth == 8;
   if (!palette_depth && depth != 16 && depth != 24 && depth != 32) return std::nullopt;
   uint32_t masks[4] = {0, 0, 0, 0};
@@ -98,7 +144,7 @@ std::optional<Raster> decode_bmp(const uint8_t* b, size_t size) {
       for (uint64_t i = 0; i < count; ++i) masks[i] = u32(b + after_header + 4 * i);
       after_header += 4 * count;
     }
-  } else if (compression != kRgb) {
+  } else if (compression != kRgb && !runs) {
     return std::nullopt;
   } else if (depth == 16) {
     masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
@@ -115,13 +161,25 @@ std::optional<Raster> decode_bmp(const uint8_t* b, size_t size) {
       palette.push_back(0xFF000000u | uint32_t{e[2]} << 16 | uint32_t{e[1]} << 8 | e[0]);
     }
   }
-  uint64_t stride = (static_cast<uint64_t>(width) * depth + 31) / 32 * 4;
-  if (data_offset > size || stride * static_cast<uint64_t>(height) > size - data_offset) return std::nullopt;
-  Channel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3]);
+  if (data_offset > size) return std::nullopt;
   Raster raster;
   raster.width = static_cast<uint32_t>(width);
   raster.height = static_cast<uint32_t>(height);
   raster.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+  if (runs) {
+    std::vector<uint8_t> indexes(raster.pixels.size(), 0);
+    if (!expand_runs(b, size, data_offset, depth, width, height, &indexes)) return std::nullopt;
+    for (int64_t row = 0; row < height; ++row)
+      for (int64_t x = 0; x < width; ++x) {
+        uint32_t index = indexes[static_cast<size_t>(row * width + x)];
+        raster.pixels[static_cast<size_t>((height - 1 - row) * width + x)] =
+            index < palette.size() ? palette[index] : 0xFF000000u;
+      }
+    return raster;
+  }
+  uint64_t stride = (static_cast<uint64_t>(width) * depth + 31) / 32 * 4;
+  if (stride * static_cast<uint64_t>(height) > size - data_offset) return std::nullopt;
+  Channel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3]);
   for (int64_t row = 0; row < height; ++row) {
     const uint8_t* in = b + data_offset + static_cast<uint64_t>(row) * stride;
     int64_t y = top_down ? row : height - 1 - row;

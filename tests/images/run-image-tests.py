@@ -5,7 +5,7 @@ ImageMagick's convert makes the inputs in every variant the codecs must
 read (PNG colour types and depths, interlacing and transparency chunks;
 baseline, progressive, grey and CMYK JPEG; GIF 87a and 89a, transparency,
 interlacing and several frames; TIFF layouts and compressions; BMP of every
-depth, both row orders and the core header). kel decodes each, and the
+depth, both row orders, run-length coded (RLE8) and the core header). kel decodes each, and the
 pixels must equal what convert decodes from the same file (JPEG within a
 small tolerance). Then kel encodes an image in each format: convert must
 read back the pixels kel wrote (exactly for PNG, BMP and TIFF with alpha,
@@ -178,6 +178,7 @@ def make_inputs(o):
     add("rgb24.bmp", 0, b, "-type", "truecolor", "BMP3:")
     add("rgba32.bmp", 0, ba, "-type", "truecolormatte", "BMP:")
     add("core.bmp", 0, b, "-type", "truecolor", "BMP2:")
+    add("rle8.bmp", 0, b, "-colors", "100", "-type", "palette", "-compress", "rle", "BMP:")
     top_down_bmp(os.path.join(o.folder, "rgb24.bmp"), os.path.join(o.folder, "top-down.bmp"))
     inputs.append(("top-down.bmp", 0))
     return inputs
