@@ -122,9 +122,9 @@ std::optional<Raster> decode_bmp(const uint8_t* b, size_t size) {
   bool top_down = height < 0;
   if (top_down) height = -height;
   bool runs = (compression == kRle8 && depth == 8) || (compression == kRle4 && depth == 4);
-  // A run of two bytes paints up to 255 pixels, a move of four skips up to
-  // 255 rows.
-  uint64_t pixels_per_byte = runs ? 65536 : 8;
+  // A run of two bytes paints up to 255 pixels; moves and line ends may skip
+  // more, but a coded bitmap that sparse is left to the bound's margin.
+  uint64_t pixels_per_byte = runs ? 1024 : 8;
   if (width <= 0 || !plausible(static_cast<uint64_t>(width), static_cast<uint64_t>(height), size, pixels_per_byte))
     return std::nullopt;
   if (runs && top_down) return std::nullopt;
