@@ -517,6 +517,26 @@ Cell* push_pixels(uint32_t width, uint32_t height, const uint32_t* pixels) {
   return made;
 }
 
+Cell* push_resized(const Cell& image, int64_t width, int64_t height) {
+  if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide) {
+    Cell size = pair::make(static_cast<int32_t>(std::clamp<int64_t>(width, INT32_MIN, INT32_MAX)),
+                           static_cast<int32_t>(std::clamp<int64_t>(height, INT32_MIN, INT32_MAX)));
+    invalid_arg(size);
+  }
+  uint64_t sw = width_of(image), sh = height_of(image);
+  // The source's pixels are copied out first: the new node may move nothing,
+  // but no address is kept across an allocation.
+  std::vector<uint32_t> source = copy_pixels(image);
+  bool empty_source = sw == 0 || sh == 0;
+  Cell* made = push_blank(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
+  uint32_t* to_pixels = pixels_of(*made);
+  for (int64_t y = 0; y < height; ++y)
+    for (int64_t x = 0; x < width; ++x)
+      to_pixels[y * width + x] =
+          empty_source ? 0 : source[(uint64_t(y) * sh / uint64_t(height)) * sw + uint64_t(x) * sw / uint64_t(width)];
+  return made;
+}
+
 std::vector<uint32_t> copy_pixels(const Cell& image) {
   const uint32_t* p = pixels_of(image);
   return std::vector<uint32_t>(p, p + area_of(image));

@@ -65,6 +65,11 @@ Cell extract_data(const Cell& image, DataFormat format);
 // anything else raises script invalid-arg.
 void set_data(const Cell& image, const Cell& value, DataFormat format);
 
+// A new image! of the whole image scaled to width x height, nearest
+// neighbour, pushed on the stack (for a GUI backend). A side above 65535 or
+// below 0 raises script invalid-arg with the size as a pair.
+Cell* push_resized(const Cell& image, int64_t width, int64_t height);
+
 // The pixel at an absolute offset as a tuple (for the series code).
 Cell pixel_at(const Cell& image, uint64_t offset);
 

@@ -144,5 +144,21 @@ TEST_F(ImageTransformTest, OnePointPlacesTheImageAndCrossedPointsFlipIt) {
   EXPECT_FALSE(geometry::transform(image, geometry::CropRect{5, 5, 1, 1}, {pair::make(0, 0)}).has_value());
 }
 
+TEST_F(ImageTransformTest, ResizeTakesTheNearestPixelAndRefusesSidesPastTheLimit) {
+  stack::Guard guard;
+  Cell image;
+  image::init_cell(&image, image::make_node(2, 1, 0xFF000000u));
+  stack::push(image);
+  image::pixels_of(image)[1] = 0xFFFFFFFFu;
+  Cell* doubled = image::push_resized(image, 4, 2);
+  EXPECT_EQ(image::width_of(*doubled), 4u);
+  EXPECT_EQ(image::height_of(*doubled), 2u);
+  const uint32_t* p = image::pixels_of(*doubled);
+  EXPECT_EQ(std::vector<uint32_t>(p, p + 8), (std::vector<uint32_t>{0xFF000000u, 0xFF000000u, 0xFFFFFFFFu, 0xFFFFFFFFu,
+                                                                   0xFF000000u, 0xFF000000u, 0xFFFFFFFFu, 0xFFFFFFFFu}));
+  EXPECT_EQ(testing::catch_error([&] { image::push_resized(image, 65536, 1); }), ErrorId::script_invalid_arg);
+  EXPECT_EQ(testing::catch_error([&] { image::push_resized(image, 1, -1); }), ErrorId::script_invalid_arg);
+}
+
 }  // namespace
 }  // namespace kel
