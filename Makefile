@@ -7,6 +7,7 @@
 #   make fuzz-lexer          the lexer under libFuzzer for FUZZ_SECONDS (not part of test)
 #   make fuzz-inflate        the deflate decoder and its framings, the same way
 #   make fuzz-kelbin         the kelbin reader, the same way
+#   make fuzz-png (-jpeg, -gif, -tiff, -bmp)  each image decoder, the same way
 #   make bench               Kel against Lua and Python (bench/run builds the release
 #                            binary itself); BENCH_ARGS=--quick or --callgrind
 #
@@ -26,7 +27,8 @@ endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache")
 
-.PHONY: all deps configure build run test test-heavy clean fuzz-core fuzz-lexer fuzz-inflate fuzz-kelbin bench
+.PHONY: all deps configure build run test test-heavy clean fuzz-core fuzz-lexer fuzz-inflate fuzz-kelbin \
+	fuzz-png fuzz-jpeg fuzz-gif fuzz-tiff fuzz-bmp bench
 
 all: build
 
@@ -77,9 +79,11 @@ fuzz-core:
 # Each target is tests/fuzz/<name>_fuzz.cpp with its seeds in
 # tests/fuzz/<name>_corpus. A run slower than 10 s on one input counts as a
 # hang; crashing inputs land in the fuzz build directory.
-fuzz-lexer fuzz-inflate fuzz-kelbin: fuzz-%: fuzz-core
+# The image codecs' libraries are the system's own, linked as they are.
+FUZZ_LIBS := -lpng -ljpeg -lgif -ltiff
+fuzz-lexer fuzz-inflate fuzz-kelbin fuzz-png fuzz-jpeg fuzz-gif fuzz-tiff fuzz-bmp: fuzz-%: fuzz-core
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer $(FUZZ_FLAGS) -Isrc -I$(FUZZ_DIR)/generated \
-	  tests/fuzz/$*_fuzz.cpp $$(cat $(FUZZ_DIR)/kel-archives.txt) -pthread -o $(FUZZ_DIR)/$*_fuzz
+	  tests/fuzz/$*_fuzz.cpp $$(cat $(FUZZ_DIR)/kel-archives.txt) $(FUZZ_LIBS) -pthread -o $(FUZZ_DIR)/$*_fuzz
 	mkdir -p $(FUZZ_DIR)/$*_corpus
 	$(FUZZ_DIR)/$*_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=8192 -timeout=10 \
 	  -artifact_prefix=$(FUZZ_DIR)/$*- \

@@ -12,6 +12,7 @@
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/binary.h"
+#include "datatypes/image.h"
 #include "datatypes/bitset.h"
 #include "datatypes/money.h"
 #include "datatypes/point2d.h"
@@ -134,7 +135,7 @@ void register_datatypes() {
   ref::init();
   point2d::init();
   point3d::init();
-  // image::init();
+  image::init();
   gui::register_types();
 }
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "datatypes/binary_codecs.h"
+#include "datatypes/image.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
@@ -343,8 +344,8 @@ Cell* to(Cell*, Cell* spec, TypeId) {
     case TYPE_HASH:
     case TYPE_BINARY: collect_bytes(*spec, -1, false, false, bytes); break;
     case TYPE_IMAGE:
-      // The pixels come from image!, which extracts them itself.
-      fire(ErrorId::internal_not_done);
+      // The pixel words as stored: B, G, R, A for each pixel.
+      return stack::set_result(image::extract_data(*spec, image::kArgb));
     default:
       if (!string::is_string_like(spec->type())) bad_to_arg(spec);
       append_utf8_of(*spec, bytes);

@@ -22,6 +22,7 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -386,6 +387,7 @@ Cell element_at(const Cell* series, uint32_t position) {
   if (is_text_kind(type)) return make_cell(TYPE_CHAR, 0, unicode::get_char(p, unit));
   if (type == TYPE_BINARY) return integer::make(*p);
   if (type == TYPE_VECTOR) return read_vector_element(p, unit, series->data3);
+  if (type == TYPE_IMAGE) return image::pixel_at(*series, position);
   return none::value;
 }
 

@@ -63,9 +63,6 @@ Cell word_types;
 // Whether a series cell has a value at its index. The tail is read from the
 // buffer each time: the body may have grown or shortened the series.
 bool has_more(const Cell& series) {
-  // image! has no datatype yet; once it does, an image has more while its
-  // index is below width times height.
-  if (series.is(TYPE_IMAGE)) fire(ErrorId::internal_not_done);
   return series::index_of(series) < series::rs_length_from_head(&series);
 }
 

@@ -15,6 +15,7 @@ namespace {
 
 constexpr const char* kTextType = "text/plain;charset=utf-8";
 constexpr const char* kFilesType = "text/uri-list";
+constexpr const char* kImageType = "image/png";
 
 bool on_path(const std::string& program) {
   const char* path = std::getenv("PATH");
@@ -171,6 +172,13 @@ std::optional<Content> read(Tool tool) {
     content.paths = paths_of_uri_list(list);
     return content;
   }
+  if (offers(kImageType)) {
+    std::string bytes;
+    if (!run_tool(paste_command(tool, kImageType), nullptr, &bytes)) return std::nullopt;
+    content.kind = Content::Kind::kImage;
+    content.png.assign(bytes.begin(), bytes.end());
+    return content;
+  }
   content.kind = types.empty() ? Content::Kind::kEmpty : Content::Kind::kOther;
   return content;
 }
@@ -186,6 +194,11 @@ bool write_files(Tool tool, const std::vector<std::string>& paths) {
   std::string list = uri_list(paths);
   std::vector<uint8_t> bytes(list.begin(), list.end());
   return run_tool(copy_command(tool, kFilesType), &bytes, nullptr);
+}
+
+bool write_png(Tool tool, const std::vector<uint8_t>& png) {
+  if (tool == Tool::kNone) return false;
+  return run_tool(copy_command(tool, kImageType), &png, nullptr);
 }
 
 bool clear(Tool tool) {

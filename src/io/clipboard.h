@@ -3,7 +3,8 @@
 // desktop (DISPLAY set), when they are on PATH.
 //
 // Text crosses as text/plain;charset=utf-8, lists of files as
-// text/uri-list (file:// URIs, one a line, CR LF between them). Nothing here
+// text/uri-list (file:// URIs, one a line, CR LF between them), images as
+// image/png. Nothing here
 // touches cells: the routines (library/clipboard_routines.cpp) turn values
 // into texts and paths and back, and keep an in-process store for when no
 // tool is there, so a value written reads back on a machine without a
@@ -11,6 +12,7 @@
 // or goes while the process runs is followed.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,14 +25,16 @@ enum class Tool { kNone, kWayland, kX11 };
 Tool system_tool();
 
 struct Content {
-  enum class Kind { kEmpty, kText, kFiles, kOther };
+  enum class Kind { kEmpty, kText, kFiles, kImage, kOther };
   Kind kind = Kind::kEmpty;
   std::string text;                // kText: UTF-8, every CR dropped
   std::vector<std::string> paths;  // kFiles: the operating system's paths
+  std::vector<uint8_t> png;        // kImage: the bytes offered as image/png
 };
 
 // What the clipboard holds: text when it offers text, else files when it
-// offers a list of them, else kOther (an image, say) or kEmpty. nullopt
+// offers a list of them, else a PNG image when it offers one, else kOther
+// or kEmpty. nullopt
 // when the tool failed to give what it offered.
 std::optional<Content> read(Tool tool);
 
@@ -38,6 +42,7 @@ std::optional<Content> read(Tool tool);
 // the tool took it.
 bool write_text(Tool tool, const std::string& utf8);
 bool write_files(Tool tool, const std::vector<std::string>& paths);
+bool write_png(Tool tool, const std::vector<uint8_t>& png);
 bool clear(Tool tool);
 
 // A text/uri-list of paths, and the paths of the file URIs of one (other

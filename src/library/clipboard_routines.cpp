@@ -6,6 +6,8 @@
 
 #include "datatypes/block.h"
 #include "datatypes/file.h"
+#include "datatypes/image.h"
+#include "datatypes/image_codecs.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
@@ -47,6 +49,10 @@ bool accepted(const Cell& data) {
 Cell copied(const Cell& value) {
   stack::Guard guard;
   if (value.is(TYPE_BLOCK)) return block::copy_block(stack::push(value), false);
+  if (value.is(TYPE_IMAGE)) {
+    std::vector<uint32_t> pixels = image::copy_pixels(value);
+    return *image::push_pixels(image::width_of(value), image::height_of(value), pixels.data());
+  }
   if (value.is(TYPE_STRING)) {
     std::string text = string::to_std_string(value);
     return *string::load_cstr(text.data(), static_cast<uint32_t>(text.size()), string::kEncodingUtf8);
@@ -77,6 +83,13 @@ Cell from_system(const clipboard::Content& content) {
       }
       return *files;
     }
+    case clipboard::Content::Kind::kImage: {
+      // A picture that does not decode reads as nothing, as an empty
+      // clipboard does.
+      std::optional<image_codecs::Raster> raster = image_codecs::decode(content.png.data(), content.png.size());
+      if (!raster) return none::value;
+      return *image::push_pixels(raster->width, raster->height, raster->pixels.data());
+    }
     default:
       return none::value;
   }
@@ -98,7 +111,7 @@ void write(uint32_t) {
   Cell data = stack::arguments()[0];
   if (!accepted(data)) fire(ErrorId::script_invalid_arg, &data);
   clipboard::Tool tool = clipboard::system_tool();
-  if (tool == clipboard::Tool::kNone || data.is(TYPE_IMAGE)) {
+  if (tool == clipboard::Tool::kNone) {
     keep_in_store(data);
     stack::set_last(logic::make(true));
     return;
@@ -108,6 +121,15 @@ void write(uint32_t) {
     taken = clipboard::clear(tool);
   } else if (data.is(TYPE_STRING)) {
     taken = clipboard::write_text(tool, string::to_std_string(data));
+  } else if (data.is(TYPE_IMAGE)) {
+    // An image with no pixels cannot be a PNG: the clipboard keeps nothing.
+    if (image::area_of(data) == 0) {
+      taken = clipboard::clear(tool);
+    } else {
+      Cell png = image::encode(data, static_cast<int32_t>(image_codecs::Format::kPng));
+      const uint8_t* bytes = memory::buffer_of(png.data2)->head_ptr();
+      taken = clipboard::write_png(tool, std::vector<uint8_t>(bytes, bytes + memory::buffer_of(png.data2)->used()));
+    }
   } else {
     // Files go with their full paths: another program does not share this
     // process's current folder.

@@ -47,6 +47,7 @@
 #include "io/file_system.h"
 #include "library/clipboard_routines.h"
 #include "library/json_codec.h"
+#include "library/image_routines.h"
 #include "library/kelbin_codec.h"
 #include "library/system_internals.h"
 #include "runtime/collector.h"
@@ -472,6 +473,21 @@ const Row kInternalRows[] = {
     {"kelbin-decode", R"kel("Returns the value(s) a kelbin binary, file or URL holds" payload [any-type!])kel",
      "Reads the kelbin data of a binary, file or URL into a block; its one value, or the block",
      kelbin_codec::decode, 0, -1, Scope::kInternal},
+    // The image codecs' members (library/image_routines.h); the argument
+    // is the encoder's format code.
+    {"bmp-encode", R"kel("Returns the image encoded as BMP" img [image!] where [any-type!])kel",
+     "A new binary! holding the image as a BMP file", image_routines::encode, 0, -1, Scope::kInternal},
+    {"png-encode", R"kel("Returns the image encoded as PNG" img [image!] where [any-type!])kel",
+     "A new binary! holding the image as a PNG file", image_routines::encode, 1, -1, Scope::kInternal},
+    {"gif-encode", R"kel("Returns the image encoded as GIF" img [image!] where [any-type!])kel",
+     "A new binary! holding the image as a GIF file", image_routines::encode, 2, -1, Scope::kInternal},
+    {"jpeg-encode", R"kel("Returns the image encoded as JPEG" img [image!] where [any-type!])kel",
+     "A new binary! holding the image as a JPEG file", image_routines::encode, 3, -1, Scope::kInternal},
+    {"tiff-encode", R"kel("Returns the image encoded as TIFF" img [image!] where [any-type!])kel",
+     "A new binary! holding the image as a TIFF file", image_routines::encode, 4, -1, Scope::kInternal},
+    {"image-decode", R"kel("Returns the image a binary, file or URL holds" data [any-type!])kel",
+     "The first frame of the image data as an image!; none for a binary of no known format",
+     image_routines::decode, 0, -1, Scope::kInternal},
     // The JSON decoder's routine (library/json_codec.h).
     {"json-unescape", R"kel(str [string!] return: [string!])kel",
      "Replaces the JSON escapes of the string in place; the string",

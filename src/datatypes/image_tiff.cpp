@@ -1,0 +1,205 @@
+// TIFF through libtiff, from and to memory through client procedures. The
+// first directory is read: 8-bit RGB, RGBA with unassociated alpha, grey and
+// grey with alpha, and palettes of 1 to 8 bits in strips row by row,
+// exactly; every other layout (other depths, tiles, YCbCr, CMYK, associated
+// alpha) through libtiff's RGBA reader. The encoder writes 8-bit RGBA with unassociated alpha, LZW
+// compressed. libtiff's messages are silenced: a failure shows as a failed
+// decode.
+#include <tiffio.h>
+
+#include <cstring>
+
+#include "datatypes/image_codecs.h"
+
+namespace kel::image_codecs {
+
+namespace {
+
+// Generous: a fax-coded bilevel page packs thousands of pixels into a byte.
+constexpr uint64_t kPixelsPerByte = 16384;
+
+struct Stream {
+  std::vector<uint8_t>* grown = nullptr;  // writing
+  const uint8_t* bytes = nullptr;         // reading
+  uint64_t size = 0;
+  uint64_t position = 0;
+};
+
+tmsize_t read_proc(thandle_t handle, void* out, tmsize_t count) {
+  auto* s = static_cast<Stream*>(handle);
+  if (count < 0 || s->position >= s->size) return 0;
+  uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(count), s->size - s->position);
+  std::memcpy(out, s->bytes + s->position, n);
+  s->position += n;
+  return static_cast<tmsize_t>(n);
+}
+
+tmsize_t write_proc(thandle_t handle, void* data, tmsize_t count) {
+  auto* s = static_cast<Stream*>(handle);
+  if (s->grown == nullptr || count < 0) return -1;
+  uint64_t end = s->position + static_cast<uint64_t>(count);
+  if (end > s->grown->size()) s->grown->resize(end);
+  std::memcpy(s->grown->data() + s->position, data, static_cast<size_t>(count));
+  s->position = end;
+  s->size = s->grown->size();
+  return count;
+}
+
+toff_t seek_proc(thandle_t handle, toff_t offset, int whence) {
+  auto* s = static_cast<Stream*>(handle);
+  uint64_t base = whence == SEEK_CUR ? s->position : whence == SEEK_END ? s->size : 0;
+  uint64_t target = base + offset;
+  if (s->grown == nullptr && target > s->size) return static_cast<toff_t>(-1);
+  s->position = target;
+  return target;
+}
+
+int close_proc(thandle_t) { return 0; }
+toff_t size_proc(thandle_t handle) { return static_cast<Stream*>(handle)->size; }
+int map_proc(thandle_t, void**, toff_t*) { return 0; }
+void unmap_proc(thandle_t, void*, toff_t) {}
+
+void silence() {
+  static bool done = false;
+  if (done) return;
+  TIFFSetErrorHandler(nullptr);
+  TIFFSetWarningHandler(nullptr);
+  done = true;
+}
+
+TIFF* open(Stream* stream, const char* mode) {
+  silence();
+  return TIFFClientOpen("memory", mode, stream, read_proc, write_proc, seek_proc, close_proc, size_proc, map_proc,
+                        unmap_proc);
+}
+
+struct Closer {
+  TIFF* tiff;
+  ~Closer() {
+    if (tiff != nullptr) TIFFClose(tiff);
+  }
+};
+
+// The rows of the plain layouts, sample by sample; false when a row cannot
+// be read.
+bool read_rows(TIFF* tiff, uint16_t photometric, uint16_t samples, Raster* raster) {
+  tmsize_t line = TIFFScanlineSize(tiff);
+  if (line < static_cast<tmsize_t>(uint64_t{raster->width} * samples)) return false;
+  std::vector<uint8_t> row(static_cast<size_t>(line));
+  bool grey = photometric == PHOTOMETRIC_MINISBLACK;
+  for (uint32_t y = 0; y < raster->height; ++y) {
+    if (TIFFReadScanline(tiff, row.data(), y, 0) < 0) return false;
+    uint32_t* out = raster->pixels.data() + size_t{y} * raster->width;
+    for (uint32_t x = 0; x < raster->width; ++x) {
+      const uint8_t* s = row.data() + size_t{x} * samples;
+      uint32_t r = s[0], g = grey ? s[0] : s[1], b = grey ? s[0] : s[2];
+      uint32_t a = samples == (grey ? 2 : 4) ? s[samples - 1] : 255;
+      out[x] = a << 24 | r << 16 | g << 8 | b;
+    }
+  }
+  return true;
+}
+
+// The rows of a palette image of 1, 2, 4 or 8 bits; the colour map's
+// 16-bit samples are scaled to 8 bits rounding down, as the format's
+// readers have it.
+bool read_palette_rows(TIFF* tiff, uint16_t bits, Raster* raster) {
+  uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+  if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue)) return false;
+  tmsize_t line = TIFFScanlineSize(tiff);
+  if (line < static_cast<tmsize_t>((uint64_t{raster->width} * bits + 7) / 8)) return false;
+  std::vector<uint8_t> row(static_cast<size_t>(line));
+  auto scale = [](uint32_t v) { return v * 255 / 65535; };
+  for (uint32_t y = 0; y < raster->height; ++y) {
+    if (TIFFReadScanline(tiff, row.data(), y, 0) < 0) return false;
+    uint32_t* out = raster->pixels.data() + size_t{y} * raster->width;
+    for (uint32_t x = 0; x < raster->width; ++x) {
+      uint64_t bit = uint64_t{x} * bits;
+      uint32_t i = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+      out[x] = 0xFF000000u | scale(red[i]) << 16 | scale(green[i]) << 8 | scale(blue[i]);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<Raster> decode_tiff(const uint8_t* bytes, size_t size) {
+  Stream stream;
+  stream.bytes = bytes;
+  stream.size = size;
+  Closer file{open(&stream, "rm")};
+  if (file.tiff == nullptr) return std::nullopt;
+  TIFF* tiff = file.tiff;
+  uint32_t width = 0, height = 0;
+  if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height))
+    return std::nullopt;
+  if (!plausible(width, height, size, kPixelsPerByte)) return std::nullopt;
+  uint16_t bits = 1, samples = 1, photometric = 0, planar = PLANARCONFIG_CONTIG, extra_count = 0;
+  uint16_t* extra = nullptr;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
+  if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return std::nullopt;
+  bool unassociated = extra_count == 1 && extra != nullptr && extra[0] == EXTRASAMPLE_UNASSALPHA;
+  bool plain_colour = photometric == PHOTOMETRIC_RGB && (samples == 3 || (samples == 4 && unassociated));
+  bool plain_grey = photometric == PHOTOMETRIC_MINISBLACK && (samples == 1 || (samples == 2 && unassociated));
+  Raster raster;
+  raster.width = width;
+  raster.height = height;
+  raster.pixels.resize(size_t{width} * height);
+  if (bits == 8 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(tiff) && (plain_colour || plain_grey)) {
+    if (!read_rows(tiff, photometric, samples, &raster)) return std::nullopt;
+    return raster;
+  }
+  if (photometric == PHOTOMETRIC_PALETTE && samples == 1 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(tiff) &&
+      (bits == 1 || bits == 2 || bits == 4 || bits == 8)) {
+    if (!read_palette_rows(tiff, bits, &raster)) return std::nullopt;
+    return raster;
+  }
+  char message[1024];
+  if (!TIFFRGBAImageOK(tiff, message)) return std::nullopt;
+  if (!TIFFReadRGBAImageOriented(tiff, width, height, raster.pixels.data(), ORIENTATION_TOPLEFT, 1)) return std::nullopt;
+  for (uint32_t& p : raster.pixels)
+    p = TIFFGetA(p) << 24 | TIFFGetR(p) << 16 | TIFFGetG(p) << 8 | TIFFGetB(p);
+  return raster;
+}
+
+std::optional<std::vector<uint8_t>> encode_tiff(const Raster& raster) {
+  std::vector<uint8_t> out;
+  Stream stream;
+  stream.grown = &out;
+  bool ok;
+  {
+    Closer file{open(&stream, "w")};
+    TIFF* tiff = file.tiff;
+    if (tiff == nullptr) return std::nullopt;
+    uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, raster.width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, raster.height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4);
+    TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+    std::vector<uint8_t> row(size_t{raster.width} * 4);
+    ok = true;
+    for (uint32_t y = 0; ok && y < raster.height; ++y) {
+      const uint32_t* in = raster.pixels.data() + size_t{y} * raster.width;
+      for (uint32_t x = 0; x < raster.width; ++x) {
+        row[4 * x] = static_cast<uint8_t>(in[x] >> 16);
+        row[4 * x + 1] = static_cast<uint8_t>(in[x] >> 8);
+        row[4 * x + 2] = static_cast<uint8_t>(in[x]);
+        row[4 * x + 3] = static_cast<uint8_t>(in[x] >> 24);
+      }
+      ok = TIFFWriteScanline(tiff, row.data(), y, 0) >= 0;
+    }
+  }
+  if (!ok) return std::nullopt;
+  return out;
+}
+
+}  // namespace kel::image_codecs
