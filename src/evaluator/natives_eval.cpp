@@ -274,14 +274,21 @@ void do_(bool check_types, const int32_t* refinements) {
     evaluate_value(value, used(expand), args_at, next_at);
     return;
   }
+  // Installed from library code (the developer tools), the tracer still
+  // hears the user code that the library evaluates; afterwards that code
+  // runs untraced again.
+  bool user_tracing_before = interpreter::user_tracing();
+  interpreter::set_user_tracing(true);
   try {
     trace::report_init();
     evaluate_value(value, used(expand), args_at, next_at);
   } catch (const exits::Unwind&) {
     finish_tracing();
+    interpreter::set_user_tracing(user_tracing_before);
     throw;
   }
   finish_tracing();
+  interpreter::set_user_tracing(user_tracing_before);
 }
 
 // --- get and set ------------------------------------------------------------------------------
