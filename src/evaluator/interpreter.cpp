@@ -1227,6 +1227,16 @@ namespace {
 // the library was entered comes back for it.
 bool tracing_outside_library = false;
 
+}  // namespace
+
+bool user_tracing() { return library_code ? tracing_outside_library : trace::detail::tracing; }
+
+void set_user_tracing(bool on) {
+  if (library_code) tracing_outside_library = on;
+  else trace::detail::tracing = on;
+}
+
+namespace {
 // A block met with the frame stack full: the overflow error is raised with
 // the block as its position (where it would stand had the frame opened).
 [[gnu::noinline, noreturn]] void frame_overflow(const Cell& block, bool library) {
@@ -1253,8 +1263,10 @@ class CodeKindScope {
   }
   ~CodeKindScope() {
     if (!changes_) return;
+    // Back to user code: the tracing that library code left it (`trace
+    // false` changes it); back to library code: the library's own.
+    trace::detail::tracing = library_code ? tracing_outside_library : saved_tracing_;
     library_code = !library_code;
-    trace::detail::tracing = saved_tracing_;
     tracing_outside_library = saved_outside_;
   }
   CodeKindScope(const CodeKindScope&) = delete;

@@ -124,6 +124,14 @@ inline void set_refinement_ordinal(Cell* entry, uint32_t ordinal) { entry->data3
 // near.
 bool in_library_code();
 
+// The tracing flag as user code sees it: inside library code (which runs
+// untraced) the state that the user code around it had, and will have again
+// once the library code returns. Setting it from library code (`trace` with
+// a logic value, `do/trace` run by the developer tools) changes the tracing
+// of the user code that the library code returns to or evaluates.
+bool user_tracing();
+void set_user_tracing(bool on);
+
 // Console interrupts. The SIGINT handler only sets halt_requested; the
 // interpreter tests it where it offers the collector a safe point
 // (expression boundaries and loop iterations), as the parse engine does at

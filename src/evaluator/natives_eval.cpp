@@ -269,19 +269,27 @@ void do_(bool check_types, const int32_t* refinements) {
     if (used(trace_at)) check(function_types, trace_at);
   }
   Cell value = *argument(0);
+  // Read before the install, which turns tracing on.
+  bool user_tracing_before = interpreter::user_tracing();
   // A do/trace inside a traced evaluation keeps the tracer it runs under.
   if (!used(trace_at) || !trace::install(*argument(trace_at))) {
     evaluate_value(value, used(expand), args_at, next_at);
     return;
   }
+  // Installed from library code (the developer tools), the tracer still
+  // hears the user code that the library evaluates; afterwards that code
+  // runs untraced again.
+  interpreter::set_user_tracing(true);
   try {
     trace::report_init();
     evaluate_value(value, used(expand), args_at, next_at);
   } catch (const exits::Unwind&) {
     finish_tracing();
+    interpreter::set_user_tracing(user_tracing_before);
     throw;
   }
   finish_tracing();
+  interpreter::set_user_tracing(user_tracing_before);
 }
 
 // --- get and set ------------------------------------------------------------------------------

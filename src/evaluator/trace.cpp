@@ -74,14 +74,19 @@ bool carries_ref(uint32_t event) {
 }
 
 // Tracing off while the tracer runs, back as it was afterwards, however the
-// tracer ends.
+// tracer ends. That holds for user code the tracer calls as well (an
+// inspector function of the user's), also when the event comes from
+// library code that installed the tracer for the user code it runs.
 class TracerRun {
  public:
-  TracerRun() : saved_tracing_(tracing), saved_in_tracer_(in_tracer) {
+  TracerRun()
+      : saved_tracing_(tracing), saved_user_tracing_(interpreter::user_tracing()), saved_in_tracer_(in_tracer) {
+    interpreter::set_user_tracing(false);
     tracing = false;
     in_tracer = true;
   }
   ~TracerRun() {
+    interpreter::set_user_tracing(saved_user_tracing_);
     tracing = saved_tracing_;
     in_tracer = saved_in_tracer_;
   }
@@ -90,6 +95,7 @@ class TracerRun {
 
  private:
   bool saved_tracing_;
+  bool saved_user_tracing_;
   bool saved_in_tracer_;
 };
 
@@ -240,11 +246,16 @@ void remove() {
   tracing = false;
 }
 
-FunctionScope::FunctionScope(const Cell& function) : saved_(tracing) {
+FunctionScope::FunctionScope(const Cell& function)
+    : saved_(tracing), changes_((function.header & (function::kTraceFlag | function::kNoTraceFlag)) != 0) {
   if (function.header & function::kTraceFlag) tracing = tracer_installed && !in_tracer;
   else if (function.header & function::kNoTraceFlag) tracing = false;
 }
 
-FunctionScope::~FunctionScope() { tracing = saved_; }
+// A function without either marker leaves the flag as its body left it, so
+// that `trace false` inside it holds after it returns.
+FunctionScope::~FunctionScope() {
+  if (changes_) tracing = saved_;
+}
 
 }  // namespace kel::trace

@@ -118,6 +118,7 @@ class FunctionScope {
 
  private:
   bool saved_;
+  bool changes_;
 };
 
 }  // namespace kel::trace

@@ -43,6 +43,7 @@
 #include "evaluator/source_evaluation.h"
 #include "evaluator/natives_families.h"
 #include "runtime/stack.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
 #include "io/file_system.h"
 #include "library/clipboard_routines.h"
@@ -281,7 +282,16 @@ void collect_calls(uint32_t) {
   unset::set_result();
 }
 
-void tracing(uint32_t) { stack::set_last(logic::make(trace::active())); }
+// Both read and set the flag that the user code around the library
+// function's call sees (library code itself always runs untraced).
+void tracing(uint32_t) { stack::set_last(logic::make(interpreter::user_tracing())); }
+
+// On only while a tracer is installed: outside a traced evaluation there is
+// nothing to report to.
+void set_tracing(uint32_t) {
+  interpreter::set_user_tracing(logic::get(arguments()[0]) != 0 && trace::installed());
+  unset::set_result();
+}
 
 // --- Standard output ---------------------------------------------------------------------------------
 
@@ -488,6 +498,10 @@ const Row kInternalRows[] = {
     {"image-decode", R"kel("Returns the image a binary, file or URL holds" data [any-type!])kel",
      "The first frame of the image data as an image!; none for a binary of no known format",
      image_routines::decode, 0, -1, Scope::kInternal},
+    // The tracing flag behind `trace` with a logic value.
+    {"set-tracing", R"kel(on [logic!])kel",
+     "Sets the tracing flag of the user code that called the library: on only while a tracer is installed",
+     set_tracing, 0, -1, Scope::kLibraryInternal},
     // The JSON decoder's routine (library/json_codec.h).
     {"json-unescape", R"kel(str [string!] return: [string!])kel",
      "Replaces the JSON escapes of the string in place; the string",
