@@ -449,6 +449,25 @@ def test_paste_of_several_lines(kel, home):
         terminal.wait_for("== 3", at)
 
 
+# Tab at the debugger's prompt lists the candidates as the console's does,
+# and the debugger goes on reading its command.
+def test_tab_at_the_debug_prompt(kel, home):
+    with Tmux(kel, home) as terminal:
+        terminal.wait_for(">>")
+        terminal.type_line("f: func [x] [@stop x + 1]")
+        terminal.type_line("debug/later [f 3]")
+        at = terminal.wait_for("debug>")
+        terminal.type_text("pri")
+        terminal.keys("Tab")
+        at = terminal.wait_for("prin print", at + 1)
+        terminal.wait_for("debug> prin", at + 1)
+        terminal.keys("BSpace", "BSpace", "BSpace", "BSpace")
+        terminal.type_line("c")
+        terminal.wait_for(">>", at + 2)
+        terminal.type_line('print "after"')
+        terminal.wait_for("after", terminal.wait_for('>> print "after"', at + 2) + 1)
+
+
 TESTS = [
     test_title_is_set_on_a_terminal,
     test_no_title_when_output_is_redirected,
@@ -470,6 +489,7 @@ TESTS = [
     test_error_in_completion,
     test_escape_key,
     test_paste_of_several_lines,
+    test_tab_at_the_debug_prompt,
 ]
 
 
