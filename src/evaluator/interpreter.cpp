@@ -775,6 +775,28 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
   return at;
 }
 
+// A set-word's assignment done in place when the word's values are at hand:
+// a word of the global context within its values, or a word of the
+// function running now (its values on the stack). Answers false, having
+// done nothing, for any other word, which context::set takes (an object's
+// field may have change handlers to hear of it, an unbound word raises).
+[[gnu::always_inline]] inline bool assign_in_place(const Cell& word, const Cell& value) {
+  NodeId context = word::context_of(word);
+  int32_t index = word::index_of(word);
+  if (index < 0) return false;
+  if (context == global_context) {
+    SeriesBuffer* values = memory::buffer_of(global_values);
+    if (static_cast<uint32_t>(index) >= values->cell_count()) return false;
+    values->cells()[index] = value;
+    return true;
+  }
+  if (context == context::last_referenced.context && context::last_referenced.reference != 0) {
+    stack::bottom[context::last_referenced.reference - 1 + index] = value;
+    return true;
+  }
+  return false;
+}
+
 // No refinement used: what a plain call hands a native or an action.
 constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                                                      -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
@@ -1063,6 +1085,21 @@ inline const Cell* sole_value(const Cell& block) {
 }  // namespace
 
 namespace {
+// The end of a set-word's expression: its value (in the slot, the frame the
+// set-word opened still on the stack) is stored in the word, and the frame
+// closed. The assignment's value is the expression's value.
+[[gnu::noinline]] uint32_t assign(const Cell& set_word, const Cell& code, uint32_t index, Cell* slot) {
+  Cell result = *slot;
+  if (trace::active()) trace::fire(trace::kSet, &code, index, &result, &set_word);
+  if (result.is(TYPE_UNSET)) fire(ErrorId::script_need_value, &set_word);
+  if (!assign_in_place(set_word, result)) {
+    Cell word = set_word;
+    context::set(&word, result);
+  }
+  stack::unwind();
+  return index;
+}
+
 // eval_expression with the slot the caller has in hand (the stack top):
 // reading it back from the stack's global would wait on the caller's store.
 [[gnu::noinline]] uint32_t expression_at(const Cell& code, uint32_t index, uint32_t end, bool no_infix,
@@ -1071,6 +1108,7 @@ namespace {
   Cell value = cells_of(node)[index];
   if (trace::active()) trace::fire(trace::kFetch, &code, index, &value, nullptr);
   ++index;
+  bool assigning = false;  // a set-word's value is in the slot, its operators to come
   if (value.is(TYPE_WORD)) {
     // The commonest expression first, ahead of the general dispatch.
     index = eval_word(value, code, index, end, slot);
@@ -1083,14 +1121,21 @@ namespace {
     case TYPE_SET_WORD: {
       if (index >= limit(node, end)) fire(ErrorId::script_need_value, &value);
       stack::mark(&value, stack::kInterp);
+      if (!trace::active()) {
+        // The value's first cell gives its value without running anything
+        // (the commonest assignment, `x: x + 1`): it goes into the slot and
+        // the operators after it run below, in this frame, as the value's
+        // own expression would run them.
+        if (const Cell* simple = plain_value(cells_of(node)[index])) {
+          put(slot, *simple);
+          ++index;
+          assigning = true;
+          break;
+        }
+      }
       index = eval_expression(code, index, end, false, false);
       if (exiting()) return index;
-      Cell result = *slot;
-      if (trace::active()) trace::fire(trace::kSet, &code, index, &result, &value);
-      if (result.is(TYPE_UNSET)) fire(ErrorId::script_need_value, &value);
-      context::set(&value, result);
-      stack::unwind();
-      return index;  // the assignment's value is the expression's value
+      return assign(value, code, index, slot);
     }
     case TYPE_SET_PATH: {
       if (index >= limit(node, end)) fire(ErrorId::script_need_value, &value);
@@ -1168,7 +1213,7 @@ namespace {
   // call it with the value so far as its left operand. Integer arithmetic
   // and comparison on a plain right operand take a shortcut that gives the
   // same result without opening a frame (tracing takes the full path).
-  while (!no_infix) {
+  while (!no_infix || assigning) {
     // One read of the buffer serves the bound check and the cells: nothing
     // is evaluated between them.
     SeriesBuffer* buffer = memory::buffer_of(node);
@@ -1211,6 +1256,7 @@ namespace {
     index = eval_code(function, code, index + 1, end, true, &next, nullptr, 0, 0);
     if (exiting()) return index;
   }
+  if (assigning) return assign(value, code, index, slot);
   return index;
 }
 }  // namespace
