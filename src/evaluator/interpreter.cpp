@@ -1099,6 +1099,13 @@ namespace {
   stack::unwind();
   return index;
 }
+}  // namespace
+
+void set_word(Cell* word, const Cell& value) {
+  if (!assign_in_place(*word, value)) context::set(word, value);
+}
+
+namespace {
 
 // eval_expression with the slot the caller has in hand (the stack top):
 // reading it back from the stack's global would wait on the caller's store.
