@@ -53,9 +53,15 @@ inline uint32_t limit(NodeId node, uint32_t end) {
   return end < tail ? end : tail;
 }
 
-inline bool is_callable(TypeId type) {
-  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
-}
+// Sets of datatypes as bit masks, tested with one shift: the interpreter
+// asks these of nearly every cell it meets.
+static_assert(kTypeCount < 64, "type masks hold every datatype");
+constexpr uint64_t type_bit(TypeId type) { return uint64_t{1} << type; }
+[[gnu::always_inline]] inline bool in_types(uint64_t types, TypeId type) { return (types >> (type & 63)) & 1; }
+constexpr uint64_t kCallableTypes =
+    type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE);
+
+[[gnu::always_inline]] inline bool is_callable(TypeId type) { return in_types(kCallableTypes, type); }
 
 // A value is left at `slot`, with the top just above it.
 inline void put(Cell* slot, const Cell& value) {
@@ -373,28 +379,11 @@ struct Call {
 
 // Values that evaluate to themselves: everything but words, paths, parens
 // and function values (which the expression evaluator must see).
-inline bool stands_for_itself(TypeId type) {
-  switch (type) {
-    case TYPE_WORD:
-    case TYPE_SET_WORD:
-    case TYPE_GET_WORD:
-    case TYPE_LIT_WORD:
-    case TYPE_PATH:
-    case TYPE_SET_PATH:
-    case TYPE_GET_PATH:
-    case TYPE_LIT_PATH:
-    case TYPE_PAREN:
-    case TYPE_NATIVE:
-    case TYPE_ACTION:
-    case TYPE_FUNCTION:
-    case TYPE_ROUTINE:
-    case TYPE_OP:
-    case TYPE_ISSUE:
-      return false;
-    default:
-      return true;
-  }
-}
+constexpr uint64_t kEvaluatedTypes = type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_GET_WORD) |
+                                     type_bit(TYPE_LIT_WORD) | type_bit(TYPE_PATH) | type_bit(TYPE_SET_PATH) |
+                                     type_bit(TYPE_GET_PATH) | type_bit(TYPE_LIT_PATH) | type_bit(TYPE_PAREN) |
+                                     kCallableTypes | type_bit(TYPE_OP) | type_bit(TYPE_ISSUE);
+[[gnu::always_inline]] inline bool stands_for_itself(TypeId type) { return !in_types(kEvaluatedTypes, type); }
 
 // The op! value of a word, or null when the cell is no word bound to one.
 [[gnu::always_inline]] inline const Cell* operator_at(const Cell& cell) {
@@ -415,7 +404,8 @@ inline bool operator_follows(SeriesBuffer* buffer, uint32_t index, uint32_t stop
   if (stands_for_itself(cell.type())) return &cell;
   if (!cell.is(TYPE_WORD)) return nullptr;
   const Cell* found = peek(cell);
-  if (found == nullptr || is_callable(found->type()) || found->is(TYPE_OP) || found->is(TYPE_UNSET)) return nullptr;
+  constexpr uint64_t kNotPlain = kCallableTypes | type_bit(TYPE_OP) | type_bit(TYPE_UNSET);
+  if (found == nullptr || in_types(kNotPlain, found->type())) return nullptr;
   return found;
 }
 
@@ -1322,10 +1312,15 @@ class CodeKindScope {
 // The body of eval_block, inlined into the hot paths that evaluate a block
 // (function bodies and conditional branches). Parens go through eval_block:
 // a copy inlined there too made the expression evaluator larger and slower.
+void run_block_of_other_kind(const Cell& block, bool chain, bool library);
+
 [[gnu::always_inline]] inline void run_block(const Cell& block, bool chain) {
   NodeId node = series::node_of(block);
   bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;
-  CodeKindScope code_kind(library);
+  if (library != library_code) {
+    run_block_of_other_kind(block, chain, library);
+    return;
+  }
   uint32_t index = series::index_of(block);
   if (stack::frame_top >= stack::frame_end) frame_overflow(block, library);
   // The frame of user code records the position; library code keeps its
@@ -1355,6 +1350,16 @@ class CodeKindScope {
 }  // namespace
 
 void eval_block(const Cell& block, bool chain) { run_block(block, chain); }
+
+namespace {
+// A block of library code met in user code, or the other way round: it runs
+// with the kind of code switched for its length (the same kind, the
+// commonest case, needs no switch).
+[[gnu::noinline]] void run_block_of_other_kind(const Cell& block, bool chain, bool library) {
+  CodeKindScope code_kind(library);
+  eval_block(block, chain);
+}
+}  // namespace
 
 uint32_t eval_next(const Cell& block, uint32_t index) {
   NodeId node = series::node_of(block);
