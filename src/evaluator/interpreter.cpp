@@ -1078,7 +1078,7 @@ namespace {
 // The end of a set-word's expression: its value (in the slot, the frame the
 // set-word opened still on the stack) is stored in the word, and the frame
 // closed. The assignment's value is the expression's value.
-[[gnu::noinline]] uint32_t assign(const Cell& set_word, const Cell& code, uint32_t index, Cell* slot) {
+[[gnu::always_inline]] inline uint32_t assign(const Cell& set_word, const Cell& code, uint32_t index, Cell* slot) {
   Cell result = *slot;
   if (trace::active()) trace::fire(trace::kSet, &code, index, &result, &set_word);
   if (result.is(TYPE_UNSET)) fire(ErrorId::script_need_value, &set_word);
