@@ -1309,11 +1309,11 @@ class CodeKindScope {
   bool saved_outside_ = false;
 };
 
+void run_block_of_other_kind(const Cell& block, bool chain, bool library);
+
 // The body of eval_block, inlined into the hot paths that evaluate a block
 // (function bodies and conditional branches). Parens go through eval_block:
 // a copy inlined there too made the expression evaluator larger and slower.
-void run_block_of_other_kind(const Cell& block, bool chain, bool library);
-
 [[gnu::always_inline]] inline void run_block(const Cell& block, bool chain) {
   NodeId node = series::node_of(block);
   bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;
