@@ -53,9 +53,15 @@ inline uint32_t limit(NodeId node, uint32_t end) {
   return end < tail ? end : tail;
 }
 
-inline bool is_callable(TypeId type) {
-  return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
-}
+// Sets of datatypes as bit masks, tested with one shift: the interpreter
+// asks these of nearly every cell it meets.
+static_assert(kTypeCount < 64, "type masks hold every datatype");
+constexpr uint64_t type_bit(TypeId type) { return uint64_t{1} << type; }
+[[gnu::always_inline]] inline bool in_types(uint64_t types, TypeId type) { return (types >> (type & 63)) & 1; }
+constexpr uint64_t kCallableTypes =
+    type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE);
+
+[[gnu::always_inline]] inline bool is_callable(TypeId type) { return in_types(kCallableTypes, type); }
 
 // A value is left at `slot`, with the top just above it.
 inline void put(Cell* slot, const Cell& value) {
@@ -373,28 +379,11 @@ struct Call {
 
 // Values that evaluate to themselves: everything but words, paths, parens
 // and function values (which the expression evaluator must see).
-inline bool stands_for_itself(TypeId type) {
-  switch (type) {
-    case TYPE_WORD:
-    case TYPE_SET_WORD:
-    case TYPE_GET_WORD:
-    case TYPE_LIT_WORD:
-    case TYPE_PATH:
-    case TYPE_SET_PATH:
-    case TYPE_GET_PATH:
-    case TYPE_LIT_PATH:
-    case TYPE_PAREN:
-    case TYPE_NATIVE:
-    case TYPE_ACTION:
-    case TYPE_FUNCTION:
-    case TYPE_ROUTINE:
-    case TYPE_OP:
-    case TYPE_ISSUE:
-      return false;
-    default:
-      return true;
-  }
-}
+constexpr uint64_t kEvaluatedTypes = type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_GET_WORD) |
+                                     type_bit(TYPE_LIT_WORD) | type_bit(TYPE_PATH) | type_bit(TYPE_SET_PATH) |
+                                     type_bit(TYPE_GET_PATH) | type_bit(TYPE_LIT_PATH) | type_bit(TYPE_PAREN) |
+                                     kCallableTypes | type_bit(TYPE_OP) | type_bit(TYPE_ISSUE);
+[[gnu::always_inline]] inline bool stands_for_itself(TypeId type) { return !in_types(kEvaluatedTypes, type); }
 
 // The op! value of a word, or null when the cell is no word bound to one.
 [[gnu::always_inline]] inline const Cell* operator_at(const Cell& cell) {
@@ -415,7 +404,8 @@ inline bool operator_follows(SeriesBuffer* buffer, uint32_t index, uint32_t stop
   if (stands_for_itself(cell.type())) return &cell;
   if (!cell.is(TYPE_WORD)) return nullptr;
   const Cell* found = peek(cell);
-  if (found == nullptr || is_callable(found->type()) || found->is(TYPE_OP) || found->is(TYPE_UNSET)) return nullptr;
+  constexpr uint64_t kNotPlain = kCallableTypes | type_bit(TYPE_OP) | type_bit(TYPE_UNSET);
+  if (found == nullptr || in_types(kNotPlain, found->type())) return nullptr;
   return found;
 }
 
@@ -775,6 +765,28 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
   return at;
 }
 
+// A set-word's assignment done in place when the word's values are at hand:
+// a word of the global context within its values, or a word of the
+// function running now (its values on the stack). Answers false, having
+// done nothing, for any other word, which context::set takes (an object's
+// field may have change handlers to hear of it, an unbound word raises).
+[[gnu::always_inline]] inline bool assign_in_place(const Cell& word, const Cell& value) {
+  NodeId context = word::context_of(word);
+  int32_t index = word::index_of(word);
+  if (index < 0) return false;
+  if (context == global_context) {
+    SeriesBuffer* values = memory::buffer_of(global_values);
+    if (static_cast<uint32_t>(index) >= values->cell_count()) return false;
+    values->cells()[index] = value;
+    return true;
+  }
+  if (context == context::last_referenced.context && context::last_referenced.reference != 0) {
+    stack::bottom[context::last_referenced.reference - 1 + index] = value;
+    return true;
+  }
+  return false;
+}
+
 // No refinement used: what a plain call hands a native or an action.
 constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                                                      -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
@@ -1063,6 +1075,28 @@ inline const Cell* sole_value(const Cell& block) {
 }  // namespace
 
 namespace {
+// The end of a set-word's expression: its value (in the slot, the frame the
+// set-word opened still on the stack) is stored in the word, and the frame
+// closed. The assignment's value is the expression's value.
+[[gnu::always_inline]] inline uint32_t assign(const Cell& set_word, const Cell& code, uint32_t index, Cell* slot) {
+  Cell result = *slot;
+  if (trace::active()) trace::fire(trace::kSet, &code, index, &result, &set_word);
+  if (result.is(TYPE_UNSET)) fire(ErrorId::script_need_value, &set_word);
+  if (!assign_in_place(set_word, result)) {
+    Cell word = set_word;
+    context::set(&word, result);
+  }
+  stack::unwind();
+  return index;
+}
+}  // namespace
+
+void set_word(Cell* word, const Cell& value) {
+  if (!assign_in_place(*word, value)) context::set(word, value);
+}
+
+namespace {
+
 // eval_expression with the slot the caller has in hand (the stack top):
 // reading it back from the stack's global would wait on the caller's store.
 [[gnu::noinline]] uint32_t expression_at(const Cell& code, uint32_t index, uint32_t end, bool no_infix,
@@ -1071,6 +1105,7 @@ namespace {
   Cell value = cells_of(node)[index];
   if (trace::active()) trace::fire(trace::kFetch, &code, index, &value, nullptr);
   ++index;
+  bool assigning = false;  // a set-word's value is in the slot, its operators to come
   if (value.is(TYPE_WORD)) {
     // The commonest expression first, ahead of the general dispatch.
     index = eval_word(value, code, index, end, slot);
@@ -1083,14 +1118,21 @@ namespace {
     case TYPE_SET_WORD: {
       if (index >= limit(node, end)) fire(ErrorId::script_need_value, &value);
       stack::mark(&value, stack::kInterp);
+      if (!trace::active()) {
+        // The value's first cell gives its value without running anything
+        // (the commonest assignment, `x: x + 1`): it goes into the slot and
+        // the operators after it run below, in this frame, as the value's
+        // own expression would run them.
+        if (const Cell* simple = plain_value(cells_of(node)[index])) {
+          put(slot, *simple);
+          ++index;
+          assigning = true;
+          break;
+        }
+      }
       index = eval_expression(code, index, end, false, false);
       if (exiting()) return index;
-      Cell result = *slot;
-      if (trace::active()) trace::fire(trace::kSet, &code, index, &result, &value);
-      if (result.is(TYPE_UNSET)) fire(ErrorId::script_need_value, &value);
-      context::set(&value, result);
-      stack::unwind();
-      return index;  // the assignment's value is the expression's value
+      return assign(value, code, index, slot);
     }
     case TYPE_SET_PATH: {
       if (index >= limit(node, end)) fire(ErrorId::script_need_value, &value);
@@ -1168,7 +1210,7 @@ namespace {
   // call it with the value so far as its left operand. Integer arithmetic
   // and comparison on a plain right operand take a shortcut that gives the
   // same result without opening a frame (tracing takes the full path).
-  while (!no_infix) {
+  while (!no_infix || assigning) {
     // One read of the buffer serves the bound check and the cells: nothing
     // is evaluated between them.
     SeriesBuffer* buffer = memory::buffer_of(node);
@@ -1211,6 +1253,7 @@ namespace {
     index = eval_code(function, code, index + 1, end, true, &next, nullptr, 0, 0);
     if (exiting()) return index;
   }
+  if (assigning) return assign(value, code, index, slot);
   return index;
 }
 }  // namespace
@@ -1278,13 +1321,18 @@ class CodeKindScope {
   bool saved_outside_ = false;
 };
 
+void run_block_of_other_kind(const Cell& block, bool chain, bool library);
+
 // The body of eval_block, inlined into the hot paths that evaluate a block
 // (function bodies and conditional branches). Parens go through eval_block:
 // a copy inlined there too made the expression evaluator larger and slower.
 [[gnu::always_inline]] inline void run_block(const Cell& block, bool chain) {
   NodeId node = series::node_of(block);
   bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;
-  CodeKindScope code_kind(library);
+  if (library != library_code) {
+    run_block_of_other_kind(block, chain, library);
+    return;
+  }
   uint32_t index = series::index_of(block);
   if (stack::frame_top >= stack::frame_end) frame_overflow(block, library);
   // The frame of user code records the position; library code keeps its
@@ -1314,6 +1362,16 @@ class CodeKindScope {
 }  // namespace
 
 void eval_block(const Cell& block, bool chain) { run_block(block, chain); }
+
+namespace {
+// A block of library code met in user code, or the other way round: it runs
+// with the kind of code switched for its length (the same kind, the
+// commonest case, needs no switch).
+[[gnu::noinline]] void run_block_of_other_kind(const Cell& block, bool chain, bool library) {
+  CodeKindScope code_kind(library);
+  eval_block(block, chain);
+}
+}  // namespace
 
 uint32_t eval_next(const Cell& block, uint32_t index) {
   NodeId node = series::node_of(block);

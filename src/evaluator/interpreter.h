@@ -77,6 +77,11 @@ uint32_t eval_code(const Cell& callee, const Cell& block, uint32_t index, uint32
 uint32_t eval_path(const Cell& path, const Cell& block, uint32_t index, uint32_t end, bool get,
                    const Cell* value);
 
+// Sets a word to a value as context::set does (binding a word of the
+// context that has none yet), storing in place when the word's values are at
+// hand: a word of the global context, or of the function running now.
+void set_word(Cell* word, const Cell& value);
+
 // Runs a function's body in the current frame, which holds its arguments.
 void call_function(const Cell& function, NodeId context);
 

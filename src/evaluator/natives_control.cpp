@@ -212,7 +212,7 @@ void repeat(bool check_types, const int32_t*) {
   *counter = integer::make(1);
   LoopFrame frame(&body_word);
   for (int32_t i = 0; i < count; ++i) {
-    context::set(word, *counter);
+    interpreter::set_word(word, *counter);
     Iteration ran = run_iteration(frame, body);
     if (ran == Iteration::kPropagate) return;
     if (ran == Iteration::kBroken) break;
