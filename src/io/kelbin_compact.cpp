@@ -531,10 +531,8 @@ class Writer : public RecordWriter<Writer> {
         word(cell, 0);
         break;
       case TYPE_OBJECT:
-        object(cell, 0);
-        break;
       case TYPE_FUNCTION:
-        function(cell, 0);
+        owner(cell, 0);
         break;
       case TYPE_ERROR:
         error(cell, 0);
@@ -656,8 +654,7 @@ class Writer : public RecordWriter<Writer> {
 }  // namespace
 
 void read_compact(Decoder& decoder, const uint8_t* records, const uint8_t* end) {
-  decoder.records_end = end;
-  Reader(decoder, records).records(decoder.destination);
+  Reader::read(decoder, records, end);
 }
 
 void write_compact(Encoder& encoder, const Cell& value) { Writer(encoder).value(value); }

@@ -429,10 +429,8 @@ class Writer : public RecordWriter<Writer> {
         word(cell, line);
         break;
       case TYPE_OBJECT:
-        object(cell, line);
-        break;
       case TYPE_FUNCTION:
-        function(cell, line);
+        owner(cell, line);
         break;
       case TYPE_ERROR:
         error(cell, line);
@@ -537,8 +535,7 @@ class Writer : public RecordWriter<Writer> {
 }  // namespace
 
 void read_fixed(Decoder& decoder, const uint8_t* records, const uint8_t* end) {
-  decoder.records_end = end;
-  Reader(decoder, records).records(decoder.destination);
+  Reader::read(decoder, records, end);
 }
 
 void write_fixed(Encoder& encoder, const Cell& value) { Writer(encoder).value(value); }

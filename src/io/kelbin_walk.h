@@ -9,8 +9,9 @@
 //   record(block)              one whole record appended to the block
 //   leaf(block)                a fast path for the commonest records (or false)
 //   number(), signed_number()  an unsigned and a signed number field
-//   reference()                a reference record's target (kReferenceRecordBytes:
-//                              the smallest number field, for its length check)
+//   kNumberBytes               the size of the smallest number field (for
+//                              the checks of counts against the bytes left)
+//   reference()                a reference record's target
 //   context_record()           a context description inside object! and function!
 //   block_header(&at)          the header of a function's spec or body block
 //                              record; answers whether it is shared
@@ -19,14 +20,18 @@
 // A layout writer provides:
 //   value(cell, counted)       one whole record
 //   number(n), signed_number(n) the same number fields
+//   header(type, line)         a plain record header (line: the new-line
+//                              bit, where the layout keeps it in the header)
 //   reference(entry)           a reference record in place of contents
+//   copy_reference(entry, line) a record that is a copy of the value met before
 //   context_description(form)  a context's kind, flags and words
 //   owner_header(type, handlers, shared, line)  the header of an object! or
-//                              function! record (line: new-line bit, where the
-//                              layout keeps it in the header)
+//                              function! record
 //   empty_block()              a block record holding nothing
-//   series_header(...), series_bytes(...) the parts of a series record
-//                              around its contents
+//   series_header(cell, shared, line), series_bytes(cell)  the parts of a
+//                              series record around its contents
+//   global_word(cell, symbol_index, line), bound_word_header(type, shared, line)
+//                              the parts of a word record that differ
 // Both visit a value's parts in the same order: the record indexes a
 // reference path counts are the order the reader appends in.
 #pragma once
@@ -43,6 +48,13 @@ namespace kel::kelbin {
 
 template <class Layout>
 class RecordReader {
+ public:
+  // Reads a records area into the decoder's destination.
+  static void read(Decoder& decoder, const uint8_t* records, const uint8_t* end) {
+    decoder.records_end = end;
+    Layout(decoder, records).records(decoder.destination);
+  }
+
  protected:
   RecordReader(Decoder& decoder, const uint8_t* position) : d_(decoder), p_(position) {}
 
@@ -323,14 +335,21 @@ class RecordWriter {
     layout().value(block::make_value(cell.data2), false);
   }
 
-  void object(const Cell& cell, uint32_t line) {
-    uint32_t entry = e_.find(object::context_of(cell));
-    layout().owner_header(TYPE_OBJECT, object::handlers_of(cell) != 0, entry != 0, line);
+  // An object! or function! record: a reference to its context met
+  // before, or its payload.
+  void owner(const Cell& cell, uint32_t line) {
+    bool is_object = cell.is(TYPE_OBJECT);
+    uint32_t entry = e_.find(is_object ? object::context_of(cell) : function::context_of(cell));
+    layout().owner_header(cell.type(), is_object && object::handlers_of(cell) != 0, entry != 0, line);
     if (entry != 0) {
       layout().reference(entry);
       return;
     }
-    object_payload(cell);
+    owner_payload(cell);
+  }
+  void owner_payload(const Cell& cell) {
+    if (cell.is(TYPE_OBJECT)) object_payload(cell);
+    else function_payload(cell);
   }
 
   void object_payload(const Cell& cell) {
@@ -350,16 +369,6 @@ class RecordWriter {
         Cell item = context::values_head(context)[i];
         layout().value(item);
       }
-  }
-
-  void function(const Cell& cell, uint32_t line) {
-    uint32_t entry = e_.find(function::context_of(cell));
-    layout().owner_header(TYPE_FUNCTION, false, entry != 0, line);
-    if (entry != 0) {
-      layout().reference(entry);
-      return;
-    }
-    function_payload(cell);
   }
 
   void function_payload(const Cell& cell) {
@@ -416,13 +425,8 @@ class RecordWriter {
       layout().reference(entry);
       return;
     }
-    if (owner.is(TYPE_OBJECT)) {
-      layout().owner_header(TYPE_OBJECT, object::handlers_of(owner) != 0, false, 0);
-      object_payload(owner);
-    } else {
-      layout().owner_header(TYPE_FUNCTION, false, false, 0);
-      function_payload(owner);
-    }
+    layout().owner_header(owner.type(), owner.is(TYPE_OBJECT) && object::handlers_of(owner) != 0, false, 0);
+    owner_payload(owner);
   }
 };
 
