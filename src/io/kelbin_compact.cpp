@@ -325,7 +325,8 @@ class Reader : public RecordReader<Reader> {
       if (width > 65535 || height > 65535 || uint64_t{width} * height * 4 > d_.bytes_left(p_)) d_.fail(size_at);
       d_.image_record(at);
     }
-    if (shared) return Decoder::append(block, d_.shared(type, head, reference(), at));
+    // A shared series is rare in data: the branch stays out of the way of the contents.
+    if (shared) [[unlikely]] return Decoder::append(block, d_.shared(type, head, reference(), at));
     if (is_block_family(type) || type == TYPE_HASH) return container(block, type, head, at);
     if (type == TYPE_BINARY) {
       uint32_t length = count(1);

@@ -270,7 +270,8 @@ class Reader : public RecordReader<Reader> {
       if (uint64_t{size & 0xFFFF} * (size >> 16) * 4 > d_.bytes_left(p_)) d_.fail(size_at);
       d_.image_record(at);
     }
-    if (shared) return Decoder::append(block, d_.shared(type, head_index, reference(), at));
+    // A shared series is rare in data: the branch stays out of the way of the contents.
+    if (shared) [[unlikely]] return Decoder::append(block, d_.shared(type, head_index, reference(), at));
     if (is_block_family(type) || type == TYPE_HASH) return container(block, type, head_index, at);
     uint32_t unit = (h >> kUnitShift) & kUnitMask;
     const uint8_t* length_at = p_;
