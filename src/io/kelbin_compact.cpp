@@ -99,7 +99,9 @@ class Reader : public RecordReader<Reader> {
     d_.need(p_, 1);
     return *p_++;
   }
-  uint32_t uleb() {
+  // Inlined where it is read, as in the record loop: a call per number
+  // costs more than the loop itself.
+  [[gnu::always_inline]] uint32_t uleb() {
     const uint8_t* at = p_;
     uint32_t value = 0;
     for (uint32_t shift = 0;; shift += 7) {
