@@ -37,7 +37,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "runtime/stack.h"
-#include "io/kelbin_internal.h"
+#include "io/kelbin_walk.h"
 #include "runtime/errors.h"
 
 namespace kel::kelbin {
@@ -82,23 +82,26 @@ bool short_percent(double value, int32_t* n) {
 // ---------------------------------------------------------------------------
 // Reading
 
-class Reader {
+class Reader : public RecordReader<Reader> {
  public:
-  Reader(Decoder& decoder, const uint8_t* position) : d_(decoder), p_(position) {}
+  Reader(Decoder& decoder, const uint8_t* position) : RecordReader(decoder, position) {}
 
   void records(NodeId block) {
     while (p_ < d_.records_end) record(block);
   }
 
  private:
-  Decoder& d_;
-  const uint8_t* p_;
+  friend class RecordReader<Reader>;
+  // The smallest number field: a one-byte uleb.
+  static constexpr uint32_t kNumberBytes = 1;
 
   uint8_t byte() {
     d_.need(p_, 1);
     return *p_++;
   }
-  uint32_t uleb() {
+  // Inlined where it is read, as in the record loop: a call per number
+  // costs more than the loop itself.
+  [[gnu::always_inline]] uint32_t uleb() {
     const uint8_t* at = p_;
     uint32_t value = 0;
     for (uint32_t shift = 0;; shift += 7) {
@@ -110,18 +113,13 @@ class Reader {
     }
   }
   int32_t zigzag() { return zigzag_decode(uleb()); }
+  uint32_t number() { return uleb(); }
+  int32_t signed_number() { return zigzag(); }
   uint32_t u32() {
     d_.need(p_, 4);
     uint32_t value = load_u32(p_);
     p_ += 4;
     return value;
-  }
-  // A count of things of at least size bytes each that follow.
-  uint32_t count(uint32_t size) {
-    const uint8_t* at = p_;
-    uint32_t n = uleb();
-    if (n > d_.bytes_left(p_) / size) d_.fail(at);
-    return n;
   }
   const uint8_t* take(uint64_t bytes) {
     d_.need(p_, bytes);
@@ -130,24 +128,7 @@ class Reader {
     return at;
   }
 
-  Cell reference() {
-    const uint8_t* at = p_;
-    uint32_t length = uleb();
-    if (length < 1 || length > kMaxPathLength || length > d_.bytes_left(p_)) d_.fail(at);
-    d_.path.resize(length);
-    for (uint32_t i = 0; i < length; ++i) d_.path[i] = uleb();
-    return d_.walk(at);
-  }
-
-  // Reads records into the block until it holds n more cells; a record
-  // that appends anything else (a bind record, which data cannot hold) is
-  // refused at the container's position.
-  void contents(NodeId block, uint32_t n, const uint8_t* at) {
-    uint32_t before = Decoder::cell_count(block);
-    for (uint32_t i = 0; i < n; ++i)
-      if (!leaf(block)) record(block);
-    if (Decoder::cell_count(block) != before + n) d_.fail(at);
-  }
+  Cell reference() { return path(p_); }
 
   // The leaf records most data is made of, read without the call of a
   // whole record: small integers and words bound to the global context,
@@ -247,16 +228,11 @@ class Reader {
         cell.set_double(number);
         return Decoder::append(block, cell);
       }
-      case TYPE_CONTEXT: {
+      case TYPE_CONTEXT:
         // Only the boot image makes contexts of its own; data holds them
         // inside the objects and functions that own them.
         if (d_.codec_q) d_.fail(at);
-        ContextForm form = context_form(false);
-        NodeId context = d_.make_context(form, at);
-        uint32_t position = Decoder::append(block, d_.context_object(context));
-        if (form.values) values(context, at);
-        return position;
-      }
+        return context_value(block, context_form(false), at);
       case TYPE_WORD:
       case TYPE_SET_WORD:
       case TYPE_LIT_WORD:
@@ -268,14 +244,8 @@ class Reader {
       case TYPE_NATIVE:
       case TYPE_ACTION:
         return builtin(block, type, at);
-      case TYPE_OP: {
-        uint32_t position = Decoder::cell_count(block);
-        const uint8_t* wrapped_at = p_;
-        record(block);
-        if (Decoder::cell_count(block) != position + 1) d_.fail(wrapped_at);
-        d_.make_op(block, position, 0, at);
-        return position;
-      }
+      case TYPE_OP:
+        return op(block, 0, at);
       case TYPE_FUNCTION:
         if (shared) return Decoder::append(block, d_.shared_owner(TYPE_FUNCTION, reference(), at));
         return function(block, nullptr, at);
@@ -286,10 +256,8 @@ class Reader {
       case TYPE_TRIPLE:
       case TYPE_HANDLE:
       case TYPE_PORT:
-      case TYPE_EVENT: {
-        Cell datatype = make_cell(TYPE_DATATYPE, type);
-        fire(ErrorId::access_no_codec, &datatype);
-      }
+      case TYPE_EVENT:
+        no_codec(type);
       case TYPE_BITSET: {
         if (shared) return Decoder::append(block, d_.shared(type, 0, reference(), at));
         uint32_t length = count(1);
@@ -300,16 +268,8 @@ class Reader {
         if (length > 12) d_.fail(at);
         return Decoder::append(block, d_.typeset_value(take(length), length));
       }
-      case TYPE_ERROR: {
-        Cell error = d_.make_error(uleb(), at);
-        uint32_t position = Decoder::append(block, error);
-        for (uint32_t field = 0; field < 6; ++field) {
-          const uint8_t* field_at = p_;
-          record(d_.open_error_field(error, field, field_at));
-          d_.close_error_field(error, field, field_at);
-        }
-        return position;
-      }
+      case TYPE_ERROR:
+        return error(block, at);
       case TYPE_PAIR: {
         int32_t x = zigzag();
         return Decoder::append(block, make_cell(TYPE_PAIR, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(zigzag())));
@@ -319,17 +279,9 @@ class Reader {
         if (length < 1 || length > 12) d_.fail(at);
         return Decoder::append(block, d_.tuple_value(take(length), length, at));
       }
-      case TYPE_MAP: {
+      case TYPE_MAP:
         if (short_form) d_.fail(at);
-        if (shared) return Decoder::append(block, d_.shared(type, 0, reference(), at));
-        const uint8_t* count_at = p_;
-        uint32_t n = count(1);
-        Cell map = d_.begin_map(n, count_at);
-        uint32_t position = Decoder::append(block, map);
-        contents(map.data2, n, at);
-        d_.finish_map(map, at);
-        return position;
-      }
+        return map(block, shared, at);
       case TYPE_DATE: {
         uint32_t date_word = u32();
         double time = 0.0;
@@ -375,15 +327,9 @@ class Reader {
       if (width > 65535 || height > 65535 || uint64_t{width} * height * 4 > d_.bytes_left(p_)) d_.fail(size_at);
       d_.image_record(at);
     }
-    if (shared) return Decoder::append(block, d_.shared(type, head, reference(), at));
-    if (is_block_family(type) || type == TYPE_HASH) {
-      uint32_t n = count(1);
-      Cell made = type == TYPE_HASH ? d_.begin_hash(head, n) : make_cell(type, head, Decoder::new_block(n), 0);
-      uint32_t position = Decoder::append(block, made);
-      contents(made.data2, n, at);
-      if (type == TYPE_HASH) d_.finish_hash(made);
-      return position;
-    }
+    // A shared series is rare in data: the branch stays out of the way of the contents.
+    if (shared) [[unlikely]] return Decoder::append(block, d_.shared(type, head, reference(), at));
+    if (is_block_family(type) || type == TYPE_HASH) return container(block, type, head, at);
     if (type == TYPE_BINARY) {
       uint32_t length = count(1);
       return Decoder::append(block, d_.binary_value(head, take(length), length));
@@ -429,68 +375,15 @@ class Reader {
     }
     return form;
   }
+  ContextForm context_record() { return context_form(true); }
 
-  // The values of a heap context, one record a word, in place of the unset
-  // values it was made with.
-  void values(NodeId context, const uint8_t* at) {
-    NodeId values_node = context::values_node(context);
-    uint32_t n = context::word_count(context);
-    memory::buffer_of(values_node)->tail = memory::buffer_of(values_node)->offset;
-    contents(values_node, n, at);
-  }
-
-  uint32_t object(NodeId block, bool handlers, PendingWord* binding, const uint8_t* at) {
-    int32_t class_id = zigzag();
-    int32_t on_change = -1;
-    int32_t on_deep_change = -1;
-    if (handlers) {
-      on_change = zigzag();
-      on_deep_change = zigzag();
-    }
-    ContextForm form = context_form(true);
-    NodeId context = d_.make_context(form, at);
-    Cell object = d_.begin_object(context, class_id, handlers, on_change, on_deep_change, at);
-    uint32_t position = 0;
-    if (binding != nullptr) {
-      bind_pending(*binding, context, at);
-    } else {
-      position = Decoder::append(block, object);
-    }
-    if (form.values) values(context, at);
-    d_.finish_object(object);
-    return position;
-  }
-
-  uint32_t function(NodeId block, PendingWord* binding, const uint8_t* at) {
-    const uint8_t* capacity_at = p_;
-    uint32_t spec_capacity = uleb();
-    uint32_t body_capacity = uleb();
-    ContextForm form = context_form(true);
-    NodeId context = d_.make_context(form, at);
-    Cell function = d_.begin_function(context, spec_capacity, body_capacity, capacity_at);
-    uint32_t position = 0;
-    NodeId home = 0;
-    if (binding != nullptr) {
-      bind_pending(*binding, context, at);
-    } else {
-      home = block;
-      position = Decoder::append(block, function);
-    }
-    function_block(&function, home, position, true);
-    d_.check_function(function, at);
-    function_block(&function, home, position, false);
-    return position;
-  }
-
-  // A function's spec or body: a block record read into the block the
-  // function was made with, or shared with an earlier block.
-  void function_block(Cell* function, NodeId home, uint32_t position, bool spec) {
-    const uint8_t* at = p_;
-    Decoder::Nesting nesting(d_, at);
+  // A function's spec or body record: prefixes, then a block type byte
+  // and the head (passed over).
+  bool block_header(const uint8_t** at) {
     bool shared = false;
     uint8_t lead;
     for (;;) {
-      at = p_;
+      *at = p_;
       lead = byte();
       if (lead == kNewLinePrefix) continue;
       if (lead == kSharedPrefix) {
@@ -499,33 +392,18 @@ class Reader {
       }
       break;
     }
-    if (lead >= 0x80 || (lead & kIdMask) != TYPE_BLOCK) d_.fail(at);
+    if (lead >= 0x80 || (lead & kIdMask) != TYPE_BLOCK) d_.fail(*at);
     if ((lead & kShortForm) != 0) uleb();
-    if (shared) {
-      Cell target = reference();
-      if (spec) d_.share_spec(function, home, position, target, at);
-      else d_.share_body(*function, target, at);
-      return;
-    }
-    uint32_t n = count(1);
-    contents(spec ? Decoder::spec_node(*function) : Decoder::body_node(*function), n, at);
+    return shared;
   }
 
-  uint32_t builtin(NodeId block, TypeId type, const uint8_t* at) {
-    uint32_t number = uleb();
-    if (d_.codec_q) {
-      uint32_t position = Decoder::cell_count(block);
-      record(block);
-      d_.make_builtin_at(block, position, type, number, at);
-      return position;
-    }
-    // The boot image's spec lands right after the native's cell.
-    uint32_t position = Decoder::append(block, make_cell(TYPE_NONE));
-    record(block);
-    if (Decoder::cell_count(block) < position + 2) d_.fail(at);
-    Cell made = d_.builtin_value(type, number, *Decoder::cell_at(block, position + 1), at);
-    *Decoder::cell_at(block, position) = made;
-    return position;
+  // A bound word's owner: a type byte, its short form the handlers.
+  uint32_t owner_header(bool* handlers) {
+    const uint8_t* owner_at = p_;
+    uint8_t owner = byte();
+    if (owner >= 0x80) d_.fail(owner_at);
+    *handlers = (owner & kShortForm) != 0;
+    return owner & kIdMask;
   }
 
   uint32_t word(NodeId block, TypeId type, bool short_form, bool shared, const uint8_t* at) {
@@ -541,38 +419,17 @@ class Reader {
       return Decoder::append(block, d_.numbered_word(type, symbol_index, number, index, at));
     }
     int32_t index = zigzag();
-    if (shared) {
-      NodeId context = d_.target_context(reference(), at);
-      return Decoder::append(block, d_.context_word(type, symbol_index, context, index, at));
-    }
     // The binding's owner follows: an object's or a function's payload.
-    d_.symbol(symbol_index, symbol_at);
-    PendingWord pending{block, Decoder::append(block, make_cell(TYPE_NONE)), type, symbol_index, index};
-    const uint8_t* owner_at = p_;
-    uint8_t owner = byte();
-    if (owner >= 0x80) d_.fail(owner_at);
-    if ((owner & kIdMask) == TYPE_OBJECT) {
-      object(block, (owner & kShortForm) != 0, &pending, owner_at);
-    } else if ((owner & kIdMask) == TYPE_FUNCTION) {
-      function(block, &pending, owner_at);
-    } else {
-      d_.fail(owner_at);
-    }
-    return pending.position;
-  }
-
-  void bind_pending(const PendingWord& pending, NodeId context, const uint8_t* at) {
-    *Decoder::cell_at(pending.block, pending.position) =
-        d_.context_word(pending.type, pending.symbol_index, context, pending.index, at);
+    return bound_word(block, type, symbol_index, index, shared, symbol_at, at);
   }
 };
 
 // ---------------------------------------------------------------------------
 // Writing
 
-class Writer {
+class Writer : public RecordWriter<Writer> {
  public:
-  explicit Writer(Encoder& encoder) : e_(encoder), out_(encoder.records) {}
+  explicit Writer(Encoder& encoder) : RecordWriter(encoder) {}
 
   void value(const Cell& cell, bool counted = true) {
     Encoder::Nesting nesting(e_);
@@ -674,36 +531,29 @@ class Writer {
       case TYPE_LIT_WORD:
       case TYPE_GET_WORD:
       case TYPE_REFINEMENT:
-        word(cell);
+        word(cell, 0);
         break;
       case TYPE_OBJECT:
-        object(cell);
-        break;
       case TYPE_FUNCTION:
-        function(cell);
+        owner(cell, 0);
         break;
       case TYPE_ERROR:
-        error(cell);
+        error(cell, 0);
         break;
       case TYPE_NATIVE:
       case TYPE_ACTION:
         type_byte(type);
-        uleb(cell.data1);
-        // The interface block is no child of its own: it takes the native's index.
-        value(block::make_value(cell.data2), false);
+        builtin_payload(cell);
         break;
       case TYPE_OP: {
-        TypeId source = native::op_source_type(cell);
-        if (source != TYPE_NATIVE && source != TYPE_ACTION && source != TYPE_FUNCTION) Encoder::no_codec(cell);
+        TypeId source = op_source(cell);
         type_byte(type);
-        Cell wrapped = cell;
-        wrapped.header = source;
-        value(wrapped, false);
+        op_wrapped(cell, source);
         break;
       }
       default:
         if (is_written_series(type)) {
-          series(cell);
+          series(cell, 0);
           break;
         }
         // routine!, triple!, handle!, port!, event!, image! and the
@@ -714,14 +564,14 @@ class Writer {
   }
 
  private:
-  Encoder& e_;
-  std::vector<uint8_t>& out_;
-  std::vector<uint32_t> path_;
+  friend class RecordWriter<Writer>;
 
   void byte(uint8_t value) { out_.push_back(value); }
   void type_byte(TypeId type, bool short_form = false) {
     byte(static_cast<uint8_t>(type | (short_form ? kShortForm : 0)));
   }
+  // The new-line prefix went before the record: no header bit holds it.
+  void header(TypeId type, uint32_t /*line*/) { type_byte(type); }
   void uleb(uint32_t value) {
     while (value >= 0x80) {
       out_.push_back(static_cast<uint8_t>(value | 0x80));
@@ -730,69 +580,49 @@ class Writer {
     out_.push_back(static_cast<uint8_t>(value));
   }
   void zigzag(int32_t value) { uleb(zigzag_encode(value)); }
+  void number(uint32_t value) { uleb(value); }
+  void signed_number(int32_t value) { zigzag(value); }
   void u32(uint32_t value) {
     uint8_t bytes[4];
     store_u32(bytes, value);
     raw(bytes, 4);
   }
   void raw(const uint8_t* bytes, size_t count) { out_.insert(out_.end(), bytes, bytes + count); }
-  void reference(uint32_t entry) {
-    e_.path_of(entry, &path_);
-    uleb(static_cast<uint32_t>(path_.size()));
-    for (uint32_t index : path_) uleb(index);
+  // After the header of a shared record: the path alone.
+  void reference(uint32_t entry) { path(entry); }
+  void copy_reference(uint32_t entry, uint32_t /*line*/) {
+    byte(kReferenceByte);
+    path(entry);
   }
 
-  void series(const Cell& cell) {
+  // A series' type byte, short with a head (for bitset!: complemented),
+  // then the head.
+  void series_header(const Cell& cell, bool shared, uint32_t /*line*/) {
     TypeId type = cell.type();
-    NodeId node = cell.data2;
-    SeriesBuffer* buffer = memory::buffer_of(node);
     bool headless = type == TYPE_MAP || type == TYPE_BITSET;
     uint32_t head = headless ? 0 : cell.data1;
-    bool short_form = type == TYPE_BITSET ? (buffer->flags & series_flags::kBitsetComplement) != 0 : head != 0;
-    uint32_t entry = e_.find(node);
-    if (entry != 0) byte(kSharedPrefix);
+    bool short_form = type == TYPE_BITSET
+                          ? (memory::buffer_of(cell.data2)->flags & series_flags::kBitsetComplement) != 0
+                          : head != 0;
+    if (shared) byte(kSharedPrefix);
     type_byte(type, short_form);
     if (head != 0) uleb(head);
-    if (entry != 0) {
-      reference(entry);
-      return;
-    }
-    Encoder::Inside inside(e_, e_.remember(node));
-    if (is_block_family(type) || type == TYPE_HASH) {
-      uint32_t n = memory::buffer_of(node)->cell_count();
-      uleb(n);
-      for (uint32_t i = 0; i < n; ++i) {
-        Cell item = memory::buffer_of(node)->cells()[i];
-        value(item);
-      }
-    } else if (type == TYPE_MAP) {
-      // Removed entries (a value cell of type 0) are left out.
-      uint32_t cells = memory::buffer_of(node)->cell_count() & ~1u;
-      uint32_t live = 0;
-      for (uint32_t i = 0; i < cells; i += 2)
-        if (!memory::buffer_of(node)->cells()[i + 1].is(TYPE_VALUE)) ++live;
-      uleb(2 * live);
-      for (uint32_t i = 0; i < cells; i += 2) {
-        if (memory::buffer_of(node)->cells()[i + 1].is(TYPE_VALUE)) continue;
-        Cell key = memory::buffer_of(node)->cells()[i];
-        value(key);
-        Cell item = memory::buffer_of(node)->cells()[i + 1];
-        value(item);
-      }
+  }
+  void series_bytes(const Cell& cell) {
+    TypeId type = cell.type();
+    SeriesBuffer* buffer = memory::buffer_of(cell.data2);
+    uint32_t unit = buffer->unit() == 0 ? 1 : buffer->unit();
+    uint32_t length = buffer->used() / unit;
+    if (is_text_family(type)) {
+      if (length >= (1u << 30)) Encoder::no_codec(cell);
+      uleb(length << 2 | unit_log(unit));
+    } else if (type == TYPE_VECTOR) {
+      byte(static_cast<uint8_t>(cell.data3 << 2 | unit_log(unit)));
+      uleb(length);
     } else {
-      uint32_t unit = buffer->unit() == 0 ? 1 : buffer->unit();
-      uint32_t length = buffer->used() / unit;
-      if (is_text_family(type)) {
-        if (length >= (1u << 30)) Encoder::no_codec(cell);
-        uleb(length << 2 | unit_log(unit));
-      } else if (type == TYPE_VECTOR) {
-        byte(static_cast<uint8_t>(cell.data3 << 2 | unit_log(unit)));
-        uleb(length);
-      } else {
-        uleb(length);
-      }
-      raw(buffer->head_ptr(), size_t{length} * unit);
+      uleb(length);
     }
+    raw(buffer->head_ptr(), size_t{length} * unit);
   }
 
   void context_description(const ContextForm& form) {
@@ -803,121 +633,31 @@ class Writer {
     for (uint32_t symbol : form.symbols) uleb(e_.symbol_index(symbol));
   }
 
-  void object(const Cell& cell) {
-    bool handlers = object::handlers_of(cell) != 0;
-    uint32_t entry = e_.find(object::context_of(cell));
-    if (entry != 0) {
-      byte(kSharedPrefix);
-      type_byte(TYPE_OBJECT, handlers);
-      reference(entry);
-      return;
-    }
-    type_byte(TYPE_OBJECT, handlers);
-    object_payload(cell);
+  // An object! (short with handlers) or function! type byte.
+  void owner_header(TypeId type, bool handlers, bool shared, uint32_t /*line*/) {
+    if (shared) byte(kSharedPrefix);
+    type_byte(type, handlers);
+  }
+  void empty_block() {
+    type_byte(TYPE_BLOCK);
+    uleb(0);
   }
 
-  void object_payload(const Cell& cell) {
-    NodeId context = object::context_of(cell);
-    zigzag(static_cast<int32_t>(object::class_of(cell)));
-    if (object::handlers_of(cell) != 0) {
-      int32_t on_change, on_deep_change;
-      Encoder::handler_indexes(cell, &on_change, &on_deep_change);
-      zigzag(on_change);
-      zigzag(on_deep_change);
-    }
-    ContextForm form = Encoder::context_form(context);
-    Encoder::Inside inside(e_, e_.remember(context));
-    context_description(form);
-    if (form.values)
-      for (uint32_t i = 0; i < form.symbols.size(); ++i) {
-        Cell item = context::values_head(context)[i];
-        value(item);
-      }
-  }
-
-  void function(const Cell& cell) {
-    uint32_t entry = e_.find(function::context_of(cell));
-    if (entry != 0) {
-      byte(kSharedPrefix);
-      type_byte(TYPE_FUNCTION);
-      reference(entry);
-      return;
-    }
-    type_byte(TYPE_FUNCTION);
-    function_payload(cell);
-  }
-
-  void function_payload(const Cell& cell) {
-    NodeId context = function::context_of(cell);
-    Cell spec = block::make_value(cell.data2);
-    Cell body = *function::info(cell, function::kInfoBody);
-    uleb(memory::buffer_of(spec.data2)->cell_count());
-    uleb(body.is(TYPE_BLOCK) ? memory::buffer_of(body.data2)->cell_count() : 0);
-    Encoder::Inside inside(e_, e_.remember(context));
-    context_description(Encoder::context_form(context));
-    value(spec);
-    if (body.is(TYPE_BLOCK)) {
-      value(body);
-    } else {
-      // A function without a body block runs nothing: it reads back with
-      // an empty one.
-      type_byte(TYPE_BLOCK);
-      uleb(0);
-      e_.count();
-    }
-  }
-
-  void error(const Cell& cell) {
-    NodeId context = cell.data1;
-    uint32_t entry = context != 0 ? e_.find(context) : 0;
-    if (entry != 0) {
-      // The same error met again is the same value: a copy of the first.
-      byte(kReferenceByte);
-      reference(entry);
-      return;
-    }
-    ErrorId id = kel::error_value::id_of(cell);
-    const ErrorInfo& info = error_info(id);
-    type_byte(TYPE_ERROR);
-    uleb(static_cast<uint32_t>(category_info(info.category).code + info.number));
-    Encoder::Inside inside(e_, e_.remember(context));
-    for (uint32_t field = kel::error_value::kArg1; field <= kel::error_value::kStack; ++field)
-      value(kel::error_value::field(cell, static_cast<kel::error_value::Field>(field)));
-  }
-
-  void word(const Cell& cell) {
-    TypeId type = cell.type();
-    uint32_t symbol_index = e_.symbol_index(cell.data2);
-    Cell owner;
-    if (!Encoder::bound_owner(cell, &owner)) {
-      type_byte(type);
-      uleb(symbol_index);
-      return;
-    }
-    uint32_t entry = e_.find(cell.data1);
-    if (entry != 0) byte(kSharedPrefix);
-    type_byte(type, true);
+  void global_word(const Cell& cell, uint32_t symbol_index, uint32_t /*line*/) {
+    type_byte(cell.type());
     uleb(symbol_index);
-    zigzag(static_cast<int32_t>(cell.data3));
-    if (entry != 0) {
-      reference(entry);
-      return;
-    }
-    if (owner.is(TYPE_OBJECT)) {
-      type_byte(TYPE_OBJECT, object::handlers_of(owner) != 0);
-      object_payload(owner);
-    } else {
-      type_byte(TYPE_FUNCTION);
-      function_payload(owner);
-    }
+  }
+  // A bound word is short; its symbol index and index follow.
+  void bound_word_header(TypeId type, bool shared, uint32_t /*line*/) {
+    if (shared) byte(kSharedPrefix);
+    type_byte(type, true);
   }
 };
 
 }  // namespace
 
 void read_compact(Decoder& decoder, const uint8_t* records, const uint8_t* end) {
-  decoder.records_end = end;
-  Reader(decoder, records).records(decoder.destination);
+  Reader::read(decoder, records, end);
 }
 
 void write_compact(Encoder& encoder, const Cell& value) { Writer(encoder).value(value); }

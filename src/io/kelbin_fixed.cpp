@@ -40,7 +40,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "runtime/stack.h"
-#include "io/kelbin_internal.h"
+#include "io/kelbin_walk.h"
 #include "runtime/errors.h"
 
 namespace kel::kelbin {
@@ -70,9 +70,9 @@ uint64_t padded(uint64_t bytes) { return (bytes + 3) & ~uint64_t{3}; }
 // ---------------------------------------------------------------------------
 // Reading
 
-class Reader {
+class Reader : public RecordReader<Reader> {
  public:
-  Reader(Decoder& decoder, const uint8_t* position) : d_(decoder), p_(position) {}
+  Reader(Decoder& decoder, const uint8_t* position) : RecordReader(decoder, position) {}
 
   void records(NodeId block) {
     while (p_ < d_.records_end) {
@@ -86,8 +86,9 @@ class Reader {
   }
 
  private:
-  Decoder& d_;
-  const uint8_t* p_;
+  friend class RecordReader<Reader>;
+  // Every number field is a word.
+  static constexpr uint32_t kNumberBytes = 4;
 
   uint32_t next() {
     d_.need(p_, 4);
@@ -95,13 +96,8 @@ class Reader {
     p_ += 4;
     return value;
   }
-  // A count of records (each at least one word) that follow.
-  uint32_t count() {
-    const uint8_t* at = p_;
-    uint32_t n = next();
-    if (n > d_.bytes_left(p_) / 4) d_.fail(at);
-    return n;
-  }
+  uint32_t number() { return next(); }
+  int32_t signed_number() { return static_cast<int32_t>(next()); }
   // length raw bytes and their padding.
   const uint8_t* take(uint64_t length, const uint8_t* at) {
     if (padded(length) > d_.bytes_left(p_)) d_.fail(at);
@@ -117,11 +113,7 @@ class Reader {
   Cell reference() {
     const uint8_t* at = p_;
     if (next() != kReferenceType) d_.fail(at);
-    uint32_t length = next();
-    if (length < 1 || length > kMaxPathLength || length > d_.bytes_left(p_) / 4) d_.fail(at);
-    d_.path.resize(length);
-    for (uint32_t i = 0; i < length; ++i) d_.path[i] = next();
-    return d_.walk(at);
+    return path(at);
   }
 
   // A header word, padding words passed over.
@@ -132,14 +124,8 @@ class Reader {
     }
   }
 
-  // Reads records into the block until it holds n more cells; a record
-  // that appends anything else (a bind record, which data cannot hold) is
-  // refused at the container's position.
-  void contents(NodeId block, uint32_t n, const uint8_t* at) {
-    uint32_t before = Decoder::cell_count(block);
-    for (uint32_t i = 0; i < n; ++i) record(block);
-    if (Decoder::cell_count(block) != before + n) d_.fail(at);
-  }
+  // No record is read without its header word.
+  static bool leaf(NodeId) { return false; }
 
   void record(NodeId block) {
     const uint8_t* at = p_;
@@ -149,7 +135,8 @@ class Reader {
     uint32_t type = h & kTypeMask;
     uint32_t position;
     if (type == kReferenceType) {
-      position = Decoder::append(block, reference_after_header(at));
+      // A 0xFF record: the path follows its header.
+      position = Decoder::append(block, path(at));
     } else if (type == kBindType) {
       if (d_.codec_q || h != kBindType) d_.fail(at);
       position = Decoder::cell_count(block);
@@ -165,15 +152,6 @@ class Reader {
       position = value(block, h, at);
     }
     if ((h & kNewLine) != 0) Decoder::cell_at(block, position)->set_new_line(true);
-  }
-
-  // A 0xFF record whose header was read: the path follows.
-  Cell reference_after_header(const uint8_t* at) {
-    uint32_t length = next();
-    if (length < 1 || length > kMaxPathLength || length > d_.bytes_left(p_) / 4) d_.fail(at);
-    d_.path.resize(length);
-    for (uint32_t i = 0; i < length; ++i) d_.path[i] = next();
-    return d_.walk(at);
   }
 
   uint32_t value(NodeId block, uint32_t h, const uint8_t* at) {
@@ -242,65 +220,36 @@ class Reader {
       case TYPE_GET_WORD:
       case TYPE_REFINEMENT:
         return word_record(block, h, at);
-      case TYPE_CONTEXT: {
+      case TYPE_CONTEXT:
         if (d_.codec_q) d_.fail(at);
-        ContextForm form = context_form(h, at);
-        NodeId context = d_.make_context(form, at);
-        uint32_t position = Decoder::append(block, d_.context_object(context));
-        if (form.values) values(context, at);
-        return position;
-      }
+        return context_value(block, context_form(h, at), at);
       case TYPE_OBJECT:
         if (shared) return Decoder::append(block, d_.shared_owner(TYPE_OBJECT, reference(), at));
-        return object(block, h, nullptr, at);
+        return object(block, (h & kHandlers) != 0, nullptr, at);
       case TYPE_FUNCTION:
         if (shared) return Decoder::append(block, d_.shared_owner(TYPE_FUNCTION, reference(), at));
         return function(block, nullptr, at);
-      case TYPE_ERROR: {
-        Cell error = d_.make_error(next(), at);
-        uint32_t position = Decoder::append(block, error);
-        for (uint32_t field = 0; field < 6; ++field) {
-          const uint8_t* field_at = p_;
-          record(d_.open_error_field(error, field, field_at));
-          d_.close_error_field(error, field, field_at);
-        }
-        return position;
-      }
+      case TYPE_ERROR:
+        return error(block, at);
       case TYPE_NATIVE:
       case TYPE_ACTION:
         return builtin(block, type, at);
-      case TYPE_OP: {
-        uint32_t position = Decoder::cell_count(block);
-        const uint8_t* wrapped_at = p_;
-        record(block);
-        if (Decoder::cell_count(block) != position + 1) d_.fail(wrapped_at);
-        d_.make_op(block, position, (h >> kOpShift) & kTypeMask, at);
-        return position;
-      }
+      case TYPE_OP:
+        return op(block, (h >> kOpShift) & kTypeMask, at);
       case TYPE_ROUTINE:
       case TYPE_TRIPLE:
       case TYPE_HANDLE:
       case TYPE_PORT:
-      case TYPE_EVENT: {
-        Cell datatype = make_cell(TYPE_DATATYPE, type);
-        fire(ErrorId::access_no_codec, &datatype);
-      }
+      case TYPE_EVENT:
+        no_codec(type);
       case TYPE_BITSET: {
         if (shared) return Decoder::append(block, d_.shared(type, 0, reference(), at));
         const uint8_t* length_at = p_;
         uint32_t length = next();
         return Decoder::append(block, d_.bitset_value((h & kComplemented) != 0, take(length, length_at), length));
       }
-      case TYPE_MAP: {
-        if (shared) return Decoder::append(block, d_.shared(type, 0, reference(), at));
-        const uint8_t* count_at = p_;
-        uint32_t n = count();
-        Cell map = d_.begin_map(n, count_at);
-        uint32_t position = Decoder::append(block, map);
-        contents(map.data2, n, at);
-        d_.finish_map(map, at);
-        return position;
-      }
+      case TYPE_MAP:
+        return map(block, shared, at);
       default:
         break;
     }
@@ -321,15 +270,9 @@ class Reader {
       if (uint64_t{size & 0xFFFF} * (size >> 16) * 4 > d_.bytes_left(p_)) d_.fail(size_at);
       d_.image_record(at);
     }
-    if (shared) return Decoder::append(block, d_.shared(type, head_index, reference(), at));
-    if (is_block_family(type) || type == TYPE_HASH) {
-      uint32_t n = count();
-      Cell made = type == TYPE_HASH ? d_.begin_hash(head_index, n) : make_cell(type, head_index, Decoder::new_block(n), 0);
-      uint32_t position = Decoder::append(block, made);
-      contents(made.data2, n, at);
-      if (type == TYPE_HASH) d_.finish_hash(made);
-      return position;
-    }
+    // A shared series is rare in data: the branch stays out of the way of the contents.
+    if (shared) [[unlikely]] return Decoder::append(block, d_.shared(type, head_index, reference(), at));
+    if (is_block_family(type) || type == TYPE_HASH) return container(block, type, head_index, at);
     uint32_t unit = (h >> kUnitShift) & kUnitMask;
     const uint8_t* length_at = p_;
     uint32_t length = next();
@@ -357,7 +300,7 @@ class Reader {
     form.self = (h & kSelf) != 0;
     form.stack = (h & kStackValues) != 0;
     form.values = (h & kValuesFollow) != 0 && !form.stack;
-    uint32_t n = count();
+    uint32_t n = count(kNumberBytes);
     form.symbols.reserve(n);
     for (uint32_t i = 0; i < n; ++i) {
       const uint8_t* symbol_at = p_;
@@ -371,87 +314,21 @@ class Reader {
     return context_form(next(), at);
   }
 
-  void values(NodeId context, const uint8_t* at) {
-    NodeId values_node = context::values_node(context);
-    memory::buffer_of(values_node)->tail = memory::buffer_of(values_node)->offset;
-    contents(values_node, context::word_count(context), at);
-  }
-
-  uint32_t object(NodeId block, uint32_t h, PendingWord* binding, const uint8_t* at) {
-    auto class_id = static_cast<int32_t>(next());
-    bool handlers = (h & kHandlers) != 0;
-    int32_t on_change = -1;
-    int32_t on_deep_change = -1;
-    if (handlers) {
-      on_change = static_cast<int32_t>(next());
-      on_deep_change = static_cast<int32_t>(next());
-    }
-    ContextForm form = context_record();
-    NodeId context = d_.make_context(form, at);
-    Cell object = d_.begin_object(context, class_id, handlers, on_change, on_deep_change, at);
-    uint32_t position = 0;
-    if (binding != nullptr) {
-      bind_pending(*binding, context, at);
-    } else {
-      position = Decoder::append(block, object);
-    }
-    if (form.values) values(context, at);
-    d_.finish_object(object);
-    return position;
-  }
-
-  uint32_t function(NodeId block, PendingWord* binding, const uint8_t* at) {
-    const uint8_t* capacity_at = p_;
-    uint32_t spec_capacity = next();
-    uint32_t body_capacity = next();
-    ContextForm form = context_record();
-    NodeId context = d_.make_context(form, at);
-    Cell function = d_.begin_function(context, spec_capacity, body_capacity, capacity_at);
-    uint32_t position = 0;
-    NodeId home = 0;
-    if (binding != nullptr) {
-      bind_pending(*binding, context, at);
-    } else {
-      home = block;
-      position = Decoder::append(block, function);
-    }
-    function_block(&function, home, position, true);
-    d_.check_function(function, at);
-    function_block(&function, home, position, false);
-    return position;
-  }
-
-  void function_block(Cell* function, NodeId home, uint32_t position, bool spec) {
-    const uint8_t* at = p_;
-    Decoder::Nesting nesting(d_, at);
+  // A function's spec or body record: a block header word (padding passed
+  // over), then the head (passed over).
+  bool block_header(const uint8_t** at) {
     uint32_t h = header();
-    at = p_ - 4;
-    if ((h & kTypeMask) != TYPE_BLOCK) d_.fail(at);
+    *at = p_ - 4;
+    if ((h & kTypeMask) != TYPE_BLOCK) d_.fail(*at);
     head();
-    if ((h & kShared) != 0) {
-      Cell target = reference();
-      if (spec) d_.share_spec(function, home, position, target, at);
-      else d_.share_body(*function, target, at);
-      return;
-    }
-    uint32_t n = count();
-    contents(spec ? Decoder::spec_node(*function) : Decoder::body_node(*function), n, at);
+    return (h & kShared) != 0;
   }
 
-  uint32_t builtin(NodeId block, TypeId type, const uint8_t* at) {
-    uint32_t number = next();
-    if (d_.codec_q) {
-      uint32_t position = Decoder::cell_count(block);
-      record(block);
-      d_.make_builtin_at(block, position, type, number, at);
-      return position;
-    }
-    uint32_t position = Decoder::append(block, make_cell(TYPE_NONE));
-    record(block);
-    if (Decoder::cell_count(block) < position + 2) d_.fail(at);
-    Cell made = d_.builtin_value(type, number, *Decoder::cell_at(block, position + 1), at);
-    *Decoder::cell_at(block, position) = made;
-    return position;
+  // A bound word's owner: a header word, never shared.
+  uint32_t owner_header(bool* handlers) {
+    uint32_t owner = next();
+    *handlers = (owner & kHandlers) != 0;
+    return owner & (kTypeMask | kShared);
   }
 
   uint32_t word_record(NodeId block, uint32_t h, const uint8_t* at) {
@@ -467,36 +344,16 @@ class Reader {
       uint32_t number = next();
       return Decoder::append(block, d_.numbered_word(type, symbol_index, number, index, at));
     }
-    if ((h & kShared) != 0) {
-      NodeId context = d_.target_context(reference(), at);
-      return Decoder::append(block, d_.context_word(type, symbol_index, context, index, at));
-    }
-    d_.symbol(symbol_index, symbol_at);
-    PendingWord pending{block, Decoder::append(block, make_cell(TYPE_NONE)), type, symbol_index, index};
-    const uint8_t* owner_at = p_;
-    uint32_t owner = next();
-    if ((owner & (kTypeMask | kShared)) == TYPE_OBJECT) {
-      object(block, owner, &pending, owner_at);
-    } else if ((owner & (kTypeMask | kShared)) == TYPE_FUNCTION) {
-      function(block, &pending, owner_at);
-    } else {
-      d_.fail(owner_at);
-    }
-    return pending.position;
-  }
-
-  void bind_pending(const PendingWord& pending, NodeId context, const uint8_t* at) {
-    *Decoder::cell_at(pending.block, pending.position) =
-        d_.context_word(pending.type, pending.symbol_index, context, pending.index, at);
+    return bound_word(block, type, symbol_index, index, (h & kShared) != 0, symbol_at, at);
   }
 };
 
 // ---------------------------------------------------------------------------
 // Writing
 
-class Writer {
+class Writer : public RecordWriter<Writer> {
  public:
-  explicit Writer(Encoder& encoder) : e_(encoder), out_(encoder.records) {}
+  explicit Writer(Encoder& encoder) : RecordWriter(encoder) {}
 
   void value(const Cell& cell, bool counted = true) {
     Encoder::Nesting nesting(e_);
@@ -570,13 +427,11 @@ class Writer {
       case TYPE_LIT_WORD:
       case TYPE_GET_WORD:
       case TYPE_REFINEMENT:
-        word_record(cell, line);
+        word(cell, line);
         break;
       case TYPE_OBJECT:
-        object(cell, line);
-        break;
       case TYPE_FUNCTION:
-        function(cell, line);
+        owner(cell, line);
         break;
       case TYPE_ERROR:
         error(cell, line);
@@ -584,16 +439,12 @@ class Writer {
       case TYPE_NATIVE:
       case TYPE_ACTION:
         put(type | line);
-        put(cell.data1);
-        value(block::make_value(cell.data2), false);
+        builtin_payload(cell);
         break;
       case TYPE_OP: {
-        TypeId source = native::op_source_type(cell);
-        if (source != TYPE_NATIVE && source != TYPE_ACTION && source != TYPE_FUNCTION) Encoder::no_codec(cell);
+        TypeId source = op_source(cell);
         put(type | line | source << kOpShift);
-        Cell wrapped = cell;
-        wrapped.header = source;
-        value(wrapped, false);
+        op_wrapped(cell, source);
         break;
       }
       default:
@@ -609,192 +460,83 @@ class Writer {
   // The records area ends on a whole word, as the fixed words of every
   // record do.
  private:
-  Encoder& e_;
-  std::vector<uint8_t>& out_;
-  std::vector<uint32_t> path_;
+  friend class RecordWriter<Writer>;
 
   void put(uint32_t value) {
     uint8_t bytes[4];
     store_u32(bytes, value);
     out_.insert(out_.end(), bytes, bytes + 4);
   }
+  void header(TypeId type, uint32_t line) { put(type | line); }
+  void number(uint32_t value) { put(value); }
+  void signed_number(int32_t value) { put(static_cast<uint32_t>(value)); }
   void raw(const uint8_t* bytes, uint64_t count) {
     out_.insert(out_.end(), bytes, bytes + count);
     out_.resize(out_.size() + (padded(count) - count), 0);
   }
+  // A reference record after the fixed words of a shared record.
   void reference(uint32_t entry) {
-    e_.path_of(entry, &path_);
     put(kReferenceType);
-    put(static_cast<uint32_t>(path_.size()));
-    for (uint32_t index : path_) put(index);
+    path(entry);
+  }
+  void copy_reference(uint32_t entry, uint32_t line) {
+    put(kReferenceType | line);
+    path(entry);
   }
 
-  void series(const Cell& cell, uint32_t line) {
+  // The header word (unit size, complement, shared), then the head.
+  void series_header(const Cell& cell, bool shared, uint32_t line) {
     TypeId type = cell.type();
-    NodeId node = cell.data2;
-    SeriesBuffer* buffer = memory::buffer_of(node);
+    SeriesBuffer* buffer = memory::buffer_of(cell.data2);
     uint32_t unit = buffer->unit() == 0 ? 1 : buffer->unit();
-    uint32_t entry = e_.find(node);
-    uint32_t h = type | line | (entry != 0 ? kShared : 0);
+    uint32_t h = type | line | (shared ? kShared : 0);
     bool raw_bytes = is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR;
     if (raw_bytes) h |= unit << kUnitShift;
     if (type == TYPE_BITSET && (buffer->flags & series_flags::kBitsetComplement) != 0) h |= kComplemented;
     put(h);
     if (type != TYPE_MAP && type != TYPE_BITSET) put(cell.data1);
-    if (entry != 0) {
-      reference(entry);
-      return;
-    }
-    Encoder::Inside inside(e_, e_.remember(node));
-    if (is_block_family(type) || type == TYPE_HASH) {
-      uint32_t n = memory::buffer_of(node)->cell_count();
-      put(n);
-      for (uint32_t i = 0; i < n; ++i) {
-        Cell item = memory::buffer_of(node)->cells()[i];
-        value(item);
-      }
-    } else if (type == TYPE_MAP) {
-      uint32_t cells = memory::buffer_of(node)->cell_count() & ~1u;
-      uint32_t live = 0;
-      for (uint32_t i = 0; i < cells; i += 2)
-        if (!memory::buffer_of(node)->cells()[i + 1].is(TYPE_VALUE)) ++live;
-      put(2 * live);
-      for (uint32_t i = 0; i < cells; i += 2) {
-        if (memory::buffer_of(node)->cells()[i + 1].is(TYPE_VALUE)) continue;
-        Cell key = memory::buffer_of(node)->cells()[i];
-        value(key);
-        Cell item = memory::buffer_of(node)->cells()[i + 1];
-        value(item);
-      }
-    } else {
-      uint32_t length = buffer->used() / unit;
-      put(length);
-      if (type == TYPE_VECTOR) put(cell.data3);
-      raw(buffer->head_ptr(), uint64_t{length} * unit);
-    }
+  }
+  void series_bytes(const Cell& cell) {
+    SeriesBuffer* buffer = memory::buffer_of(cell.data2);
+    uint32_t unit = buffer->unit() == 0 ? 1 : buffer->unit();
+    uint32_t length = buffer->used() / unit;
+    put(length);
+    if (cell.type() == TYPE_VECTOR) put(cell.data3);
+    raw(buffer->head_ptr(), uint64_t{length} * unit);
   }
 
-  void context_record(NodeId context, const ContextForm& form) {
+  void context_description(const ContextForm& form) {
     uint32_t h = TYPE_CONTEXT | form.kind << kKindShift | (form.self ? kSelf : 0) | (form.stack ? kStackValues : 0) |
                  (form.values ? kValuesFollow : 0);
     put(h);
     put(static_cast<uint32_t>(form.symbols.size()));
     for (uint32_t symbol : form.symbols) put(e_.symbol_index(symbol));
-    if (form.values) {
-      for (uint32_t i = 0; i < form.symbols.size(); ++i) {
-        Cell item = context::values_head(context)[i];
-        value(item);
-      }
-    }
   }
 
-  void object(const Cell& cell, uint32_t line) {
-    bool handlers = object::handlers_of(cell) != 0;
-    uint32_t entry = e_.find(object::context_of(cell));
-    put(TYPE_OBJECT | line | (handlers ? kHandlers : 0) | (entry != 0 ? kShared : 0));
-    if (entry != 0) {
-      reference(entry);
-      return;
-    }
-    object_payload(cell);
+  void owner_header(TypeId type, bool handlers, bool shared, uint32_t line) {
+    put(type | line | (handlers ? kHandlers : 0) | (shared ? kShared : 0));
+  }
+  // Header, head and count.
+  void empty_block() {
+    put(TYPE_BLOCK);
+    put(0);
+    put(0);
   }
 
-  void object_payload(const Cell& cell) {
-    NodeId context = object::context_of(cell);
-    put(object::class_of(cell));
-    if (object::handlers_of(cell) != 0) {
-      int32_t on_change, on_deep_change;
-      Encoder::handler_indexes(cell, &on_change, &on_deep_change);
-      put(static_cast<uint32_t>(on_change));
-      put(static_cast<uint32_t>(on_deep_change));
-    }
-    ContextForm form = Encoder::context_form(context);
-    Encoder::Inside inside(e_, e_.remember(context));
-    context_record(context, form);
-  }
-
-  void function(const Cell& cell, uint32_t line) {
-    uint32_t entry = e_.find(function::context_of(cell));
-    put(TYPE_FUNCTION | line | (entry != 0 ? kShared : 0));
-    if (entry != 0) {
-      reference(entry);
-      return;
-    }
-    function_payload(cell);
-  }
-
-  void function_payload(const Cell& cell) {
-    NodeId context = function::context_of(cell);
-    Cell spec = block::make_value(cell.data2);
-    Cell body = *function::info(cell, function::kInfoBody);
-    put(memory::buffer_of(spec.data2)->cell_count());
-    put(body.is(TYPE_BLOCK) ? memory::buffer_of(body.data2)->cell_count() : 0);
-    Encoder::Inside inside(e_, e_.remember(context));
-    context_record(context, Encoder::context_form(context));
-    value(spec);
-    if (body.is(TYPE_BLOCK)) {
-      value(body);
-    } else {
-      put(TYPE_BLOCK);
-      put(0);
-      put(0);
-      e_.count();
-    }
-  }
-
-  void error(const Cell& cell, uint32_t line) {
-    NodeId context = cell.data1;
-    uint32_t entry = context != 0 ? e_.find(context) : 0;
-    if (entry != 0) {
-      // The same error met again is the same value: a copy of the first.
-      e_.path_of(entry, &path_);
-      put(kReferenceType | line);
-      put(static_cast<uint32_t>(path_.size()));
-      for (uint32_t index : path_) put(index);
-      return;
-    }
-    ErrorId id = kel::error_value::id_of(cell);
-    const ErrorInfo& info = error_info(id);
-    put(TYPE_ERROR | line);
-    put(static_cast<uint32_t>(category_info(info.category).code + info.number));
-    Encoder::Inside inside(e_, e_.remember(context));
-    for (uint32_t field = kel::error_value::kArg1; field <= kel::error_value::kStack; ++field)
-      value(kel::error_value::field(cell, static_cast<kel::error_value::Field>(field)));
-  }
-
-  void word_record(const Cell& cell, uint32_t line) {
-    TypeId type = cell.type();
-    uint32_t symbol_index = e_.symbol_index(cell.data2);
-    Cell owner;
-    if (!Encoder::bound_owner(cell, &owner)) {
-      put(type | line | kGlobal);
-      put(symbol_index);
-      put(cell.data1 == context::global() ? cell.data3 : static_cast<uint32_t>(-1));
-      return;
-    }
-    uint32_t entry = e_.find(cell.data1);
-    put(type | line | (entry != 0 ? kShared : 0));
+  // A global word keeps its index in the global context (-1 for a word
+  // bound nowhere the records can name).
+  void global_word(const Cell& cell, uint32_t symbol_index, uint32_t line) {
+    put(cell.type() | line | kGlobal);
     put(symbol_index);
-    put(cell.data3);
-    if (entry != 0) {
-      reference(entry);
-      return;
-    }
-    if (owner.is(TYPE_OBJECT)) {
-      put(TYPE_OBJECT | (object::handlers_of(owner) != 0 ? kHandlers : 0));
-      object_payload(owner);
-    } else {
-      put(TYPE_FUNCTION);
-      function_payload(owner);
-    }
+    put(cell.data1 == context::global() ? cell.data3 : static_cast<uint32_t>(-1));
   }
+  void bound_word_header(TypeId type, bool shared, uint32_t line) { put(type | line | (shared ? kShared : 0)); }
 };
 
 }  // namespace
 
 void read_fixed(Decoder& decoder, const uint8_t* records, const uint8_t* end) {
-  decoder.records_end = end;
-  Reader(decoder, records).records(decoder.destination);
+  Reader::read(decoder, records, end);
 }
 
 void write_fixed(Encoder& encoder, const Cell& value) { Writer(encoder).value(value); }
