@@ -79,8 +79,8 @@ fuzz-core:
 # Each target is tests/fuzz/<name>_fuzz.cpp with its seeds in
 # tests/fuzz/<name>_corpus. A run slower than 10 s on one input counts as a
 # hang; crashing inputs land in the fuzz build directory.
-# The image codecs' libraries are the system's own, linked as they are.
-FUZZ_LIBS := -lpng -ljpeg -lgif -ltiff
+# The image codecs open the system's libraries at run time, as kel does.
+FUZZ_LIBS := -ldl
 fuzz-lexer fuzz-inflate fuzz-kelbin fuzz-png fuzz-jpeg fuzz-gif fuzz-tiff fuzz-bmp: fuzz-%: fuzz-core
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer $(FUZZ_FLAGS) -Isrc -I$(FUZZ_DIR)/generated \
 	  tests/fuzz/$*_fuzz.cpp $$(cat $(FUZZ_DIR)/kel-archives.txt) $(FUZZ_LIBS) -pthread -o $(FUZZ_DIR)/$*_fuzz

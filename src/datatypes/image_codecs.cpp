@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "datatypes/string.h"
+#include "runtime/errors.h"
 #include "runtime/memory.h"
 
 namespace kel::image_codecs {
@@ -29,6 +31,11 @@ bool plausible(uint64_t width, uint64_t height, size_t size, uint64_t pixels_per
   uint64_t area = width * height;
   if (area * 4 > memory::kMaxSeriesBytes) return false;
   return area / pixels_per_byte <= size;
+}
+
+void library_missing(const char* file_name) {
+  Cell name = *string::load_cstr(file_name, static_cast<uint32_t>(std::strlen(file_name)), string::kEncodingUtf8);
+  fire(ErrorId::access_cannot_open, &name);
 }
 
 std::optional<Raster> decode(const uint8_t* bytes, size_t size) {

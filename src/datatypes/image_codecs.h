@@ -11,6 +11,13 @@
 // the library reports makes the decode fail; a failed decode leaves no
 // partial raster and no memory behind. Only the first frame of a file is
 // read.
+//
+// The four libraries are opened at the first use of their format, not
+// linked: together with what libtiff brings they are a dozen shared
+// objects that a run touching no image would load for nothing. A library
+// that cannot be opened (or lacks a function the adapter calls) raises
+// access cannot-open with its file name at that use; that is the one way
+// out of a codec that makes a Kel value.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +54,9 @@ std::optional<std::vector<uint8_t>> encode(Format format, const Raster& raster);
 // True when a width x height image may be made from size bytes of a format
 // that packs at most pixels_per_byte pixels into a byte.
 bool plausible(uint64_t width, uint64_t height, size_t size, uint64_t pixels_per_byte);
+
+// Raises access cannot-open naming the library file that would not open.
+[[noreturn]] void library_missing(const char* file_name);
 
 std::optional<Raster> decode_png(const uint8_t* bytes, size_t size);
 std::optional<Raster> decode_jpeg(const uint8_t* bytes, size_t size);

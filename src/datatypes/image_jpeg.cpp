@@ -8,6 +8,10 @@
 // of their own across the jump, and destroy the codec on both ways out. A
 // warning (data cut short, a corrupt segment) also fails the decode: the
 // library would otherwise hand back a picture partly made up.
+//
+// libjpeg is opened at the first JPEG, and every call goes through the
+// table taken from it; jpeglib.h gives the types only. Its create macros
+// are spelled out below, since they name the library's functions directly.
 // jpeglib.h needs size_t and FILE declared before it.
 #include <csetjmp>
 #include <cstddef>
@@ -16,11 +20,68 @@
 
 #include <jpeglib.h>
 
+#include <string>
+
 #include "datatypes/image_codecs.h"
+#include "runtime/shared_library.h"
 
 namespace kel::image_codecs {
 
 namespace {
+
+// The libjpeg functions the adapter calls, typed as jpeglib.h declares them.
+struct Libjpeg {
+  decltype(&jpeg_std_error) std_error;
+  decltype(&jpeg_CreateDecompress) create_decompress;
+  decltype(&jpeg_CreateCompress) create_compress;
+  decltype(&jpeg_destroy_decompress) destroy_decompress;
+  decltype(&jpeg_destroy_compress) destroy_compress;
+  decltype(&jpeg_mem_src) mem_src;
+  decltype(&jpeg_mem_dest) mem_dest;
+  decltype(&jpeg_read_header) read_header;
+  decltype(&jpeg_start_decompress) start_decompress;
+  decltype(&jpeg_read_scanlines) read_scanlines;
+  decltype(&jpeg_finish_decompress) finish_decompress;
+  decltype(&jpeg_set_defaults) set_defaults;
+  decltype(&jpeg_set_quality) set_quality;
+  decltype(&jpeg_start_compress) start_compress;
+  decltype(&jpeg_write_scanlines) write_scanlines;
+  decltype(&jpeg_finish_compress) finish_compress;
+};
+
+// The file of the libjpeg whose jpeglib.h this adapter was built with: the
+// 6b interface is version 62, later ones their major version.
+const std::string kLibraryFile =
+    "libjpeg.so." + std::to_string(JPEG_LIB_VERSION < 70 ? JPEG_LIB_VERSION : JPEG_LIB_VERSION / 10);
+
+const Libjpeg* open_libjpeg() {
+  SharedLibrary library(kLibraryFile.c_str());
+  static Libjpeg functions;
+  library.take(&functions.std_error, "jpeg_std_error");
+  library.take(&functions.create_decompress, "jpeg_CreateDecompress");
+  library.take(&functions.create_compress, "jpeg_CreateCompress");
+  library.take(&functions.destroy_decompress, "jpeg_destroy_decompress");
+  library.take(&functions.destroy_compress, "jpeg_destroy_compress");
+  library.take(&functions.mem_src, "jpeg_mem_src");
+  library.take(&functions.mem_dest, "jpeg_mem_dest");
+  library.take(&functions.read_header, "jpeg_read_header");
+  library.take(&functions.start_decompress, "jpeg_start_decompress");
+  library.take(&functions.read_scanlines, "jpeg_read_scanlines");
+  library.take(&functions.finish_decompress, "jpeg_finish_decompress");
+  library.take(&functions.set_defaults, "jpeg_set_defaults");
+  library.take(&functions.set_quality, "jpeg_set_quality");
+  library.take(&functions.start_compress, "jpeg_start_compress");
+  library.take(&functions.write_scanlines, "jpeg_write_scanlines");
+  library.take(&functions.finish_compress, "jpeg_finish_compress");
+  return library.complete() ? &functions : nullptr;
+}
+
+// libjpeg, opened once; raises when it cannot be.
+const Libjpeg& libjpeg() {
+  static const Libjpeg* opened = open_libjpeg();
+  if (opened == nullptr) library_missing(kLibraryFile.c_str());
+  return *opened;
+}
 
 // The densest a JPEG packs pixels: one bit for a block's DC and one for its
 // end, 64 pixels of a grey image, or fewer bits with a progressive file's
@@ -47,22 +108,23 @@ uint32_t cmyk_to_pixel(const uint8_t* s, bool inverted) {
 }
 
 bool read_into(const uint8_t* bytes, size_t size, Raster* raster, std::vector<uint8_t>* row) {
+  const Libjpeg& api = libjpeg();
   jpeg_decompress_struct codec;
   ErrorManager errors;
-  codec.err = jpeg_std_error(&errors.base);
+  codec.err = api.std_error(&errors.base);
   errors.base.error_exit = exit_by_jump;
   errors.base.emit_message = warning_fails;
   if (setjmp(errors.jump)) {
-    jpeg_destroy_decompress(&codec);
+    api.destroy_decompress(&codec);
     return false;
   }
-  jpeg_create_decompress(&codec);
-  jpeg_mem_src(&codec, bytes, static_cast<unsigned long>(size));
-  if (jpeg_read_header(&codec, TRUE) != JPEG_HEADER_OK) longjmp(errors.jump, 1);
+  api.create_decompress(&codec, JPEG_LIB_VERSION, sizeof codec);
+  api.mem_src(&codec, bytes, static_cast<unsigned long>(size));
+  if (api.read_header(&codec, TRUE) != JPEG_HEADER_OK) longjmp(errors.jump, 1);
   if (!plausible(codec.image_width, codec.image_height, size, kPixelsPerByte)) longjmp(errors.jump, 1);
   bool cmyk = codec.jpeg_color_space == JCS_CMYK || codec.jpeg_color_space == JCS_YCCK;
   codec.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
-  jpeg_start_decompress(&codec);
+  api.start_decompress(&codec);
   uint32_t width = codec.output_width, height = codec.output_height;
   raster->width = width;
   raster->height = height;
@@ -72,41 +134,42 @@ bool read_into(const uint8_t* bytes, size_t size, Raster* raster, std::vector<ui
   while (codec.output_scanline < height) {
     uint32_t y = codec.output_scanline;
     JSAMPROW target = cmyk ? row->data() : reinterpret_cast<JSAMPROW>(raster->pixels.data() + size_t{y} * width);
-    if (jpeg_read_scanlines(&codec, &target, 1) != 1) longjmp(errors.jump, 1);
+    if (api.read_scanlines(&codec, &target, 1) != 1) longjmp(errors.jump, 1);
     if (cmyk)
       for (uint32_t x = 0; x < width; ++x)
         raster->pixels[size_t{y} * width + x] = cmyk_to_pixel(row->data() + 4 * x, inverted);
   }
-  jpeg_finish_decompress(&codec);
-  jpeg_destroy_decompress(&codec);
+  api.finish_decompress(&codec);
+  api.destroy_decompress(&codec);
   return true;
 }
 
 bool write_into(const Raster* raster, unsigned char** out, unsigned long* out_size) {
+  const Libjpeg& api = libjpeg();
   jpeg_compress_struct codec;
   ErrorManager errors;
-  codec.err = jpeg_std_error(&errors.base);
+  codec.err = api.std_error(&errors.base);
   errors.base.error_exit = exit_by_jump;
   if (setjmp(errors.jump)) {
-    jpeg_destroy_compress(&codec);
+    api.destroy_compress(&codec);
     return false;
   }
-  jpeg_create_compress(&codec);
-  jpeg_mem_dest(&codec, out, out_size);
+  api.create_compress(&codec, JPEG_LIB_VERSION, sizeof codec);
+  api.mem_dest(&codec, out, out_size);
   codec.image_width = raster->width;
   codec.image_height = raster->height;
   codec.input_components = 4;
   codec.in_color_space = JCS_EXT_BGRX;
-  jpeg_set_defaults(&codec);
-  jpeg_set_quality(&codec, kQuality, TRUE);
-  jpeg_start_compress(&codec, TRUE);
+  api.set_defaults(&codec);
+  api.set_quality(&codec, kQuality, TRUE);
+  api.start_compress(&codec, TRUE);
   while (codec.next_scanline < codec.image_height) {
     JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<uint32_t*>(raster->pixels.data()) +
                                               size_t{codec.next_scanline} * raster->width);
-    jpeg_write_scanlines(&codec, &row, 1);
+    api.write_scanlines(&codec, &row, 1);
   }
-  jpeg_finish_compress(&codec);
-  jpeg_destroy_compress(&codec);
+  api.finish_compress(&codec);
+  api.destroy_compress(&codec);
   return true;
 }
 

@@ -5,15 +5,78 @@
 // alpha) through libtiff's RGBA reader. The encoder writes 8-bit RGBA with unassociated alpha, LZW
 // compressed. libtiff's messages are silenced: a failure shows as a failed
 // decode.
+//
+// libtiff is opened at the first TIFF, and every call goes through the
+// table taken from it; tiffio.h gives the types only. libtiff brings a
+// train of compression libraries of its own, the largest share of what
+// linking the codecs would cost every start.
 #include <tiffio.h>
 
 #include <cstring>
 
 #include "datatypes/image_codecs.h"
+#include "runtime/shared_library.h"
 
 namespace kel::image_codecs {
 
 namespace {
+
+// The libtiff functions the adapter calls, typed as tiffio.h declares them.
+struct Libtiff {
+  decltype(&TIFFSetErrorHandler) set_error_handler;
+  decltype(&TIFFSetWarningHandler) set_warning_handler;
+  decltype(&TIFFClientOpen) client_open;
+  decltype(&TIFFClose) close;
+  decltype(&TIFFScanlineSize) scanline_size;
+  decltype(&TIFFReadScanline) read_scanline;
+  decltype(&TIFFWriteScanline) write_scanline;
+  decltype(&TIFFGetField) get_field;
+  decltype(&TIFFGetFieldDefaulted) get_field_defaulted;
+  decltype(&TIFFSetField) set_field;
+  decltype(&TIFFIsTiled) is_tiled;
+  decltype(&TIFFRGBAImageOK) rgba_image_ok;
+  decltype(&TIFFReadRGBAImageOriented) read_rgba_image_oriented;
+  decltype(&TIFFDefaultStripSize) default_strip_size;
+};
+
+// The file of libtiff 4.5 and later (whose tiffvers.h names the major
+// version), and of the releases before it.
+#ifdef TIFFLIB_MAJOR_VERSION
+constexpr const char* kLibraryFile = "libtiff.so.6";
+#else
+constexpr const char* kLibraryFile = "libtiff.so.5";
+#endif
+
+const Libtiff* open_libtiff() {
+  SharedLibrary library(kLibraryFile);
+  static Libtiff functions;
+  library.take(&functions.set_error_handler, "TIFFSetErrorHandler");
+  library.take(&functions.set_warning_handler, "TIFFSetWarningHandler");
+  library.take(&functions.client_open, "TIFFClientOpen");
+  library.take(&functions.close, "TIFFClose");
+  library.take(&functions.scanline_size, "TIFFScanlineSize");
+  library.take(&functions.read_scanline, "TIFFReadScanline");
+  library.take(&functions.write_scanline, "TIFFWriteScanline");
+  library.take(&functions.get_field, "TIFFGetField");
+  library.take(&functions.get_field_defaulted, "TIFFGetFieldDefaulted");
+  library.take(&functions.set_field, "TIFFSetField");
+  library.take(&functions.is_tiled, "TIFFIsTiled");
+  library.take(&functions.rgba_image_ok, "TIFFRGBAImageOK");
+  library.take(&functions.read_rgba_image_oriented, "TIFFReadRGBAImageOriented");
+  library.take(&functions.default_strip_size, "TIFFDefaultStripSize");
+  if (!library.complete()) return nullptr;
+  // libtiff's messages are silenced once: a failure shows as a failed decode.
+  functions.set_error_handler(nullptr);
+  functions.set_warning_handler(nullptr);
+  return &functions;
+}
+
+// libtiff, opened once; raises when it cannot be.
+const Libtiff& libtiff() {
+  static const Libtiff* opened = open_libtiff();
+  if (opened == nullptr) library_missing(kLibraryFile);
+  return *opened;
+}
 
 // Generous: a fax-coded bilevel page packs thousands of pixels into a byte.
 constexpr uint64_t kPixelsPerByte = 16384;
@@ -59,36 +122,28 @@ toff_t size_proc(thandle_t handle) { return static_cast<Stream*>(handle)->size; 
 int map_proc(thandle_t, void**, toff_t*) { return 0; }
 void unmap_proc(thandle_t, void*, toff_t) {}
 
-void silence() {
-  static bool done = false;
-  if (done) return;
-  TIFFSetErrorHandler(nullptr);
-  TIFFSetWarningHandler(nullptr);
-  done = true;
-}
-
 TIFF* open(Stream* stream, const char* mode) {
-  silence();
-  return TIFFClientOpen("memory", mode, stream, read_proc, write_proc, seek_proc, close_proc, size_proc, map_proc,
+  return libtiff().client_open("memory", mode, stream, read_proc, write_proc, seek_proc, close_proc, size_proc, map_proc,
                         unmap_proc);
 }
 
 struct Closer {
   TIFF* tiff;
   ~Closer() {
-    if (tiff != nullptr) TIFFClose(tiff);
+    if (tiff != nullptr) libtiff().close(tiff);
   }
 };
 
 // The rows of the plain layouts, sample by sample; false when a row cannot
 // be read.
 bool read_rows(TIFF* tiff, uint16_t photometric, uint16_t samples, Raster* raster) {
-  tmsize_t line = TIFFScanlineSize(tiff);
+  const Libtiff& api = libtiff();
+  tmsize_t line = api.scanline_size(tiff);
   if (line < static_cast<tmsize_t>(uint64_t{raster->width} * samples)) return false;
   std::vector<uint8_t> row(static_cast<size_t>(line));
   bool grey = photometric == PHOTOMETRIC_MINISBLACK;
   for (uint32_t y = 0; y < raster->height; ++y) {
-    if (TIFFReadScanline(tiff, row.data(), y, 0) < 0) return false;
+    if (api.read_scanline(tiff, row.data(), y, 0) < 0) return false;
     uint32_t* out = raster->pixels.data() + size_t{y} * raster->width;
     for (uint32_t x = 0; x < raster->width; ++x) {
       const uint8_t* s = row.data() + size_t{x} * samples;
@@ -104,14 +159,15 @@ bool read_rows(TIFF* tiff, uint16_t photometric, uint16_t samples, Raster* raste
 // 16-bit samples are scaled to 8 bits rounding down, as the format's
 // readers have it.
 bool read_palette_rows(TIFF* tiff, uint16_t bits, Raster* raster) {
+  const Libtiff& api = libtiff();
   uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-  if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue)) return false;
-  tmsize_t line = TIFFScanlineSize(tiff);
+  if (!api.get_field(tiff, TIFFTAG_COLORMAP, &red, &green, &blue)) return false;
+  tmsize_t line = api.scanline_size(tiff);
   if (line < static_cast<tmsize_t>((uint64_t{raster->width} * bits + 7) / 8)) return false;
   std::vector<uint8_t> row(static_cast<size_t>(line));
   auto scale = [](uint32_t v) { return v * 255 / 65535; };
   for (uint32_t y = 0; y < raster->height; ++y) {
-    if (TIFFReadScanline(tiff, row.data(), y, 0) < 0) return false;
+    if (api.read_scanline(tiff, row.data(), y, 0) < 0) return false;
     uint32_t* out = raster->pixels.data() + size_t{y} * raster->width;
     for (uint32_t x = 0; x < raster->width; ++x) {
       uint64_t bit = uint64_t{x} * bits;
@@ -125,6 +181,7 @@ bool read_palette_rows(TIFF* tiff, uint16_t bits, Raster* raster) {
 }  // namespace
 
 std::optional<Raster> decode_tiff(const uint8_t* bytes, size_t size) {
+  const Libtiff& api = libtiff();
   Stream stream;
   stream.bytes = bytes;
   stream.size = size;
@@ -132,16 +189,16 @@ std::optional<Raster> decode_tiff(const uint8_t* bytes, size_t size) {
   if (file.tiff == nullptr) return std::nullopt;
   TIFF* tiff = file.tiff;
   uint32_t width = 0, height = 0;
-  if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height))
+  if (!api.get_field(tiff, TIFFTAG_IMAGEWIDTH, &width) || !api.get_field(tiff, TIFFTAG_IMAGELENGTH, &height))
     return std::nullopt;
   if (!plausible(width, height, size, kPixelsPerByte)) return std::nullopt;
   uint16_t bits = 1, samples = 1, photometric = 0, planar = PLANARCONFIG_CONTIG, extra_count = 0;
   uint16_t* extra = nullptr;
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
-  if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return std::nullopt;
+  api.get_field_defaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  api.get_field_defaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  api.get_field_defaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  api.get_field_defaulted(tiff, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
+  if (!api.get_field(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return std::nullopt;
   bool unassociated = extra_count == 1 && extra != nullptr && extra[0] == EXTRASAMPLE_UNASSALPHA;
   bool plain_colour = photometric == PHOTOMETRIC_RGB && (samples == 3 || (samples == 4 && unassociated));
   bool plain_grey = photometric == PHOTOMETRIC_MINISBLACK && (samples == 1 || (samples == 2 && unassociated));
@@ -149,24 +206,25 @@ std::optional<Raster> decode_tiff(const uint8_t* bytes, size_t size) {
   raster.width = width;
   raster.height = height;
   raster.pixels.resize(size_t{width} * height);
-  if (bits == 8 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(tiff) && (plain_colour || plain_grey)) {
+  if (bits == 8 && planar == PLANARCONFIG_CONTIG && !api.is_tiled(tiff) && (plain_colour || plain_grey)) {
     if (!read_rows(tiff, photometric, samples, &raster)) return std::nullopt;
     return raster;
   }
-  if (photometric == PHOTOMETRIC_PALETTE && samples == 1 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(tiff) &&
+  if (photometric == PHOTOMETRIC_PALETTE && samples == 1 && planar == PLANARCONFIG_CONTIG && !api.is_tiled(tiff) &&
       (bits == 1 || bits == 2 || bits == 4 || bits == 8)) {
     if (!read_palette_rows(tiff, bits, &raster)) return std::nullopt;
     return raster;
   }
   char message[1024];
-  if (!TIFFRGBAImageOK(tiff, message)) return std::nullopt;
-  if (!TIFFReadRGBAImageOriented(tiff, width, height, raster.pixels.data(), ORIENTATION_TOPLEFT, 1)) return std::nullopt;
+  if (!api.rgba_image_ok(tiff, message)) return std::nullopt;
+  if (!api.read_rgba_image_oriented(tiff, width, height, raster.pixels.data(), ORIENTATION_TOPLEFT, 1)) return std::nullopt;
   for (uint32_t& p : raster.pixels)
     p = TIFFGetA(p) << 24 | TIFFGetR(p) << 16 | TIFFGetG(p) << 8 | TIFFGetB(p);
   return raster;
 }
 
 std::optional<std::vector<uint8_t>> encode_tiff(const Raster& raster) {
+  const Libtiff& api = libtiff();
   std::vector<uint8_t> out;
   Stream stream;
   stream.grown = &out;
@@ -176,15 +234,15 @@ std::optional<std::vector<uint8_t>> encode_tiff(const Raster& raster) {
     TIFF* tiff = file.tiff;
     if (tiff == nullptr) return std::nullopt;
     uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, raster.width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, raster.height);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4);
-    TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+    api.set_field(tiff, TIFFTAG_IMAGEWIDTH, raster.width);
+    api.set_field(tiff, TIFFTAG_IMAGELENGTH, raster.height);
+    api.set_field(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    api.set_field(tiff, TIFFTAG_SAMPLESPERPIXEL, 4);
+    api.set_field(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+    api.set_field(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    api.set_field(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    api.set_field(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    api.set_field(tiff, TIFFTAG_ROWSPERSTRIP, api.default_strip_size(tiff, 0));
     std::vector<uint8_t> row(size_t{raster.width} * 4);
     ok = true;
     for (uint32_t y = 0; ok && y < raster.height; ++y) {
@@ -195,7 +253,7 @@ std::optional<std::vector<uint8_t>> encode_tiff(const Raster& raster) {
         row[4 * x + 2] = static_cast<uint8_t>(in[x]);
         row[4 * x + 3] = static_cast<uint8_t>(in[x] >> 24);
       }
-      ok = TIFFWriteScanline(tiff, row.data(), y, 0) >= 0;
+      ok = api.write_scanline(tiff, row.data(), y, 0) >= 0;
     }
   }
   if (!ok) return std::nullopt;

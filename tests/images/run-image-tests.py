@@ -12,7 +12,13 @@ read back the pixels kel wrote (exactly for PNG, BMP and TIFF with alpha,
 for GIF up to 256 colours; JPEG within tolerance), and kel's own load of the
 saved file must give its pixels back.
 
-Usage: run-image-tests.py <kel> <work folder>
+The codec libraries are opened at the first image of their format: a run
+that touches no image maps none of them, and a library that cannot be
+opened (stood in for by an empty library of the same file name, found first
+through LD_LIBRARY_PATH) makes that format's load fail with access
+cannot-open naming the file, while the other formats still work.
+
+Usage: run-image-tests.py <kel> <work folder> <folder of the empty libpng stand-in>
 ImageMagick is a test dependency (scripts/setup-deps installs it): its
 absence is a failure, not a reason to skip.
 """
@@ -57,11 +63,11 @@ class Oracle:
         return int(size[0]), int(size[1]), raw
 
 
-def run_kel(kel, folder, script):
+def run_kel(kel, folder, script, **environment):
     path = os.path.join(folder, "driver.kel")
     with open(path, "w") as f:
         f.write("Kel []\n" + script)
-    env = dict(os.environ, HOME=folder)
+    env = dict(os.environ, HOME=folder, **environment)
     done = subprocess.run([kel, path], cwd=folder, capture_output=True, text=True, env=env, timeout=600)
     return done.stdout + done.stderr
 
@@ -186,6 +192,7 @@ def make_inputs(o):
 
 def main():
     kel, folder = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    stand_in = os.path.abspath(sys.argv[3])
     convert = find_convert()
     if convert is None:
         print("ImageMagick's convert is missing: install the imagemagick package (scripts/setup-deps)")
@@ -241,9 +248,31 @@ def main():
         compare("encode many.gif (quantized)", o.pixels(os.path.join(folder, "rgb-16.png")),
                 o.pixels(os.path.join(folder, "many.gif")), 48, failures)
 
+    # Which codec libraries the process has mapped, before any image and
+    # after a PNG: libpng alone, and only once it is used.
+    libraries = ["libpng", "libjpeg", "libgif", "libtiff"]
+    probe = "".join(f'print ["{stage}" "{name}" either find to string! read %/proc/self/maps "{name}" ["mapped"] ["absent"]]\n'
+                    for stage in ("start", "png") for name in libraries)
+    probe = probe.replace('print ["png" "libpng"', 'picture: load %rgb.png\nprint ["png" "libpng"', 1)
+    output = run_kel(kel, folder, probe)
+    for name in libraries:
+        if f"start {name} absent" not in output:
+            failures.append(f"{name} was mapped before any image was used:\n" + output)
+        expected = "mapped" if name == "libpng" else "absent"
+        if f"png {name} {expected}" not in output:
+            failures.append(f"after loading a PNG, {name} should be {expected}:\n" + output)
+
+    # A libpng without its functions: PNG refuses with the library's name,
+    # JPEG is untouched.
+    output = run_kel(kel, folder,
+                     'failed: try [load %rgb.png]\nprint ["png" failed/id failed/arg1]\n'
+                     'picture: load %baseline.jpg\nprint ["jpeg" picture/size]\n', LD_LIBRARY_PATH=stand_in)
+    if "png cannot-open libpng16.so.16" not in output or "jpeg 37x23" not in output:
+        failures.append("a libpng that cannot be used:\n" + output)
+
     for failure in failures:
         print(failure)
-    checked = len(inputs) + 2 * len(outputs) + 1
+    checked = len(inputs) + 2 * len(outputs) + 1 + 2 * len(libraries) + 1
     print(f"{checked} image comparisons, {len(failures)} failed")
     return 1 if failures else 0
 
