@@ -153,10 +153,18 @@ Cell RecordingPlatform::make_view(const Cell& face, const Cell& parent_handle) {
 }
 
 void RecordingPlatform::update_view(const Cell& face) {
-  log("update-view", {summary(face)});
-  // A face without a view yet has nothing to update; a window's `selected`
-  // face takes the focus, as on a terminal.
+  // The log names the pending change bits, which this update takes in: like
+  // every display backend, it clears them (a face without a view yet has
+  // nothing to update). A window's `selected` face takes the focus, as on a
+  // terminal.
+  Cell state = faces::field(face, "state");
+  if (state.is(TYPE_BLOCK) && block::length_from_head(&state) >= 2)
+    log("update-view", {summary(face), summary(*block::rs_abs_at(&state, 1))});
+  else
+    log("update-view", {summary(face)});
   if (view_of(face) == nullptr) return;
+  state = faces::field(face, "state");
+  if (state.is(TYPE_BLOCK) && block::length_from_head(&state) >= 2) *block::rs_abs_at(&state, 1) = integer::make(0);
   Cell type = faces::field(face, "type");
   Cell selected = faces::field(face, "selected");
   if (type.is(TYPE_WORD) && faces::is_word(type, "window") && object::is_object_kind(selected.type()))
