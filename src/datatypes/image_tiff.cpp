@@ -12,6 +12,8 @@
 // linking the codecs would cost every start.
 #include <tiffio.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "datatypes/image_codecs.h"
@@ -25,7 +27,10 @@ namespace {
 struct Libtiff {
   decltype(&TIFFSetErrorHandler) set_error_handler;
   decltype(&TIFFSetWarningHandler) set_warning_handler;
-  decltype(&TIFFClientOpen) client_open;
+  decltype(&TIFFClientOpenExt) client_open;
+  decltype(&TIFFOpenOptionsAlloc) options_alloc;
+  decltype(&TIFFOpenOptionsFree) options_free;
+  decltype(&TIFFOpenOptionsSetMaxSingleMemAlloc) options_set_max_single_alloc;
   decltype(&TIFFClose) close;
   decltype(&TIFFScanlineSize) scanline_size;
   decltype(&TIFFReadScanline) read_scanline;
@@ -52,7 +57,10 @@ const Libtiff* open_libtiff() {
   static Libtiff functions;
   library.take(&functions.set_error_handler, "TIFFSetErrorHandler");
   library.take(&functions.set_warning_handler, "TIFFSetWarningHandler");
-  library.take(&functions.client_open, "TIFFClientOpen");
+  library.take(&functions.client_open, "TIFFClientOpenExt");
+  library.take(&functions.options_alloc, "TIFFOpenOptionsAlloc");
+  library.take(&functions.options_free, "TIFFOpenOptionsFree");
+  library.take(&functions.options_set_max_single_alloc, "TIFFOpenOptionsSetMaxSingleMemAlloc");
   library.take(&functions.close, "TIFFClose");
   library.take(&functions.scanline_size, "TIFFScanlineSize");
   library.take(&functions.read_scanline, "TIFFReadScanline");
@@ -122,9 +130,19 @@ toff_t size_proc(thandle_t handle) { return static_cast<Stream*>(handle)->size; 
 int map_proc(thandle_t, void**, toff_t*) { return 0; }
 void unmap_proc(thandle_t, void*, toff_t) {}
 
-TIFF* open(Stream* stream, const char* mode) {
-  return libtiff().client_open("memory", mode, stream, read_proc, write_proc, seek_proc, close_proc, size_proc, map_proc,
-                        unmap_proc);
+// Opens the stream; libtiff refuses any one allocation above max_alloc
+// bytes (0: no limit). A few hundred hostile bytes can claim strips of
+// gigabytes, which libtiff would otherwise allocate and clear before it
+// finds the data missing.
+TIFF* open(Stream* stream, const char* mode, uint64_t max_alloc) {
+  const Libtiff& api = libtiff();
+  TIFFOpenOptions* options = api.options_alloc();
+  if (options == nullptr) return nullptr;
+  api.options_set_max_single_alloc(options, static_cast<tmsize_t>(std::min<uint64_t>(max_alloc, INT64_MAX)));
+  TIFF* tiff = api.client_open("memory", mode, stream, read_proc, write_proc, seek_proc, close_proc, size_proc,
+                               map_proc, unmap_proc, options);
+  api.options_free(options);
+  return tiff;
 }
 
 struct Closer {
@@ -185,7 +203,10 @@ std::optional<Raster> decode_tiff(const uint8_t* bytes, size_t size) {
   Stream stream;
   stream.bytes = bytes;
   stream.size = size;
-  Closer file{open(&stream, "rm")};
+  // The most a plausible image needs at once: 16-bit samples, four of
+  // them, for as many pixels as the data can describe.
+  uint64_t max_alloc = std::max<uint64_t>(uint64_t{size} * kPixelsPerByte * 8, uint64_t{1} << 20);
+  Closer file{open(&stream, "rm", max_alloc)};
   if (file.tiff == nullptr) return std::nullopt;
   TIFF* tiff = file.tiff;
   uint32_t width = 0, height = 0;
@@ -230,7 +251,7 @@ std::optional<std::vector<uint8_t>> encode_tiff(const Raster& raster) {
   stream.grown = &out;
   bool ok;
   {
-    Closer file{open(&stream, "w")};
+    Closer file{open(&stream, "w", 0)};
     TIFF* tiff = file.tiff;
     if (tiff == nullptr) return std::nullopt;
     uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
