@@ -38,6 +38,7 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/output.h"
+#include "runtime/platform.h"
 #include "runtime/upcalls.h"
 
 namespace kel::terminal {
@@ -120,28 +121,17 @@ void wake_reader() {
 
 void on_window_change(int) { wake_reader(); }
 
-// The signal, blocked while its handler runs, is let through and raised
-// again with its default action.
-void raise_with_default_action(int signal_number) {
-  ::signal(signal_number, SIG_DFL);
-  sigset_t just_this;
-  sigemptyset(&just_this);
-  sigaddset(&just_this, signal_number);
-  ::pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
-  ::raise(signal_number);
-}
-
 // The mode goes back, then the signal does what it would have done.
 void on_ending_signal(int signal_number) {
   restore_mode_now();
-  raise_with_default_action(signal_number);
+  platform::raise_with_default_action(signal_number);
 }
 
 void on_stop(int) {
   int saved_errno = errno;
   bool was_raw = raw_mode_on;
   restore_mode_now();
-  raise_with_default_action(SIGTSTP);
+  platform::raise_with_default_action(SIGTSTP);
   // Running again.
   struct sigaction stop {};
   stop.sa_handler = on_stop;

@@ -167,4 +167,13 @@ void fill_bytes(uint8_t* start, uint8_t* end, uint8_t byte) {
   if (end > start) std::memset(start, byte, static_cast<size_t>(end - start));
 }
 
+void raise_with_default_action(int signal_number) {
+  ::signal(signal_number, SIG_DFL);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signal_number);
+  ::pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
+  ::raise(signal_number);
+}
+
 }  // namespace kel::platform

@@ -28,6 +28,9 @@ bool set_current_dir(const std::string& path);
 // left, 0 when the whole duration passed.
 void sleep(double seconds);
 double sleep(double seconds, const volatile std::sig_atomic_t* wake);
+// From a signal handler: lets the signal (blocked while its handler runs)
+// through and raises it again with its default action. Async-signal-safe.
+void raise_with_default_action(int signal_number);
 // The whole milliseconds that sleep waits for a duration in seconds: at
 // least 1, at most 2^32 - 1 (it only converts; it does not sleep).
 uint32_t milliseconds_to_sleep(double seconds);

@@ -352,11 +352,17 @@ void Display::move_cursor(int32_t column, int32_t row) {
   } else if (row == cursor_row_ && cursor_column_ >= 0 && column > cursor_column_) {
     append_move(&output_, column - cursor_column_, 'C');
   } else {
-    output_.push_back('\r');
-    if (row < cursor_row_) append_move(&output_, cursor_row_ - row, 'A');
-    if (row > cursor_row_) append_move(&output_, row - cursor_row_, 'B');
-    if (column > 0) append_move(&output_, column, 'C');
+    move_from_line_start(column, row);
   }
+  cursor_row_ = row;
+  cursor_column_ = column;
+}
+
+void Display::move_from_line_start(int32_t column, int32_t row) {
+  output_.push_back('\r');
+  if (row < cursor_row_) append_move(&output_, cursor_row_ - row, 'A');
+  if (row > cursor_row_) append_move(&output_, row - cursor_row_, 'B');
+  if (column > 0) append_move(&output_, column, 'C');
   cursor_row_ = row;
   cursor_column_ = column;
 }
@@ -408,12 +414,7 @@ void Display::place_cursor_after_flush() {
       move_cursor(column, row);
     } else {
       // Written as a move from the row the cursor is on.
-      output_.push_back('\r');
-      if (row < cursor_row_) append_move(&output_, cursor_row_ - row, 'A');
-      if (row > cursor_row_) append_move(&output_, row - cursor_row_, 'B');
-      if (column > 0) append_move(&output_, column, 'C');
-      cursor_row_ = row;
-      cursor_column_ = column;
+      move_from_line_start(column, row);
     }
   }
   lines_above_ = cursor_row_;

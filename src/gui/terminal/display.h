@@ -157,6 +157,8 @@ class Display {
   void write_everything();
   void write_changes();
   void move_cursor(int32_t column, int32_t row);
+  // Inline mode: carriage return, then up or down and right to the cell.
+  void move_from_line_start(int32_t column, int32_t row);
   void place_cursor_after_flush();
 };
 

@@ -16,6 +16,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "runtime/platform.h"
+
 namespace kel::tui {
 
 namespace {
@@ -79,15 +81,6 @@ void restore_now() {
   ::tcsetattr(state.input, TCSANOW, &state.saved);
 }
 
-void raise_with_default_action(int signal_number) {
-  ::signal(signal_number, SIG_DFL);
-  sigset_t just_this;
-  sigemptyset(&just_this);
-  sigaddset(&just_this, signal_number);
-  ::pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
-  ::raise(signal_number);
-}
-
 void install(int signal_number);
 
 void on_signal(int signal_number) {
@@ -97,7 +90,7 @@ void on_signal(int signal_number) {
     wake_reader();
   } else if (raw_mode_on && signal_number == SIGTSTP) {
     restore_now();
-    raise_with_default_action(SIGTSTP);
+    platform::raise_with_default_action(SIGTSTP);
     // Going on after the stop: the GUI's modes again, and a whole redraw.
     install(SIGTSTP);
     ::tcsetattr(state.input, TCSANOW, &state.raw);
@@ -106,9 +99,9 @@ void on_signal(int signal_number) {
     wake_reader();
   } else if (raw_mode_on) {
     restore_now();
-    raise_with_default_action(signal_number);
+    platform::raise_with_default_action(signal_number);
   } else {
-    raise_with_default_action(signal_number);
+    platform::raise_with_default_action(signal_number);
   }
   errno = saved_errno;
 }
