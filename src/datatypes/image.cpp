@@ -505,9 +505,7 @@ NodeId make_node(uint32_t width, uint32_t height, uint32_t fill) {
 }
 
 Cell* init_cell(Cell* cell, NodeId node) {
-  uint32_t word;
-  std::memcpy(&word, memory::buffer_of(node)->data(), 4);
-  *cell = make_cell(TYPE_IMAGE, 0, node, word);
+  *cell = make_cell(TYPE_IMAGE, 0, node, size_word_of(node));
   return cell;
 }
 

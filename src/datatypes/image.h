@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "runtime/cell.h"
@@ -37,6 +38,14 @@ inline uint32_t width_of(const Cell& image) { return image.data3 & 0xFFFF; }
 inline uint32_t height_of(const Cell& image) { return image.data3 >> 16; }
 inline uint64_t area_of(const Cell& image) { return uint64_t{width_of(image)} * height_of(image); }
 inline uint32_t size_word(uint32_t width, uint32_t height) { return width | (height << 16); }
+
+// The size word a node keeps in front of its pixels: the node's own size,
+// whatever a cell over it says.
+inline uint32_t size_word_of(NodeId node) {
+  uint32_t word;
+  std::memcpy(&word, memory::buffer_of(node)->data(), sizeof word);
+  return word;
+}
 
 // The pixel words of a node; the address is good until the next allocation.
 inline uint32_t* pixels_of(NodeId node) { return reinterpret_cast<uint32_t*>(memory::buffer_of(node)->head_ptr()); }

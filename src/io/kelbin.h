@@ -54,8 +54,8 @@ constexpr uint32_t kMaxDepth = 1000;
 
 // The fixed-layout encoding of the value in a new binary! (not rooted: the
 // caller stores it before anything else allocates). A value of a datatype
-// without a kelbin form (routine!, triple!, handle!, port!, event!,
-// image!) raises access no-codec with that value; nesting deeper than
+// without a kelbin form (routine!, triple!, handle!, port!, event!)
+// raises access no-codec with that value; nesting deeper than
 // kMaxDepth raises internal too-deep.
 Cell encode(const Cell& value);
 // The same in the compact layout.

@@ -31,6 +31,7 @@
 #include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -317,19 +318,15 @@ class Reader : public RecordReader<Reader> {
       const uint8_t* head_at = p_;
       head = d_.head(uleb(), head_at);
     }
-    if (type == TYPE_IMAGE) {
-      // No image! value can be made here: the record is checked as far as
-      // its sizes, then refused.
-      if (shared) d_.fail(at);
-      const uint8_t* size_at = p_;
-      uint32_t width = uleb();
-      uint32_t height = uleb();
-      if (width > 65535 || height > 65535 || uint64_t{width} * height * 4 > d_.bytes_left(p_)) d_.fail(size_at);
-      d_.image_record(at);
-    }
     // A shared series is rare in data: the branch stays out of the way of the contents.
     if (shared) [[unlikely]] return Decoder::append(block, d_.shared(type, head, reference(), at));
     if (is_block_family(type) || type == TYPE_HASH) return container(block, type, head, at);
+    if (type == TYPE_IMAGE) {
+      uint32_t width = uleb();
+      uint32_t height = uleb();
+      d_.check_image_size(width, height, p_, at);
+      return Decoder::append(block, d_.image_value(head, width, height, take(uint64_t{width} * height * 4)));
+    }
     if (type == TYPE_BINARY) {
       uint32_t length = count(1);
       return Decoder::append(block, d_.binary_value(head, take(length), length));
@@ -556,8 +553,8 @@ class Writer : public RecordWriter<Writer> {
           series(cell, 0);
           break;
         }
-        // routine!, triple!, handle!, port!, event!, image! and the
-        // runtime's own types.
+        // routine!, triple!, handle!, port!, event! and the runtime's own
+        // types.
         Encoder::no_codec(cell);
     }
     if (counted) e_.count();
@@ -610,6 +607,14 @@ class Writer : public RecordWriter<Writer> {
   }
   void series_bytes(const Cell& cell) {
     TypeId type = cell.type();
+    if (type == TYPE_IMAGE) {
+      // The size and pixels of the node, from its top-left pixel.
+      uint32_t size = image::size_word_of(cell.data2);
+      uleb(size & 0xFFFF);
+      uleb(size >> 16);
+      raw(memory::buffer_of(cell.data2)->head_ptr(), size_t{size & 0xFFFF} * (size >> 16) * 4);
+      return;
+    }
     SeriesBuffer* buffer = memory::buffer_of(cell.data2);
     uint32_t unit = buffer->unit() == 0 ? 1 : buffer->unit();
     uint32_t length = buffer->used() / unit;

@@ -34,6 +34,7 @@
 #include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -261,18 +262,17 @@ class Reader : public RecordReader<Reader> {
   uint32_t series(NodeId block, uint32_t h, bool shared, const uint8_t* at) {
     TypeId type = h & kTypeMask;
     uint32_t head_index = head();
-    if (type == TYPE_IMAGE) {
-      // No image! value can be made here: the record is checked as far as
-      // its size, then refused.
-      if (shared) d_.fail(at);
-      const uint8_t* size_at = p_;
-      uint32_t size = next();
-      if (uint64_t{size & 0xFFFF} * (size >> 16) * 4 > d_.bytes_left(p_)) d_.fail(size_at);
-      d_.image_record(at);
-    }
     // A shared series is rare in data: the branch stays out of the way of the contents.
     if (shared) [[unlikely]] return Decoder::append(block, d_.shared(type, head_index, reference(), at));
     if (is_block_family(type) || type == TYPE_HASH) return container(block, type, head_index, at);
+    if (type == TYPE_IMAGE) {
+      uint32_t size = next();
+      uint32_t width = size & 0xFFFF;
+      uint32_t height = size >> 16;
+      d_.check_image_size(width, height, p_, at);
+      const uint8_t* pixels = take(uint64_t{width} * height * 4, at);
+      return Decoder::append(block, d_.image_value(head_index, width, height, pixels));
+    }
     uint32_t unit = (h >> kUnitShift) & kUnitMask;
     const uint8_t* length_at = p_;
     uint32_t length = next();
@@ -497,6 +497,13 @@ class Writer : public RecordWriter<Writer> {
     if (type != TYPE_MAP && type != TYPE_BITSET) put(cell.data1);
   }
   void series_bytes(const Cell& cell) {
+    if (cell.type() == TYPE_IMAGE) {
+      // The node's size word, then its pixels from the top-left one.
+      uint32_t size = image::size_word_of(cell.data2);
+      put(size);
+      raw(memory::buffer_of(cell.data2)->head_ptr(), uint64_t{size & 0xFFFF} * (size >> 16) * 4);
+      return;
+    }
     SeriesBuffer* buffer = memory::buffer_of(cell.data2);
     uint32_t unit = buffer->unit() == 0 ? 1 : buffer->unit();
     uint32_t length = buffer->used() / unit;

@@ -82,10 +82,10 @@ inline bool is_headed_series(TypeId type) {
   return is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
          type == TYPE_HASH || type == TYPE_IMAGE;
 }
-// The series the writers write (image! has no value to write here).
+// The series the writers write.
 inline bool is_written_series(TypeId type) {
   return is_block_family(type) || is_text_family(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
-         type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET;
+         type == TYPE_HASH || type == TYPE_MAP || type == TYPE_BITSET || type == TYPE_IMAGE;
 }
 
 // The base-2 logarithm of a unit size of 1, 2, 4 or 8 bytes.
@@ -219,8 +219,15 @@ class Decoder {
   Cell vector_value(uint32_t head, TypeId element_type, uint32_t unit, const uint8_t* bytes, uint32_t length,
                     const uint8_t* at) const;
   Cell bitset_value(bool complemented, const uint8_t* bytes, uint32_t length) const;
-  // The records of an image!: no such value can be made in this build.
-  [[noreturn]] void image_record(const uint8_t* at) const { fail(at); }
+  // An image! record's size, checked before anything is made: sides of at
+  // most 65535, and pixels (4 bytes each) that the bytes left at pixels_at
+  // hold, so that nothing is allocated for pixels the input lacks. A bad
+  // size fails at the record.
+  void check_image_size(uint32_t width, uint32_t height, const uint8_t* pixels_at, const uint8_t* at) const {
+    if (width > 0xFFFF || height > 0xFFFF || uint64_t{width} * height * 4 > bytes_left(pixels_at)) fail(at);
+  }
+  // An image! of width x height pixels copied from the bytes, at head.
+  Cell image_value(uint32_t head, uint32_t width, uint32_t height, const uint8_t* pixels) const;
 
   // hash! and map!: the cell carries its table before its contents are
   // read, so that every copy taken meanwhile has it; finish indexes them.

@@ -18,6 +18,7 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
@@ -224,6 +225,9 @@ Cell Decoder::shared(TypeId type, uint32_t head_index, const Cell& target, const
     if (from == type) return make_cell(type, head_index, target.data2, target.data3);
   } else if (type == TYPE_BITSET || type == TYPE_MAP) {
     if (from == type) return make_cell(type, 0, target.data2, target.data3);
+  } else if (type == TYPE_IMAGE) {
+    // The size is the node's, whatever the target cell says.
+    if (from == type) return make_cell(type, head_index, target.data2, image::size_word_of(target.data2));
   }
   fail(at);
 }
@@ -312,6 +316,12 @@ Cell Decoder::binary_value(uint32_t head_index, const uint8_t* bytes, uint32_t l
   std::memcpy(buffer->data(), bytes, length);
   buffer->tail = length;
   return make_cell(TYPE_BINARY, head_index, node, 0);
+}
+
+Cell Decoder::image_value(uint32_t head_index, uint32_t width, uint32_t height, const uint8_t* pixels) const {
+  NodeId node = image::make_node(width, height, 0);
+  std::memcpy(image::pixels_of(node), pixels, static_cast<size_t>(uint64_t{width} * height * 4));
+  return make_cell(TYPE_IMAGE, head_index, node, image::size_word(width, height));
 }
 
 Cell Decoder::vector_value(uint32_t head_index, TypeId element_type, uint32_t unit, const uint8_t* bytes,

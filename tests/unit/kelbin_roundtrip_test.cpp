@@ -8,7 +8,7 @@
 // Values are built by Kel programs that a generator with a fixed seed
 // writes: nested reduce blocks of literals, new series kept in variables
 // and used again (at their head or further on), objects (with change
-// handlers too), functions, words bound to both, errors, natives, actions
+// handlers too), images, functions, words bound to both, errors, natives, actions
 // and operators.
 #include <gtest/gtest.h>
 
@@ -148,9 +148,11 @@ class Generator {
         return keep(series_, "s", "make " + std::string(kinds[kind]) + " reduce [" + contents + "]");
       }
       case 9: {
+        // Images with transparency and without pixels among them.
         const char* texts[] = {"copy \"text\"", "copy %file.txt", "copy #{00FF}", "make vector! [integer! 8 [1 2 3]]",
-                               "copy \"\u0101\u0102\u0103\""};
-        int text = pick(5);
+                               "copy \"\u0101\u0102\u0103\"", "make image! [3x2 #{00FF7F} #{00 40 80 C0 FF 01}]",
+                               "make image! 0x4"};
+        int text = pick(7);
         if (no_vectors_ && text == 3) text = 0;
         return keep(series_, "s", texts[text]);
       }
@@ -387,6 +389,7 @@ class Comparer {
     if (series::is_series_kind(type)) {
       if (a.data1 != b.data1) return fail(where, "head");
       if (type == TYPE_VECTOR && a.data3 != b.data3) return fail(where, "element type");
+      if (type == TYPE_IMAGE && a.data3 != b.data3) return fail(where, "image size");
       if (type == TYPE_HASH && b.data3 == 0) return fail(where, "hash table");
       if (!pair_nodes(a.data2, b.data2, where, &first)) return false;
       if (!first) return true;

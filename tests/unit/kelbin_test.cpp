@@ -16,6 +16,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/image.h"
 #include "datatypes/native.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -229,6 +230,36 @@ TEST_F(Kelbin, CompactRecordsOfSeries) {
   for (const RecordCase& c : cases) EXPECT_EQ(compact_records(c.source), c.records) << c.source;
 }
 
+// An image! record: S and the head when not at the head, then the width,
+// the height and each pixel's word (bytes B, G, R, A; A the opacity, 255 -
+// the transparency the language shows) from the top-left pixel; an image
+// met again is the path to the first.
+TEST_F(Kelbin, CompactRecordsOfImages) {
+  const RecordCase cases[] = {
+      {"make image! [2x1 #{FF0000 00FF00} #{00 80}]", "35" "02" "01" "0000FFFF" "00FF007F"},
+      {"next make image! [2x1 #{010203 040506}]", "75" "01" "02" "01" "030201FF" "060504FF"},
+      {"make image! 0x3", "35" "00" "03"},
+      {"make image! [300x0]", "35" "AC02" "00"},
+      {"i: make image! [1x1 #{0A0B0C}] reduce [i next i]", "0502" "35" "01" "01" "0C0B0AFF" "C1" "75" "01" "0200" "00"},
+  };
+  for (const RecordCase& c : cases) EXPECT_EQ(compact_records(c.source), c.records) << c.source;
+}
+
+// The fixed layout: the head, the size word (width low, height high 16
+// bits), then the pixel words; a shared one the reference record after
+// its head.
+TEST_F(Kelbin, FixedRecordsOfImages) {
+  const RecordCase cases[] = {
+      {"make image! [2x1 #{FF0000 00FF00} #{00 80}]", "35000000" "00000000" "02000100" "0000FFFF" "00FF007F"},
+      {"next make image! [2x1 #{010203 040506}]", "35000000" "01000000" "02000100" "030201FF" "060504FF"},
+      {"make image! 0x3", "35000000" "00000000" "00000300"},
+      {"i: make image! [1x1 #{0A0B0C}] reduce [i next i]",
+       "05000000" "00000000" "02000000" "35000000" "00000000" "01000100" "0C0B0AFF"
+       "35000800" "01000000" "FF000000" "02000000" "00000000" "00000000"},
+  };
+  for (const RecordCase& c : cases) EXPECT_EQ(fixed_records(c.source), c.records) << c.source;
+}
+
 // --- Headers --------------------------------------------------------------------------------
 // "KELBIN", version 2, the flags (1 compact, 4 symbols), then the layout's
 // header: ulebs in the compact layout, 32-bit words in the fixed one.
@@ -375,8 +406,14 @@ TEST_F(Kelbin, CompactRecordsRefused) {
       {"an error code of no catalog entry", hex("22") + uleb(9999), 11},
       {"a vector of 1-byte floats", hex("23 30 00"), 12},
       {"a vector of 8-byte integers", hex("23 2F 00"), 12},
-      {"an image larger than the bytes left", hex("35 02 02 00"), 12},
-      {"an image, which cannot be made", hex("35 01 01 00000000"), 11},
+      // An image whose size the bytes left cannot hold names its record,
+      // and nothing is allocated for the pixels it claims.
+      {"an image larger than the bytes left", hex("35 02 02 00"), 11},
+      {"an image of 65535x65535 pixels in 4 bytes", hex("35 FFFF03 FFFF03 00000000"), 11},
+      {"an image one pixel short", hex("75 01 02 01 00000000 000000"), 11},
+      {"an image wider than 65535", hex("35 808004 00"), 11},
+      {"an image sharing a binary's buffer", hex("05 02 29 01 00 C1 35 02 00 00"), 17},
+      {"a binary sharing an image's buffer", hex("05 02 35 00 00 C1 29 02 00 00"), 17},
       {"a block sharing a string's buffer", hex("05 02 07 04 78 C1 05 02 00 00"), 17},
       {"a path beyond its container", hex("05 01 FF 02 00 05"), 14},
       {"a path of length 0", hex("FF 00"), 12},
@@ -399,6 +436,27 @@ TEST_F(Kelbin, CompactRecordsRefused) {
     std::string expected = c.position == 0 ? "error no-codec" : "error kb-invalid-record " + std::to_string(c.position);
     EXPECT_EQ(decoded(compact(c.records)), expected) << c.what;
   }
+}
+
+// Images come back with their pixels (alpha too), their size, their head
+// and their sharing; a size of 0 in either side reads no pixels.
+TEST_F(Kelbin, ImagesAreRead) {
+  EXPECT_EQ(decoded(compact(hex("35 01 01 00000000"))), "[make image! [1x1 #{000000} #{\n    FF\n}]]");
+  EXPECT_EQ(decoded(compact(hex("35 00 00 35 00 05 35 FFFF03 00"))),
+            "[make image! [0x0 #{}] make image! [0x5 #{}] make image! [65535x0 #{}]]");
+  EXPECT_EQ(decoded(fixed({0x35, 0, 0x00010002, 0x80102030, 0xFF405060})),
+            "[make image! [2x1 #{102030405060} #{\n    7F00\n}]]");
+  stack::Guard guard;
+  Cell* out = block::push_only(1);
+  Bytes buffer = compact(hex("05 02 35 01 02 01020304 05060708 C1 75 01 02 00 00"));
+  kelbin::decode(buffer.data(), buffer.size(), *out, true, nullptr);
+  Cell both = *block::rs_abs_at(out, 0);
+  Cell first = *block::rs_abs_at(&both, 0);
+  Cell second = *block::rs_abs_at(&both, 1);
+  EXPECT_EQ(first.data2, second.data2);
+  EXPECT_EQ(second.data1, 1u);
+  EXPECT_EQ(second.data3, first.data3);
+  EXPECT_EQ(image::pixels_of(first)[1], 0x08070605u);
 }
 
 TEST_F(Kelbin, ReadsStopAtTheRecordsArea) {
@@ -473,6 +531,9 @@ TEST_F(Kelbin, FixedRecordsRefused) {
       {"a header of datatype 200", {200}, 17},
       {"a tuple of 13 bytes", {0xD27, 0, 0, 0}, 17},
       {"an op! of a float", {0x000C0017, 0xC, 0, 0}, 17},
+      // An image's size against the words left: the record's position.
+      {"an image of 65535x65535 pixels in one word", {0x35, 0, 0xFFFFFFFF, 0}, 17},
+      {"an image one pixel short", {0x35, 0, 0x00010002, 0xFF000000}, 17},
   };
   for (const auto& c : cases)
     EXPECT_EQ(decoded(fixed(c.words)), "error kb-invalid-record " + std::to_string(c.position)) << c.what;
