@@ -35,9 +35,19 @@ struct Entry {
   kelbin::SymbolMap symbol_map;
 };
 
-std::vector<Entry> entries;
+std::vector<Entry> entries;       // the library's source files
+std::vector<Entry> text_entries;  // the texts of the library's tables
+// The text entry of each text the boot loads, in the order it loads them.
+const uint8_t* text_order = nullptr;
+uint32_t text_order_count = 0;
+uint32_t texts_loaded = 0;
 std::unique_ptr<kelbin::SharedSymbols> shared_symbols;
 bool from_image = false;
+// The texts the boot loaded through load_library_text, in order, kept
+// while it runs (the tables hold them for the process's life), so that
+// writing the image knows them.
+std::vector<std::string_view> texts_of_boot;
+bool booting = true;
 
 uint32_t load_u32(const uint8_t* at) {
   uint32_t value;
@@ -98,33 +108,80 @@ void read_entries(const BootImage& image) {
     p += *length;
     return at;
   };
-  if (end - p < 4) refuse_image("the boot image is truncated");
-  uint32_t shared_count = load_u32(p);
-  p += 4;
-  shared_symbols = std::make_unique<kelbin::SharedSymbols>(shared_count);
-  entries.clear();
-  while (p < end) {
-    Entry entry;
-    size_t name_length;
-    const uint8_t* name = take(&name_length);
-    entry.name = std::string_view(reinterpret_cast<const char*>(name), name_length);
-    entry.data = take(&entry.size);
+  auto count = [&] {
     if (end - p < 4) refuse_image("the boot image is truncated");
-    uint32_t symbol_count = load_u32(p);
+    uint32_t value = load_u32(p);
     p += 4;
-    if (symbol_count > static_cast<size_t>(end - p) / 4) refuse_image("the boot image is truncated");
-    entry.symbol_map = {shared_symbols.get(), p, symbol_count};
-    for (uint32_t i = 0; i < symbol_count; ++i, p += 4)
-      if (load_u32(p) >= shared_count)
-        refuse_image("the boot image's entry " + std::string(entry.name) + " names a symbol it does not have");
-    entries.push_back(entry);
-  }
+    return value;
+  };
+  uint32_t shared_count = count();
+  shared_symbols = std::make_unique<kelbin::SharedSymbols>(shared_count);
+  auto read_list = [&](std::vector<Entry>* list) {
+    uint32_t n = count();
+    list->clear();
+    list->reserve(n);
+    for (uint32_t e = 0; e < n; ++e) {
+      Entry entry;
+      size_t name_length;
+      const uint8_t* name = take(&name_length);
+      entry.name = std::string_view(reinterpret_cast<const char*>(name), name_length);
+      entry.data = take(&entry.size);
+      uint32_t symbol_count = count();
+      if (symbol_count > static_cast<size_t>(end - p) / 4) refuse_image("the boot image is truncated");
+      entry.symbol_map = {shared_symbols.get(), p, symbol_count};
+      for (uint32_t i = 0; i < symbol_count; ++i, p += 4)
+        if (load_u32(p) >= shared_count)
+          refuse_image("the boot image's entry " + std::string(entry.name) + " names a symbol it does not have");
+      list->push_back(entry);
+    }
+  };
+  read_list(&entries);
+  read_list(&text_entries);
+  text_order_count = count();
+  if (text_order_count > static_cast<size_t>(end - p) / 4) refuse_image("the boot image is truncated");
+  text_order = p;
+  for (uint32_t i = 0; i < text_order_count; ++i, p += 4)
+    if (load_u32(p) >= text_entries.size()) refuse_image("the boot image's order of texts names no text");
+  if (p != end) refuse_image("the boot image has bytes past its last entry");
+  texts_loaded = 0;
 }
 
-const Entry* find_entry(std::string_view name) {
-  for (const Entry& entry : entries)
+const Entry* find_entry(const std::vector<Entry>& list, std::string_view name) {
+  for (const Entry& entry : list)
     if (entry.name == name) return &entry;
   return nullptr;
+}
+
+// The entry of a text: the one the order names for the boot's next load
+// when it is that text, else any entry of that text.
+const Entry* find_text_entry(std::string_view text) {
+  if (texts_loaded < text_order_count) {
+    const Entry& next = text_entries[load_u32(text_order + 4 * size_t{texts_loaded})];
+    if (next.name == text) {
+      ++texts_loaded;
+      return &next;
+    }
+  }
+  return find_entry(text_entries, text);
+}
+
+// Appends an entry: its name, the compact kelbin of the value, and its
+// symbols' indexes in the shared table (which grows by the names it meets
+// first).
+void put_entry(std::vector<uint8_t>* image, std::unordered_map<std::string, uint32_t>* shared_index,
+               std::string_view name, const Cell& value) {
+  Cell encoded = kelbin::encode_cp(value);
+  SeriesBuffer* buffer = memory::buffer_of(encoded.data2);
+  put_u32(image, static_cast<uint32_t>(name.size()));
+  image->insert(image->end(), name.begin(), name.end());
+  put_u32(image, buffer->used());
+  image->insert(image->end(), buffer->head_ptr(), buffer->tail_ptr());
+  std::vector<std::string_view> symbols = kelbin::symbol_names(buffer->head_ptr(), buffer->used());
+  put_u32(image, static_cast<uint32_t>(symbols.size()));
+  for (std::string_view symbol : symbols) {
+    auto index = static_cast<uint32_t>(shared_index->size());
+    put_u32(image, shared_index->emplace(std::string(symbol), index).first->second);
+  }
 }
 
 // Decodes one entry in the codec mode (every record checked) into a new
@@ -158,23 +215,27 @@ std::vector<uint8_t> write_image() {
   // count goes in front of the entries.
   std::vector<uint8_t> image(kChecksumSize + 4, 0);
   std::unordered_map<std::string, uint32_t> shared_index;
+  put_u32(&image, kEmbeddedSourceCount);
   for (unsigned i = 0; i < kEmbeddedSourceCount; ++i) {
-    std::string_view name = kEmbeddedSources[i].name;
     stack::Guard guard;
-    Cell* loaded = source_evaluation::load(kEmbeddedSources[i].text);
-    Cell encoded = kelbin::encode_cp(*loaded);
-    SeriesBuffer* buffer = memory::buffer_of(encoded.data2);
-    put_u32(&image, static_cast<uint32_t>(name.size()));
-    image.insert(image.end(), name.begin(), name.end());
-    put_u32(&image, buffer->used());
-    image.insert(image.end(), buffer->head_ptr(), buffer->tail_ptr());
-    std::vector<std::string_view> symbols = kelbin::symbol_names(buffer->head_ptr(), buffer->used());
-    put_u32(&image, static_cast<uint32_t>(symbols.size()));
-    for (std::string_view symbol : symbols) {
-      auto index = static_cast<uint32_t>(shared_index.size());
-      put_u32(&image, shared_index.emplace(std::string(symbol), index).first->second);
-    }
+    put_entry(&image, &shared_index, kEmbeddedSources[i].name, *source_evaluation::load(kEmbeddedSources[i].text));
   }
+  // Each distinct text once, then the order the boot loaded them in.
+  std::unordered_map<std::string_view, uint32_t> text_index;
+  std::vector<std::string_view> distinct;
+  std::vector<uint32_t> order;
+  for (std::string_view text : texts_of_boot) {
+    auto [found, added] = text_index.emplace(text, static_cast<uint32_t>(distinct.size()));
+    if (added) distinct.push_back(text);
+    order.push_back(found->second);
+  }
+  put_u32(&image, static_cast<uint32_t>(distinct.size()));
+  for (std::string_view text : distinct) {
+    stack::Guard guard;
+    put_entry(&image, &shared_index, text, *source_evaluation::load(text));
+  }
+  put_u32(&image, static_cast<uint32_t>(order.size()));
+  for (uint32_t index : order) put_u32(&image, index);
   uint32_t shared_count = static_cast<uint32_t>(shared_index.size());
   std::memcpy(image.data() + kChecksumSize, &shared_count, sizeof shared_count);
   uint32_t checksum = image_checksum(image.data() + kChecksumSize, image.size() - kChecksumSize);
@@ -185,13 +246,29 @@ std::vector<uint8_t> write_image() {
 void use_image(const BootImage* image) {
   from_image = image != nullptr && image->bytes != nullptr;
   entries.clear();
+  text_entries.clear();
+  text_order_count = 0;
   shared_symbols.reset();
   if (from_image) read_entries(*image);
 }
 
+Cell* load_library_text(std::string_view text) {
+  if (booting) texts_of_boot.push_back(text);
+  if (from_image) {
+    if (const Entry* entry = find_text_entry(text)) return decode_entry(*entry);
+  }
+  return source_evaluation::load(text);
+}
+
+void end_boot() { booting = false; }
+
+const std::vector<std::string_view>& boot_texts() { return texts_of_boot; }
+
+uint32_t texts_taken_in_order() { return texts_loaded; }
+
 Cell* load_library_source(std::string_view name) {
   if (from_image) {
-    const Entry* entry = find_entry(name);
+    const Entry* entry = find_entry(entries, name);
     if (entry == nullptr) refuse_image("the boot image has no entry " + std::string(name));
     return decode_entry(*entry);
   }

@@ -16,14 +16,25 @@
 // image, so that a name is interned and a global word looked up once for
 // all of them (at its first use, where the sources would intern it too).
 //
+// The library's C++ tables hold Kel texts too (the routines' interfaces,
+// the error templates), which the boot loads one by one as it makes the
+// routines and the error catalog: the image holds each of them loaded, as
+// one entry per distinct text named by the text itself, and the order the
+// boot loads them in, so that each load takes the next entry without a
+// search and decodes it at the moment the text would have been lexed.
+//
 // Layout (little-endian):
 //   u32 checksum of every byte after this field (Fletcher's two sums over
 //       64-bit words, see boot_image.cpp)
 //   u32 the number of names of the shared symbol table
-//   then, per entry: u32 name length, the name (UTF-8, as in
-//   embedded_sources.h), u32 data length, the kelbin data, u32 its symbol
-//   count, and for each of its symbols the u32 index of its name in the
-//   shared table
+//   u32 the number of source entries, then, per entry: u32 name length,
+//       the name (UTF-8, as in embedded_sources.h), u32 data length, the
+//       kelbin data, u32 its symbol count, and for each of its symbols the
+//       u32 index of its name in the shared table
+//   u32 the number of text entries, then the entries as above, each named
+//       by its text
+//   u32 the number of texts the boot loads, then for each the u32 index of
+//       its text entry
 // The image is read where it lies; a check that fails (the checksum, a length
 // past the end, a shared index past the table, a record the kelbin reader
 // refuses) says what failed and ends the process with status 1.
@@ -61,5 +72,18 @@ void use_image(const BootImage* image);
 // stack: decoded from the image in use, else lexed from the embedded text.
 // A source the boot does not have ends the process.
 Cell* load_library_source(std::string_view name);
+
+// A text of the library's tables as loaded code, pushed on the evaluation
+// stack: decoded from the image when it holds the text, else lexed. Until
+// end_boot the texts are noted for write_image (they must outlive the
+// process's runtime, as the tables' texts do).
+Cell* load_library_text(std::string_view text);
+void end_boot();
+
+// The texts the boot loaded, in order, and how many of them it took from
+// the image at their place in its order (all of them, when the image was
+// written by this build).
+const std::vector<std::string_view>& boot_texts();
+uint32_t texts_taken_in_order();
 
 }  // namespace kel::boot

@@ -4,6 +4,7 @@
 #include <cfenv>
 #include <cstdio>
 
+#include "boot/boot_image.h"
 #include "boot/environment.h"
 #include "boot/library_seal.h"
 #include "boot/wiring_check.h"
@@ -180,13 +181,17 @@ void init_runtime(const BootImage* image) {
   natives_process::init();
   natives_series::init();
   natives_math::init();
+  // The library's texts come from the image from here on: the routines
+  // load their interfaces.
+  upcalls::table.load_library_text = load_library_text;
+  use_image(image);
   // No display backend is built yet: the GUI runs on its recording platform.
   gui::init(nullptr);
   routines::init();
   terminal::register_routines();
   upcalls::table.script_argument = script_argument_routine;
-  use_image(image);
   build_environment();
+  end_boot();
   seal_library();
   check_wiring();
   gui::finish_start_up();

@@ -541,7 +541,7 @@ Cell* push_routine(uint32_t index) {
   const Row& row = table[index];
   // The interface's type words are read at the first call (the datatype words
   // may not be bound yet when the routines are made).
-  Cell spec = *source_evaluation::load(row.interface);
+  Cell spec = *upcalls::table.load_library_text(row.interface);
   Cell* body = block::push_only(1);
   string::load_cstr(row.description, static_cast<uint32_t>(std::strlen(row.description)), string::kEncodingUtf8);
   block::rs_append(body, *stack::get_top());

@@ -62,6 +62,14 @@ Cell literal(const std::string& text) {
   return buffer->cell_count() > loaded->data1 ? buffer->cells()[loaded->data1] : none::value;
 }
 
+// An error template: the one value of its Kel text, loaded as the boot
+// image holds it ready (or lexed when it does not).
+Cell template_value(std::string_view text) {
+  Cell* loaded = upcalls::table.load_library_text(text);
+  SeriesBuffer* buffer = memory::buffer_of(loaded->data2);
+  return buffer->cell_count() > loaded->data1 ? buffer->cells()[loaded->data1] : none::value;
+}
+
 Cell text_value(const std::string& text) {
   return *string::load_cstr(text.data(), static_cast<uint32_t>(text.size()), string::kEncodingUtf8);
 }
@@ -179,7 +187,7 @@ void error_catalog(uint32_t) {
       const ErrorInfo& error = error_info(static_cast<ErrorId>(i));
       if (error.category != category) continue;
       stack::Guard template_guard;
-      context::put_value(context, symbol::make(error.word), literal(error.template_source));
+      context::put_value(context, symbol::make(error.word), template_value(error.template_source));
     }
     context::put_value(object::context_of(*errors), symbol::make(info.word), *object);
   }

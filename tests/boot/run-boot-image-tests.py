@@ -6,7 +6,8 @@ does from an image file or from the embedded sources):
   system: the global words in their order, every value, every function's
   spec and body, every object's words, and the whole system object;
 - a damaged image (bytes changed, cut short, an entry missing, records the
-  kelbin reader refuses) makes the boot say what is wrong and end with
+  kelbin reader refuses, an order of texts that names no text, bytes past
+  its end) makes the boot say what is wrong and end with
   status 1, never run on, crash or end with another status.
 
     run-boot-image-tests.py <kel-boot-host> <boot image file>
@@ -53,15 +54,19 @@ def run(host, image, folder, script_text):
 
 
 # --- The image's layout: u32 checksum, u32 size of the shared symbol table,
-# then per entry u32 name length, name, u32 data length, kelbin data, u32
-# symbol count and a u32 shared index for each symbol.
+# u32 count of source entries, then per entry u32 name length, name, u32
+# data length, kelbin data, u32 symbol count and a u32 shared index for
+# each symbol; the text entries the same way after their count; last, the
+# count of texts the boot loads and the u32 index of each one's entry.
 
-def entries(image):
-    """(name, offset of the data, data length, offset of the symbol map,
-    symbol count) of every entry."""
+def entry_list(image, at):
+    """The entries of the list at offset at, as (name, offset of the data,
+    data length, offset of the symbol map, symbol count), and the offset
+    after the list."""
     found = []
-    at = 8
-    while at < len(image):
+    (count,) = struct.unpack_from("<I", image, at)
+    at += 4
+    for _ in range(count):
         (name_length,) = struct.unpack_from("<I", image, at)
         name = image[at + 4:at + 4 + name_length].decode()
         at += 4 + name_length
@@ -71,7 +76,18 @@ def entries(image):
         (symbol_count,) = struct.unpack_from("<I", image, at)
         found.append((name, data_at, data_length, at + 4, symbol_count))
         at += 4 + 4 * symbol_count
-    return found
+    return found, at
+
+
+def entries(image):
+    """The source entries."""
+    return entry_list(image, 8)[0]
+
+
+def text_order_at(image):
+    """The offset of the count of texts the boot loads."""
+    _, at = entry_list(image, 8)
+    return entry_list(image, at)[1]
 
 
 def checksum(body):
@@ -141,6 +157,12 @@ def damaged_images(image):
     past_table = bytearray(image)
     struct.pack_into("<I", past_table, core[3], shared_count)
 
+    # The order of texts names one past the last text entry.
+    order_at = text_order_at(image)
+    (text_count,) = struct.unpack_from("<I", image, entry_list(image, 8)[1])
+    bad_order = bytearray(image)
+    struct.pack_into("<I", bad_order, order_at + 4, text_count)
+
     renamed = bytearray(image)
     name_at = core[1] - 4 - len("boot/core.kel")
     renamed[name_at:name_at + len("boot/core.kel")] = b"boot/cor_.kel"
@@ -160,6 +182,10 @@ def damaged_images(image):
          "*** Boot Error: the boot image's entry boot/core.kel names a symbol it does not have"),
         ("an entry the boot needs is missing", with_checksum(bytes(renamed[4:])),
          "*** Boot Error: the boot image has no entry boot/core.kel"),
+        ("the order of texts names no text", with_checksum(bytes(bad_order[4:])),
+         "*** Boot Error: the boot image's order of texts names no text"),
+        ("bytes after the last part", with_checksum(bytes(body) + b"\0\0\0\0"),
+         "*** Boot Error: the boot image has bytes past its last entry"),
     ]
 
 

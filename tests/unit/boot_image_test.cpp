@@ -57,6 +57,22 @@ TEST_F(BootImageTest, EveryEntryDecodesToTheBlockItsSourceLoadsTo) {
   }
 }
 
+// The texts of the library's tables (routine interfaces, error templates)
+// come from the image too: the boot took each at its place in the image's
+// order, and each decodes to what lexing it gives.
+TEST_F(BootImageTest, EveryTextTheBootLoadedDecodesToWhatItsTextLoadsTo) {
+  if (boot::kBuiltImage.bytes == nullptr) GTEST_SKIP() << "this build boots from the sources";
+  const std::vector<std::string_view>& texts = boot::boot_texts();
+  ASSERT_GT(texts.size(), 100u);
+  EXPECT_EQ(boot::texts_taken_in_order(), texts.size());
+  for (std::string_view text : texts) {
+    stack::Guard guard;
+    Cell decoded = *boot::load_library_text(text);
+    Cell lexed = *source_evaluation::load(text);
+    EXPECT_EQ(difference(decoded, lexed, std::string(text)), "");
+  }
+}
+
 // The writer is a function of the sources: writing again gives the image
 // the build linked, byte for byte.
 TEST_F(BootImageTest, WritingTheImageAgainGivesTheBuiltOne) {
