@@ -21,6 +21,7 @@
 #include "datatypes/context.h"
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
+#include "datatypes/logic.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
@@ -158,7 +159,7 @@ bool system_view_silent() {
   Cell* system = context::global_slot(canonical("system"));
   if (system == nullptr) return false;
   Cell silent = gui::faces::field(gui::faces::field(*system, "view"), "silent?");
-  return silent.is(TYPE_LOGIC) && silent.data1 != 0;
+  return silent.is(TYPE_LOGIC) && logic::get(silent) != 0;
 }
 
 // Raised inside the interpreter when a failure stops the draw silently.
@@ -705,7 +706,7 @@ void paint_rich_text(Screen& screen, const CellRect& clip, int32_t x, int32_t y,
   if (font_color.is(TYPE_TUPLE)) foreground = tuple_color(font_color);
   Cell para = gui::faces::field(face, "para");
   Cell wrap = gui::faces::field(para, "wrap?");
-  bool wrapped = wrap.is(TYPE_LOGIC) && wrap.data1 != 0;
+  bool wrapped = wrap.is(TYPE_LOGIC) && logic::get(wrap) != 0;
   CellRect area = clip;
   if (std::optional<CellPoint> size = size_of_face(face)) {
     // Placed within the face's own size, by its para.
