@@ -53,6 +53,7 @@
 #include "datatypes/unset.h"
 #include "evaluator/interpreter.h"
 #include "gui/gui.h"
+#include "gui/terminal/terminal_platform.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/trace.h"
@@ -180,8 +181,9 @@ void init_runtime(const BootImage* image) {
   natives_process::init();
   natives_series::init();
   natives_math::init();
-  // No display backend is built yet: the GUI runs on its recording platform.
-  gui::init(nullptr);
+  // The GUI shows in the terminal (KEL_GUI_PLATFORM=recording selects the
+  // recording platform instead, for the tests).
+  gui::init(tui::init());
   routines::init();
   terminal::register_routines();
   upcalls::table.script_argument = script_argument_routine;

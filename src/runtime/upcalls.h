@@ -50,6 +50,7 @@ using CallRoutine = void (*)(const Cell& routine);
 using CompiledBody = void (*)();
 using FindCompiledBody = CompiledBody (*)(int32_t index);
 using RoutineEntry = void (*)(uint32_t parameter);
+using ProcessEnd = void (*)();
 
 // --- The entries --------------------------------------------------------------------------------
 // X(layer that fills it, name, type, what calls it)
@@ -97,7 +98,9 @@ using RoutineEntry = void (*)(uint32_t parameter);
   X(console, read_stdin, RoutineEntry, "read-stdin")                                               \
   X(console, terminal_size, RoutineEntry, "_terminal-size")                                        \
   X(console, console_title, RoutineEntry, "_console-title")                                        \
-  X(boot, script_argument, RoutineEntry, "_script-argument")
+  X(boot, script_argument, RoutineEntry, "_script-argument")                                        \
+  /* runtime: the end of the process */                                                             \
+  X(gui_terminal, end_of_process, ProcessEnd, "the process ends: the terminal GUI restores the terminal")
 
 struct Table {
 #define KEL_UPCALL_FIELD(layer, name, type, use) type name = nullptr;
