@@ -259,6 +259,8 @@ void TerminalPlatform::refresh_widget(uint32_t id) {
 Cell TerminalPlatform::make_view(const Cell& face, const Cell& parent_handle) {
   uint32_t parent = 0;
   if (parent_handle.is(TYPE_HANDLE) && tree_.find(parent_handle.data2) != nullptr) parent = parent_handle.data2;
+  // A face that cannot be shown leaves no widget behind.
+  EventRouter::rate_period(field(face, "rate"));
   uint32_t id = tree_.make(face, parent);
   Widget* widget = tree_.find(id);
   if (widget->type == WidgetType::kWindow) {
@@ -375,7 +377,12 @@ void TerminalPlatform::show_window(const Cell& handle) {
   Widget* window = tree_.find(handle.data2);
   if (window == nullptr || window->type != WidgetType::kWindow) return;
   tree_.activate(window->id);
-  if (Widget* focused = tree_.focused_widget()) focused->flags |= widget_flag::kFocused;
+  if (Widget* focused = tree_.focused_widget()) {
+    focused->flags |= widget_flag::kFocused;
+    // A widget focused while its face was being made could not be asked
+    // about its focus yet: its look is built again now that it can.
+    refresh_widget(focused->id);
+  }
   frames_->display().mark_dirty();
 }
 

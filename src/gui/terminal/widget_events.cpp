@@ -391,19 +391,18 @@ void EventRouter::motion(uint32_t window, const MouseAction& action) {
 
 // --- Timers -------------------------------------------------------------------------------
 
+int32_t EventRouter::rate_period(const Cell& rate) {
+  if (rate.is(TYPE_NONE)) return 0;
+  if (rate.is(TYPE_INTEGER) && integer::get(rate) > 0) return std::max(1000 / integer::get(rate), 1);
+  if (rate.is(TYPE_TIME) && rate.as_double() > 0) return std::max(static_cast<int32_t>(rate.as_double() * 1000), 1);
+  Cell value = rate;
+  fire(ErrorId::script_invalid_facet_type, &value);
+}
+
 void EventRouter::set_rate(uint32_t widget, const Cell& rate) {
+  int32_t period = rate_period(rate);
   remove_timers(widget);
-  if (rate.is(TYPE_NONE)) return;
-  int32_t period = 0;
-  if (rate.is(TYPE_INTEGER) && integer::get(rate) > 0) {
-    period = 1000 / integer::get(rate);
-  } else if (rate.is(TYPE_TIME) && rate.as_double() > 0) {
-    period = static_cast<int32_t>(rate.as_double() * 1000);
-  } else {
-    Cell value = rate;
-    fire(ErrorId::script_invalid_facet_type, &value);
-  }
-  timers_.push_back(Timer{widget, std::max(period, 1), 0});
+  if (period > 0) timers_.push_back(Timer{widget, period, 0});
 }
 
 void EventRouter::remove_timers(uint32_t widget) {

@@ -43,6 +43,9 @@ class EventRouter {
   // Timers: the face's rate (none removes them; an invalid rate raises
   // invalid-facet-type).
   void set_rate(uint32_t widget, const Cell& rate);
+  // The timer period of a rate in milliseconds (0 for none); raises
+  // invalid-facet-type for an invalid one.
+  static int32_t rate_period(const Cell& rate);
   void remove_timers(uint32_t widget);
   void run_timers(int32_t tick_milliseconds);
 
