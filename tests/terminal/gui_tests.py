@@ -21,12 +21,13 @@ HEADER = "Kel []\nsystem/view/platform/mouse-event?: true\n"
 def tests(Tmux, Failure):
     def run(kel, home, script):
         """Starts kel on the script; after it ends the shell shows the
-        terminal's modes and "(ended)"."""
+        terminal's modes and "(ended)". The shell outlives a Ctrl-C typed
+        for kel (its trap is not passed on to kel)."""
         path = os.path.join(home, "gui.kel")
         with open(path, "w", encoding="utf-8") as file:
             file.write(HEADER + script)
         return Tmux(kel, home, width=60,
-                    shell=f'clear; "$KEL" {path}; stty -a; echo "(ended)"; sleep 60')
+                    shell=f'clear; trap : INT; "$KEL" {path}; stty -a; echo "(ended)"; sleep 60')
 
     def rows(terminal, attributes=False):
         arguments = ["capture-pane", "-p", "-t", "kel"] + (["-e"] if attributes else [])
@@ -185,5 +186,35 @@ view win
             terminal.keys("Space")
             expect_restored(terminal)
 
-    return [test_gui_button, test_gui_field, test_gui_check_radio_progress_group_box, test_gui_full_screen,
+    # Ctrl-C ends the view (the script goes on); SIGTERM and SIGHUP end
+    # the process: every way out leaves the terminal as it was.
+    def test_gui_restored_on_signals(kel, home):
+        script = """win: make face! [type: 'window offset: 0x0 size: 10x2 pane: reduce [
+	make face! [type: 'button text: "Wait" offset: 0x1 size: 4x1 flags: [focusable]]
+]]
+view win
+print "view ended"
+"""
+        def pid_of_kel(terminal):
+            shell = int(terminal.pane("pane_pid"))
+            with open(f"/proc/{shell}/task/{shell}/children") as children:
+                return int(children.read().split()[0])
+
+        endings = [
+            ("Ctrl-C", lambda terminal: terminal.keys("C-c")),
+            ("SIGTERM", lambda terminal: os.kill(pid_of_kel(terminal), 15)),
+            ("SIGHUP", lambda terminal: os.kill(pid_of_kel(terminal), 1)),
+        ]
+        for name, ending in endings:
+            with run(kel, home, script) as terminal:
+                expect_rows(terminal, 0, ["", "Wait"])
+                ending(terminal)
+                if name == "Ctrl-C":
+                    terminal.wait_for("view ended")
+                try:
+                    expect_restored(terminal)
+                except Failure as problem:
+                    raise Failure(f"after {name}: {problem}")
+
+    return [test_gui_restored_on_signals, test_gui_button, test_gui_field, test_gui_check_radio_progress_group_box, test_gui_full_screen,
             test_gui_quit_in_an_actor]

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
 #include "datatypes/object.h"
+#include "datatypes/point2d.h"
 #include "evaluator/source_evaluation.h"
 #include "gui/faces.h"
 #include "gui/terminal/terminal_platform.h"
@@ -303,6 +306,60 @@ TEST_F(WidgetsTest, OnlyAWindowClosingEndsALevel) {
   EXPECT_EQ(platform.nesting(), before);
   run("unview");
   EXPECT_EQ(platform.nesting(), before - 1);
+}
+
+}  // namespace
+}  // namespace kel::tui
+
+namespace kel::tui {
+namespace {
+
+// Text metrics of a rich-text face, laid out in cells as the painter lays
+// them: a line feed starts a line, a character that would pass the box's
+// width starts the next one.
+TEST_F(WidgetsTest, TextBoxMetrics) {
+  struct Case {
+    const char* text;
+    const char* size;
+    const char* argument;
+    int32_t kind;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"ab^/cde", "10x5", "1", 0, "0x0"},
+      {"ab^/cde", "10x5", "4", 0, "0x1"},
+      {"ab^/cde", "10x5", "6", 0, "2x1"},
+      {"ab^/cde", "10x5", "4", 6, "0x2"},
+      {"ab^/cde", "10x5", "1x1", 1, "5"},
+      {"ab^/cde", "10x5", "5x0", 1, "3"},
+      {"ab^/cde", "10x5", "5x0", 5, "2"},
+      {"ab^/cde", "10x5", "none", 3, "3x2"},
+      {"ab^/cde", "10x5", "none", 4, "2"},
+      {"ab^/cde", "10x5", "none", 2, "1"},
+      {"abcdef", "4x5", "none", 4, "2"},
+      {"abcdef", "4x5", "5", 0, "0x1"},
+      {"界界界", "5x5", "3", 0, "0x1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + " " + c.argument + " " + std::to_string(c.kind));
+    run(std::string("f: make face! [type: 'rich-text text: \"") + c.text + "\" size: " + c.size + "]");
+    std::string answer;
+    auto error = kel::testing::catch_error([&] {
+      Cell face = *source_evaluation::do_source("f");
+      Cell argument = *source_evaluation::do_source(c.argument);
+      Cell result = platform.text_box_metrics(face, gui::faces::field(face, "text"), argument, c.kind);
+      if (result.is(TYPE_POINT2D)) {
+        answer = std::to_string(static_cast<int>(point2d::x_of(result))) + "x" +
+                 std::to_string(static_cast<int>(point2d::y_of(result)));
+      } else if (result.is(TYPE_INTEGER)) {
+        answer = std::to_string(integer::get(result));
+      } else if (result.is(TYPE_FLOAT)) {
+        answer = std::to_string(static_cast<int>(float_type::get(result)));
+      }
+    });
+    ASSERT_FALSE(error.has_value());
+    EXPECT_EQ(answer, c.expected);
+  }
 }
 
 }  // namespace

@@ -35,6 +35,12 @@ constexpr char kHelpersSource[] = R"kel(context [
 	]
 	color-level: func [][TUI-helpers/check-color-support]
 	set-quietly: func [object word value][set-quiet in object word :value]
+	unlink-shared: func [face][
+		do-safe [
+			link-sub-to-parent face 'font face/font none
+			link-sub-to-parent face 'para face/para none
+		]
+	]
 	request-file: func [name save? multi?][TUI-helpers/request-file none name none save? multi?]
 	request-dir: func [keep? multi?][TUI-helpers/request-dir none none none keep? multi?]
 ])kel";
@@ -107,6 +113,12 @@ void KelBridge::set_facet_quietly(const Cell& object, const char* name, const Ce
   stack::Guard guard;
   Cell arguments[3] = {object, word_named(name), value};
   interpreter::call_value(function, arguments, 3);
+}
+
+void KelBridge::unlink_shared(const Cell& face) {
+  Cell function = helper("unlink-shared");
+  stack::Guard guard;
+  interpreter::call_value(function, &face, 1);
 }
 
 Cell KelBridge::request(const char* name, const Cell& value, bool first_flag, bool second_flag) {

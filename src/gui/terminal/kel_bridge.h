@@ -36,6 +36,8 @@ class KelBridge {
   void set_facet(const Cell& face, const char* name, const Cell& value);
   // Sets the field without running the object's change handlers.
   void set_facet_quietly(const Cell& object, const char* name, const Cell& value);
+  // Takes the face off the face lists of its font and para.
+  void unlink_shared(const Cell& face);
   // TUI-helpers/request-file or request-dir with the name (or folder), the
   // two flags and none for the rest; the chosen value or none.
   Cell request(const char* name, const Cell& value, bool first_flag, bool second_flag);

@@ -21,6 +21,7 @@
 #include "runtime/output.h"
 #include "runtime/output_hooks.h"
 #include "runtime/runtime.h"
+#include "runtime/stack.h"
 #include "runtime/symbol_table.h"
 #include "runtime/upcalls.h"
 
@@ -332,7 +333,11 @@ void TerminalPlatform::on_change_facet(const gui::FacetChange& change) {
 
 void TerminalPlatform::update_text(const Cell&) {}
 
-void TerminalPlatform::destroy_tree(const Cell& face, bool* window_destroyed) {
+void TerminalPlatform::destroy_tree(Cell face, bool* window_destroyed) {
+  // A copy, kept alive on the stack: the pane it came from may move or
+  // change while Kel code runs.
+  stack::Guard guard;
+  stack::push(face);
   Cell pane = field(face, "pane");
   if (pane.is(TYPE_BLOCK)) {
     // The pane is read again at every step: destroying runs Kel code.
@@ -345,8 +350,10 @@ void TerminalPlatform::destroy_tree(const Cell& face, bool* window_destroyed) {
   Widget* widget = tree_.widget_of(face);
   if (widget == nullptr) return;
   if (widget->type == WidgetType::kWindow) *window_destroyed = true;
-  router_->forget(widget->id);
-  tree_.release(widget->id);
+  uint32_t id = widget->id;
+  router_->forget(id);
+  tree_.release(id);
+  kel_.unlink_shared(face);
   Cell state = field(face, "state");
   if (state.is(TYPE_BLOCK)) kel_.set_facet_quietly(face, "state", none_cell());
 }

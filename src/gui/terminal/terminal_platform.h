@@ -106,7 +106,7 @@ class TerminalPlatform final : public gui::Platform, public FrameClient {
   // The display's window size from the active window (the console's in
   // full-screen mode).
   void sync_window_size();
-  void destroy_tree(const Cell& face, bool* window_destroyed);
+  void destroy_tree(Cell face, bool* window_destroyed);
   // A widget's first look and the looks after its changes.
   void refresh_widget(uint32_t id);
   bool any_full_screen_window();
