@@ -165,6 +165,28 @@ TEST_F(WidgetsTest, FocusShowsReversed) {
   EXPECT_EQ(text_of("form reduce [TUI-helpers/focused? b TUI-helpers/focused? c]"), "true false");
 }
 
+// An image shows as lower half blocks, two pixels a cell (the upper the
+// background, the lower the foreground); where the upper pixel is fully
+// transparent the cell stays blank.
+TEST_F(WidgetsTest, ImageCells) {
+  show("4x1", R"(make face! [type: 'base offset: 0x0 size: 2x1 image: make image! [2x2 255.0.0]]
+                 make face! [type: 'base offset: 2x0 size: 2x1 image: make image! [2x2 0.0.255.255]])");
+  EXPECT_EQ(rows(), std::vector<std::string>{"▄▄"});
+  EXPECT_EQ(cell(0, 0).background, cell(0, 0).foreground);
+  EXPECT_NE(cell(0, 0).background, color::kDefault);
+  EXPECT_EQ(cell(2, 0).background, color::kDefault);
+}
+
+// A base whose options name a caret face places that face's caret at the
+// base while the face has the focus.
+TEST_F(WidgetsTest, BaseStandsForACaret) {
+  show("8x1", R"(f: make face! [type: 'field text: "ab" offset: 0x0 size: 3x1 flags: [focusable]]
+                 make face! [type: 'base offset: 6x0 size: 1x1 options: reduce [first [caret:] f]])");
+  rows();
+  EXPECT_EQ(platform.frames().display().caret_column(), 6);
+  EXPECT_EQ(platform.frames().display().caret_row(), 0);
+}
+
 // --- Keys and the mouse -----------------------------------------------------------------
 
 // A field inserts what is typed while it fits, Backspace removes before the

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "datatypes/block.h"
+#include "datatypes/image.h"
 #include "datatypes/logic.h"
 #include "datatypes/tuple.h"
 #include "gui/faces.h"
@@ -23,6 +24,7 @@ constexpr char32_t kCornerBottomLeft = U'└', kCornerBottomRight = U'┘';
 constexpr char32_t kRoundTopLeft = U'╭', kRoundTopRight = U'╮';
 constexpr char32_t kRoundBottomLeft = U'╰', kRoundBottomRight = U'╯';
 constexpr char32_t kEdgeVertical = U'│', kEdgeHorizontal = U'─';
+constexpr char32_t kLowerHalfBlock = U'▄';
 
 // The value after a set-word of the name in the face's `options` block,
 // or none.
@@ -134,6 +136,43 @@ void paint_draw_block(Screen& screen, const Cell& face, const CellRect& box, con
   (void)clip;
 }
 
+// The face's image, scaled to the face's width and twice its height: each
+// cell shows two pixels, the upper as the background of a lower half
+// block, the lower as its foreground; a cell whose upper pixel is fully
+// transparent stays a blank in the default colors. Scaling takes the
+// nearest pixel, read straight from the image (painting allocates nothing).
+void paint_image(Screen& screen, const Cell& image, const CellRect& box, const CellRect& clip, int32_t color_level) {
+  uint32_t image_width = image::width_of(image), image_height = image::height_of(image);
+  int32_t width = box.x2 - box.x1, height = box.y2 - box.y1;
+  if (image_width == 0 || image_height == 0 || width <= 0 || height <= 0) return;
+  const uint32_t* pixels = image::pixels_of(image);
+  auto pixel_at = [&](int32_t column, int32_t pixel_row) {
+    uint64_t x = static_cast<uint64_t>(column) * image_width / static_cast<uint64_t>(width);
+    uint64_t y = static_cast<uint64_t>(pixel_row) * image_height / (2 * static_cast<uint64_t>(height));
+    return pixels[y * image_width + x];
+  };
+  auto color_of = [&](uint32_t pixel) {
+    uint32_t red = pixel >> 16 & 0xFF, green = pixel >> 8 & 0xFF, blue = pixel & 0xFF;
+    uint32_t transparency = 255 - (pixel >> 24);
+    if (color_level >= 4) return color::true_color(red, green, blue);
+    return color::rgb_to_256(red | green << 8 | blue << 16 | transparency << 24);
+  };
+  for (int32_t y = clip.y1; y < clip.y2; ++y) {
+    for (int32_t x = clip.x1; x < clip.x2; ++x) {
+      uint32_t upper = pixel_at(x - box.x1, 2 * (y - box.y1));
+      uint32_t lower = pixel_at(x - box.x1, 2 * (y - box.y1) + 1);
+      CellStyle style;
+      if ((upper >> 24) == 0) {
+        screen.put(x, y, U' ', style, clip);
+        continue;
+      }
+      style.background = color_of(upper);
+      style.foreground = color_of(lower);
+      screen.put(x, y, kLowerHalfBlock, style, clip);
+    }
+  }
+}
+
 // The face painter: background, UI text, then (unless left out) the face's
 // text or its dimmed hint, then the draw block.
 void paint_face(Screen& screen, const Widget& widget, const CellRect& box, const CellRect& clip, uint32_t text_flags,
@@ -145,6 +184,8 @@ void paint_face(Screen& screen, const Widget& widget, const CellRect& box, const
     for (int32_t y = clip.y1; y < clip.y2; ++y)
       for (int32_t x = clip.x1; x < clip.x2; ++x) screen.fill(x, y, word);
   }
+  Cell picture = field(face, "image");
+  if (picture.is(TYPE_IMAGE)) paint_image(screen, picture, box, clip, color_level);
   TextStyle style = font_style(face, color_level, text_flags);
   if (widget.ui_text.is(TYPE_STRING)) {
     TextStyle ui_style = style;
@@ -196,6 +237,17 @@ void paint_widget(Screen& screen, Display& display, WidgetTree& tree, Widget& wi
       // The UI text is the face's text too; painted once, its SGR
       // sequences read as attributes.
       paint_face(screen, widget, box, clip, text_flag::kInterpretSgr | text_flag::kNoFaceText, color_level);
+      break;
+    case WidgetType::kBase:
+      paint_face(screen, widget, box, clip, text_flag::kInterpretSgr, color_level);
+      if (widget.has(widget_flag::kNamesCaretFace)) {
+        // The base stands for the caret of the face its options name: that
+        // face shows a caret, here, while it has the focus.
+        if (Widget* owner = tree.widget_of(option(widget.face, "caret"))) {
+          owner->flags |= widget_flag::kShowsCaret;
+          if (owner->has(widget_flag::kFocused)) display.set_caret(x, y);
+        }
+      }
       break;
     case WidgetType::kGroupBox:
       paint_face(screen, widget, box, clip, text_flag::kNoFaceText, color_level);
