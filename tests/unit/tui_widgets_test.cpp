@@ -296,6 +296,27 @@ TEST_F(WidgetsTest, DisabledFaceTakesNoKeys) {
   EXPECT_EQ(text_of("f/text"), "");
 }
 
+// The outermost loop is the one started while no loop runs and raw mode is
+// off: two windows shown with view/no-wait, then do-events runs the loop on
+// the newest, in raw mode, until a window closes; then the terminal is back
+// (raw mode off, cursor shown) and the other window is still open.
+TEST_F(WidgetsTest, EventLoopAfterTwoWindowsShownWithoutWaiting) {
+  const char* window = R"(make face! [type: 'window offset: 0x0 size: 6x1 pane: reduce [
+      make face! [type: 'button text: "B" offset: 0x0 size: 2x1 flags: [focusable] actors: object [
+        on-click: func [f e][clicks: clicks + 1]
+        on-key: func [f e][if e/key = #"^[" [unview]]]]]])";
+  run(std::string("clicks: 0 w1: ") + window + " w2: " + window);
+  run("view/no-wait w1 view/no-wait w2");
+  EXPECT_FALSE(terminal.raw);
+  EXPECT_EQ(terminal.written, "");  // nothing is drawn before a loop runs
+  terminal.reads = {" ", "\x1B"};
+  run("do-events");
+  EXPECT_EQ(text_of("form reduce [clicks length? system/view/screens/1/pane]"), "1 1");
+  EXPECT_FALSE(terminal.raw);
+  EXPECT_NE(terminal.written.find("B"), std::string::npos);
+  EXPECT_EQ(terminal.written.substr(terminal.written.rfind("\x1B[")), "\x1B[?25h");
+}
+
 // An unknown flag word and an invalid rate are script errors.
 TEST_F(WidgetsTest, BadFacetsAreErrors) {
   struct Case {
