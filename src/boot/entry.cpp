@@ -54,6 +54,7 @@
 #include "datatypes/unset.h"
 #include "evaluator/interpreter.h"
 #include "gui/gui.h"
+#include "gui/terminal/terminal_platform.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_families.h"
 #include "evaluator/trace.h"
@@ -185,8 +186,9 @@ void init_runtime(const BootImage* image) {
   // load their interfaces.
   upcalls::table.load_library_text = load_library_text;
   use_image(image);
-  // No display backend is built yet: the GUI runs on its recording platform.
-  gui::init(nullptr);
+  // The GUI shows in the terminal (KEL_GUI_PLATFORM=recording selects the
+  // recording platform instead, for the tests).
+  gui::init(tui::init());
   routines::init();
   terminal::register_routines();
   upcalls::table.script_argument = script_argument_routine;

@@ -9,7 +9,8 @@ namespace kel::gui::faces {
 
 Cell field(const Cell& object, std::string_view name) {
   if (!object::is_object_kind(object.type())) return make_cell(TYPE_NONE);
-  return *object::find_field(object::context_of(object), symbol::resolve(symbol::make(name)));
+  const Cell* value = object::find_field(object::context_of(object), symbol::resolve(symbol::make(name)));
+  return value != nullptr ? *value : make_cell(TYPE_NONE);
 }
 
 bool same_object(const Cell& a, const Cell& b) {

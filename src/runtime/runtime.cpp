@@ -13,6 +13,7 @@
 
 #include "runtime/exits.h"
 #include "runtime/output.h"
+#include "runtime/upcalls.h"
 
 extern "C" char __executable_start;  // provided by the GNU linker
 
@@ -214,6 +215,16 @@ void write_all(int fd, const char* text, size_t length) {
     length -= static_cast<size_t>(written);
   }
 }
+
+// What the layers above keep outside the process (the terminal the GUI
+// holds in its modes) is put back before the process ends; once, so that
+// an end reached while putting it back does not go round again.
+void run_end_of_process() {
+  static bool ran = false;
+  if (ran || upcalls::table.end_of_process == nullptr) return;
+  ran = true;
+  upcalls::table.end_of_process();
+}
 }  // namespace
 
 std::string format_report(int code, uint32_t address) {
@@ -229,6 +240,7 @@ uint32_t code_offset(const void* address) {
 }
 
 void quit(int code, uint32_t address) {
+  run_end_of_process();
   output::flush();
   if (code != 0) {
     char buffer[256];
@@ -241,6 +253,7 @@ void quit(int code, uint32_t address) {
 }
 
 void end_process(int status) {
+  run_end_of_process();
   output::flush();
   std::fflush(nullptr);
   ::_exit(status);

@@ -51,6 +51,7 @@ using CompiledBody = void (*)();
 using FindCompiledBody = CompiledBody (*)(int32_t index);
 using RoutineEntry = void (*)(uint32_t parameter);
 using LoadLibraryText = Cell* (*)(std::string_view text);
+using ProcessEnd = void (*)();
 
 // --- The entries --------------------------------------------------------------------------------
 // X(layer that fills it, name, type, what calls it)
@@ -100,7 +101,9 @@ using LoadLibraryText = Cell* (*)(std::string_view text);
   X(console, console_title, RoutineEntry, "_console-title")                                        \
   X(boot, script_argument, RoutineEntry, "_script-argument")                                        \
   /* library: the Kel texts its tables hold, loaded ready from the boot image */                     \
-  X(boot, load_library_text, LoadLibraryText, "routine interfaces and error templates are loaded")
+  X(boot, load_library_text, LoadLibraryText, "routine interfaces and error templates are loaded") \
+  /* runtime: the end of the process */                                                             \
+  X(gui_terminal, end_of_process, ProcessEnd, "the process ends: the terminal GUI restores the terminal")
 
 struct Table {
 #define KEL_UPCALL_FIELD(layer, name, type, use) type name = nullptr;

@@ -492,6 +492,12 @@ TESTS = [
     test_tab_at_the_debug_prompt,
 ]
 
+# The terminal GUI's tests (gui_tests.py) drive the same Tmux.
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import gui_tests  # noqa: E402
+
+TESTS += gui_tests.tests(Tmux, Failure)
+
 
 def remove_home(home):
     """Removes a test's home folder. kel may still be writing its settings

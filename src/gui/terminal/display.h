@@ -93,6 +93,8 @@ class Display {
     caret_row_ = row;
   }
   bool has_caret() const { return caret_column_ >= 0 || caret_row_ >= 0; }
+  int32_t caret_column() const { return caret_column_; }
+  int32_t caret_row() const { return caret_row_; }
   void mark_dirty() { dirty_ = true; }
   bool dirty() const { return dirty_; }
   // Once per frame: fixes the origin, and when the display is dirty,
