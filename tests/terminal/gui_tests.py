@@ -18,14 +18,16 @@ WAIT_SECONDS = 15
 HEADER = "Kel []\nsystem/view/platform/mouse-event?: true\n"
 
 
-def tests(Tmux, Failure):
+def screen_helpers(Tmux, Failure, header=HEADER):
+    """The drivers every screen test uses: run, rows, expect_rows, click
+    and expect_restored."""
     def run(kel, home, script):
         """Starts kel on the script; after it ends the shell shows the
         terminal's modes and "(ended)". The shell outlives a Ctrl-C typed
         for kel (its trap is not passed on to kel)."""
         path = os.path.join(home, "gui.kel")
         with open(path, "w", encoding="utf-8") as file:
-            file.write(HEADER + script)
+            file.write(header + script)
         return Tmux(kel, home, width=60,
                     shell=f'clear; trap : INT; "$KEL" {path}; stty -a; echo "(ended)"; sleep 60')
 
@@ -58,6 +60,12 @@ def tests(Tmux, Failure):
         for variable, wanted in (("cursor_flag", "1"), ("mouse_any_flag", "0"), ("alternate_on", "0")):
             if terminal.pane(variable) != wanted:
                 raise Failure(f"after the GUI, tmux's {variable} is {terminal.pane(variable)}")
+
+    return run, rows, expect_rows, click, expect_restored
+
+
+def tests(Tmux, Failure):
+    run, rows, expect_rows, click, expect_restored = screen_helpers(Tmux, Failure)
 
     # A focused button shows reversed; Space and a mouse click click it; a
     # key the button's actor takes (Esc) closes the window, and the script

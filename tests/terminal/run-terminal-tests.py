@@ -495,8 +495,10 @@ TESTS = [
 # The terminal GUI's tests (gui_tests.py) drive the same Tmux.
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import gui_tests  # noqa: E402
+import layout_screen_tests  # noqa: E402
 
 TESTS += gui_tests.tests(Tmux, Failure)
+TESTS += layout_screen_tests.tests(Tmux, Failure)
 
 
 def remove_home(home):

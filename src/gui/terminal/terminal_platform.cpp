@@ -273,6 +273,16 @@ Cell TerminalPlatform::make_view(const Cell& face, const Cell& parent_handle) {
   } else if (widget->type == WidgetType::kField) {
     std::u32string text = code_points_of(field(face, "text"));
     widget->caret_index = static_cast<int32_t>(text.size());
+  } else if (widget->type == WidgetType::kTabPanel) {
+    // A tab panel shows one of its pages; with none chosen yet, the first.
+    // The view engine shows the page whose place `selected` names and
+    // hides the others once the panel has its widget.
+    Cell owner = face;
+    Cell pane = field(owner, "pane");
+    if (!field(owner, "selected").is(TYPE_INTEGER) && pane.is(TYPE_BLOCK) &&
+        block::length_from_head(&pane) > block::clamped_index(&pane))
+      kel_.set_facet(owner, "selected", integer::make(1));
+    if (tree_.find(id) == nullptr) return none_cell();
   }
   refresh_widget(id);
   widget = tree_.find(id);
@@ -284,6 +294,28 @@ Cell TerminalPlatform::make_view(const Cell& face, const Cell& parent_handle) {
   if (!rate.is(TYPE_NONE) && tree_.find(id) != nullptr) router_->set_rate(id, rate);
   frames_->display().mark_dirty();
   return handle::make_value(id, handle::kClassWindow);
+}
+
+void TerminalPlatform::show_selected_page(Cell panel) {
+  stack::Guard guard;
+  stack::push(panel);
+  // Each page is shown exactly when the panel is and `selected` names its
+  // place; the pane is read again at every step, as the pages' change
+  // handlers run Kel code.
+  for (uint32_t place = 1;; ++place) {
+    Cell pane = field(panel, "pane");
+    if (!pane.is(TYPE_BLOCK)) return;
+    uint32_t at = block::clamped_index(&pane) + place - 1;
+    if (at >= block::length_from_head(&pane)) return;
+    Cell page = *block::rs_abs_at(&pane, at);
+    if (!page.is(TYPE_OBJECT)) continue;
+    Cell selected = field(panel, "selected"), visible = field(panel, "visible?");
+    bool shown = visible.is(TYPE_LOGIC) && logic::get(visible) != 0 && selected.is(TYPE_INTEGER) &&
+                 integer::get(selected) == static_cast<int32_t>(place);
+    Cell now = field(page, "visible?");
+    if (now.is(TYPE_LOGIC) && (logic::get(now) != 0) == shown) continue;
+    kel_.set_facet(page, "visible?", logic::make(shown));
+  }
 }
 
 void TerminalPlatform::update_view(const Cell& face) {
@@ -298,6 +330,7 @@ void TerminalPlatform::update_view(const Cell& face) {
     Widget* chosen = tree_.widget_of(field(face, "selected"));
     router_->focus(chosen != nullptr && chosen->window == id ? chosen->id : id);
   }
+  if ((bits & facet_bit::kSelected) && widget->type == WidgetType::kTabPanel) show_selected_page(face);
   if ((widget = tree_.find(id)) == nullptr) return;
   tree_.apply_changes(*widget, bits & (facet_bit::kEnabled | facet_bit::kVisible | facet_bit::kFlags));
   if (bits & facet_bit::kFlags) {

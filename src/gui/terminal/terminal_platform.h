@@ -109,6 +109,9 @@ class TerminalPlatform final : public gui::Platform, public FrameClient {
   void destroy_tree(Cell face, bool* window_destroyed);
   // A widget's first look and the looks after its changes.
   void refresh_widget(uint32_t id);
+  // Shows the page of a tab panel that its `selected` names and hides the
+  // others.
+  void show_selected_page(Cell panel);
   bool any_full_screen_window();
 };
 

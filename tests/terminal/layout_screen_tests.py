@@ -1,0 +1,158 @@
+"""Windows laid out by the layout dialect (`view [...]` with a block), shown
+by kel in a tmux pane and checked row by row: the places the dialect gives
+the faces in cells, typing and clicks reaching the faces it made, panels,
+group boxes and tab panels painting their inner layouts, a text list's
+selection, a reaction moving a progress bar, and a base face's draw block.
+After each the terminal is as it was before.
+
+run-terminal-tests.py runs these with the drivers of gui_tests.py.
+"""
+
+import time
+
+import gui_tests
+
+
+def tests(Tmux, Failure):
+    run, rows, expect_rows, click, expect_restored = gui_tests.screen_helpers(Tmux, Failure)
+
+    def expect_reversed(terminal, row, text):
+        """Waits until the row shows the text in reverse video."""
+        deadline = time.monotonic() + gui_tests.WAIT_SECONDS
+        while "\x1b[7m" + text not in rows(terminal, attributes=True)[row]:
+            if time.monotonic() > deadline:
+                raise Failure(f"{text!r} is not reversed:\n" + "\n".join(rows(terminal, attributes=True)))
+            time.sleep(0.05)
+
+    def expect_none_reversed(terminal, texts):
+        """Waits until none of the texts shows in reverse video."""
+        deadline = time.monotonic() + gui_tests.WAIT_SECONDS
+        while any("\x1b[7m" + text in "".join(rows(terminal, attributes=True)) for text in texts):
+            if time.monotonic() > deadline:
+                raise Failure("a row is still reversed:\n" + "\n".join(rows(terminal, attributes=True)))
+            time.sleep(0.05)
+
+    # A row of a text, a field and a button, then a second row: the field
+    # takes the focus (the first face that can) and typed text; a click on
+    # a button runs its action, whose output goes above the window.
+    def test_layout_text_field_and_buttons(kel, home):
+        script = """view [text "Name:" name: field button "OK" [print ["name" name/text]] return button "Quit" [unview]]
+print "after"
+"""
+        with run(kel, home, script) as terminal:
+            expect_rows(terminal, 0, ["", " Name:                 OK", "", " Quit"])
+            terminal.type_text("abc")
+            expect_rows(terminal, 1, [" Name:      abc        OK"])
+            click(terminal, 23, 1)
+            expect_rows(terminal, 0, ["name abc", "", " Name:      abc        OK", "", " Quit"])
+            click(terminal, 2, 4)
+            terminal.wait_for("after")
+            expect_restored(terminal)
+
+    # A panel and a group box lay out their own blocks inside themselves;
+    # the group box frames its content with its title on the top edge; a
+    # click reaches a button inside the panel.
+    def test_layout_panel_and_group_box(kel, home):
+        script = """view [panel [text "in panel" return button "B" [print "clicked B"]] group-box "Box" [text "inside"] return button "Quit" [unview]]
+print "after"
+"""
+        with run(kel, home, script) as terminal:
+            expect_rows(terminal, 0, ["",
+                                      "              ┌Box───────┐",
+                                      "  in panel    │inside    │",
+                                      "              └──────────┘",
+                                      "  B",
+                                      "",
+                                      "",
+                                      " Quit"])
+            click(terminal, 2, 4)
+            expect_rows(terminal, 0, ["clicked B", "", "              ┌Box───────┐"])
+            click(terminal, 2, 8)
+            terminal.wait_for("after")
+            expect_restored(terminal)
+
+    # A tab panel shows one page, the first when none was chosen, and not
+    # the others; choosing another page (its `selected`) shows that one
+    # instead. The terminal paints no tab titles.
+    # (A tab panel once showed none of its pages.)
+    def test_layout_tab_panel(kel, home):
+        script = """view [tp: tab-panel ["One" [text "first"] "Two" [text "second"]] button "Two" [tp/selected: 2] button "Quit" [unview]]
+print ["after" tp/selected]
+"""
+        with run(kel, home, script) as terminal:
+            expect_rows(terminal, 2, ["  first"])
+            if "second" in terminal.screen():
+                raise Failure("the second page is shown too:\n" + terminal.screen())
+            line = rows(terminal)[1]
+            click(terminal, line.index("Two"), 1)
+            expect_rows(terminal, 2, ["  second"])
+            if "first" in terminal.screen():
+                raise Failure("the first page is still shown:\n" + terminal.screen())
+            click(terminal, line.index("Quit"), 1)
+            terminal.wait_for("after 2")
+            expect_restored(terminal)
+
+    # A text list shows its rows; with the focus its selected row is
+    # reversed (the first when none is chosen); a click selects the row
+    # under the pointer, Down and Up move the selection. Without the focus
+    # no row is reversed, and the selection stays in `selected`.
+    def test_layout_text_list_selection(kel, home):
+        script = """view [tl: text-list data ["alpha" "beta" "gamma"] button "Show" [print ["selected" tl/selected]] button "Quit" [unview]]
+print "after"
+"""
+        with run(kel, home, script) as terminal:
+            expect_rows(terminal, 1, [" alpha                Show  Quit", " beta", " gamma"])
+            expect_reversed(terminal, 1, "alpha")
+            click(terminal, 2, 2)
+            expect_reversed(terminal, 2, "beta")
+            expect_none_reversed(terminal, ["alpha"])
+            terminal.keys("Down")
+            expect_reversed(terminal, 3, "gamma")
+            terminal.keys("Down")  # past the last row the selection stays
+            time.sleep(0.2)
+            expect_reversed(terminal, 3, "gamma")
+            terminal.keys("Up")
+            terminal.keys("Up")
+            expect_reversed(terminal, 1, "alpha")
+            terminal.keys("Down")
+            expect_reversed(terminal, 2, "beta")
+            click(terminal, 22, 1)
+            expect_rows(terminal, 0, ["selected 2", "", " alpha                Show  Quit", " beta", " gamma"])
+            expect_none_reversed(terminal, ["alpha", "beta", "gamma"])
+            click(terminal, 28, 2)
+            terminal.wait_for("after")
+            expect_restored(terminal)
+
+    # A progress bar that reacts to a slider: setting the slider's data
+    # from a button's action refills the bar. The slider itself paints
+    # nothing in the terminal.
+    def test_layout_reaction_slider_moves_progress(kel, home):
+        script = """view [s: slider p: progress react [p/data: s/data] button "Half" [s/data: 0.5] button "Full" [s/data: 1.0] button "Quit" [unview]]
+print ["after" p/data]
+"""
+        with run(kel, home, script) as terminal:
+            expect_rows(terminal, 1, ["                      [                  ] Half  Full  Quit"])
+            click(terminal, 44, 1)
+            expect_rows(terminal, 1, ["                      [#########         ] Half  Full  Quit"])
+            click(terminal, 50, 1)
+            expect_rows(terminal, 1, ["                      [##################] Half  Full  Quit"])
+            click(terminal, 56, 1)
+            terminal.wait_for("after 1.0")
+            expect_restored(terminal)
+
+    # A base face's draw block paints a frame, a line and a text at places
+    # relative to the face; what passes its edges is cut off, and the face
+    # beside it keeps its own cells.
+    def test_layout_base_with_draw_block(kel, home):
+        script = """view [base 12x4 draw [box 0x0 11x3 line 2x2 40x2 text 2x1 "hi" box 8x1 30x10] button "Quit" [unview]]
+print "after"
+"""
+        with run(kel, home, script) as terminal:
+            expect_rows(terminal, 0, ["", " ┌──────────┐ Quit", " │ hi    ┌───", " │ ██████│███", " └───────│──┘"])
+            click(terminal, 15, 1)
+            terminal.wait_for("after")
+            expect_restored(terminal)
+
+    return [test_layout_text_field_and_buttons, test_layout_panel_and_group_box, test_layout_tab_panel,
+            test_layout_text_list_selection, test_layout_reaction_slider_moves_progress,
+            test_layout_base_with_draw_block]
