@@ -124,19 +124,26 @@ print "after"
             expect_restored(terminal)
 
     # A progress bar that reacts to a slider: setting the slider's data
-    # from a button's action refills the bar. The slider itself paints
-    # nothing in the terminal.
+    # from a key (the slider has the focus and an on-key actor) or from a
+    # button's action refills the bar. The slider itself paints nothing in
+    # the terminal.
     def test_layout_reaction_slider_moves_progress(kel, home):
-        script = """view [s: slider p: progress react [p/data: s/data] button "Half" [s/data: 0.5] button "Full" [s/data: 1.0] button "Quit" [unview]]
+        script = """view [
+	s: slider on-key [if event/key = #"+" [s/data: s/data + 0.25]]
+	p: progress react [p/data: s/data]
+	button "Full" [s/data: 1.0] button "Quit" [unview]
+]
 print ["after" p/data]
 """
         with run(kel, home, script) as terminal:
-            expect_rows(terminal, 1, ["                      [                  ] Half  Full  Quit"])
+            expect_rows(terminal, 1, ["                      [                  ] Full  Quit"])
+            terminal.type_text("+")
+            expect_rows(terminal, 1, ["                      [#####             ] Full  Quit"])
+            terminal.type_text("+")
+            expect_rows(terminal, 1, ["                      [#########         ] Full  Quit"])
             click(terminal, 44, 1)
-            expect_rows(terminal, 1, ["                      [#########         ] Half  Full  Quit"])
+            expect_rows(terminal, 1, ["                      [##################] Full  Quit"])
             click(terminal, 50, 1)
-            expect_rows(terminal, 1, ["                      [##################] Half  Full  Quit"])
-            click(terminal, 56, 1)
             terminal.wait_for("after 1.0")
             expect_restored(terminal)
 
