@@ -73,22 +73,33 @@ print "after"
 
     # A tab panel shows one page, the first when none was chosen, and not
     # the others; choosing another page (its `selected`) shows that one
-    # instead. The terminal paints no tab titles.
+    # instead, and a click at a place reaches the button of the page shown
+    # there, never that of a hidden page.
     # (A tab panel once showed none of its pages.)
     def test_layout_tab_panel(kel, home):
-        script = """view [tp: tab-panel ["One" [text "first"] "Two" [text "second"]] button "Two" [tp/selected: 2] button "Quit" [unview]]
+        script = """view [
+	tp: tab-panel [
+		"One" [text "first" button "Next" [tp/selected: 2]]
+		"Two" [text "second" button "Back" [tp/selected: 1]]
+	]
+	button "Quit" [unview]
+]
 print ["after" tp/selected]
 """
+        def expect_page(terminal, shown, hidden):
+            expect_rows(terminal, 2, [shown])
+            if hidden in terminal.screen():
+                raise Failure(f"{hidden!r} is shown too:\n" + terminal.screen())
+
         with run(kel, home, script) as terminal:
-            expect_rows(terminal, 2, ["  first"])
-            if "second" in terminal.screen():
-                raise Failure("the second page is shown too:\n" + terminal.screen())
-            line = rows(terminal)[1]
-            click(terminal, line.index("Two"), 1)
-            expect_rows(terminal, 2, ["  second"])
-            if "first" in terminal.screen():
-                raise Failure("the first page is still shown:\n" + terminal.screen())
-            click(terminal, line.index("Quit"), 1)
+            expect_page(terminal, "  first      Next", "second")
+            click(terminal, 13, 2)
+            expect_page(terminal, "  second     Back", "first")
+            click(terminal, 13, 2)
+            expect_page(terminal, "  first      Next", "second")
+            click(terminal, 13, 2)
+            expect_page(terminal, "  second     Back", "first")
+            click(terminal, rows(terminal)[1].index("Quit"), 1)
             terminal.wait_for("after 2")
             expect_restored(terminal)
 
