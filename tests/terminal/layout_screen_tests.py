@@ -32,8 +32,17 @@ def tests(Tmux, Failure):
                 raise Failure("a row is still reversed:\n" + "\n".join(rows(terminal, attributes=True)))
             time.sleep(0.05)
 
+    def expect_cursor(terminal, column, row):
+        """Waits until the terminal's cursor (a field's caret) is at the cell."""
+        deadline = time.monotonic() + gui_tests.WAIT_SECONDS
+        while (terminal.pane("cursor_x"), terminal.pane("cursor_y")) != (str(column), str(row)):
+            if time.monotonic() > deadline:
+                raise Failure(f"the caret is at {terminal.pane('cursor_x')},{terminal.pane('cursor_y')}")
+            time.sleep(0.05)
+
     # A row of a text, a field and a button, then a second row: the field
-    # takes the focus (the first face that can) and typed text; a click on
+    # takes the focus (the first face that can) and typed text, the caret
+    # following it; a click on
     # a button runs its action, whose output goes above the window.
     def test_layout_text_field_and_buttons(kel, home):
         script = """view [text "Name:" name: field button "OK" [print ["name" name/text]] return button "Quit" [unview]]
@@ -41,8 +50,10 @@ print "after"
 """
         with run(kel, home, script) as terminal:
             expect_rows(terminal, 0, ["", " Name:                 OK", "", " Quit"])
+            expect_cursor(terminal, 12, 1)
             terminal.type_text("abc")
             expect_rows(terminal, 1, [" Name:      abc        OK"])
+            expect_cursor(terminal, 15, 1)
             click(terminal, 23, 1)
             expect_rows(terminal, 0, ["name abc", "", " Name:      abc        OK", "", " Quit"])
             click(terminal, 2, 4)
