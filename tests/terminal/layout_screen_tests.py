@@ -82,6 +82,33 @@ print "after"
             terminal.wait_for("after")
             expect_restored(terminal)
 
+    # A group box with rounded corners holds a check box and two radio
+    # buttons laid out in its rows, which clicks toggle; a panel with a
+    # colour fills its area with that colour's background.
+    def test_layout_group_box_options_and_coloured_panel(kel, home):
+        script = """view [
+	group-box "Round" [c: check "a" return radio "b" r: radio "c"] with [options: [border-corners: round]]
+	panel sky [text "sky"]
+	return button "Quit" [unview]
+]
+print ["after" c/data r/data]
+"""
+        with run(kel, home, script) as terminal:
+            expect_rows(terminal, 0, ["", " ╭Round──────╮", " │☐ a        │  sky", " │           │",
+                                      " │○ b   ○ c  │", " ╰───────────╯", "", " Quit"])
+            sky = "\x1b[48;5;153m"
+            if not all(row.count(sky) == 1 for row in rows(terminal, attributes=True)[1:4]):
+                raise Failure("the panel's rows are not on its colour:\n" + "\n".join(rows(terminal, True)))
+            click(terminal, 3, 2)
+            expect_rows(terminal, 2, [" │🞕 a        │  sky"])
+            click(terminal, 3, 4)
+            expect_rows(terminal, 4, [" │◉ b   ○ c  │"])
+            click(terminal, 8, 4)
+            expect_rows(terminal, 4, [" │○ b   ◉ c  │"])
+            click(terminal, 2, 7)
+            terminal.wait_for("after true true")
+            expect_restored(terminal)
+
     # A tab panel shows one page, the first when none was chosen, and not
     # the others; choosing another page (its `selected`) shows that one
     # instead, and a click at a place reaches the button of the page shown
@@ -182,6 +209,7 @@ print "after"
             terminal.wait_for("after")
             expect_restored(terminal)
 
-    return [test_layout_text_field_and_buttons, test_layout_panel_and_group_box, test_layout_tab_panel,
+    return [test_layout_text_field_and_buttons, test_layout_panel_and_group_box,
+            test_layout_group_box_options_and_coloured_panel, test_layout_tab_panel,
             test_layout_text_list_selection, test_layout_reaction_slider_moves_progress,
             test_layout_base_with_draw_block]
