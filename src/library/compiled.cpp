@@ -1,11 +1,19 @@
 // Compiled bodies of library functions (see compiled.h).
 #include "library/compiled.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/symbol.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/trace.h"
+#include "library/json_compiled.h"
+#include "runtime/collector.h"
+#include "runtime/errors.h"
 #include "runtime/actions.h"
 #include "runtime/stack.h"
 
@@ -47,22 +55,73 @@ void empty() {
 struct Entry {
   const char* name;
   Body body;
+  // Whether the routine may hand a call back to the Kel body; such a body
+  // is left to the Kel code while the tracer runs, so that the trace shows
+  // one call, as the Kel code makes it.
+  bool hands_over;
 };
 const Entry kBodies[] = {
-    {"first", pick_nth<1>}, {"second", pick_nth<2>}, {"third", pick_nth<3>}, {"fourth", pick_nth<4>},
-    {"fifth", pick_nth<5>}, {"last", last},          {"empty?", empty},
+    {"first", pick_nth<1>, false},
+    {"second", pick_nth<2>, false},
+    {"third", pick_nth<3>, false},
+    {"fourth", pick_nth<4>, false},
+    {"fifth", pick_nth<5>, false},
+    {"last", last, false},
+    {"empty?", empty, false},
+    {"load-json", json_compiled::load_json, true},
+    {"to-json", json_compiled::to_json, true},
 };
 constexpr int32_t kCount = sizeof kBodies / sizeof kBodies[0];
+
+// The function values the routines belong to, for handing a call over.
+Cell attached_functions[kCount];
+// The index whose next lookup answers "no routine": the call that a routine
+// hands over runs the Kel body.
+int32_t handed_over = -1;
+// The index of the routine running now (set at its lookup).
+int32_t running = -1;
 }  // namespace
 
 void attach() {
+  // KEL_COMPILED_BODIES=off leaves every library function to its Kel body
+  // (the tests run the codecs' case files both ways).
+  const char* setting = std::getenv("KEL_COMPILED_BODIES");
+  if (setting != nullptr && std::strcmp(setting, "off") == 0) return;
   for (int32_t i = 0; i < kCount; ++i) {
     Cell* slot = context::global_slot(symbol::make(kBodies[i].name));
     if (slot == nullptr || !slot->is(TYPE_FUNCTION)) continue;
     *function::info(*slot, function::kInfoCode) = integer::make(i);
+    attached_functions[i] = *slot;
+    collector::add_global_root(&attached_functions[i]);
   }
 }
 
-Body body(int32_t index) { return index >= 0 && index < kCount ? kBodies[index].body : nullptr; }
+Body body(int32_t index) {
+  if (index < 0 || index >= kCount) return nullptr;
+  if (handed_over == index) {
+    handed_over = -1;
+    return nullptr;
+  }
+  if (kBodies[index].hands_over && trace::active()) return nullptr;
+  running = index;
+  return kBodies[index].body;
+}
+
+const Cell& running_function() {
+  if (running < 0 || running >= kCount) fire(ErrorId::internal_feature_na);
+  return attached_functions[running];
+}
+
+void run_kel_body() {
+  int32_t index = running;
+  if (index < 0 || index >= kCount) fire(ErrorId::internal_feature_na);
+  const Cell& function = attached_functions[index];
+  NodeId context = function::context_of(function);
+  // The routine runs on its function's frame; a copy of the function with
+  // a context of its own would bind its body elsewhere.
+  if (stack::current_frame()->function_context != context) fire(ErrorId::internal_feature_na);
+  handed_over = index;
+  interpreter::call_function(function, context);
+}
 
 }  // namespace kel::compiled

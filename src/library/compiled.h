@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "runtime/cell.h"
+
 namespace kel::compiled {
 
 // A compiled body: reads the function's arguments from the current frame
@@ -20,5 +22,13 @@ void attach();
 
 // The routine of an index stored in a function's info block, or null.
 Body body(int32_t index);
+
+// Called by a routine that leaves its call to the Kel body (an input it
+// does not handle itself): runs the body of the routine's function on the
+// current frame, which must still hold the call's arguments, and leaves its
+// result (or its error) as the call's.
+void run_kel_body();
+// The function value of the routine running now.
+const Cell& running_function();
 
 }  // namespace kel::compiled
