@@ -11,9 +11,12 @@
 #include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
+#include "library/csv_compiled.h"
 #include "library/json_compiled.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/string_buffer.h"
+#include "runtime/string_units.h"
 #include "runtime/actions.h"
 #include "runtime/stack.h"
 
@@ -70,6 +73,8 @@ const Entry kBodies[] = {
     {"empty?", empty, false},
     {"load-json", json_compiled::load_json, true},
     {"to-json", json_compiled::to_json, true},
+    {"load-csv", csv_compiled::load_csv, true},
+    {"to-csv", csv_compiled::to_csv, true},
 };
 constexpr int32_t kCount = sizeof kBodies / sizeof kBodies[0];
 
@@ -105,6 +110,22 @@ Body body(int32_t index) {
   if (kBodies[index].hands_over && trace::active()) return nullptr;
   running = index;
   return kBodies[index].body;
+}
+
+void make_text(const std::u32string& text, uint32_t capacity, Cell* cell) {
+  uint32_t widest = 0;
+  for (char32_t c : text) widest = c > widest ? c : widest;
+  uint32_t unit = widest <= 0x7F ? 1 : widest <= 0xFFFF ? 2 : 4;
+  uint64_t length = text.size();
+  memory::check_series_size(length * unit);
+  string::load_at(cell, static_cast<uint32_t>(length < capacity ? capacity : length), unit);
+  SeriesBuffer* buffer = memory::buffer_of(cell->data2);
+  uint8_t* p = buffer->head_ptr();
+  for (char32_t c : text) {
+    unicode::put_char(p, unit, c);
+    p += unit;
+  }
+  buffer->tail = buffer->offset + static_cast<uint32_t>(length * unit);
 }
 
 const Cell& running_function() {

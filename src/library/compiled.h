@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "runtime/cell.h"
 
@@ -30,5 +31,10 @@ Body body(int32_t index);
 void run_kel_body();
 // The function value of the routine running now.
 const Cell& running_function();
+
+// A new string! in the cell holding the code points (room for at least
+// capacity characters), in the unit appends would have left: 1 for ASCII,
+// 2 up to U+FFFF, else 4.
+void make_text(const std::u32string& text, uint32_t capacity, Cell* cell);
 
 }  // namespace kel::compiled

@@ -344,22 +344,7 @@ class Encoder {
   }
 
   // The text, as the string the Kel body makes of it.
-  void result(Cell* cell) const {
-    uint32_t widest = 0;
-    for (uint32_t c : out_) widest = c > widest ? c : widest;
-    // As appends build it: a 1-byte buffer holds ASCII only.
-    uint32_t unit = widest <= 0x7F ? 1 : widest <= 0xFFFF ? 2 : 4;
-    uint64_t length = out_.size();
-    memory::check_series_size(length * unit);
-    string::load_at(cell, static_cast<uint32_t>(length < 4000 ? 4000 : length), unit);
-    SeriesBuffer* buffer = series::buffer_of(cell);
-    uint8_t* p = buffer->head_ptr();
-    for (uint32_t c : out_) {
-      unicode::put_char(p, unit, c);
-      p += unit;
-    }
-    buffer->tail = buffer->offset + static_cast<uint32_t>(length * unit);
-  }
+  void result(Cell* cell) const { compiled::make_text(out_, 4000, cell); }
 
  private:
   // The types whose JSON text is the string of their mold, none of whose
@@ -553,13 +538,14 @@ void load_json() {
   clear_decoder_stack();
   Cell input = stack::arguments()[0];
   Cell result;
+  bool decoded;
   {
+    // The input stays pinned while the decoder reads it, not while the Kel
+    // body runs.
     Decoder decoder(input);
-    if (!decoder.document(&result)) {
-      compiled::run_kel_body();
-      return;
-    }
+    decoded = decoder.document(&result);
   }
+  if (!decoded) return compiled::run_kel_body();
   stack::set_last(result);
 }
 
