@@ -519,19 +519,36 @@ class Encoder {
 
 }  // namespace
 
+// The value of the first word of the name in a function's body, or null.
+Cell* body_word_value(const Cell& function, uint32_t name) {
+  if (!function.is(TYPE_FUNCTION)) return nullptr;
+  Cell body = *function::info(function, function::kInfoBody);
+  if (!body.is(TYPE_BLOCK)) return nullptr;
+  for (uint32_t i = 0; i < block::length_from_head(&body); ++i) {
+    Cell cell = block::buffer_of(&body)->cells()[i];
+    if (cell.is(TYPE_WORD) && word::symbol_of(cell) == name) return context::get(&cell);
+  }
+  return nullptr;
+}
+
+void clear_block(Cell* held) {
+  if (held != nullptr && held->is(TYPE_BLOCK)) block::rs_clear_from(held);
+}
+
 // The decoder's stack of open containers, which the Kel body empties first
 // thing: a call handled here leaves it empty too.
 void clear_decoder_stack() {
   static const uint32_t kStack = symbol::make("stack");
-  Cell body = *function::info(compiled::running_function(), function::kInfoBody);
-  if (!body.is(TYPE_BLOCK)) return;
-  for (uint32_t i = 0; i < block::length_from_head(&body); ++i) {
-    Cell cell = block::buffer_of(&body)->cells()[i];
-    if (!cell.is(TYPE_WORD) || word::symbol_of(cell) != kStack) continue;
-    Cell* held = context::get(&cell);
-    if (held->is(TYPE_BLOCK)) block::rs_clear_from(held);
-    return;
-  }
+  clear_block(body_word_value(compiled::running_function(), kStack));
+}
+
+// The encoder's list of open containers, which init-state empties at the
+// start of every call (an error may have left it full).
+void clear_open_containers() {
+  static const uint32_t kInitState = symbol::make("init-state");
+  static const uint32_t kOpenContainers = symbol::make("open-containers");
+  Cell* init_state = body_word_value(compiled::running_function(), kInitState);
+  if (init_state != nullptr) clear_block(body_word_value(*init_state, kOpenContainers));
 }
 
 void load_json() {
@@ -550,6 +567,7 @@ void load_json() {
 }
 
 void to_json() {
+  clear_open_containers();
   Cell* frame = stack::arguments();
   Cell data = frame[0];
   bool pretty = frame[1].is(TYPE_LOGIC) && frame[1].data1 != 0;
