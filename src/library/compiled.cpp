@@ -112,16 +112,35 @@ Body body(int32_t index) {
   return kBodies[index].body;
 }
 
-void make_text(const std::u32string& text, uint32_t capacity, Cell* cell) {
+void TextBuffer::push_wide(char32_t c) {
+  if (!wide_) {
+    wide_text_.reserve(narrow_.size() * 2 + 16);
+    wide_text_.assign(narrow_.begin(), narrow_.end());
+    std::string().swap(narrow_);
+    wide_ = true;
+  }
+  wide_text_.push_back(c);
+}
+
+void TextBuffer::make(Cell* cell, uint32_t capacity) const {
+  if (!wide_) {
+    uint64_t length = narrow_.size();
+    memory::check_series_size(length);
+    string::load_at(cell, static_cast<uint32_t>(length < capacity ? capacity : length), 1);
+    SeriesBuffer* buffer = memory::buffer_of(cell->data2);
+    if (length != 0) std::memcpy(buffer->head_ptr(), narrow_.data(), length);
+    buffer->tail = buffer->offset + static_cast<uint32_t>(length);
+    return;
+  }
   uint32_t widest = 0;
-  for (char32_t c : text) widest = c > widest ? c : widest;
+  for (char32_t c : wide_text_) widest = c > widest ? c : widest;
   uint32_t unit = widest <= 0x7F ? 1 : widest <= 0xFFFF ? 2 : 4;
-  uint64_t length = text.size();
+  uint64_t length = wide_text_.size();
   memory::check_series_size(length * unit);
   string::load_at(cell, static_cast<uint32_t>(length < capacity ? capacity : length), unit);
   SeriesBuffer* buffer = memory::buffer_of(cell->data2);
   uint8_t* p = buffer->head_ptr();
-  for (char32_t c : text) {
+  for (char32_t c : wide_text_) {
     unicode::put_char(p, unit, c);
     p += unit;
   }

@@ -32,9 +32,26 @@ void run_kel_body();
 // The function value of the routine running now.
 const Cell& running_function();
 
-// A new string! in the cell holding the code points (room for at least
-// capacity characters), in the unit appends would have left: 1 for ASCII,
-// 2 up to U+FFFF, else 4.
-void make_text(const std::u32string& text, uint32_t capacity, Cell* cell);
+// Text that a routine writes: ASCII in one byte a character until the
+// first other character, which widens it to code points. make() puts it in
+// a new string! (room for at least capacity characters), in the unit
+// appends would have left: 1 for ASCII, 2 up to U+FFFF, else 4.
+class TextBuffer {
+ public:
+  void push_back(char32_t c) {
+    if (!wide_ && c <= 0x7F) narrow_.push_back(static_cast<char>(c));
+    else push_wide(c);
+  }
+  void append(const std::u32string& text) {
+    for (char32_t c : text) push_back(c);
+  }
+  void make(Cell* cell, uint32_t capacity) const;
+
+ private:
+  void push_wide(char32_t c);
+  std::string narrow_;
+  std::u32string wide_text_;
+  bool wide_ = false;
+};
 
 }  // namespace kel::compiled

@@ -105,7 +105,7 @@ class Loader {
   Cell field() {
     uint32_t end = text_.end();
     if (position_ < end && text_.at(position_) == quote_) {
-      std::u32string value;
+      compiled::TextBuffer value;
       uint32_t p = position_ + 1;
       for (;;) {
         if (p >= end) break;
@@ -125,7 +125,7 @@ class Loader {
         if (after >= end || text_.at(after) == delimiter_ || line_end(text_.at(after))) {
           position_ = after;
           Cell made;
-          compiled::make_text(value, 0, &made);
+          value.make(&made, 0);
           return made;
         }
         break;
@@ -162,7 +162,7 @@ class Writer {
     out_.push_back('\n');
     return true;
   }
-  void result(Cell* cell) const { compiled::make_text(out_, 1000, cell); }
+  void result(Cell* cell) const { out_.make(cell, 1000); }
 
  private:
   // The types whose form runs no Kel code.
@@ -176,11 +176,21 @@ class Writer {
   bool value(const Cell& value) {
     std::u32string text;
     if (value.is(TYPE_STRING)) {
+      // Most fields go in as they are: read straight from the string.
       SeriesBuffer* buffer = series::buffer_of(&value);
       uint32_t unit = buffer->unit();
       uint32_t length = buffer->used() / unit;
+      const uint8_t* head = buffer->head_ptr();
+      bool plain = true;
+      for (uint32_t i = series::index_of(value); plain && i < length; ++i)
+        plain = !quotable(unicode::get_char(head + uint64_t{i} * unit, unit));
+      if (plain) {
+        for (uint32_t i = series::index_of(value); i < length; ++i)
+          out_.push_back(unicode::get_char(head + uint64_t{i} * unit, unit));
+        return true;
+      }
       for (uint32_t i = series::index_of(value); i < length; ++i)
-        text.push_back(unicode::get_char(buffer->head_ptr() + uint64_t{i} * unit, unit));
+        text.push_back(unicode::get_char(head + uint64_t{i} * unit, unit));
     } else if (formed_here(value.type())) {
       std::string utf8 = actions::form_to_string(value);
       const auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
@@ -199,7 +209,7 @@ class Writer {
     bool quoted = false;
     for (char32_t c : text) quoted = quoted || quotable(c);
     if (!quoted) {
-      out_ += text;
+      out_.append(text);
       return true;
     }
     out_.push_back(quote_);
@@ -213,7 +223,7 @@ class Writer {
 
   uint32_t delimiter_;
   uint32_t quote_;
-  std::u32string out_;
+  compiled::TextBuffer out_;
 };
 
 }  // namespace

@@ -344,7 +344,7 @@ class Encoder {
   }
 
   // The text, as the string the Kel body makes of it.
-  void result(Cell* cell) const { compiled::make_text(out_, 4000, cell); }
+  void result(Cell* cell) const { out_.make(cell, 4000); }
 
  private:
   // The types whose JSON text is the string of their mold, none of whose
@@ -514,7 +514,7 @@ class Encoder {
   bool ascii_;
   int level_ = 0;
   std::vector<Cell> open_;
-  std::u32string out_;
+  compiled::TextBuffer out_;
 };
 
 }  // namespace
