@@ -61,13 +61,19 @@ void put_u32(std::vector<uint8_t>* out, uint32_t value) {
   out->insert(out->end(), bytes, bytes + 4);
 }
 
-// The image's checksum: Fletcher's two sums over its 64-bit little-endian
-// words (the last one padded with zeros), folded to 32 bits. Any changed
-// byte changes the first sum, a moved word the second, and it costs a
-// small part of a CRC-32, which every start-up would pay.
+// The image's checksum: Fletcher's two sums over the image's 64-bit
+// little-endian words (the last one padded with zeros), each taken modulo
+// 65535, the second sum in the high half. The sums are kept exact (128
+// bits cannot overflow for any image) and reduced once, at the end. Since
+// 65535 divides 2^64 - 1, the first sum modulo 65535 is the sum of the
+// image's 16-bit halves: a changed byte moves it by a nonzero amount below
+// the modulus, so every single changed byte is caught; the second sum
+// weighs each word by its place, so words that trade places are caught
+// too. (Sums modulo 2^64 folded with xor let a changed high byte cancel
+// out, and a damaged image booted.)
 uint32_t image_checksum(const uint8_t* bytes, size_t length) {
-  uint64_t sum = 0;
-  uint64_t sum_of_sums = 0;
+  unsigned __int128 sum = 0;
+  unsigned __int128 sum_of_sums = 0;
   size_t at = 0;
   for (; at + 8 <= length; at += 8) {
     uint64_t word;
@@ -81,8 +87,7 @@ uint32_t image_checksum(const uint8_t* bytes, size_t length) {
     sum += word;
     sum_of_sums += sum;
   }
-  uint64_t folded = sum ^ (sum_of_sums * 0x9E3779B97F4A7C15u);
-  return static_cast<uint32_t>(folded ^ (folded >> 32));
+  return static_cast<uint32_t>(sum_of_sums % 65535) << 16 | static_cast<uint32_t>(sum % 65535);
 }
 
 // The image cannot serve: the boot has no library to go on with.

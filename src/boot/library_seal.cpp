@@ -31,6 +31,7 @@ struct Sealer {
   // flag, which only sealing sets, marks the blocks already walked.
   std::unordered_set<NodeId> visited_maps;
   std::unordered_set<NodeId> visited_contexts;
+  std::unordered_set<NodeId> visited_blocks;
 
   // Every function-valued global gets a word in the library context with
   // its current value.
@@ -90,6 +91,14 @@ struct Sealer {
       // The codec objects live in system/codecs, a map.
       uint32_t count = memory::buffer_of(value.data2)->cell_count();
       for (uint32_t i = 0; i < count; ++i) seal_value(memory::buffer_of(value.data2)->cells()[i]);
+    } else if (value.is(TYPE_BLOCK) && visited_blocks.insert(value.data2).second) {
+      // The library keeps functions in blocks too: the global event
+      // functions it registers stand in system/view/handlers.
+      uint32_t count = memory::buffer_of(value.data2)->cell_count();
+      for (uint32_t i = 0; i < count; ++i) {
+        Cell element = memory::buffer_of(value.data2)->cells()[i];
+        if (element.is(TYPE_FUNCTION)) seal_value(element);
+      }
     }
   }
 

@@ -22,10 +22,12 @@ constexpr uint32_t kHighLast = 0xDBFF;
 constexpr uint32_t kLowFirst = 0xDC00;
 constexpr uint32_t kLowLast = 0xDFFF;
 
+// A read that the text refuses: the string is left as it stands then.
+struct Refused {};
+
 struct Reader {
   NodeId node;
   uint32_t position;  // character index from the buffer's head
-  const Cell* subject;  // the string, for the error
 
   uint32_t length() const {
     SeriesBuffer* buffer = memory::buffer_of(node);
@@ -33,7 +35,7 @@ struct Reader {
   }
   uint32_t remaining() const { uint32_t n = length(); return position < n ? n - position : 0; }
   uint32_t next() {
-    if (position >= length()) fire(ErrorId::script_invalid_data, subject);
+    if (position >= length()) throw Refused{};
     SeriesBuffer* buffer = memory::buffer_of(node);
     uint32_t unit = buffer->unit();
     return string::get_char(buffer->head_ptr() + position++ * unit, unit);
@@ -47,7 +49,7 @@ struct Reader {
       if (c >= '0' && c <= '9') digit = c - '0';
       else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
       else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-      else fire(ErrorId::script_invalid_data, subject);
+      else throw Refused{};
       value = (value << 4) | digit;
     }
     return value;
@@ -67,26 +69,33 @@ uint32_t escaped(Reader& reader) {
   }
   uint32_t code = reader.hex4();
   if (code < kHighFirst || code > kHighLast) return code;  // a lone low surrogate stays as it is
-  if (reader.remaining() < 6 || reader.next() != '\\' || reader.next() != 'u')
-    fire(ErrorId::script_invalid_data, reader.subject);
+  if (reader.remaining() < 6 || reader.next() != '\\' || reader.next() != 'u') throw Refused{};
   uint32_t low = reader.hex4();
-  if (low < kLowFirst || low > kLowLast) fire(ErrorId::script_invalid_data, reader.subject);
+  if (low < kLowFirst || low > kLowLast) throw Refused{};
   return 0x10000 + ((code - kHighFirst) << 10) + (low - kLowFirst);
 }
 
 }  // namespace
 
-void unescape(uint32_t) {
-  Cell* frame = stack::arguments();
-  Cell subject = frame[0];
-  Reader reader{subject.data2, subject.data1, &subject};
+bool unescape_in_place(const Cell& subject) {
+  Reader reader{subject.data2, subject.data1};
   uint32_t write = subject.data1;
-  while (reader.position < reader.length()) {
-    uint32_t c = reader.next();
-    if (c == '\\') c = escaped(reader);
-    string::overwrite_char(memory::buffer_of(subject.data2), write++, c);
+  try {
+    while (reader.position < reader.length()) {
+      uint32_t c = reader.next();
+      if (c == '\\') c = escaped(reader);
+      string::overwrite_char(memory::buffer_of(subject.data2), write++, c);
+    }
+  } catch (const Refused&) {
+    return false;
   }
   string::truncate_to(memory::buffer_of(subject.data2), write);
+  return true;
+}
+
+void unescape(uint32_t) {
+  Cell subject = stack::arguments()[0];
+  if (!unescape_in_place(subject)) fire(ErrorId::script_invalid_data, &subject);
   stack::set_last(subject);
 }
 

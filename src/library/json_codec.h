@@ -12,10 +12,17 @@
 
 #include <cstdint>
 
+#include "runtime/cell.h"
+
 namespace kel::json_codec {
 
 // str [string!]: the same string, its escapes replaced in place and its
 // tail moved after the last character written.
 void unescape(uint32_t);
+
+// The same on a string cell: false, with the string as far as it got, where
+// the routine raises invalid-data (a \u escape that is not a proper
+// surrogate pair).
+bool unescape_in_place(const Cell& subject);
 
 }  // namespace kel::json_codec

@@ -92,14 +92,13 @@ def text_order_at(image):
 
 def checksum(body):
     """Fletcher's two sums over the 64-bit little-endian words of the bytes
-    (the last padded with zeros), folded to 32 bits."""
-    mask = (1 << 64) - 1
+    (the last padded with zeros), each modulo 65535, the second in the high
+    half."""
     total = total_of_totals = 0
     for (word,) in struct.iter_unpack("<Q", body + bytes(-len(body) % 8)):
-        total = (total + word) & mask
-        total_of_totals = (total_of_totals + total) & mask
-    folded = total ^ ((total_of_totals * 0x9E3779B97F4A7C15) & mask)
-    return (folded ^ (folded >> 32)) & 0xFFFFFFFF
+        total += word
+        total_of_totals += total
+    return (total_of_totals % 65535) << 16 | (total % 65535)
 
 
 def with_checksum(body):
@@ -140,6 +139,16 @@ def damaged_images(image):
     flipped = bytearray(image)
     flipped[len(image) // 2] ^= 0x20
 
+    # A changed byte at each place of a 64-bit word, the high ones included
+    # (sums of whole words once let a changed high byte cancel out).
+    word_start = 4 + (len(image) // 3 - 4) // 8 * 8
+    changed_in_word = []
+    for place in range(8):
+        changed = bytearray(image)
+        changed[word_start + place] ^= 0x80
+        changed_in_word.append((f"byte {place} of a word changed", bytes(changed),
+                                "*** Boot Error: the boot image is corrupted (its checksum does not match)"))
+
     # Two different words trade places: every byte is still there.
     swapped = bytearray(image)
     middle = 4 + (len(image) // 2 - 4) // 8 * 8
@@ -167,7 +176,7 @@ def damaged_images(image):
     name_at = core[1] - 4 - len("boot/core.kel")
     renamed[name_at:name_at + len("boot/core.kel")] = b"boot/cor_.kel"
 
-    return [
+    return changed_in_word + [
         ("a changed byte", bytes(flipped), "*** Boot Error: the boot image is corrupted (its checksum does not match)"),
         ("two words trade places", bytes(swapped),
          "*** Boot Error: the boot image is corrupted (its checksum does not match)"),

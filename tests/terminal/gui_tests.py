@@ -224,5 +224,54 @@ print "view ended"
                 except Failure as problem:
                     raise Failure(f"after {name}: {problem}")
 
+    # A laid-out window: typing goes to the field, which has the focus
+    # first; Tab moves the focus to the button (shown reversed), Shift-Tab
+    # back to the field, and Enter on the button clicks it. The action
+    # prints, then closes the window: the terminal's answer to the cursor
+    # query that printing makes is read before the terminal is handed
+    # back, so the shell never shows it as typed text.
+    def test_gui_tab_and_enter_in_a_layout(kel, home):
+        script = """view [text "Name:" f: field return button "OK" [print ["ok" f/text] unview] button "Cancel" [unview]]
+print "done"
+"""
+        with run(kel, home, script) as terminal:
+            expect_rows(terminal, 1, [" Name:", "", " OK    Cancel"])
+            terminal.type_text("abc")
+            expect_rows(terminal, 1, [" Name:      abc"])
+            terminal.keys("Tab")
+            deadline = time.monotonic() + WAIT_SECONDS
+            while "\x1b[7mOK" not in "".join(rows(terminal, attributes=True)):
+                if time.monotonic() > deadline:
+                    raise Failure("Tab did not move the focus to the button:\n" + "\n".join(rows(terminal, True)))
+                time.sleep(0.05)
+            terminal.keys("BTab")
+            deadline = time.monotonic() + WAIT_SECONDS
+            while "\x1b[7mOK" in "".join(rows(terminal, attributes=True)):
+                if time.monotonic() > deadline:
+                    raise Failure("Shift-Tab did not move the focus back to the field")
+                time.sleep(0.05)
+            terminal.keys("Tab")
+            time.sleep(0.2)
+            terminal.keys("Enter")
+            at = terminal.wait_for("done")
+            shown = rows(terminal)
+            if shown[at - 1] != "ok abc":
+                raise Failure("Enter on the button did not click it:\n" + terminal.screen())
+            if not shown[at + 1].startswith("speed"):
+                raise Failure("something was left for the shell after the GUI:\n" + terminal.screen())
+            expect_restored(terminal)
+
+    # Escape closes every window, whatever face has the focus.
+    def test_gui_escape_closes_every_window(kel, home):
+        script = """view/no-wait [button "One" [print "one"]]
+view [button "Two" [print "two"]]
+print "closed"
+"""
+        with run(kel, home, script) as terminal:
+            terminal.wait_for("Two")
+            terminal.keys("Escape")
+            terminal.wait_for("closed")
+            expect_restored(terminal)
+
     return [test_gui_restored_on_signals, test_gui_button, test_gui_field, test_gui_check_radio_progress_group_box, test_gui_full_screen,
-            test_gui_quit_in_an_actor]
+            test_gui_quit_in_an_actor, test_gui_tab_and_enter_in_a_layout, test_gui_escape_closes_every_window]

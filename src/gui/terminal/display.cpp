@@ -197,7 +197,7 @@ void Display::enter() {
     read_console_size();
     if (io_.set_raw_mode(true)) {
       raw_mode_ = true;
-      if (mode_ == DisplayMode::kInline) write_now(sequence::kQueryCursor);
+      if (mode_ == DisplayMode::kInline) query_cursor();
     }
   }
   if (mode_ == DisplayMode::kFullScreen && !in_alternate_screen_) {
@@ -448,7 +448,12 @@ void Display::resume_output() {
   if (!raw_mode_) return;
   dirty_ = true;
   shown_valid_ = false;
+  query_cursor();
+}
+
+void Display::query_cursor() {
   write_now(sequence::kQueryCursor);
+  ++unanswered_cursor_queries_;
 }
 
 void Display::on_resumed() {
@@ -458,6 +463,7 @@ void Display::on_resumed() {
 }
 
 void Display::on_cursor_report(int32_t row, int32_t column) {
+  if (unanswered_cursor_queries_ > 0) --unanswered_cursor_queries_;
   origin_row_ = row - 1;
   origin_column_ = column - 1;
 }

@@ -119,6 +119,11 @@ class Display {
   void on_resumed();
   // A cursor position report (1-based row and column).
   void on_cursor_report(int32_t row, int32_t column);
+  // Cursor position queries written and not answered yet: the answer of
+  // the last one must be read before the terminal goes back to the
+  // console, or the shell would show it as typed text.
+  int32_t unanswered_cursor_queries() const { return unanswered_cursor_queries_; }
+  void forget_cursor_queries() { unanswered_cursor_queries_ = 0; }
 
   int32_t console_columns() const { return console_columns_; }
   int32_t console_rows() const { return console_rows_; }
@@ -142,6 +147,7 @@ class Display {
   int32_t lines_above_ = 0;
   int32_t caret_column_ = -1, caret_row_ = -1;
   int32_t origin_column_ = 0, origin_row_ = 0;
+  int32_t unanswered_cursor_queries_ = 0;
   int32_t console_columns_ = 80, console_rows_ = 24;
   int32_t window_width_ = 0, window_height_ = 0;
   Screen screen_;
@@ -154,6 +160,7 @@ class Display {
   int32_t cursor_row_ = 0, cursor_column_ = -1;
 
   void write_now(std::string_view bytes);
+  void query_cursor();
   void read_console_size();
   void update_mode_sequences();
   void write_everything();

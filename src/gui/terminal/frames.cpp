@@ -36,8 +36,25 @@ bool TerminalFrames::read_input(int32_t timeout_milliseconds) {
 }
 
 void TerminalFrames::discard_input() {
-  parser_.clear();
+  // A cursor query written just before (console output printed by an
+  // actor that then closed the window) is answered a moment later: wait a
+  // little for the answer, so that it is not left for the console to show
+  // as typed text. A terminal that never answers costs the wait once.
   char bytes[4096];
+  int64_t deadline = io_.now_microseconds() + kCursorAnswerWaitMilliseconds * 1000;
+  while (display_.unanswered_cursor_queries() > 0) {
+    int64_t left = (deadline - io_.now_microseconds()) / 1000;
+    if (left <= 0) break;
+    ptrdiff_t count = io_.read(bytes, sizeof bytes, static_cast<int32_t>(left));
+    if (count <= 0) break;
+    parser_.append(bytes, static_cast<size_t>(count));
+    events_.clear();
+    parser_.parse(&events_);
+    for (const InputEvent& event : events_)
+      if (event.kind == InputEvent::Kind::kCursorReport) display_.on_cursor_report(event.row, event.column);
+  }
+  display_.forget_cursor_queries();
+  parser_.clear();
   while (io_.read(bytes, sizeof bytes, 0) > 0) {
   }
 }

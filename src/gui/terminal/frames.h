@@ -43,6 +43,8 @@ class FrameClient {
 class TerminalFrames {
  public:
   static constexpr int32_t kFrameMilliseconds = 33;
+  // How long leaving waits for the answer to a cursor query still out.
+  static constexpr int32_t kCursorAnswerWaitMilliseconds = 200;
 
   explicit TerminalFrames(TerminalIO& io) : io_(io), display_(io) {}
   TerminalIO& io() { return io_; }
