@@ -273,5 +273,20 @@ print "closed"
             terminal.wait_for("closed")
             expect_restored(terminal)
 
+    # alert shows its message centred in the terminal's width (60 here)
+    # with the OK button under it, focused; Enter closes it.
+    def test_gui_alert(kel, home):
+        script = """alert ["Hello" 1 + 2]
+print "alerted"
+"""
+        with run(kel, home, script) as terminal:
+            expect_rows(terminal, 0, ["", " " * 26 + "Hello 3", "", " " * 27 + "OK"])
+            if "\x1b[7mOK" not in rows(terminal, attributes=True)[3]:
+                raise Failure("the alert's button does not have the focus:\n" + "\n".join(rows(terminal, True)))
+            terminal.keys("Enter")
+            terminal.wait_for("alerted")
+            expect_restored(terminal)
+
     return [test_gui_restored_on_signals, test_gui_button, test_gui_field, test_gui_check_radio_progress_group_box, test_gui_full_screen,
-            test_gui_quit_in_an_actor, test_gui_tab_and_enter_in_a_layout, test_gui_escape_closes_every_window]
+            test_gui_quit_in_an_actor, test_gui_tab_and_enter_in_a_layout, test_gui_escape_closes_every_window,
+            test_gui_alert]
