@@ -28,6 +28,7 @@
 #include "runtime/memory.h"
 #include "runtime/stack.h"
 #include "runtime/string_units.h"
+#include "runtime/unicode.h"
 
 namespace kel::csv_compiled {
 
@@ -193,15 +194,13 @@ class Writer {
         text.push_back(unicode::get_char(head + uint64_t{i} * unit, unit));
     } else if (formed_here(value.type())) {
       std::string utf8 = actions::form_to_string(value);
-      const auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
+      // The formed text is ours, valid UTF-8 ending in NUL.
+      const auto* p = reinterpret_cast<const uint8_t*>(utf8.c_str());
       const auto* end = p + utf8.size();
       while (p < end) {
-        uint32_t c = *p;
-        int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-        c &= extra == 0 ? 0x7F : extra == 1 ? 0x1F : extra == 2 ? 0x0F : 0x07;
-        ++p;
-        for (int i = 0; i < extra && p < end; ++i, ++p) c = (c << 6) | (*p & 0x3F);
-        text.push_back(c);
+        int32_t c;
+        p = unicode::fast_decode_utf8_char(p, &c);
+        if (c >= 0) text.push_back(static_cast<char32_t>(c));
       }
     } else {
       return false;

@@ -365,15 +365,12 @@ class Encoder {
   // A text the encoder made (a mold, a key's name) written as a JSON string.
   void put_text_of(const std::string& utf8) {
     std::u32string code_points;
-    const auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto* p = reinterpret_cast<const uint8_t*>(utf8.c_str());
     const auto* end = p + utf8.size();
     while (p < end) {
-      uint32_t c = *p;
-      int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-      c &= extra == 0 ? 0x7F : extra == 1 ? 0x1F : extra == 2 ? 0x0F : 0x07;
-      ++p;
-      for (int i = 0; i < extra && p < end; ++i, ++p) c = (c << 6) | (*p & 0x3F);
-      code_points.push_back(c);
+      int32_t c;
+      p = unicode::fast_decode_utf8_char(p, &c);
+      if (c >= 0) code_points.push_back(static_cast<char32_t>(c));
     }
     open_quote();
     for (char32_t c : code_points) character(c);
