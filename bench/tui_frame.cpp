@@ -22,7 +22,6 @@ namespace {
 
 using namespace kel::tui;
 
-
 constexpr int kColumns = 10, kRows = 20, kWidth = 16, kHeight = 3;
 
 // One widget: a filled box with a label centred in it, the way the face

@@ -25,7 +25,6 @@ namespace {
 
 using namespace kel::tui;
 
-
 constexpr char kWindow[] = R"kel(
 	faces: make block! 200
 	repeat i 200 [
