@@ -73,6 +73,8 @@ Cell anonymous_word() { return word::make_value(runtime_words::angled_anon, 0, -
 
 // eval_block's body (below), for the call paths to inline.
 void run_block(const Cell& block, bool chain);
+// A block run in the frame its caller opened (below).
+void run_block_here(const Cell& block);
 // eval_expression given its slot, the stack top (below).
 uint32_t expression_at(const Cell& code, uint32_t index, uint32_t end, bool no_infix, bool quote_functions,
                        Cell* slot);
@@ -596,7 +598,12 @@ namespace {
   if (compiled_body != nullptr) {
     compiled_body();
   } else if (body.is(TYPE_BLOCK)) {
-    caught = exits::catch_exits(exits::kReturn, [&]() __attribute__((always_inline)) { run_block(body, true); });
+    // The body runs in the function's frame; its value becomes the call's.
+    caught = exits::catch_exits(exits::kReturn, [&]() __attribute__((always_inline)) {
+      Cell* first = stack::top;
+      run_block_here(body);
+      if (!exiting()) *stack::arguments() = *first;
+    });
   } else {
     unset::set_result();
   }
@@ -996,8 +1003,11 @@ inline const Cell* sole_value(const Cell& block) {
     if (const Cell* value = sole_value(branch)) {
       put(arguments, *value);
     } else {
-      run_block(branch, true);
+      // The branch runs in the conditional's frame, its value the call's.
+      Cell* first = stack::top;
+      run_block_here(branch);
       if (exiting()) return index;
+      put(arguments, *first);
     }
   } else {
     put(arguments, none::value);
@@ -1323,6 +1333,28 @@ class CodeKindScope {
 
 void run_block_of_other_kind(const Cell& block, bool chain, bool library);
 
+// The expressions of a block from index on, each evaluated into first in
+// the frame given, whose code index follows them; an empty block gives
+// unset. Returns at once while an exit is pending. Tracing sees each
+// expression's value and the block's end.
+[[gnu::always_inline]] inline void run_expressions(const Cell& block, NodeId node, uint32_t index,
+                                                   stack::Frame* frame, Cell* first) {
+  if (index >= tail_of(node)) {
+    put(first, unset::value);
+  } else {
+    while (index < tail_of(node)) {
+      frame->code_index = index;
+      stack::top = first;
+      collector::safe_point();
+      halt_point();
+      index = expression_at(block, index, UINT32_MAX, false, false, first);
+      if (exiting()) return;
+      if (trace::active()) trace::fire(trace::kExpr, &block, index, first, nullptr);
+    }
+  }
+  if (trace::active()) trace::fire(trace::kExit, &block, tail_of(node), first, nullptr);
+}
+
 // The body of eval_block, inlined into the hot paths that evaluate a block
 // (function bodies and conditional branches). Parens go through eval_block:
 // a copy inlined there too made the expression evaluator larger and slower.
@@ -1339,29 +1371,57 @@ void run_block_of_other_kind(const Cell& block, bool chain, bool library);
   // caller's.
   if (library) stack::mark_code(body_word, stack::kEval, 0, 0, index);
   else stack::mark_code(body_word, stack::kEval, block.type() | (block.new_line() ? stack::kCodeNewLine : 0), node, index);
-  stack::Frame* frame = stack::current_frame();
   Cell* first = stack::arguments();
   if (trace::active()) trace::fire(trace::kEnter, &block, index, nullptr, nullptr);
-  if (index >= tail_of(node)) {
-    put(first, unset::value);
-  } else {
-    while (index < tail_of(node)) {
-      frame->code_index = index;
-      stack::top = first;
-      collector::safe_point();
-      halt_point();
-      index = expression_at(block, index, UINT32_MAX, false, false, first);
-      if (exiting()) return;
-      if (trace::active()) trace::fire(trace::kExpr, &block, index, first, nullptr);
-    }
-  }
-  if (trace::active()) trace::fire(trace::kExit, &block, tail_of(node), first, nullptr);
+  run_expressions(block, node, index, stack::current_frame(), first);
+  if (exiting()) return;
   if (chain) stack::unwind_last();
   else stack::unwind();
+}
+
+// The room of one frame record taken for as long as a block runs in a frame
+// it borrows (below), and given back however the block is left.
+struct FrameRoomTaken {
+  FrameRoomTaken() { --stack::frame_end; }
+  ~FrameRoomTaken() { ++stack::frame_end; }
+  FrameRoomTaken(const FrameRoomTaken&) = delete;
+  FrameRoomTaken& operator=(const FrameRoomTaken&) = delete;
+};
+
+// A block run in the frame at the top, which its caller opened and closes
+// (a function's body in the function's frame, a branch in the frame of
+// its conditional, a loop body in the loop's frame): eval_block(block,
+// false) without a frame of its own. The result lands in the cell at the
+// top, the top just above it. The frame carries the block's position
+// while it runs (none for library code, which keeps its caller's); a
+// frame that lives on after the block clears it (clear_position). The
+// check for room counts the frame the block no longer opens, so deep
+// recursion meets the overflow error where it always did, and the
+// room is held while the block runs. Tracing and a
+// change between library and user code take eval_block's way, whose
+// frames the tracer reports.
+[[gnu::always_inline]] inline void run_block_here(const Cell& block) {
+  NodeId node = series::node_of(block);
+  bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;
+  if (library != library_code || trace::active()) {
+    eval_block(block, false);
+    return;
+  }
+  uint32_t index = series::index_of(block);
+  if (stack::frame_top >= stack::frame_end) frame_overflow(block, library);
+  FrameRoomTaken room;
+  stack::Frame* frame = stack::current_frame();
+  if (!library) stack::set_position(frame, block.type() | (block.new_line() ? stack::kCodeNewLine : 0), node, index);
+  Cell* first = stack::top;
+  run_expressions(block, node, index, frame, first);
+  if (exiting()) return;
+  stack::top = first + 1;
 }
 }  // namespace
 
 void eval_block(const Cell& block, bool chain) { run_block(block, chain); }
+
+void eval_block_in_frame(const Cell& block) { run_block_here(block); }
 
 namespace {
 // A block of library code met in user code, or the other way round: it runs
@@ -1586,7 +1646,9 @@ LoopOutcome run_loop_body(const Cell& body) {
   stack::top = first;
   collector::safe_point();
   halt_point();
-  uint32_t caught = exits::catch_exits(exits::kBreak, [&] { eval_block(body, false); });
+  stack::Frame* frame = stack::current_frame();
+  uint32_t caught = exits::catch_exits(exits::kBreak, [&] { run_block_here(body); });
+  stack::clear_position(frame);  // the loop's frame lives on
   uint32_t code = caught ? caught : exits::pending;
   if (caught == exits::kBreak || caught == exits::kContinue) runtime::system().exit_code = 0;
   switch (code) {

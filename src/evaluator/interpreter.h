@@ -52,6 +52,11 @@ Cell position();
 // cell that was the stack top; with chain it is also copied into the
 // caller's result slot.
 void eval_block(const Cell& block, bool chain);
+// eval_block(block, false) in the innermost frame, which the caller opened
+// and closes: the block opens no frame of its own (tracing aside), and the
+// frame carries its position while it runs. A frame that lives on after
+// the block gives the position up (stack::clear_position).
+void eval_block_in_frame(const Cell& block);
 
 // Evaluates one expression of a block starting at index (below end); its
 // value is left at the stack top as it was on entry. Returns the index after

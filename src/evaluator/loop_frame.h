@@ -57,6 +57,11 @@ class LoopFrame {
     stack::top = first_ + 1;
   }
 
+  // The frame lives on after each block run in it: it gives up the
+  // block's position, so that errors the loop itself raises take the
+  // caller's, as they would with no block run.
+  void clear_position() const { stack::clear_position(frame_top_ - 1); }
+
   // Closes the frame, its first cell becoming the native's result.
   void close_with_result() const { stack::unwind_last(); }
   // Closes the frame, dropping its result.
@@ -72,14 +77,16 @@ class LoopFrame {
 // tests nothing after a continue; remove-each removes nothing).
 enum class Iteration { kDone, kContinued, kBroken, kPropagate };
 
-// Runs one block in the loop frame under the iteration catch: break and
-// continue stop here, every other exit passes on (kPropagate for a pending
-// one, a rethrow for one that arrived as an exception).
+// Runs one block in the loop frame (the block opens none of its own)
+// under the iteration catch: break and continue stop here, every other exit
+// passes on (kPropagate for a pending one, a rethrow for one that arrived
+// as an exception).
 inline Iteration run_iteration(const LoopFrame& loop, const Cell& block) {
   stack::top = loop.first();
   collector::safe_point();
   interpreter::halt_point();
-  uint32_t caught = exits::catch_exits(exits::kBreak, [&] { interpreter::eval_block(block, false); });
+  uint32_t caught = exits::catch_exits(exits::kBreak, [&] { interpreter::eval_block_in_frame(block); });
+  loop.clear_position();
   uint32_t code = caught ? caught : exits::pending;
   switch (code) {
     case 0:

@@ -187,6 +187,20 @@ inline void mark_loop(const Cell* word) { mark(word, kLoop); }
 inline void mark_interp(const Cell* word) { mark(word, kInterp); }
 inline void mark_interp_func(const Cell* word) { mark(word, kInterpFunc); }
 
+// A frame that runs a block it did not open (see interpreter.cpp) takes the
+// block's position fields while it does, and gives them up when it lives on
+// after the block.
+[[gnu::always_inline]] inline void set_position(Frame* f, uint32_t code_type, NodeId code, uint32_t code_index) {
+  f->header = (f->header & ~(kCodeTypeMask | kCodeNewLine)) | code_type;
+  f->code = code;
+  f->code_index = code_index;
+}
+[[gnu::always_inline]] inline void clear_position(Frame* f) {
+  f->header &= ~(kCodeTypeMask | kCodeNewLine);
+  f->code = 0;
+  f->code_index = 0;
+}
+
 inline void set_return_target(bool on) {
   Frame* f = frame_top - 1;
   f->header = on ? (f->header | kReturnTarget) : (f->header & ~kReturnTarget);
