@@ -90,33 +90,8 @@ Cell find_scheme(const Cell& name) {
 
 Cell* field_values(const Cell& object) { return context::values_head(object::context_of(object)); }
 
-// The frame slot kinds of a function, in order: true for a refinement's
-// logic, false for an argument; and the locals count (/local included).
-struct FrameShape {
-  bool refinement[64];
-  uint32_t slots = 0;
-  int32_t locals = 0;
-};
-
-FrameShape shape_of(const Cell& function) {
-  FrameShape shape{};
-  NodeId cache = upcalls::table.argument_cache(function);
-  uint32_t count = memory::buffer_of(cache)->cell_count();
-  for (uint32_t i = 0; i < count; ++i) {
-    Cell entry = memory::buffer_of(cache)->cells()[i];
-    if (entry.is(TYPE_TYPESET)) {
-      if ((entry.header & argument_cache::kArgumentKindMask) == argument_cache::kReturnSpec) continue;
-      if (shape.slots < 64) shape.refinement[shape.slots] = false;
-      ++shape.slots;
-    } else if (entry.is(TYPE_REFINEMENT)) {
-      if (shape.slots < 64) shape.refinement[shape.slots] = true;
-      ++shape.slots;
-    } else if (entry.is(TYPE_INTEGER)) {
-      shape.locals = entry.int_at2();
-    }
-  }
-  return shape;
-}
+// The most cells a forwarder hands an actor's function after the port.
+constexpr uint32_t kMaxActorCells = 16;
 
 // The cells a forwarder hands to the actor after the port.
 class Arguments {
@@ -144,7 +119,7 @@ class Arguments {
   uint32_t count() const { return count_; }
 
  private:
-  static constexpr uint32_t kCapacity = 16;
+  static constexpr uint32_t kCapacity = kMaxActorCells;
   Cell cells_[kCapacity];
   uint32_t count_ = 0;
 };
@@ -403,21 +378,16 @@ Cell* call_actor(const Cell& port_value, uint32_t action_symbol, const Cell* cel
     word::make_at(action_symbol, &action);
     fire(ErrorId::access_no_port_action, &action);
   }
-  FrameShape shape = shape_of(function);
   Cell* slot = stack::push(function);  // becomes the result
   Cell name = word::make_value(action_symbol, 0, -1);
+  // The port, then the cells in the order of the actor's arguments and
+  // refinements.
+  Cell given[kMaxActorCells + 1];
+  given[0] = port;
+  for (uint32_t i = 0; i < count && i < kMaxActorCells; ++i) given[i + 1] = cells[i];
+  uint32_t given_count = 1 + (count < kMaxActorCells ? count : kMaxActorCells);
+  upcalls::table.open_function_frame(function, name, given, given_count, true);
   NodeId context = function::context_of(function);
-  stack::mark_func(&name, context, context::values_reference(context));
-  stack::push(port);
-  for (uint32_t i = 0; i < count; ++i) stack::push(cells[i]);
-  uint32_t pushed = count + 1;
-  if (pushed > shape.slots) stack::top = stack::arguments() + shape.slots;
-  for (uint32_t k = pushed; k < shape.slots; ++k)
-    stack::push(k < 64 && shape.refinement[k] ? logic::false_value : none::value);
-  if (shape.locals > 0) {
-    stack::push(logic::false_value);
-    for (int32_t k = 1; k < shape.locals; ++k) stack::push(none::value);
-  }
   upcalls::table.call_function(function, context);
   if (exits::exiting()) return nullptr;
   stack::unwind();

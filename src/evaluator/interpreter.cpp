@@ -188,6 +188,7 @@ void init() {
   upcalls::table.call_function = call_function;
   upcalls::table.eval_block = eval_block;
   upcalls::table.argument_cache = argument_cache;
+  upcalls::table.open_function_frame = open_function_frame;
   upcalls::table.position = position;
   upcalls::table.mark_evaluator_roots = parse::mark_engines;
 }
@@ -291,7 +292,18 @@ NodeId build_cache(const Cell& spec, bool native_like, const std::vector<Cell>* 
     uint32_t kind = built->cells()[i].header & kArgumentKindMask;
     if (kind != kPlainArgument && kind != kReturnSpec) plain = false;
   }
-  if (plain) built->flags |= series_flags::kPlainArguments;
+  if (plain) {
+    built->flags |= series_flags::kPlainArguments;
+    // The quick call reads the arguments' number here instead of walking
+    // the entries, when they come first with no return type among them.
+    uint32_t arity = 0;
+    while (arity < built->cell_count() && arity < 255 && built->cells()[arity].is(TYPE_TYPESET) &&
+           (built->cells()[arity].header & kArgumentKindMask) == kPlainArgument)
+      ++arity;
+    bool counted = arity == built->cell_count() || !built->cells()[arity].is(TYPE_TYPESET);
+    if (counted) built->flags |= arity << series_flags::kPlainArityShift;
+    else built->flags &= ~series_flags::kPlainArity;
+  }
   // The shape of the conditionals: plain arguments and nothing else, every
   // one after the first taking a block.
   bool branches = plain && built->cell_count() >= 2;
@@ -320,17 +332,28 @@ void push_unfilled_cells(NodeId cache, uint32_t from) {
   }
 }
 
-uint32_t push_frame_cells(NodeId cache, const Cell* given, uint32_t count) {
+uint32_t push_frame_cells(NodeId cache, const Cell* given, uint32_t count, bool through_refinements) {
   uint32_t taken = 0;
   uint32_t i = 0;
-  for (; i < tail_of(cache); ++i) {
+  for (; i < tail_of(cache) && taken < count; ++i) {
     const Cell entry = cells_of(cache)[i];
-    if (!entry.is(TYPE_TYPESET)) break;
-    if ((entry.header & kArgumentKindMask) == kReturnSpec) continue;
-    stack::push(taken < count ? given[taken++] : none::value);
+    if (entry.is(TYPE_TYPESET)) {
+      if ((entry.header & kArgumentKindMask) == kReturnSpec) continue;
+    } else if (!through_refinements || !entry.is(TYPE_REFINEMENT)) {
+      break;
+    }
+    stack::push(given[taken++]);
   }
   push_unfilled_cells(cache, i);
   return taken;
+}
+
+uint32_t open_function_frame(const Cell& function, const Cell& name, const Cell* given, uint32_t count,
+                             bool through_refinements) {
+  NodeId cache = argument_cache(function);  // built before the frame opens: building it may push
+  NodeId context = function::context_of(function);
+  stack::mark_func(&name, context, context::values_reference(context));
+  return push_frame_cells(cache, given, count, through_refinements);
 }
 
 NodeId argument_cache(const Cell& callable) {
@@ -918,35 +941,6 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
   stack::top = slot + 1;
 }
 
-// A native or an action called by a word whose interface takes plain
-// arguments only (any refinements are then unused): eval_code's call
-// without the argument walk's generality, the frame laid out as there (the
-// callee in the slot, the arguments above it). Answers the index after
-// the call, or 0, having done nothing, for an interface with a literal or
-// get argument.
-[[gnu::noinline]] uint32_t call_native(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
-                                   const Cell& name, Cell* slot) {
-  NodeId cache = open_plain_call(value, slot);
-  if (cache == 0) return 0;
-  const Cell& callee = *slot;
-  const uint32_t call_position = index;
-  stack::mark(&name, stack::kInterp);
-  // The arguments: the typesets before the first refinement (a native
-  // takes nothing for the refinements a plain call leaves unused).
-  for (uint32_t i = 0; i < tail_of(cache); ++i) {
-    const Cell types = cells_of(cache)[i];
-    if (!types.is(TYPE_TYPESET)) break;
-    if ((types.header & kArgumentKindMask) == kReturnSpec) continue;
-    index = fetch_plain_argument(callee, name, code, index, end, cache, i, &types);
-    if (exiting()) return index;
-  }
-  if (trace::active()) trace::report_call(code, call_position, name, callee);
-  run_native_like(callee, kNoRefinements);
-  if (exiting()) return index;
-  close_plain_call(code, call_position, index, name, slot);
-  return index;
-}
-
 // The value of a block that holds one value and nothing else: a value that
 // stands for itself, or a word whose value is no function. Evaluating such
 // a block can raise nothing and run nothing, so its frame would never be
@@ -961,94 +955,105 @@ inline const Cell* sole_value(const Cell& block) {
   return plain_value(buffer->cells()[index]);
 }
 
-// if, unless and either called by a word: call_native's call, with the
-// native's own work done in place. Their branches are nearly always block
-// literals, which are taken straight from the code. Answers the index
-// after the call, or 0, having done nothing, for a native of the same
-// number given another interface (make native! can), which then goes the
-// general way.
-[[gnu::noinline]] uint32_t call_conditional(const Cell& value, natives::Native which, const Cell& code,
-                                            uint32_t index, uint32_t end, const Cell& name, Cell* slot) {
-  NodeId cache = open_plain_call(value, slot);
-  if (cache == 0) return 0;
-  const Cell& callee = *slot;
-  const uint32_t arity = which == natives::Native::either ? 3 : 2;
-  SeriesBuffer* shape = memory::buffer_of(cache);
-  if (!(shape->flags & series_flags::kBlockBranches) || shape->cell_count() != arity) {
-    stack::top = slot;
-    return 0;
+// The arity of if and unless (2) and of either (3), whose own work a
+// quick call does in place; 0 for any other callee.
+[[gnu::always_inline]] inline uint32_t conditional_arity(const Cell& callee) {
+  if (!callee.is(TYPE_NATIVE)) return 0;
+  switch (static_cast<natives::Native>(native::number_of(callee))) {
+    case natives::Native::if_:
+    case natives::Native::unless: return 2;
+    case natives::Native::either: return 3;
+    default: return 0;
   }
-  const uint32_t call_position = index;
-  stack::mark(&name, stack::kInterp);
-  index = fetch_plain_argument(callee, name, code, index, end, cache, 0, nullptr);
-  if (exiting()) return index;
-  for (uint32_t i = 1; i < arity; ++i) {
-    SeriesBuffer* buffer = memory::buffer_of(series::node_of(code));
-    uint32_t stop = buffer->cell_count() < end ? buffer->cell_count() : end;
-    if (index < stop && buffer->cells()[index].is(TYPE_BLOCK) && !operator_follows(buffer, index + 1, stop)) {
-      stack::push(buffer->cells()[index]);
-      ++index;
-      continue;
-    }
-    index = fetch_plain_argument(callee, name, code, index, end, cache, i, nullptr);
-    if (exiting()) return index;
-  }
-  if (trace::active()) trace::report_call(code, call_position, name, callee);
+}
+
+// if, unless and either, their arguments in the frame: the branch taken
+// runs in the conditional's frame, and the result goes to its first cell.
+[[gnu::always_inline]] inline void run_conditional(const Cell& callee) {
+  auto which = static_cast<natives::Native>(native::number_of(callee));
   Cell* arguments = stack::arguments();
   bool taken = which == natives::Native::either ? truth::strict_true(arguments[0])
                : which == natives::Native::if_  ? truth::lenient_true(arguments[0])
                                                 : !truth::lenient_true(arguments[0]);
-  if (taken || which == natives::Native::either) {
-    Cell branch = taken ? arguments[1] : arguments[2];
-    if (const Cell* value = sole_value(branch)) {
-      put(arguments, *value);
-    } else {
-      // The branch runs in the conditional's frame, its value the call's.
-      Cell* first = stack::top;
-      run_block_here(branch);
-      if (exiting()) return index;
-      put(arguments, *first);
-    }
-  } else {
+  if (!taken && which != natives::Native::either) {
     put(arguments, none::value);
+    return;
   }
-  close_plain_call(code, call_position, index, name, slot);
-  return index;
+  Cell branch = taken ? arguments[1] : arguments[2];
+  if (const Cell* value = sole_value(branch)) {
+    put(arguments, *value);
+    return;
+  }
+  Cell* first = stack::top;
+  run_block_here(branch);
+  if (!exiting()) put(arguments, *first);
 }
 
-// A function called by a word whose arguments are plain ones (literal and
-// get arguments go through eval_code): its frame is laid out as eval_code
-// lays it, refinements false and their arguments none, /local false and
-// the locals none. Answers the index after the call, or 0, having done
-// nothing, for another interface.
-[[gnu::noinline]] uint32_t call_function_plainly(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
-                                             const Cell& name, Cell* slot) {
-  const NodeId context = function::context_of(value);  // read before building the cache may collect
+// The quick call: a function, native or action called by a word, untraced,
+// whose interface takes plain arguments only (any refinements are then
+// unused). It is eval_code's call without the argument walk's generality,
+// the frame laid out as there: the callee in the slot, the arguments above
+// it, and for a function its refinements false with their arguments none,
+// /local false and the locals none. if, unless and either do their work
+// in place. Answers the index after the call, or 0, having done nothing,
+// for an interface with a literal or get argument, or a conditional given
+// another interface (make native! can): eval_code then takes the call.
+[[gnu::noinline]] uint32_t call_plainly(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
+                                        const Cell& name, Cell* slot) {
+  const bool is_function = value.is(TYPE_FUNCTION);
+  // Read before building the cache, which may collect.
+  const NodeId context = is_function ? function::context_of(value) : 0;
+  const uint32_t conditional = conditional_arity(value);
   NodeId cache = open_plain_call(value, slot);
   if (cache == 0) return 0;
+  if (conditional != 0) {
+    SeriesBuffer* shape = memory::buffer_of(cache);
+    if (!(shape->flags & series_flags::kBlockBranches) || shape->cell_count() != conditional) {
+      stack::top = slot;
+      return 0;
+    }
+  }
   const Cell& callee = *slot;
   const uint32_t call_position = index;
-  stack::mark_function(name, stack::kInterpFunc, context, context::values_reference(context));
-  uint32_t count = tail_of(cache);
+  if (is_function) stack::mark_function(name, stack::kInterpFunc, context, context::values_reference(context));
+  else stack::mark(&name, stack::kInterp);
+  // The arguments: the typesets before the first refinement, counted in
+  // the cache's flags when they come first.
+  const uint32_t count = tail_of(cache);
   uint32_t i = 0;
-  for (; i < count; ++i) {
-    const Cell entry = cells_of(cache)[i];
-    if (!entry.is(TYPE_TYPESET)) break;
-    if ((entry.header & kArgumentKindMask) == kReturnSpec) continue;
-    index = fetch_plain_argument(callee, name, code, index, end, cache, i, &entry);
-    if (exiting()) return index;
+  const uint32_t shape = memory::buffer_of(cache)->flags;
+  if (const uint32_t arity = (shape & series_flags::kPlainArity) >> series_flags::kPlainArityShift) {
+    for (; i < arity; ++i) {
+      index = fetch_plain_argument(callee, name, code, index, end, cache, i, nullptr);
+      if (exiting()) return index;
+    }
+  } else {
+    for (; i < count; ++i) {
+      const Cell entry = cells_of(cache)[i];
+      if (!entry.is(TYPE_TYPESET)) break;
+      if ((entry.header & kArgumentKindMask) == kReturnSpec) continue;
+      index = fetch_plain_argument(callee, name, code, index, end, cache, i, &entry);
+      if (exiting()) return index;
+    }
   }
-  if (i < count) push_unfilled_cells(cache, i);
-  if (trace::active()) trace::report_call(code, call_position, name, callee);
-  run_function(callee, context);
+  if (is_function) {
+    if (i < count) push_unfilled_cells(cache, i);
+    if (trace::active()) trace::report_call(code, call_position, name, callee);
+    run_function(callee, context);
+  } else {
+    // A native takes nothing for the refinements a plain call leaves unused.
+    if (trace::active()) trace::report_call(code, call_position, name, callee);
+    if (conditional != 0) run_conditional(callee);
+    else run_native_like(callee, kNoRefinements);
+  }
   if (exiting()) return index;
   close_plain_call(code, call_position, index, name, slot);
   return index;
 }
 
 // A word met as an expression: its value, or the call of the function it
-// names. The quick call paths take function calls while nothing is traced;
-// what they decline goes through eval_code.
+// names. The quick call takes calls while nothing is traced; what it
+// declines goes through eval_code.
 [[gnu::always_inline]] inline uint32_t eval_word(const Cell& word, const Cell& code, uint32_t index, uint32_t end,
                                                  Cell* slot) {
   Cell* found = lookup(word);
@@ -1064,18 +1069,7 @@ inline const Cell* sole_value(const Cell& block) {
   // runs, and read it from there: a copy on the C++ stack would be read
   // back right after being written, which makes the processor wait.
   if (!trace::active() && type != TYPE_ROUTINE) {
-    uint32_t after;  // 0: declined
-    if (type == TYPE_FUNCTION) {
-      after = call_function_plainly(*found, code, index, end, word, slot);
-    } else if (type == TYPE_NATIVE && native::number_of(*found) <= static_cast<uint32_t>(natives::Native::either)) {
-      auto which = static_cast<natives::Native>(native::number_of(*found));
-      after = which != natives::Native::if_ && which != natives::Native::unless && which != natives::Native::either
-                  ? call_native(*found, code, index, end, word, slot)
-                  : call_conditional(*found, which, code, index, end, word, slot);
-    } else {
-      after = call_native(*found, code, index, end, word, slot);
-    }
-    if (after != 0) return after;
+    if (uint32_t after = call_plainly(*found, code, index, end, word, slot)) return after;
   }
   // A path that declined ran nothing, but may have built the argument
   // cache: the value is looked up again rather than read where it was.
@@ -1085,18 +1079,36 @@ inline const Cell* sole_value(const Cell& block) {
 }  // namespace
 
 namespace {
+// The frame a set-word opens for its expression, at the slot that takes
+// the value (the value may be in it already).
+[[gnu::always_inline]] inline void open_assignment_frame(const Cell& set_word, Cell* slot) {
+  Cell* top = stack::top;
+  stack::top = slot;
+  stack::mark(&set_word, stack::kInterp);
+  stack::top = top;
+}
+
 // The end of a set-word's expression: its value (in the slot, the frame the
 // set-word opened still on the stack) is stored in the word, and the frame
-// closed. The assignment's value is the expression's value.
-[[gnu::always_inline]] inline uint32_t assign(const Cell& set_word, const Cell& code, uint32_t index, Cell* slot) {
+// closed. The assignment's value is the expression's value. With
+// frame_opened false, the expression ran nothing that could see the frame
+// (below), which is opened only if storing the value can run code (an
+// object's field with change handlers).
+[[gnu::always_inline]] inline uint32_t assign(const Cell& set_word, const Cell& code, uint32_t index, Cell* slot,
+                                              bool frame_opened = true) {
   Cell result = *slot;
   if (trace::active()) trace::fire(trace::kSet, &code, index, &result, &set_word);
   if (result.is(TYPE_UNSET)) fire(ErrorId::script_need_value, &set_word);
   if (!assign_in_place(set_word, result)) {
+    if (!frame_opened) {
+      open_assignment_frame(set_word, slot);
+      frame_opened = true;
+    }
     Cell word = set_word;
     context::set(&word, result);
   }
-  stack::unwind();
+  if (frame_opened) stack::unwind();
+  else stack::top = slot + 1;
   return index;
 }
 }  // namespace
@@ -1116,6 +1128,7 @@ namespace {
   if (trace::active()) trace::fire(trace::kFetch, &code, index, &value, nullptr);
   ++index;
   bool assigning = false;  // a set-word's value is in the slot, its operators to come
+  bool assignment_frame_pending = false;  // that set-word's frame not opened yet
   if (value.is(TYPE_WORD)) {
     // The commonest expression first, ahead of the general dispatch.
     index = eval_word(value, code, index, end, slot);
@@ -1127,19 +1140,24 @@ namespace {
       break;
     case TYPE_SET_WORD: {
       if (index >= limit(node, end)) fire(ErrorId::script_need_value, &value);
-      stack::mark(&value, stack::kInterp);
       if (!trace::active()) {
         // The value's first cell gives its value without running anything
         // (the commonest assignment, `x: x + 1`): it goes into the slot and
-        // the operators after it run below, in this frame, as the value's
-        // own expression would run them.
+        // the operators after it run below, as the value's own expression
+        // would run them. The set-word's frame opens before the first of
+        // them that calls anything: integer arithmetic that the shortcut
+        // computes can neither raise nor run code, so nothing would ever
+        // see the frame. The room for it is checked here all the same.
         if (const Cell* simple = plain_value(cells_of(node)[index])) {
+          if (stack::frame_top >= stack::frame_end) stack::overflow(true);
           put(slot, *simple);
           ++index;
           assigning = true;
+          assignment_frame_pending = true;
           break;
         }
       }
+      stack::mark(&value, stack::kInterp);
       index = eval_expression(code, index, end, false, false);
       if (exiting()) return index;
       return assign(value, code, index, slot);
@@ -1241,6 +1259,10 @@ namespace {
         }
       }
     }
+    if (assignment_frame_pending) {
+      open_assignment_frame(value, slot);
+      assignment_frame_pending = false;
+    }
     // The op is copied out of its context first: the tracer runs Kel code,
     // which may move the context's values or rebind the word.
     Cell op = *operation;
@@ -1263,7 +1285,7 @@ namespace {
     index = eval_code(function, code, index + 1, end, true, &next, nullptr, 0, 0);
     if (exiting()) return index;
   }
-  if (assigning) return assign(value, code, index, slot);
+  if (assigning) return assign(value, code, index, slot, !assignment_frame_pending);
   return index;
 }
 }  // namespace
@@ -1596,10 +1618,8 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count) {
     if (callable.is(TYPE_NATIVE)) natives::call(native::number_of(callable), true, call.refinements);
     else action_entries::entry(native::number_of(callable))(call.refinements);
   } else if (callable.is(TYPE_FUNCTION)) {
-    NodeId context = function::context_of(callable);
-    stack::mark_func(&name, context, context::values_reference(context));
-    push_frame_cells(argument_cache(callable), arguments, count);
-    call_function(callable, context);
+    open_function_frame(callable, name, arguments, count, false);
+    call_function(callable, function::context_of(callable));
   } else if (callable.is(TYPE_ROUTINE)) {
     // The routine's entry trusts its frame: each argument is checked here.
     stack::mark(&name, stack::kNative);

@@ -102,11 +102,17 @@ Cell call_value(const Cell& callable, const Cell* arguments, uint32_t count);
 NodeId argument_cache(const Cell& callable);
 
 // Lays out a function's frame above its mark from its argument cache: the
-// given values for its plain arguments (none for any not given), then
-// false for each refinement and none for its arguments, false for /local
-// and none for each local word. Answers how many given values it took.
-// Every caller that opens a function's frame from values goes through it.
-uint32_t push_frame_cells(NodeId cache, const Cell* given, uint32_t count);
+// given values in order for its plain arguments (with through_refinements,
+// for its arguments and refinements in the order of its interface, as a
+// port's actor takes them), then for every cell left false for a
+// refinement, none for an argument, false for /local and none for each
+// local word. Answers how many given values it took. Every frame of a
+// function laid out from values goes through it.
+uint32_t push_frame_cells(NodeId cache, const Cell* given, uint32_t count, bool through_refinements = false);
+// Opens the frame of a function called from C++, named by name, and lays
+// it out (push_frame_cells); call_function then runs the body in it.
+uint32_t open_function_frame(const Cell& function, const Cell& name, const Cell* given, uint32_t count,
+                             bool through_refinements);
 // The cells of the frame from cache position `from` on, none given: what a
 // call leaves unfilled after its plain arguments.
 void push_unfilled_cells(NodeId cache, uint32_t from);

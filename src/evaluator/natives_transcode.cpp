@@ -144,12 +144,10 @@ void transcode(bool check_types, const int32_t* refinements) {
 bool call_lexer_callback(const Cell& callback, Cell* arguments) {
   if (!callback.is(TYPE_FUNCTION)) fire(ErrorId::internal_routines);
   Cell* slot = stack::push(callback);
-  NodeId context = function::context_of(callback);
   Cell name = word::make_value(runtime_words::angled_lexer_callback, 0, -1);
-  stack::mark_func(&name, context, context::values_reference(context));
-  uint32_t given = interpreter::push_frame_cells(interpreter::argument_cache(callback), arguments, 5);
+  uint32_t given = interpreter::open_function_frame(callback, name, arguments, 5, false);
   Cell* frame = stack::arguments();
-  interpreter::call_function(callback, context);
+  interpreter::call_function(callback, function::context_of(callback));
   if (interpreter::exiting()) {
     uint32_t code = exits::pending;
     exits::pending = 0;

@@ -140,14 +140,12 @@ void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* value
 
   Cell function = tracer;
   collector::Root keep(&function);
-  NodeId context = function::context_of(function);
   Cell name = word::make_value(runtime_words::angled_interp_callback, 0, -1);
-  stack::mark_func(&name, context, context::values_reference(context));
   // The six reported values go to its first six plain arguments.
-  interpreter::push_frame_cells(interpreter::argument_cache(function), reported, 6);
+  interpreter::open_function_frame(function, name, reported, 6, false);
   {
     TracerRun run;
-    interpreter::call_function(function, context);
+    interpreter::call_function(function, function::context_of(function));
     if (interpreter::exiting()) {
       // break, continue or throw out of the tracer: the stacks already
       // belong to the frame that takes it; go on there as an exception.

@@ -49,6 +49,11 @@ constexpr uint32_t kOwned = 0x00020000;          // the series is owned by an ob
 constexpr uint32_t kLibraryCode = 0x00200000;    // a block of the library's own code
 constexpr uint32_t kPlainArguments = 0x00400000; // an argument cache whose arguments are all plain
 constexpr uint32_t kBlockBranches = 0x00800000;  // an argument cache of plain arguments only, the later ones taking block!
+// An argument cache with kPlainArguments whose first entries are its plain
+// arguments, none a return type among them: their number is in the bits
+// of kPlainArity (a cache has at most 255 of them).
+constexpr uint32_t kPlainArity = 0x0000FF00;
+constexpr uint32_t kPlainArityShift = 8;
 }  // namespace series_flags
 
 struct SeriesBuffer {

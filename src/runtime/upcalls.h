@@ -41,6 +41,8 @@ using CallValue = Cell (*)(const Cell& callable, const Cell* arguments, uint32_t
 using CallFunction = void (*)(const Cell& function, NodeId context);
 using EvalBlock = void (*)(const Cell& block, bool chain);
 using ArgumentCache = NodeId (*)(const Cell& callable);
+using OpenFunctionFrame = uint32_t (*)(const Cell& function, const Cell& name, const Cell* given, uint32_t count,
+                                        bool through_refinements);
 using Position = Cell (*)();
 using CallComparison = Cell (*)(const Cell& function, const Cell& first, const Cell& second);
 using MonthNames = Cell (*)();
@@ -81,7 +83,8 @@ using ProcessEnd = void (*)();
   X(evaluator, call_value, CallValue, "objects call their change handlers")                        \
   X(evaluator, call_function, CallFunction, "ports call their actor's functions")                  \
   X(evaluator, eval_block, EvalBlock, "make object! evaluates its spec")                           \
-  X(evaluator, argument_cache, ArgumentCache, "make native! and ports read a callable's interface") \
+  X(evaluator, argument_cache, ArgumentCache, "make native! reads a callable's interface")          \
+  X(evaluator, open_function_frame, OpenFunctionFrame, "ports lay out their actor's frames")       \
   X(evaluator, position, Position, "an error takes its near from the running code")                \
   X(evaluator, call_comparison, CallComparison, "sort/compare with a function")                    \
   X(library, month_names, MonthNames, "date mold reads system/locale/months")                      \
