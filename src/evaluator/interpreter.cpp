@@ -75,6 +75,8 @@ Cell anonymous_word() { return word::make_value(runtime_words::angled_anon, 0, -
 void run_block(const Cell& block, bool chain);
 // A block run in the frame its caller opened (below).
 void run_block_here(const Cell& block);
+// A paren evaluated as a value (below).
+void run_paren(const Cell& paren);
 // eval_expression given its slot, the stack top (below).
 uint32_t expression_at(const Cell& code, uint32_t index, uint32_t end, bool no_infix, bool quote_functions,
                        Cell* slot);
@@ -860,7 +862,7 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
   } else if (buffer->cells()[index].is(TYPE_PAREN)) {
     // A right operand takes no operator after it: a paren is all of it.
     Cell paren = buffer->cells()[index];
-    eval_block(paren, false);
+    run_paren(paren);
     ++index;
     if (exiting()) return index;
   } else {
@@ -918,7 +920,7 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
     index = after;
   } else if (buffer->cells()[index].is(TYPE_PAREN) && !operator_follows(buffer, index + 1, stop)) {
     Cell paren = buffer->cells()[index];
-    eval_block(paren, false);
+    run_paren(paren);
     ++index;
     if (exiting()) return index;
   } else {
@@ -1135,7 +1137,7 @@ namespace {
     if (exiting()) return index;
   } else switch (value.type()) {
     case TYPE_PAREN:
-      eval_block(value, false);
+      run_paren(value);
       if (exiting()) return index;
       break;
     case TYPE_SET_WORD: {
@@ -1442,6 +1444,39 @@ struct FrameRoomTaken {
 }  // namespace
 
 void eval_block(const Cell& block, bool chain) { run_block(block, chain); }
+
+namespace {
+// A paren met as a value (an expression, an argument, an operand):
+// eval_block(paren, false), run in the frame at the top, which takes the
+// paren's position while it runs and has its own back after. Library code
+// keeps the position it finds. The room of the frame the paren no longer
+// opens is held while it runs, as for run_block_here. An error thrown out
+// of the paren leaves the frame's position as the paren's: the frames that
+// live on after an exception passes (a loop's) give their position up.
+[[gnu::always_inline]] inline void run_paren(const Cell& paren) {
+  NodeId node = series::node_of(paren);
+  bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;
+  if (library != library_code || trace::active() || stack::frame_top == stack::frame_bottom) {
+    eval_block(paren, false);
+    return;
+  }
+  uint32_t index = series::index_of(paren);
+  if (stack::frame_top >= stack::frame_end) frame_overflow(paren, library);
+  FrameRoomTaken room;
+  stack::Frame* frame = stack::current_frame();
+  const stack::Frame saved = *frame;
+  if (!library) stack::set_position(frame, paren.type() | (paren.new_line() ? stack::kCodeNewLine : 0), node, index);
+  Cell* first = stack::top;
+  run_expressions(paren, node, index, frame, first);
+  // The frame's position back (an exit on its way through may have closed
+  // the frame: its record is then written and never read).
+  frame->header = saved.header;
+  frame->code = saved.code;
+  frame->code_index = saved.code_index;
+  if (exiting()) return;
+  stack::top = first + 1;
+}
+}  // namespace
 
 void eval_block_in_frame(const Cell& block) { run_block_here(block); }
 
