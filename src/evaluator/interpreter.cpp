@@ -1024,7 +1024,24 @@ inline const Cell* sole_value(const Cell& block) {
   const uint32_t count = tail_of(cache);
   uint32_t i = 0;
   const uint32_t shape = memory::buffer_of(cache)->flags;
-  if (const uint32_t arity = (shape & series_flags::kPlainArity) >> series_flags::kPlainArityShift) {
+  if (conditional != 0) {
+    // The condition, then the branches: nearly always block literals, which
+    // the shape of the cache (kBlockBranches) lets in, taken straight from
+    // the code.
+    for (; i < conditional; ++i) {
+      if (i > 0) {
+        SeriesBuffer* buffer = memory::buffer_of(series::node_of(code));
+        uint32_t stop = buffer->cell_count() < end ? buffer->cell_count() : end;
+        if (index < stop && buffer->cells()[index].is(TYPE_BLOCK) && !operator_follows(buffer, index + 1, stop)) {
+          stack::push(buffer->cells()[index]);
+          ++index;
+          continue;
+        }
+      }
+      index = fetch_plain_argument(callee, name, code, index, end, cache, i, nullptr);
+      if (exiting()) return index;
+    }
+  } else if (const uint32_t arity = (shape & series_flags::kPlainArity) >> series_flags::kPlainArityShift) {
     for (; i < arity; ++i) {
       index = fetch_plain_argument(callee, name, code, index, end, cache, i, nullptr);
       if (exiting()) return index;
