@@ -1481,15 +1481,15 @@ namespace {
   if (stack::frame_top >= stack::frame_end) frame_overflow(paren, library);
   FrameRoomTaken room;
   stack::Frame* frame = stack::current_frame();
-  const stack::Frame saved = *frame;
+  const uint32_t saved_code_type = frame->header & (stack::kCodeTypeMask | stack::kCodeNewLine);
+  const NodeId saved_code = frame->code;
+  const uint32_t saved_code_index = frame->code_index;
   if (!library) stack::set_position(frame, paren.type() | (paren.new_line() ? stack::kCodeNewLine : 0), node, index);
   Cell* first = stack::top;
   run_expressions(paren, node, index, frame, first);
   // The frame's position back (an exit on its way through may have closed
   // the frame: its record is then written and never read).
-  frame->header = saved.header;
-  frame->code = saved.code;
-  frame->code_index = saved.code_index;
+  stack::set_position(frame, saved_code_type, saved_code, saved_code_index);
   if (exiting()) return;
   stack::top = first + 1;
 }
