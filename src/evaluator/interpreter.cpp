@@ -1377,10 +1377,15 @@ void run_block_of_other_kind(const Cell& block, bool chain, bool library);
 // The expressions of a block from index on, each evaluated into first in
 // the frame given, whose code index follows them; an empty block gives
 // unset. Returns at once while an exit is pending. Tracing sees each
-// expression's value and the block's end.
+// expression's value and the block's end. Every expression starts at a
+// safe point, which also takes a console interrupt; an empty block has one
+// of its own, so that a loop over one stays interruptible.
 [[gnu::always_inline]] inline void run_expressions(const Cell& block, NodeId node, uint32_t index,
                                                    stack::Frame* frame, Cell* first) {
   if (index >= tail_of(node)) {
+    stack::top = first;
+    collector::safe_point();
+    halt_point();
     put(first, unset::value);
   } else {
     while (index < tail_of(node)) {
@@ -1716,8 +1721,6 @@ void raise_halt() {
 LoopOutcome run_loop_body(const Cell& body) {
   Cell* first = stack::arguments();
   stack::top = first;
-  collector::safe_point();
-  halt_point();
   stack::Frame* frame = stack::current_frame();
   uint32_t caught = exits::catch_exits(exits::kBreak, [&] { run_block_here(body); });
   stack::clear_position(frame);  // the loop's frame lives on

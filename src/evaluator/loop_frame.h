@@ -82,9 +82,7 @@ enum class Iteration { kDone, kContinued, kBroken, kPropagate };
 // passes on (kPropagate for a pending one, a rethrow for one that arrived
 // as an exception).
 inline Iteration run_iteration(const LoopFrame& loop, const Cell& block) {
-  stack::top = loop.first();
-  collector::safe_point();
-  interpreter::halt_point();
+  stack::top = loop.first();  // the block's safe points take collections and interrupts
   uint32_t caught = exits::catch_exits(exits::kBreak, [&] { interpreter::eval_block_in_frame(block); });
   loop.clear_position();
   uint32_t code = caught ? caught : exits::pending;
