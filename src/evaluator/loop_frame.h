@@ -19,7 +19,6 @@
 #include "evaluator/interpreter.h"
 #include "runtime/stack.h"
 #include "runtime/cell.h"
-#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/runtime.h"
 
