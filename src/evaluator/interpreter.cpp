@@ -1377,16 +1377,21 @@ void run_block_of_other_kind(const Cell& block, bool chain, bool library);
 // The expressions of a block from index on, each evaluated into first in
 // the frame given, whose code index follows them; an empty block gives
 // unset. Returns at once while an exit is pending. Tracing sees each
+// An empty block's run: its safe point, and unset.
+[[gnu::noinline, gnu::cold]] void run_empty_block(Cell* first) {
+  stack::top = first;
+  collector::safe_point();
+  halt_point();
+  put(first, unset::value);
+}
+
 // expression's value and the block's end. Every expression starts at a
 // safe point, which also takes a console interrupt; an empty block has one
 // of its own, so that a loop over one stays interruptible.
 [[gnu::always_inline]] inline void run_expressions(const Cell& block, NodeId node, uint32_t index,
                                                    stack::Frame* frame, Cell* first) {
   if (index >= tail_of(node)) {
-    stack::top = first;
-    collector::safe_point();
-    halt_point();
-    put(first, unset::value);
+    run_empty_block(first);
   } else {
     while (index < tail_of(node)) {
       frame->code_index = index;
