@@ -488,6 +488,15 @@ uint32_t put_map_index(NodeId table, uint32_t index) {
   return index;
 }
 
+// put_map_index for a key known to be absent: the insertion probe's walk
+// with nothing to match.
+uint32_t put_new_map_index(NodeId table, uint32_t index, uint32_t hash) {
+  make_room(table);
+  InsertionProbe probe = probe_for_insertion(table, hash, [](int32_t) { return false; });
+  claim_bucket(rec(table), probe.bucket, static_cast<int32_t>(index));
+  return index;
+}
+
 Cell* find_in_map(NodeId table, Cell* value, int32_t op) {
   Probe probe;
   return probe_key(table, value, &probe, op);
@@ -680,9 +689,14 @@ uint32_t hash_string(const Cell& string, bool case_sensitive) {
     count = std::min(count, string.data3);
   const uint8_t* p = b->head_ptr() + start * unit;
   Murmur m;
+  if (unit == 1) {
+    // The commonest text, read a byte at a time.
+    for (uint32_t i = 0; i < count; ++i) m.block(case_sensitive ? p[i] : case_folding::to_upper_char(p[i]));
+    return m.finish(count * 4);
+  }
   for (uint32_t i = 0; i < count; ++i, p += unit) {
     uint32_t c = unicode::get_char(p, unit);
-    m.block(case_sensitive ? c : case_folding::change_char(c, true));
+    m.block(case_sensitive ? c : case_folding::to_upper_char(c));
   }
   return m.finish(count * 4);
 }
@@ -873,6 +887,11 @@ Cell* put_key(NodeId table, Cell* cell, bool* rebuilt) {
 
 Cell* put(NodeId table, Cell* cell) { return put_key(table, cell, nullptr); }
 
+Cell* put_new_map_key(NodeId table, Cell* cell, uint32_t hash) {
+  auto index = static_cast<uint32_t>(cell - block_cells(rec(table)));
+  return block_cells(rec(table)) + put_new_map_index(table, index, hash);
+}
+
 void put_all(NodeId table, uint32_t start, uint32_t step) {
   if (step == 0) step = 1;
   uint32_t i = start;
@@ -925,7 +944,8 @@ Cell* probe_key(NodeId table, Cell* value, Probe* probe, int32_t op) {
   auto buckets = static_cast<uint32_t>(r->buckets);
   uint32_t mask = buckets - 1;
   if (probe->bucket == -1) {
-    probe->bucket = static_cast<int32_t>(table_hash(wanted) & mask);
+    probe->hash = table_hash(wanted);
+    probe->bucket = static_cast<int32_t>(probe->hash & mask);
     probe->end = probe->bucket;
     probe->step = 0;
   } else if (probe->bucket < 0) {
