@@ -204,7 +204,14 @@ Cell normalized_map_key(const Cell& key) {
   return copy;
 }
 
-bool keys_equal(Cell a, Cell b, int32_t op) { return actions::compare_value(&a, &b, op) == 0; }
+// Two integers are equal under every comparison when their values are: the
+// commonest keys are compared without the datatype's dispatch, which is the
+// only way a comparison reaches code that may allocate.
+bool plainly_comparable(const Cell& a, const Cell& b) { return a.is(TYPE_INTEGER) && b.is(TYPE_INTEGER); }
+bool keys_equal(Cell a, Cell b, int32_t op) {
+  if (plainly_comparable(a, b)) return a.data2 == b.data2;
+  return actions::compare_value(&a, &b, op) == 0;
+}
 
 // Symbol 0 names nothing (a word cell not made from a name): it hashes as
 // itself rather than reading before the first record.
@@ -424,32 +431,51 @@ bool qualifies(int64_t distance, int64_t skip) {
   return remainder == 0;
 }
 
+// The arrays of a table as they are now: valid until the next allocation.
+struct TableArrays {
+  const uint8_t* status;
+  const int32_t* slots;
+  const Cell* cells;
+  explicit TableArrays(NodeId table) {
+    const Record* r = rec(table);
+    status = status_array(r);
+    slots = slot_array(r);
+    cells = block_cells(r);
+  }
+};
+
 Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_t op, bool last,
                    bool reverse) {
   Cell wanted = *value;
   int64_t step = skip == 0 ? 1 : std::abs(static_cast<int64_t>(skip));
-  Record* r = rec(table);
-  ProbeWalk walk(table_hash(wanted), static_cast<uint32_t>(r->buckets));
+  ProbeWalk walk(table_hash(wanted), static_cast<uint32_t>(rec(table)->buckets));
   int64_t best = -1;
+  // The arrays are read once and again only after a comparison that went
+  // through a datatype (which may allocate and move them).
+  TableArrays arrays(table);
   for (;;) {
-    r = rec(table);
-    uint32_t state = get_status(status_array(r), walk.bucket);
+    uint32_t state = get_status(arrays.status, walk.bucket);
     if (state == kEmpty) break;
     if (state == kLive) {
-      int32_t slot = slot_array(r)[walk.bucket];
-      Cell key = block_cells(r)[first_index_of_slot(r, slot)];
-      if (keys_equal(wanted, key, op) || (slot < 0 && op != kCmpEqual)) {
+      int32_t slot = arrays.slots[walk.bucket];
+      Cell key = arrays.cells[first_index_of_slot(rec(table), slot)];
+      bool plain = plainly_comparable(wanted, key);
+      bool equal = keys_equal(wanted, key, op);
+      if (!plain) arrays = TableArrays(table);
+      if (equal || (slot < 0 && op != kCmpEqual)) {
         // Cells share a list when they are equal under kCmpEqual; under a
         // stricter mode (case-sensitive) each must be compared on its own.
         bool each = slot < 0 && op != kCmpEqual;
-        r = rec(table);
-        slot = slot_array(r)[walk.bucket];
-        uint32_t n = slot >= 0 ? 1 : list_length(list_node(r, -slot));
-        std::vector<int32_t> indexes;
-        if (slot >= 0) indexes.push_back(slot);
-        else indexes.assign(list_elements(list_node(r, -slot)), list_elements(list_node(r, -slot)) + n);
+        // The cell indexes of the bucket: its slot, or its duplicate list,
+        // read afresh for each cell (comparing may allocate and move it).
+        uint32_t n = slot >= 0 ? 1 : list_length(list_node(rec(table), -slot));
         for (uint32_t i = 0; i < n; ++i) {
-          int64_t l = indexes[i];
+          int64_t l = slot;
+          if (slot < 0) {
+            NodeId list = list_node(rec(table), -slot);
+            if (i >= list_length(list)) break;
+            l = list_elements(list)[i];
+          }
           if (each && !keys_equal(wanted, block_cells(rec(table))[l], op)) continue;
           if (reverse) {
             if (l < from && qualifies(from - l - 1, step) && l > best) best = l;
@@ -457,6 +483,7 @@ Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_
             if (last ? l > best : (best < 0 || l < best)) best = l;
           }
         }
+        if (each) arrays = TableArrays(table);
       }
     }
     if (!walk.advance()) break;
