@@ -3,13 +3,16 @@
 // The Kel body reduces the block, then appends the rest of the values to a
 // copy of the first (a series) or to the first formed. Appending a block to
 // a text forms each of its values in turn onto the text, so the routine
-// forms each further value straight onto the result. It first walks the
-// block once to make sure that reducing it runs nothing and that every
-// value it gives has a form written by C++ alone; a second walk builds the
-// text. Between the walks and during the second one nothing but C++ forming
-// runs, so the words keep the values the first walk saw; the block and the
-// word values are read again through their nodes after every allocation.
+// forms each further value straight onto the result. It reduces the block
+// onto the stack in one walk, making sure that reducing runs nothing and
+// that every value it gives has a form written by C++ alone, then forms the
+// values onto the result: nothing but C++ forming runs meanwhile, and the
+// values on the stack stay in reach of a collection. A block too long for
+// the room left on the stack goes to the Kel body, which reduces into a
+// block.
 #include "library/series_compiled.h"
+
+#include <algorithm>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -73,73 +76,62 @@ const Cell* plain_value(const Cell& cell) {
   return value != nullptr && in_types(kPlainWordValues, value->type()) ? value : nullptr;
 }
 
-// The block's cell at index as reduced (the interpreter hands out values
-// without their new-line markers) into *out, or false when the cell is no
-// longer one the first walk accepted.
-bool reduced_at(const Cell& block, uint32_t index, Cell* out) {
-  if (index >= block::length_from_head(&block)) return false;
-  const Cell* value = plain_value(block::buffer_of(&block)->cells()[index]);
-  if (value == nullptr) return false;
-  *out = *value;
-  clear_new_line(out);
+// Reduces the block from index from onto the stack, one cell per value
+// (without the new-line markers the interpreter drops), when that runs
+// nothing; false (the stack then holds part of them) otherwise.
+bool reduce_plainly(const Cell& block, uint32_t from) {
+  uint32_t count = block::length_from_head(&block);
+  // Room for the values, the text and what forming pushes.
+  constexpr uint32_t kSpare = 64;
+  if (static_cast<uint64_t>(stack::value_end - stack::top) < uint64_t{count - from} + kSpare) return false;
+  for (uint32_t i = from; i < count; ++i) {
+    const Cell* value = plain_value(block::buffer_of(&block)->cells()[i]);
+    if (value == nullptr) return false;
+    clear_new_line(stack::push(*value));
+  }
   return true;
 }
 
 // The whole form of a value, with no /part limit.
 constexpr int32_t kWholeForm = 0x7FFFFFFF;
-
-// Builds the joined text of the block's values from index from; false when
-// the block turned out not to be one the routine handles (the text made so
-// far is then dropped, nothing else having changed).
-bool join(const Cell& block, uint32_t from, Cell* result) {
-  stack::Guard guard;
-  Cell first;
-  if (!reduced_at(block, from, &first) || in_types(kOtherSeries, first.type())) return false;
-  Cell* text;
-  if (in_types(kCopiedFirst, first.type())) {
-    // copy: from the index (clamped to the tail) to the tail.
-    uint32_t length = series::rs_length_from_head(&first);
-    uint32_t start = series::index_of(first) < length ? series::index_of(first) : length;
-    text = stack::push(series::copy_units(&first, start, length - start));
-  } else {
-    text = string::push_new(16);
-    Cell* formed = stack::push(first);
-    actions::form(formed, text, nullptr, kWholeForm);
-    stack::pop(1);
-  }
-  for (uint32_t i = from + 1; i < block::length_from_head(&block); ++i) {
-    Cell* value = stack::push_slot();
-    if (!reduced_at(block, i, value)) return false;
-    actions::form(value, text, nullptr, kWholeForm);
-    stack::pop(1);
-  }
-  *result = *text;
-  return true;
-}
 }  // namespace
 
 void rejoin() {
   const Cell block = stack::arguments()[0];
   uint32_t from = series::index_of(block);
-  uint32_t count = block::length_from_head(&block);
-  if (from >= count) {
+  if (from >= block::length_from_head(&block)) {
     // Reducing gives a new empty block, which rejoin answers as it is.
     Cell empty;
     block::make_at(&empty, 1);
     stack::set_last(empty);
     return;
   }
+  Cell result;
   {
-    const Cell* cells = block::buffer_of(&block)->cells();
-    for (uint32_t i = from; i < count; ++i) {
-      const Cell* value = plain_value(cells[i]);
-      if (value == nullptr) return compiled::run_kel_body();
-      if (i == from && in_types(kOtherSeries, value->type())) return compiled::run_kel_body();
+    stack::Guard guard;
+    // The reduced values stay on the stack, where a collection sees them,
+    // while the text is made.
+    Cell* values = stack::top;
+    if (!reduce_plainly(block, from) || in_types(kOtherSeries, values[0].type())) {
+      result.header = 0;
+    } else {
+      auto count = static_cast<uint32_t>(stack::top - values);
+      Cell* text;
+      if (in_types(kCopiedFirst, values[0].type())) {
+        // copy: from the index (clamped to the tail) to the tail.
+        uint32_t length = series::rs_length_from_head(values);
+        uint32_t start = std::min(series::index_of(values[0]), length);
+        text = stack::push(series::copy_units(values, start, length - start));
+      } else {
+        text = string::push_new(16);
+        actions::form(values, text, nullptr, kWholeForm);
+      }
+      // Forming runs no Kel code: the values below the text stay as they are.
+      for (uint32_t i = 1; i < count; ++i) actions::form(values + i, text, nullptr, kWholeForm);
+      result = *text;
     }
   }
-
-  Cell result;
-  if (!join(block, from, &result)) return compiled::run_kel_body();
+  if (result.header == 0) return compiled::run_kel_body();
   stack::set_last(result);
 }
 
