@@ -108,9 +108,9 @@ void rejoin() {
   }
   Cell result;
   {
-    stack::Guard guard;
     // The reduced values stay on the stack, where a collection sees them,
-    // while the text is made.
+    // while the text is made; they leave it at the end (an error leaves it
+    // to the frame that catches it, which drops the values above it).
     Cell* values = stack::top;
     if (!reduce_plainly(block, from) || in_types(kOtherSeries, values[0].type())) {
       result.header = 0;
@@ -130,6 +130,7 @@ void rejoin() {
       for (uint32_t i = 1; i < count; ++i) actions::form(values + i, text, nullptr, kWholeForm);
       result = *text;
     }
+    stack::top = values;
   }
   if (result.header == 0) return compiled::run_kel_body();
   stack::set_last(result);

@@ -258,6 +258,23 @@ void rebuild_hash(NodeId table, uint32_t size);
 void resize_pointers(NodeId table, uint32_t wanted);
 bool put_hash_index(NodeId table, uint32_t index, bool may_rebuild);
 
+// Orders distinct cell indexes as the block holds them: by marking each in
+// a map of the block's cells and reading the map back (the indexes of a
+// table's live keys are distinct), or by sorting when one lies past the end.
+void put_in_block_order(std::vector<int32_t>& indexes, uint32_t cells) {
+  std::vector<uint8_t> held(cells, 0);
+  for (int32_t index : indexes) {
+    if (index < 0 || static_cast<uint32_t>(index) >= cells || held[index] != 0) {
+      std::sort(indexes.begin(), indexes.end());
+      return;
+    }
+    held[index] = 1;
+  }
+  size_t next = 0;
+  for (uint32_t i = 0; i < cells; ++i)
+    if (held[i] != 0) indexes[next++] = static_cast<int32_t>(i);
+}
+
 // Kinds 1 and 2: new bucket arrays of round-up(count) buckets, every live key
 // placed again in block order (so a canonical symbol stays ahead of its
 // variants). Does nothing when the live keys would not fit under the bound.
@@ -274,7 +291,7 @@ void resize_cells(NodeId table, uint64_t count) {
       if (get_status(status, static_cast<uint32_t>(i)) == kLive) live.push_back(slots[i]);
   }
   if (static_cast<int64_t>(live.size()) >= upper) return;
-  std::sort(live.begin(), live.end());
+  put_in_block_order(live, block_length(r));
 
   // The live slots are gathered: the old arrays can go.
   NodeId status_node = make_status(buckets);
