@@ -823,6 +823,9 @@ TEST_F(Maps, TextKeysDifferingInCaseStayOneKeyThroughGrowthUnlessPutWithCase) {
     std::string upper = "K" + std::to_string(i);
     ASSERT_EQ(mold(select_in(m, S(lower.c_str()), true)), std::to_string(i % 3 ? i : -i)) << i;
     ASSERT_EQ(mold(select_in(m, S(upper.c_str()), true)), i % 2 ? "none" : std::to_string(i + 1)) << i;
+    // Resizing places the keys again in the order the map holds them: the
+    // key put first is still the one a case-insensitive lookup meets first.
+    ASSERT_EQ(mold(select_in(m, S(upper.c_str()))), std::to_string(i % 3 ? i : -i)) << i;
   }
   EXPECT_EQ(mold(select_in(m, S("k3000"))), "none");
 }
