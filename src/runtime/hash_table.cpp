@@ -475,7 +475,7 @@ Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_
     if (state == kEmpty) break;
     if (state == kLive) {
       int32_t slot = arrays.slots[walk.bucket];
-      Cell key = arrays.cells[first_index_of_slot(rec(table), slot)];
+      Cell key = arrays.cells[slot >= 0 ? slot : first_index_of_slot(rec(table), slot)];
       bool plain = plainly_comparable(wanted, key);
       bool equal = keys_equal(wanted, key, op);
       if (!plain) arrays = TableArrays(table);
