@@ -72,8 +72,8 @@ constexpr int64_t kNoEntry = -1;
 
 // The cell index of the key cell of the entry equal to the key under op: a
 // live entry when there is one, else (with removed_too) the first removed
-// one met, else kNoEntry.
-int64_t find_entry(const Cell& map, const Cell& key, int32_t op, bool removed_too) {
+// one met, else kNoEntry. The key's hash goes to *hash when asked for.
+int64_t find_entry(const Cell& map, const Cell& key, int32_t op, bool removed_too, uint32_t* hash = nullptr) {
   if (!key_type_q(key.type())) return kNoEntry;  // no such key can be stored
   NodeId table = table_of(map);
   hash_table::Probe probe;
@@ -81,6 +81,7 @@ int64_t find_entry(const Cell& map, const Cell& key, int32_t op, bool removed_to
   for (;;) {
     Cell wanted = key;
     Cell* found = hash_table::probe_key(table, &wanted, &probe, op);
+    if (hash != nullptr) *hash = probe.hash;
     if (found == nullptr) break;
     auto index = static_cast<uint32_t>(found - pair_buffer(map)->cells());
     if (entry_live(map, index)) return index;
@@ -90,8 +91,11 @@ int64_t find_entry(const Cell& map, const Cell& key, int32_t op, bool removed_to
 }
 
 // Appends a pair (the key normalised, naming the path in its errors) and
-// indexes the key. Answers nothing: the pair is the last one of the block.
-void append_pair(const Cell& map, const Cell& key, const Cell& value, const Cell* path) {
+// indexes the key, which no key of the map equals under any comparison
+// (the probe that gave its hash found none, live or removed: a key equal
+// case-sensitively is equal at all). Answers nothing: the pair is the last
+// one of the block.
+void append_pair(const Cell& map, const Cell& key, const Cell& value, const Cell* path, uint32_t hash) {
   stack::Guard guard;
   Cell* normal = stack::push(key);
   normalize_key(normal, path);
@@ -101,15 +105,16 @@ void append_pair(const Cell& map, const Cell& key, const Cell& value, const Cell
   auto key_index = static_cast<uint32_t>(block::rs_length(&block));
   block::rs_append(&block, *normal);
   block::rs_append(&block, *stored_value);
-  hash_table::put(table_of(map), pair_buffer(map)->cells() + key_index);
+  hash_table::put_new_map_key(table_of(map), pair_buffer(map)->cells() + key_index, hash);
 }
 
 // Stores the value under the key: overwrites a live entry, revives a
 // removed one (the live count grows), or appends a new pair.
 void store(const Cell& map, const Cell& key, const Cell& value, bool case_sensitive, const Cell* path) {
-  int64_t found = find_entry(map, key, lookup_op(case_sensitive), true);
+  uint32_t hash = 0;
+  int64_t found = find_entry(map, key, lookup_op(case_sensitive), true, &hash);
   if (found == kNoEntry) {
-    append_pair(map, key, value, path);
+    append_pair(map, key, value, path, hash);
     return;
   }
   Cell stored = value;

@@ -13,6 +13,7 @@
 #include "evaluator/trace.h"
 #include "library/csv_compiled.h"
 #include "library/json_compiled.h"
+#include "library/series_compiled.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/string_buffer.h"
@@ -75,6 +76,7 @@ const Entry kBodies[] = {
     {"to-json", json_compiled::to_json, true},
     {"load-csv", csv_compiled::load_csv, true},
     {"to-csv", csv_compiled::to_csv, true},
+    {"rejoin", series_compiled::rejoin, true},
 };
 constexpr int32_t kCount = sizeof kBodies / sizeof kBodies[0];
 

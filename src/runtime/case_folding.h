@@ -24,8 +24,17 @@ void init();
 // form; a code point without a mapping is returned unchanged.
 uint32_t change_char(uint32_t code_point, bool upper);
 
-inline uint32_t to_upper_char(uint32_t code_point) { return change_char(code_point, true); }
-inline uint32_t to_lower_char(uint32_t code_point) { return change_char(code_point, false); }
+// ASCII maps its 26 letters and nothing else, without the tables: hashing
+// and comparing keys case-insensitively folds every character, and most
+// are ASCII.
+inline uint32_t to_upper_char(uint32_t code_point) {
+  if (code_point < 0x80) return code_point - 'a' < 26u ? code_point - ('a' - 'A') : code_point;
+  return change_char(code_point, true);
+}
+inline uint32_t to_lower_char(uint32_t code_point) {
+  if (code_point < 0x80) return code_point - 'A' < 26u ? code_point + ('a' - 'A') : code_point;
+  return change_char(code_point, false);
+}
 
 // The upper-case form when it differs from the code point, else the
 // lower-case form.

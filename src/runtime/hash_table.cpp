@@ -204,7 +204,14 @@ Cell normalized_map_key(const Cell& key) {
   return copy;
 }
 
-bool keys_equal(Cell a, Cell b, int32_t op) { return actions::compare_value(&a, &b, op) == 0; }
+// Two integers are equal under every comparison when their values are: the
+// commonest keys are compared without the datatype's dispatch, which is the
+// only way a comparison reaches code that may allocate.
+bool plainly_comparable(const Cell& a, const Cell& b) { return a.is(TYPE_INTEGER) && b.is(TYPE_INTEGER); }
+bool keys_equal(Cell a, Cell b, int32_t op) {
+  if (plainly_comparable(a, b)) return a.data2 == b.data2;
+  return actions::compare_value(&a, &b, op) == 0;
+}
 
 // Symbol 0 names nothing (a word cell not made from a name): it hashes as
 // itself rather than reading before the first record.
@@ -251,6 +258,23 @@ void rebuild_hash(NodeId table, uint32_t size);
 void resize_pointers(NodeId table, uint32_t wanted);
 bool put_hash_index(NodeId table, uint32_t index, bool may_rebuild);
 
+// Orders distinct cell indexes as the block holds them: by marking each in
+// a map of the block's cells and reading the map back (the indexes of a
+// table's live keys are distinct), or by sorting when one lies past the end.
+void put_in_block_order(std::vector<int32_t>& indexes, uint32_t cells) {
+  std::vector<uint8_t> held(cells, 0);
+  for (int32_t index : indexes) {
+    if (index < 0 || static_cast<uint32_t>(index) >= cells || held[index] != 0) {
+      std::sort(indexes.begin(), indexes.end());
+      return;
+    }
+    held[index] = 1;
+  }
+  size_t next = 0;
+  for (uint32_t i = 0; i < cells; ++i)
+    if (held[i] != 0) indexes[next++] = static_cast<int32_t>(i);
+}
+
 // Kinds 1 and 2: new bucket arrays of round-up(count) buckets, every live key
 // placed again in block order (so a canonical symbol stays ahead of its
 // variants). Does nothing when the live keys would not fit under the bound.
@@ -267,7 +291,7 @@ void resize_cells(NodeId table, uint64_t count) {
       if (get_status(status, static_cast<uint32_t>(i)) == kLive) live.push_back(slots[i]);
   }
   if (static_cast<int64_t>(live.size()) >= upper) return;
-  std::sort(live.begin(), live.end());
+  put_in_block_order(live, block_length(r));
 
   // The live slots are gathered: the old arrays can go.
   NodeId status_node = make_status(buckets);
@@ -424,32 +448,51 @@ bool qualifies(int64_t distance, int64_t skip) {
   return remainder == 0;
 }
 
+// The arrays of a table as they are now: valid until the next allocation.
+struct TableArrays {
+  const uint8_t* status;
+  const int32_t* slots;
+  const Cell* cells;
+  explicit TableArrays(NodeId table) {
+    const Record* r = rec(table);
+    status = status_array(r);
+    slots = slot_array(r);
+    cells = block_cells(r);
+  }
+};
+
 Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_t op, bool last,
                    bool reverse) {
   Cell wanted = *value;
   int64_t step = skip == 0 ? 1 : std::abs(static_cast<int64_t>(skip));
-  Record* r = rec(table);
-  ProbeWalk walk(table_hash(wanted), static_cast<uint32_t>(r->buckets));
+  ProbeWalk walk(table_hash(wanted), static_cast<uint32_t>(rec(table)->buckets));
   int64_t best = -1;
+  // The arrays are read once and again only after a comparison that went
+  // through a datatype (which may allocate and move them).
+  TableArrays arrays(table);
   for (;;) {
-    r = rec(table);
-    uint32_t state = get_status(status_array(r), walk.bucket);
+    uint32_t state = get_status(arrays.status, walk.bucket);
     if (state == kEmpty) break;
     if (state == kLive) {
-      int32_t slot = slot_array(r)[walk.bucket];
-      Cell key = block_cells(r)[first_index_of_slot(r, slot)];
-      if (keys_equal(wanted, key, op) || (slot < 0 && op != kCmpEqual)) {
+      int32_t slot = arrays.slots[walk.bucket];
+      Cell key = arrays.cells[slot >= 0 ? slot : first_index_of_slot(rec(table), slot)];
+      bool plain = plainly_comparable(wanted, key);
+      bool equal = keys_equal(wanted, key, op);
+      if (!plain) arrays = TableArrays(table);
+      if (equal || (slot < 0 && op != kCmpEqual)) {
         // Cells share a list when they are equal under kCmpEqual; under a
         // stricter mode (case-sensitive) each must be compared on its own.
         bool each = slot < 0 && op != kCmpEqual;
-        r = rec(table);
-        slot = slot_array(r)[walk.bucket];
-        uint32_t n = slot >= 0 ? 1 : list_length(list_node(r, -slot));
-        std::vector<int32_t> indexes;
-        if (slot >= 0) indexes.push_back(slot);
-        else indexes.assign(list_elements(list_node(r, -slot)), list_elements(list_node(r, -slot)) + n);
+        // The cell indexes of the bucket: its slot, or its duplicate list,
+        // read afresh for each cell (comparing may allocate and move it).
+        uint32_t n = slot >= 0 ? 1 : list_length(list_node(rec(table), -slot));
         for (uint32_t i = 0; i < n; ++i) {
-          int64_t l = indexes[i];
+          int64_t l = slot;
+          if (slot < 0) {
+            NodeId list = list_node(rec(table), -slot);
+            if (i >= list_length(list)) break;
+            l = list_elements(list)[i];
+          }
           if (each && !keys_equal(wanted, block_cells(rec(table))[l], op)) continue;
           if (reverse) {
             if (l < from && qualifies(from - l - 1, step) && l > best) best = l;
@@ -457,6 +500,7 @@ Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_
             if (last ? l > best : (best < 0 || l < best)) best = l;
           }
         }
+        if (each) arrays = TableArrays(table);
       }
     }
     if (!walk.advance()) break;
@@ -485,6 +529,15 @@ uint32_t put_map_index(NodeId table, uint32_t index) {
     return static_cast<uint32_t>(slot);
   }
   claim_bucket(r, probe.bucket, static_cast<int32_t>(index));
+  return index;
+}
+
+// put_map_index for a key known to be absent: the insertion probe's walk
+// with nothing to match.
+uint32_t put_new_map_index(NodeId table, uint32_t index, uint32_t hash) {
+  make_room(table);
+  InsertionProbe probe = probe_for_insertion(table, hash, [](int32_t) { return false; });
+  claim_bucket(rec(table), probe.bucket, static_cast<int32_t>(index));
   return index;
 }
 
@@ -680,9 +733,14 @@ uint32_t hash_string(const Cell& string, bool case_sensitive) {
     count = std::min(count, string.data3);
   const uint8_t* p = b->head_ptr() + start * unit;
   Murmur m;
+  if (unit == 1) {
+    // The commonest text, read a byte at a time.
+    for (uint32_t i = 0; i < count; ++i) m.block(case_sensitive ? p[i] : case_folding::to_upper_char(p[i]));
+    return m.finish(count * 4);
+  }
   for (uint32_t i = 0; i < count; ++i, p += unit) {
     uint32_t c = unicode::get_char(p, unit);
-    m.block(case_sensitive ? c : case_folding::change_char(c, true));
+    m.block(case_sensitive ? c : case_folding::to_upper_char(c));
   }
   return m.finish(count * 4);
 }
@@ -873,6 +931,11 @@ Cell* put_key(NodeId table, Cell* cell, bool* rebuilt) {
 
 Cell* put(NodeId table, Cell* cell) { return put_key(table, cell, nullptr); }
 
+Cell* put_new_map_key(NodeId table, Cell* cell, uint32_t hash) {
+  auto index = static_cast<uint32_t>(cell - block_cells(rec(table)));
+  return block_cells(rec(table)) + put_new_map_index(table, index, hash);
+}
+
 void put_all(NodeId table, uint32_t start, uint32_t step) {
   if (step == 0) step = 1;
   uint32_t i = start;
@@ -925,7 +988,8 @@ Cell* probe_key(NodeId table, Cell* value, Probe* probe, int32_t op) {
   auto buckets = static_cast<uint32_t>(r->buckets);
   uint32_t mask = buckets - 1;
   if (probe->bucket == -1) {
-    probe->bucket = static_cast<int32_t>(table_hash(wanted) & mask);
+    probe->hash = table_hash(wanted);
+    probe->bucket = static_cast<int32_t>(probe->hash & mask);
     probe->end = probe->bucket;
     probe->step = 0;
   } else if (probe->bucket < 0) {

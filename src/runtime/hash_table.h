@@ -108,6 +108,10 @@ Cell* put(NodeId table, Cell* cell);
 // The worker of put(): also reports whether a hash! was rebuilt, in which
 // case every cell of the block is indexed and the caller stops inserting.
 Cell* put_key(NodeId table, Cell* cell, bool* rebuilt);
+// map!: indexes a key cell of the block that no key in the table equals
+// under any comparison (a probe for it found none), given its hash (the
+// probe's): the bucket is taken without comparing keys. Returns the cell.
+Cell* put_new_map_key(NodeId table, Cell* cell, uint32_t hash);
 // Inserts the key cells from start (0-based cell index) to the tail, stepping
 // by step cells (2 for map!). For map!, a key already present takes the new
 // value (copied onto the existing value cell) and the duplicate pair is cut
@@ -128,6 +132,7 @@ struct Probe {
   int32_t bucket = -1;
   int32_t end = 0;
   int32_t step = 0;
+  uint32_t hash = 0;  // the value's hash, once the probe has started
 };
 // The next key cell equal to value under op along the probe, or null at the
 // end of the probe.

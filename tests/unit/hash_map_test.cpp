@@ -808,6 +808,28 @@ TEST_F(Maps, ManyKeysSurviveGrowthRemovalAndReinsertion) {
   EXPECT_EQ(memory::buffer_of(m.data2)->cell_count(), 4000u);  // revived in place
 }
 
+// A new key is indexed without a second probe of the table: text keys that
+// differ only in case stay one key under put, and become two under put/case,
+// through every growth of the table.
+TEST_F(Maps, TextKeysDifferingInCaseStayOneKeyThroughGrowthUnlessPutWithCase) {
+  Cell m = convert<Action::make>(TYPE_MAP, I(0));
+  for (int32_t i = 0; i < 3000; ++i) put_in(m, S(("k" + std::to_string(i)).c_str()), I(i));
+  for (int32_t i = 0; i < 3000; i += 3) put_in(m, S(("K" + std::to_string(i)).c_str()), I(-i));
+  EXPECT_EQ(length_of(m), 3000);
+  for (int32_t i = 0; i < 3000; i += 2) put_in(m, S(("K" + std::to_string(i)).c_str()), I(i + 1), true);
+  EXPECT_EQ(length_of(m), 4500);
+  for (int32_t i = 0; i < 3000; ++i) {
+    std::string lower = "k" + std::to_string(i);
+    std::string upper = "K" + std::to_string(i);
+    ASSERT_EQ(mold(select_in(m, S(lower.c_str()), true)), std::to_string(i % 3 ? i : -i)) << i;
+    ASSERT_EQ(mold(select_in(m, S(upper.c_str()), true)), i % 2 ? "none" : std::to_string(i + 1)) << i;
+    // Resizing places the keys again in the order the map holds them: the
+    // key put first is still the one a case-insensitive lookup meets first.
+    ASSERT_EQ(mold(select_in(m, S(upper.c_str()))), std::to_string(i % 3 ? i : -i)) << i;
+  }
+  EXPECT_EQ(mold(select_in(m, S("k3000"))), "none");
+}
+
 // --- map!: text ----------------------------------------------------------------------------
 
 TEST_F(Maps, MoldAndFormLayOutEntriesByteForByte) {
