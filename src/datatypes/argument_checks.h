@@ -5,14 +5,26 @@
 // interpreter's own checks do).
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/cell.h"
 
 namespace kel {
 
-// True when the typeset cell's bitmap has the bit of the datatype.
+// True when the typeset cell's bitmap has the bit of the datatype. The
+// bitmap is 96 bits from data1 on, most significant bit first in each byte.
+// Every datatype's bit lies in its first 8 bytes, read as one little-endian
+// word, where the bit of type t sits at t ^ 7: one shift, since the
+// interpreter asks this of every argument it passes.
 inline bool typeset_has(const Cell& typeset, TypeId type) {
+  static_assert(std::endian::native == std::endian::little, "typeset words are read little-endian");
+  if (type < 64) {
+    uint64_t first_bits;
+    std::memcpy(&first_bits, &typeset.data1, sizeof first_bits);
+    return (first_bits >> (type ^ 7)) & 1;
+  }
   const auto* bytes = reinterpret_cast<const uint8_t*>(&typeset.data1);
   return type < 96 && (bytes[type >> 3] & (0x80 >> (type & 7))) != 0;
 }
