@@ -112,6 +112,9 @@ State state;
 
 // Every OS block is preceded by 16 bytes holding its mapped size.
 constexpr size_t kOsPrefix = 16;
+static_assert(kFirstSeriesFrameSize + sizeof(SeriesFrame) + kOsPrefix <= kBigThreshold &&
+                  kFirstSeriesFrameSize + sizeof(SeriesFrame) + kOsPrefix > kBigThreshold - 4096,
+              "the first frame's block is one huge page");
 
 }  // namespace
 
@@ -364,15 +367,16 @@ SeriesFrame* link_series_frame(void* address, uint32_t size) {
 // frame's block fills whole huge pages: one, unless the buffer needs more.
 SeriesFrame* new_series_frame(uint64_t need) {
   uint32_t size = state.next_frame_size;
-  if (size < kBigThreshold) state.next_frame_size = size * 2;
+  bool first = state.series_count == 0;
+  if (size < kBigThreshold) state.next_frame_size = std::min(size * 2, kBigThreshold);
   if (state.evacuating) {
     constexpr uint64_t kOverhead = kOsPrefix + sizeof(SeriesFrame);
     size = static_cast<uint32_t>(runtime::align_up(need + 1 + kOverhead, kRingAlignment) - kOverhead);
   }
   void* block = allocate_virtual(size + sizeof(SeriesFrame));
-  // The first frame, below a huge page, fills at start-up; the larger ones
-  // take huge pages, whose single fault each costs nothing to save.
-  if (size + sizeof(SeriesFrame) < kBigThreshold && !state.evacuating) populate(block, size + sizeof(SeriesFrame));
+  // The first frame, one huge page, fills at start-up: it is mapped at once.
+  // The later ones fill as a program goes, a fault per huge page.
+  if (first && !state.evacuating) populate(block, size + sizeof(SeriesFrame));
   return link_series_frame(block, size);
 }
 
