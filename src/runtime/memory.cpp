@@ -457,11 +457,23 @@ void retire(SeriesBuffer* old) {
 
 void init() {
   if (state.ready) return;
+  // The range starts on a huge page boundary, and its first huge page (the
+  // slots of the first 26 node frames, which start-up fills four of) is
+  // one: mapped in one fault, where the 4 KiB pages of those four frames
+  // took a good part of start-up.
   size_t range = size_t{kMaxNodeFrames} * kNodesPerFrame * sizeof(uintptr_t);
-  void* p = ::mmap(nullptr, range, PROT_READ | PROT_WRITE,
+  constexpr size_t kHugePage = kBigThreshold;
+  void* p = ::mmap(nullptr, range + kHugePage, PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (p == MAP_FAILED) runtime::quit(94, KEL_CALLER_ADDRESS());
-  node_slots = static_cast<uintptr_t*>(p);
+  auto start = reinterpret_cast<uintptr_t>(p);
+  uintptr_t aligned = runtime::align_up(start, kHugePage);
+  if (aligned > start) ::munmap(p, aligned - start);
+  uintptr_t used_end = runtime::align_up(aligned + range, 4096);
+  if (start + range + kHugePage > used_end)
+    ::munmap(reinterpret_cast<void*>(used_end), start + range + kHugePage - used_end);
+  ::madvise(reinterpret_cast<void*>(aligned), kHugePage, MADV_HUGEPAGE);
+  node_slots = reinterpret_cast<uintptr_t*>(aligned);
   state = State{};
   state.ready = true;
   new_node_frame();
