@@ -1,6 +1,7 @@
 // Sealing the library (see library_seal.h).
 #include "boot/library_seal.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "datatypes/context.h"
@@ -22,12 +23,13 @@ bool is_function_value(TypeId type) {
 
 bool is_code_block(TypeId type) { return type == TYPE_BLOCK || type == TYPE_PAREN; }
 
-// Whether the node is met for the first time, noting it: a flag a node
-// id, as sealing meets each of a few thousand nodes once or twice.
-bool first_visit(std::vector<uint8_t>* seen, NodeId node) {
-  if (node >= seen->size()) seen->resize(size_t{node} + 4096, 0);
-  if ((*seen)[node] != 0) return false;
-  (*seen)[node] = 1;
+// Whether the node is met for the first time, noting it: a bit a node id
+// (a few kilobytes for every node of the library), as sealing meets each
+// of a few thousand nodes once or twice.
+bool first_visit(std::vector<bool>* seen, NodeId node) {
+  if (node >= seen->size()) seen->resize(std::max<size_t>(size_t{node} + 1, seen->size() * 2), false);
+  if ((*seen)[node]) return false;
+  (*seen)[node] = true;
   return true;
 }
 
@@ -39,9 +41,9 @@ struct Sealer {
   std::vector<int32_t> library_index;    // global index -> library index, -1 when not a function
   // A block is sealed once however many bodies share it: the library-code
   // flag, which only sealing sets, marks the blocks already walked.
-  std::vector<uint8_t> visited_maps;
-  std::vector<uint8_t> visited_contexts;
-  std::vector<uint8_t> visited_blocks;
+  std::vector<bool> visited_maps;
+  std::vector<bool> visited_contexts;
+  std::vector<bool> visited_blocks;
 
   // Every function-valued global gets a word in the library context with
   // its current value.
