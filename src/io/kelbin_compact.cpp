@@ -133,19 +133,30 @@ class Reader : public RecordReader<Reader> {
 
   // The leaf records most data is made of, read without the call of a
   // whole record: small integers and words bound to the global context,
-  // with no prefix. False when the next record is another.
+  // alone or after the new-line prefix (code starts most of its lines with
+  // a word). False, having read nothing, when the next record is another.
+  // The caller checked that a leaf fits in the nesting.
   bool leaf(NodeId block) {
-    if (p_ >= d_.records_end || !d_.leaf_fits()) return false;
-    uint8_t lead = *p_;
+    const uint8_t* lead_at = p_;
+    if (lead_at >= d_.records_end) return false;
+    uint8_t lead = *lead_at;
+    uint32_t new_line = 0;
+    if (lead == kNewLinePrefix) {
+      if (lead_at + 1 >= d_.records_end) return false;
+      lead = *++lead_at;
+      new_line = flags::kNewLine;
+    }
     if (lead >= kSmallInteger && lead < kNewLinePrefix) {
-      ++p_;
-      Decoder::append(block, make_cell(TYPE_INTEGER, 0, lead & kIdMask));
+      p_ = lead_at + 1;
+      Decoder::append(block, make_cell(TYPE_INTEGER | new_line, 0, lead & kIdMask));
       return true;
     }
     if (lead >= TYPE_WORD && lead <= TYPE_ISSUE) {
-      const uint8_t* symbol_at = ++p_;
+      const uint8_t* symbol_at = p_ = lead_at + 1;
       uint32_t symbol_index = uleb();
-      Decoder::append(block, d_.global_word(lead, symbol_index, symbol_at));
+      Cell word = d_.global_word(lead, symbol_index, symbol_at);
+      word.header |= new_line;
+      Decoder::append(block, word);
       return true;
     }
     return false;

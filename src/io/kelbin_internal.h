@@ -241,11 +241,15 @@ class Decoder {
   // context (an issue! gets the global context and index -1). The word of
   // each index is made once.
   Cell global_word(TypeId type, uint32_t symbol_index, const uint8_t* at) {
-    if (symbol_index < global_words_.size() && global_words_[symbol_index].header != 0) {
-      Cell word = global_words_[symbol_index];
-      if (type == TYPE_ISSUE) word.data3 = static_cast<uint32_t>(-1);
-      word.header = type;
-      return word;
+    if (symbol_index < symbol_count_) {
+      const Cell& known = symbol_map != nullptr ? symbol_map->shared->words[shared_index(symbol_index)]
+                                                : global_words_[symbol_index];
+      if (known.header != 0) {
+        Cell word = known;
+        if (type == TYPE_ISSUE) word.data3 = static_cast<uint32_t>(-1);
+        word.header = type;
+        return word;
+      }
     }
     return first_global_word(type, symbol_index, at);
   }
@@ -316,19 +320,27 @@ class Decoder {
   static void append_grown(SeriesBuffer* buffer, const Cell& cell);
   Cell first_global_word(TypeId type, uint32_t symbol_index, const uint8_t* at);
 
-  // A symbol met for the first time in this decode.
+  // The symbol of a name of the buffer's table, made from its text (the
+  // caller notes it for the index).
   uint32_t new_symbol(uint32_t index, const uint8_t* at);
+  // The shared index of a symbol index below the count (the image reader
+  // checked every index of a map against the shared table).
+  uint32_t shared_index(uint32_t index) const { return load_u32(symbol_map->indexes + 4 * size_t{index}); }
 
   uint32_t depth_ = 0;
   const uint8_t* symbol_offsets_ = nullptr;
   const uint8_t* names_ = nullptr;
   uint32_t symbol_count_ = 0;
   uint32_t names_size_ = 0;
-  std::vector<uint32_t> symbols_;       // symbol id by index, 0 until first used
-  // The symbol id of each name read, by its offset in the string area (0
-  // until read): as large as the string area, which the input holds.
+  // Without a symbol map: the symbol id by index (0 until first used),
+  // the symbol id of each name read by its offset in the string area (0
+  // until read; as large as the string area, which the input holds), and
+  // the global word by symbol index (header 0 until first used). With a
+  // map, the shared table holds the ids and words for every decode, and
+  // these stay empty: a decode then costs nothing per name it does not use.
+  std::vector<uint32_t> symbols_;
   std::vector<uint32_t> symbol_of_offset_;
-  std::vector<Cell> global_words_;      // the global word by symbol index, header 0 until first used
+  std::vector<Cell> global_words_;
 };
 
 // Reads a compact records area into the destination.

@@ -90,6 +90,7 @@ void Decoder::set_symbols(const uint8_t* offsets, uint32_t count, const uint8_t*
   symbol_count_ = count;
   names_ = names;
   names_size_ = size;
+  if (symbol_map != nullptr) return;
   symbols_.assign(count, 0);
   symbol_of_offset_.assign(size, 0);
   global_words_.assign(count, make_cell(TYPE_VALUE));
@@ -97,11 +98,14 @@ void Decoder::set_symbols(const uint8_t* offsets, uint32_t count, const uint8_t*
 
 uint32_t Decoder::symbol(uint32_t index, const uint8_t* at) {
   if (index >= symbol_count_) fail(at);
+  if (symbol_map != nullptr) {
+    // Each shared name is read once for all the decodes that share it.
+    uint32_t& shared = symbol_map->shared->ids[shared_index(index)];
+    if (shared == 0) shared = new_symbol(index, at);
+    return shared;
+  }
   if (symbols_[index] != 0) return symbols_[index];
-  if (symbol_map == nullptr) return new_symbol(index, at);
-  uint32_t& shared = symbol_map->shared->ids[load_u32(symbol_map->indexes + 4 * size_t{index})];
-  if (shared == 0) shared = new_symbol(index, at);
-  return symbols_[index] = shared;
+  return symbols_[index] = new_symbol(index, at);
 }
 
 uint32_t Decoder::new_symbol(uint32_t index, const uint8_t* at) {
@@ -110,7 +114,8 @@ uint32_t Decoder::new_symbol(uint32_t index, const uint8_t* at) {
   // byte after a NUL), and each name is read once whatever number of
   // indexes name it: reading names costs no more than the string area.
   if (offset >= names_size_ || (offset > 0 && names_[offset - 1] != 0)) fail(at);
-  if (symbol_of_offset_[offset] != 0) return symbols_[index] = symbol_of_offset_[offset];
+  bool by_offset = symbol_map == nullptr;
+  if (by_offset && symbol_of_offset_[offset] != 0) return symbol_of_offset_[offset];
   const auto* name = names_ + offset;
   const auto* nul = static_cast<const uint8_t*>(std::memchr(name, 0, names_size_ - offset));
   if (nul == nullptr || nul == name) fail(at);
@@ -126,8 +131,7 @@ uint32_t Decoder::new_symbol(uint32_t index, const uint8_t* at) {
     if (code_point < 0) fail(at);
   }
   uint32_t id = symbol::make(std::string_view(reinterpret_cast<const char*>(name), static_cast<size_t>(nul - name)));
-  symbol_of_offset_[offset] = id;
-  symbols_[index] = id;
+  if (by_offset) symbol_of_offset_[offset] = id;
   return id;
 }
 
@@ -408,17 +412,19 @@ Cell Decoder::first_global_word(TypeId type, uint32_t symbol_index, const uint8_
   // A word's global slot never changes once it has one (the global context
   // only grows, and a lookup finds the first slot of a spelling's family),
   // so the word an earlier decode made is the word a lookup would give.
-  Cell* shared = symbol_map == nullptr
-                     ? nullptr
-                     : &symbol_map->shared->words[load_u32(symbol_map->indexes + 4 * size_t{symbol_index})];
   Cell bound;
-  if (shared != nullptr && shared->header != 0) {
-    bound = *shared;
+  if (symbol_map != nullptr) {
+    Cell* shared = &symbol_map->shared->words[shared_index(symbol_index)];
+    if (shared->header != 0) {
+      bound = *shared;
+    } else {
+      word::make_at(id, &bound);
+      symbol_map->shared->words[shared_index(symbol_index)] = bound;
+    }
   } else {
     word::make_at(id, &bound);
-    if (shared != nullptr) *shared = bound;
+    global_words_[symbol_index] = bound;
   }
-  global_words_[symbol_index] = bound;
   bound.header = type;
   return bound;
 }

@@ -85,8 +85,13 @@ class RecordReader {
   // refused at the container's position.
   void contents(NodeId block, uint32_t n, const uint8_t* at) {
     uint32_t before = Decoder::cell_count(block);
-    for (uint32_t i = 0; i < n; ++i)
-      if (!layout().leaf(block)) layout().record(block);
+    // The nesting is the same for every record of the contents.
+    if (!d_.leaf_fits()) {
+      for (uint32_t i = 0; i < n; ++i) layout().record(block);
+    } else {
+      for (uint32_t i = 0; i < n; ++i)
+        if (!layout().leaf(block)) layout().record(block);
+    }
     if (Decoder::cell_count(block) != before + n) d_.fail(at);
   }
 

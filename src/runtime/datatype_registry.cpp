@@ -6,10 +6,14 @@
 namespace kel {
 
 namespace {
-// One row of 256 slots per type id, slots counted from 1 as in the action
-// numbering (slot 0 unused).
+// One row per type id of a slot per action, slots counted from 1 as in the
+// action numbering (slot 0 unused). A row holds just the actions: start-up
+// writes the row of every datatype, and rows of 256 slots spread those
+// writes over four times the pages, each a page fault.
 constexpr int kRowSize = 256;
-GenericHandler action_table[kRowSize][kRowSize];
+constexpr int kSlotsPerRow = 64;
+static_assert(kActionCount < kSlotsPerRow, "every action has its slot in a row");
+GenericHandler action_table[kRowSize][kSlotsPerRow];
 TypeName type_names[kRowSize];
 bool registered[kRowSize];
 TypeId highest = 0;
@@ -53,7 +57,8 @@ void register_datatype(const DatatypeRecord& record) {
 }
 
 GenericHandler action_entry(TypeId type, Action action) {
-  return action_table[type & 0xFF][static_cast<int>(action)];
+  auto slot = static_cast<uint32_t>(action);
+  return slot < kSlotsPerRow ? action_table[type & 0xFF][slot] : nullptr;
 }
 
 const TypeName& type_name(TypeId type) {

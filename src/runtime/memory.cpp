@@ -112,6 +112,9 @@ State state;
 
 // Every OS block is preceded by 16 bytes holding its mapped size.
 constexpr size_t kOsPrefix = 16;
+static_assert(kFirstSeriesFrameSize + sizeof(SeriesFrame) + kOsPrefix <= kBigThreshold &&
+                  kFirstSeriesFrameSize + sizeof(SeriesFrame) + kOsPrefix > kBigThreshold - 4096,
+              "the first frame's block is one huge page");
 
 }  // namespace
 
@@ -364,15 +367,16 @@ SeriesFrame* link_series_frame(void* address, uint32_t size) {
 // frame's block fills whole huge pages: one, unless the buffer needs more.
 SeriesFrame* new_series_frame(uint64_t need) {
   uint32_t size = state.next_frame_size;
-  if (size < kBigThreshold) state.next_frame_size = size * 2;
+  bool first = state.series_count == 0;
+  if (size < kBigThreshold) state.next_frame_size = std::min(size * 2, kBigThreshold);
   if (state.evacuating) {
     constexpr uint64_t kOverhead = kOsPrefix + sizeof(SeriesFrame);
     size = static_cast<uint32_t>(runtime::align_up(need + 1 + kOverhead, kRingAlignment) - kOverhead);
   }
   void* block = allocate_virtual(size + sizeof(SeriesFrame));
-  // The first frame, below a huge page, fills at start-up; the larger ones
-  // take huge pages, whose single fault each costs nothing to save.
-  if (size + sizeof(SeriesFrame) < kBigThreshold && !state.evacuating) populate(block, size + sizeof(SeriesFrame));
+  // The first frame, one huge page, fills at start-up: it is mapped at once.
+  // The later ones fill as a program goes, a fault per huge page.
+  if (first && !state.evacuating) populate(block, size + sizeof(SeriesFrame));
   return link_series_frame(block, size);
 }
 
@@ -453,11 +457,23 @@ void retire(SeriesBuffer* old) {
 
 void init() {
   if (state.ready) return;
+  // The range starts on a huge page boundary, and its first huge page (the
+  // slots of the first 26 node frames, which start-up fills four of) is
+  // one: mapped in one fault, where the 4 KiB pages of those four frames
+  // took a good part of start-up.
   size_t range = size_t{kMaxNodeFrames} * kNodesPerFrame * sizeof(uintptr_t);
-  void* p = ::mmap(nullptr, range, PROT_READ | PROT_WRITE,
+  constexpr size_t kHugePage = kBigThreshold;
+  void* p = ::mmap(nullptr, range + kHugePage, PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (p == MAP_FAILED) runtime::quit(94, KEL_CALLER_ADDRESS());
-  node_slots = static_cast<uintptr_t*>(p);
+  auto start = reinterpret_cast<uintptr_t>(p);
+  uintptr_t aligned = runtime::align_up(start, kHugePage);
+  if (aligned > start) ::munmap(p, aligned - start);
+  uintptr_t used_end = runtime::align_up(aligned + range, 4096);
+  if (start + range + kHugePage > used_end)
+    ::munmap(reinterpret_cast<void*>(used_end), start + range + kHugePage - used_end);
+  ::madvise(reinterpret_cast<void*>(aligned), kHugePage, MADV_HUGEPAGE);
+  node_slots = reinterpret_cast<uintptr_t*>(aligned);
   state = State{};
   state.ready = true;
   new_node_frame();

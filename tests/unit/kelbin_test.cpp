@@ -438,6 +438,28 @@ TEST_F(Kelbin, CompactRecordsRefused) {
   }
 }
 
+// The new-line prefix marks the record after it, whatever reads it: the
+// short path of small integers and global words as well as whole records.
+// A prefix with no record after it is refused where the record would be.
+TEST_F(Kelbin, NewLinePrefixesMarkTheValueAfterThem) {
+  stack::Guard guard;
+  Cell* out = block::push_only(1);
+  Bytes buffer = compact(hex("05 05 C0 81 C0 0F 00 81 0F 00 C0 0500"), {"a"});
+  kelbin::decode(buffer.data(), buffer.size(), *out, true, nullptr);
+  Cell block_value = *block::rs_abs_at(out, 0);
+  const bool marked[] = {true, true, false, false, true};
+  const TypeId types[] = {TYPE_INTEGER, TYPE_WORD, TYPE_INTEGER, TYPE_WORD, TYPE_BLOCK};
+  ASSERT_EQ(block::rs_length(&block_value), 5);
+  for (int i = 0; i < 5; ++i) {
+    const Cell* cell = block::rs_abs_at(&block_value, i);
+    EXPECT_EQ(cell->new_line(), marked[i]) << i;
+    EXPECT_EQ(cell->type(), types[i]) << i;
+  }
+  EXPECT_EQ(decoded(compact(hex("05 01 C0"))), "error kb-invalid-record 14");
+  EXPECT_EQ(decoded(compact(hex("C0"))), "error kb-invalid-record 12");
+  EXPECT_EQ(decoded(compact(hex("05 01 C0 0F 00"))), "error kb-invalid-record 15");  // the symbol index
+}
+
 // Images come back with their pixels (alpha too), their size, their head
 // and their sharing; a size of 0 in either side reads no pixels.
 TEST_F(Kelbin, ImagesAreRead) {
