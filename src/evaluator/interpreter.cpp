@@ -1008,12 +1008,13 @@ inline const Cell* sole_value(const Cell& block) {
   const uint32_t conditional = conditional_arity(value);
   NodeId cache = open_plain_call(value, slot);
   if (cache == 0) return 0;
-  if (conditional != 0) {
-    SeriesBuffer* shape = memory::buffer_of(cache);
-    if (!(shape->flags & series_flags::kBlockBranches) || shape->cell_count() != conditional) {
-      stack::top = slot;
-      return 0;
-    }
+  // The cache's shape, read once: it never changes once built.
+  const SeriesBuffer* cache_buffer = memory::buffer_of(cache);
+  const uint32_t shape = cache_buffer->flags;
+  const uint32_t count = cache_buffer->cell_count();
+  if (conditional != 0 && (!(shape & series_flags::kBlockBranches) || count != conditional)) {
+    stack::top = slot;
+    return 0;
   }
   const Cell& callee = *slot;
   const uint32_t call_position = index;
@@ -1021,9 +1022,7 @@ inline const Cell* sole_value(const Cell& block) {
   else stack::mark(&name, stack::kInterp);
   // The arguments: the typesets before the first refinement, counted in
   // the cache's flags when they come first.
-  const uint32_t count = tail_of(cache);
   uint32_t i = 0;
-  const uint32_t shape = memory::buffer_of(cache)->flags;
   if (conditional != 0) {
     // The condition, then the branches: nearly always block literals, which
     // the shape of the cache (kBlockBranches) lets in, taken straight from
