@@ -91,6 +91,9 @@ struct State {
   BigFrame* big_tail = nullptr;
   uint32_t big_count = 0;
   std::unordered_set<SeriesBuffer*> fixed;  // buffers on the runtime heap
+  // Nodes handed out since the last collection: how many emptied node
+  // frames the next cycle will fill again, and so keeps.
+  uint64_t nodes_since_collection = 0;
   // Series bytes handed out since the last collection, and how many may be
   // before the next one is requested: as many as survived the last one, at
   // least kMinCollectionBudget. A collection then always frees about as much
@@ -323,6 +326,7 @@ NodeId alloc_node() {
   frame.free_head = static_cast<uint32_t>(node_slots[node] >> 1);
   node_slots[node] = 0;
   ++frame.used;
+  ++state.nodes_since_collection;
   return node;
 }
 
@@ -669,10 +673,17 @@ Usage usage() {
 
 void collect_node_frames() {
   bool active_set = false;
+  // Frames that emptied are kept while the nodes they hold stay within what
+  // the last cycle handed out: a program that makes and drops many small
+  // series would otherwise give their pages back at every collection and
+  // fault them in and thread their free lists again right after.
+  uint64_t kept_nodes = 0;
   for (uint32_t i = 0; i < state.node_frames.size(); ++i) {
     NodeFrame& f = state.node_frames[i];
     if (!f.live) continue;
-    if (f.used == 0 || f.release) {
+    if (f.used == 0 && !f.release && kept_nodes + kNodesPerFrame <= state.nodes_since_collection) {
+      kept_nodes += kNodesPerFrame;
+    } else if (f.used == 0 || f.release) {
       release_node_frame(i);
       continue;
     }
@@ -684,6 +695,7 @@ void collect_node_frames() {
     f.used_at_last_collection = f.used;
   }
   if (!active_set) state.active_node_frame = static_cast<uint32_t>(state.node_frames.size());
+  state.nodes_since_collection = 0;
 }
 
 namespace {
