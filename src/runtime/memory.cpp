@@ -309,16 +309,29 @@ void release_node_frame(uint32_t index) {
 }
 }  // namespace
 
+namespace {
+// The frame to hand out nodes from: the first one in use with a free node;
+// failing that, the first empty one that a collection kept; none (the
+// number of frames) when every frame is full. Frames in use go first, so
+// that the empty ones stay empty and can go when they are not needed.
+uint32_t frame_with_free_node() {
+  uint32_t empty = static_cast<uint32_t>(state.node_frames.size());
+  for (uint32_t i = 0; i < state.node_frames.size(); ++i) {
+    const NodeFrame& f = state.node_frames[i];
+    if (!f.live || f.release || f.free_head == 0) continue;
+    if (f.used > 0) return i;
+    if (empty == state.node_frames.size()) empty = i;
+  }
+  return empty;
+}
+}  // namespace
+
 NodeId alloc_node() {
   uint32_t index = state.active_node_frame;
   if (index >= state.node_frames.size() || !state.node_frames[index].live ||
       state.node_frames[index].free_head == 0) {
-    index = 0;
-    while (index < state.node_frames.size() &&
-           (!state.node_frames[index].live || state.node_frames[index].release ||
-            state.node_frames[index].free_head == 0))
-      ++index;
-    if (index == state.node_frames.size() || !state.node_frames[index].live) index = new_node_frame();
+    index = frame_with_free_node();
+    if (index == state.node_frames.size()) index = new_node_frame();
     state.active_node_frame = index;
   }
   NodeFrame& frame = state.node_frames[index];
@@ -672,7 +685,6 @@ Usage usage() {
 }
 
 void collect_node_frames() {
-  bool active_set = false;
   // Frames that emptied are kept while the nodes they hold stay within what
   // the last cycle handed out: a program that makes and drops many small
   // series would otherwise give their pages back at every collection and
@@ -687,14 +699,10 @@ void collect_node_frames() {
       release_node_frame(i);
       continue;
     }
-    if (!active_set && f.free_head != 0) {
-      state.active_node_frame = i;
-      active_set = true;
-    }
     f.history = (f.history << 1) | (f.used == f.used_at_last_collection ? 1 : 0);
     f.used_at_last_collection = f.used;
   }
-  if (!active_set) state.active_node_frame = static_cast<uint32_t>(state.node_frames.size());
+  state.active_node_frame = frame_with_free_node();
   state.nodes_since_collection = 0;
 }
 
