@@ -424,8 +424,9 @@ void reduce_into(const Cell& code, Cell* out, bool append) {
 // being evaluated, about as few as the one output block they replace.
 constexpr int32_t kStackedReduceCells = 8;
 
-// Reduces code (index clamped) into a new block pushed on the stack.
-void reduce_stacked(const Cell& code) {
+// Reduces code (index clamped) into a new block pushed on the stack, and
+// answers it (unless an exit is pending).
+Cell reduce_stacked(const Cell& code) {
   Cell* values = stack::top;
   uint32_t count = 0;
   uint32_t index = series::index_of(code);
@@ -433,7 +434,7 @@ void reduce_stacked(const Cell& code) {
     Cell* result = values + count;
     stack::top = result;
     index = interpreter::eval_next(code, index);
-    if (interpreter::exiting()) return;
+    if (interpreter::exiting()) return none::value;
     clear_new_line(result);
     stack::top = result + 1;
     ++count;
@@ -443,8 +444,10 @@ void reduce_stacked(const Cell& code) {
   SeriesBuffer* buffer = memory::buffer_of(node);
   std::memcpy(buffer->data(), values, count * sizeof(Cell));
   buffer->tail = count * sizeof(Cell);
-  *values = block::make_value(node);
+  Cell made = block::make_value(node);
+  *values = made;
   stack::top = values + 1;
+  return made;
 }
 
 // Refinement: /into out.
@@ -470,9 +473,8 @@ void reduce(bool check_types, const int32_t* refinements) {
   }
   clamp_index(&value);
   if (out == nullptr && block::rs_length(&value) <= kStackedReduceCells) {
-    reduce_stacked(value);
-    if (interpreter::exiting()) return;
-    stack::set_last(*(stack::top - 1));
+    Cell made = reduce_stacked(value);
+    if (!interpreter::exiting()) stack::set_last(made);
     return;
   }
   if (out == nullptr) {
