@@ -394,6 +394,13 @@ Cell element_at(const Cell* series, uint32_t position) {
 Cell pick_value(const Cell* series, int32_t n) {
   if (n == 0) return none::value;
   int64_t target = index_of(series) + (n > 0 ? int64_t{n} - 1 : int64_t{n});
+  if (is_block_kind(series->type())) {
+    // The cells themselves, without the unit arithmetic of other series:
+    // first and second of a block are the hot picks of data built in blocks.
+    SeriesBuffer* b = buffer_of(series);
+    if (target < 0 || target >= b->cell_count()) return none::value;
+    return b->cells()[target];
+  }
   if (target < 0 || target >= rs_length_from_head(series)) return none::value;
   return element_at(series, static_cast<uint32_t>(target));
 }

@@ -13,6 +13,7 @@
 // when the output is new or positioned at its tail, inserting at its
 // position otherwise, the position then moving past each inserted value.
 // insert_value does both and keeps a hash! output's index in step.
+#include <cstring>
 #include <initializer_list>
 
 #include "datatypes/block.h"
@@ -415,6 +416,40 @@ void reduce_into(const Cell& code, Cell* out, bool append) {
   }
 }
 
+// Code of at most this many cells is reduced onto the evaluation stack and
+// its block made at the end, at its exact size: a short reduce (the
+// two-value blocks that build trees and pairs) would otherwise reserve a
+// cell per cell of code and keep the surplus alive as long as the block.
+// The bound keeps the values waiting on the stack, below the expression
+// being evaluated, about as few as the one output block they replace.
+constexpr int32_t kStackedReduceCells = 8;
+
+// Reduces code (index clamped) into a new block pushed on the stack, and
+// answers it (unless an exit is pending).
+Cell reduce_stacked(const Cell& code) {
+  Cell* values = stack::top;
+  uint32_t count = 0;
+  uint32_t index = series::index_of(code);
+  while (index < tail_of(code)) {
+    Cell* result = values + count;
+    stack::top = result;
+    index = interpreter::eval_next(code, index);
+    if (interpreter::exiting()) return none::value;
+    clear_new_line(result);
+    stack::top = result + 1;
+    ++count;
+  }
+  // The values stay on the stack, and so reachable, while the block is made.
+  NodeId node = memory::alloc_cells(count > 0 ? count : 1);
+  SeriesBuffer* buffer = memory::buffer_of(node);
+  std::memcpy(buffer->data(), values, count * sizeof(Cell));
+  buffer->tail = count * sizeof(Cell);
+  Cell made = block::make_value(node);
+  *values = made;
+  stack::top = values + 1;
+  return made;
+}
+
 // Refinement: /into out.
 void reduce(bool check_types, const int32_t* refinements) {
   int32_t into = refinements[0];
@@ -437,6 +472,11 @@ void reduce(bool check_types, const int32_t* refinements) {
     return;
   }
   clamp_index(&value);
+  if (out == nullptr && block::rs_length(&value) <= kStackedReduceCells) {
+    Cell made = reduce_stacked(value);
+    if (!interpreter::exiting()) stack::set_last(made);
+    return;
+  }
   if (out == nullptr) {
     int32_t length = block::rs_length(&value);
     out = block::push_only(length > 0 ? length : 1);

@@ -91,6 +91,9 @@ struct State {
   BigFrame* big_tail = nullptr;
   uint32_t big_count = 0;
   std::unordered_set<SeriesBuffer*> fixed;  // buffers on the runtime heap
+  // Nodes handed out since the last collection: how many emptied node
+  // frames the next cycle will fill again, and so keeps.
+  uint64_t nodes_since_collection = 0;
   // Series bytes handed out since the last collection, and how many may be
   // before the next one is requested: as many as survived the last one, at
   // least kMinCollectionBudget. A collection then always frees about as much
@@ -309,16 +312,29 @@ void release_node_frame(uint32_t index) {
 }
 }  // namespace
 
+namespace {
+// The frame to hand out nodes from: the first one in use with a free node;
+// failing that, the first empty one that a collection kept; none (the
+// number of frames) when every frame is full. Frames in use go first, so
+// that the empty ones stay empty and can go when they are not needed.
+uint32_t frame_with_free_node() {
+  uint32_t empty = static_cast<uint32_t>(state.node_frames.size());
+  for (uint32_t i = 0; i < state.node_frames.size(); ++i) {
+    const NodeFrame& f = state.node_frames[i];
+    if (!f.live || f.release || f.free_head == 0) continue;
+    if (f.used > 0) return i;
+    if (empty == state.node_frames.size()) empty = i;
+  }
+  return empty;
+}
+}  // namespace
+
 NodeId alloc_node() {
   uint32_t index = state.active_node_frame;
   if (index >= state.node_frames.size() || !state.node_frames[index].live ||
       state.node_frames[index].free_head == 0) {
-    index = 0;
-    while (index < state.node_frames.size() &&
-           (!state.node_frames[index].live || state.node_frames[index].release ||
-            state.node_frames[index].free_head == 0))
-      ++index;
-    if (index == state.node_frames.size() || !state.node_frames[index].live) index = new_node_frame();
+    index = frame_with_free_node();
+    if (index == state.node_frames.size()) index = new_node_frame();
     state.active_node_frame = index;
   }
   NodeFrame& frame = state.node_frames[index];
@@ -326,6 +342,7 @@ NodeId alloc_node() {
   frame.free_head = static_cast<uint32_t>(node_slots[node] >> 1);
   node_slots[node] = 0;
   ++frame.used;
+  ++state.nodes_since_collection;
   return node;
 }
 
@@ -684,22 +701,25 @@ Usage usage() {
 }
 
 void collect_node_frames() {
-  bool active_set = false;
+  // Frames that emptied are kept while the nodes they hold stay within what
+  // the last cycle handed out: a program that makes and drops many small
+  // series would otherwise give their pages back at every collection and
+  // fault them in and thread their free lists again right after.
+  uint64_t kept_nodes = 0;
   for (uint32_t i = 0; i < state.node_frames.size(); ++i) {
     NodeFrame& f = state.node_frames[i];
     if (!f.live) continue;
-    if (f.used == 0 || f.release) {
+    if (f.used == 0 && !f.release && kept_nodes + kNodesPerFrame <= state.nodes_since_collection) {
+      kept_nodes += kNodesPerFrame;
+    } else if (f.used == 0 || f.release) {
       release_node_frame(i);
       continue;
-    }
-    if (!active_set && f.free_head != 0) {
-      state.active_node_frame = i;
-      active_set = true;
     }
     f.history = (f.history << 1) | (f.used == f.used_at_last_collection ? 1 : 0);
     f.used_at_last_collection = f.used;
   }
-  if (!active_set) state.active_node_frame = static_cast<uint32_t>(state.node_frames.size());
+  state.active_node_frame = frame_with_free_node();
+  state.nodes_since_collection = 0;
 }
 
 namespace {

@@ -180,6 +180,22 @@ TEST_F(Collector, LongLivedBuffersAmongGarbageDoNotHoldEverMoreFrames) {
   EXPECT_LE(memory::series_frame_count(), frames_before + 4);
 }
 
+TEST_F(Collector, NodeFramesThatEmptyStayWhileTheNextCycleWouldFillThemAgain) {
+  // A program that makes and drops many short-lived series empties whole
+  // node frames at every collection; giving their pages back and faulting
+  // them in again right after once took a good part of such a run.
+  collector::collect();
+  for (int i = 0; i < 35000; ++i) {
+    stack::Guard guard;
+    text("garbage");
+  }
+  uint32_t frames_full = memory::usage().node_frames;
+  collector::collect();
+  EXPECT_EQ(memory::usage().node_frames, frames_full) << "the cycle handed out as many nodes as they hold";
+  collector::collect();
+  EXPECT_LT(memory::usage().node_frames, frames_full) << "a cycle that hands out none releases them";
+}
+
 TEST_F(Collector, PausedCollectionsDoNothing) {
   NodeId lost;
   {

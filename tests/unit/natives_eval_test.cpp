@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "runtime/actions.h"
@@ -81,6 +82,30 @@ TEST_F(EvalNatives, CheckedCallsRunWithArgumentsOfTheirTypes) {
   });
   EXPECT_FALSE(error.has_value());
   EXPECT_EQ(molded, "[3]");
+}
+
+// A short reduce makes its block at the size of its values: the two-value
+// blocks of a tree built by reduce once kept a cell of room for every cell
+// of their code, which the collector then walked and compacted for as long
+// as the tree lived.
+TEST_F(EvalNatives, AShortReduceMakesItsBlockAtTheSizeOfItsValues) {
+  auto error = catch_error([] {
+    struct Case {
+      const char* source;
+      uint32_t capacity_in_cells;
+    } cases[] = {
+        {"reduce [1 + 1 2 * 3]", 2},
+        {"reduce [none none]", 2},
+        {"reduce skip [1 + 1 2 * 3 4] 3", 2},
+        {"reduce []", 1},
+    };
+    for (const Case& c : cases) {
+      Cell* result = value_of(c.source);
+      ASSERT_TRUE(result->is(TYPE_BLOCK)) << c.source;
+      EXPECT_EQ(block::buffer_of(result)->size, c.capacity_in_cells * sizeof(Cell)) << c.source;
+    }
+  });
+  EXPECT_FALSE(error.has_value());
 }
 
 TEST_F(EvalNatives, ComposeOfANonBlockFromCppRaisesExpectVal) {
