@@ -1480,27 +1480,18 @@ namespace {
 // of the paren leaves the frame's position as the paren's: the frames that
 // live on after an exception passes (a loop's) give their position up.
 [[gnu::always_inline]] inline void run_paren(const Cell& paren) {
-  NodeId node = series::node_of(paren);
-  bool library = (memory::buffer_of(node)->flags & series_flags::kLibraryCode) != 0;
-  if (library != library_code || trace::active() || stack::frame_top == stack::frame_bottom) {
+  if (stack::frame_top == stack::frame_bottom) {
     eval_block(paren, false);
     return;
   }
-  uint32_t index = series::index_of(paren);
-  if (stack::frame_top >= stack::frame_end) frame_overflow(paren, library);
-  FrameRoomTaken room;
   stack::Frame* frame = stack::current_frame();
   const uint32_t saved_code_type = frame->header & (stack::kCodeTypeMask | stack::kCodeNewLine);
   const NodeId saved_code = frame->code;
   const uint32_t saved_code_index = frame->code_index;
-  if (!library) stack::set_position(frame, paren.type() | (paren.new_line() ? stack::kCodeNewLine : 0), node, index);
-  Cell* first = stack::top;
-  run_expressions(paren, node, index, frame, first);
+  run_block_here(paren);
   // The frame's position back (an exit on its way through may have closed
   // the frame: its record is then written and never read).
   stack::set_position(frame, saved_code_type, saved_code, saved_code_index);
-  if (exiting()) return;
-  stack::top = first + 1;
 }
 }  // namespace
 
