@@ -1376,21 +1376,14 @@ void run_block_of_other_kind(const Cell& block, bool chain, bool library);
 // The expressions of a block from index on, each evaluated into first in
 // the frame given, whose code index follows them; an empty block gives
 // unset. Returns at once while an exit is pending. Tracing sees each
-// An empty block's run: its safe point, and unset.
-[[gnu::noinline, gnu::cold]] void run_empty_block(Cell* first) {
-  stack::top = first;
-  collector::safe_point();
-  halt_point();
-  put(first, unset::value);
-}
-
 // expression's value and the block's end. Every expression starts at a
-// safe point, which also takes a console interrupt; an empty block has one
-// of its own, so that a loop over one stays interruptible.
+// safe point, which also takes a console interrupt. An empty block has
+// none: a tracer's or handler's empty body would otherwise add one per
+// event; a loop over an empty body takes its own (eval_block_in_frame).
 [[gnu::always_inline]] inline void run_expressions(const Cell& block, NodeId node, uint32_t index,
                                                    stack::Frame* frame, Cell* first) {
   if (index >= tail_of(node)) {
-    run_empty_block(first);
+    put(first, unset::value);
   } else {
     while (index < tail_of(node)) {
       frame->code_index = index;
@@ -1495,7 +1488,15 @@ namespace {
 }
 }  // namespace
 
-void eval_block_in_frame(const Cell& block) { run_block_here(block); }
+void eval_block_in_frame(const Cell& block) {
+  if (series::index_of(block) >= tail_of(series::node_of(block))) {
+    // An empty block has no expression to start at a safe point: a loop
+    // over one takes it here, so that it stays interruptible.
+    collector::safe_point();
+    halt_point();
+  }
+  run_block_here(block);
+}
 
 namespace {
 // A block of library code met in user code, or the other way round: it runs
@@ -1717,7 +1718,7 @@ LoopOutcome run_loop_body(const Cell& body) {
   Cell* first = stack::arguments();
   stack::top = first;
   stack::Frame* frame = stack::current_frame();
-  uint32_t caught = exits::catch_exits(exits::kBreak, [&] { run_block_here(body); });
+  uint32_t caught = exits::catch_exits(exits::kBreak, [&] { eval_block_in_frame(body); });
   stack::clear_position(frame);  // the loop's frame lives on
   uint32_t code = caught ? caught : exits::pending;
   if (caught == exits::kBreak || caught == exits::kContinue) runtime::system().exit_code = 0;

@@ -55,7 +55,9 @@ void eval_block(const Cell& block, bool chain);
 // eval_block(block, false) in the innermost frame, which the caller opened
 // and closes: the block opens no frame of its own (tracing aside), and the
 // frame carries its position while it runs. A frame that lives on after
-// the block gives the position up (stack::clear_position).
+// the block gives the position up (stack::clear_position). Loops run their
+// bodies through it: an empty block still takes a safe point here, so that
+// a loop over one stays interruptible.
 void eval_block_in_frame(const Cell& block);
 
 // Evaluates one expression of a block starting at index (below end); its
