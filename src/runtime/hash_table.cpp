@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "runtime/symbol_table.h"
@@ -461,9 +462,39 @@ struct TableArrays {
   }
 };
 
+// find_in_hash for the commonest search: an integer, forward, one cell at a
+// time, on a probe path that holds integers only. Integers compare by value
+// under every mode, so the bucket holding an integer of that value is the
+// only one to look at, and no comparison runs Kel code or allocates. A key
+// of another type on the path (a float or char may equal the integer), or
+// the value held more than once (a list of cells), goes back to the
+// general walk: answers nothing then.
+std::optional<Cell*> find_integer(NodeId table, const Cell& wanted, int32_t from) {
+  const Record* r = rec(table);
+  TableArrays arrays(table);
+  ProbeWalk walk(table_hash(wanted), static_cast<uint32_t>(r->buckets));
+  for (;;) {
+    uint32_t state = get_status(arrays.status, walk.bucket);
+    if (state == kEmpty) return static_cast<Cell*>(nullptr);
+    if (state == kLive) {
+      int32_t slot = arrays.slots[walk.bucket];
+      const Cell& key = arrays.cells[first_index_of_slot(r, slot)];
+      if (!key.is(TYPE_INTEGER)) return std::nullopt;
+      if (key.data2 == wanted.data2) {
+        if (slot < 0) return std::nullopt;
+        return slot >= from ? const_cast<Cell*>(&key) : static_cast<Cell*>(nullptr);
+      }
+    }
+    if (!walk.advance()) return static_cast<Cell*>(nullptr);
+  }
+}
+
 Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_t op, bool last,
                    bool reverse) {
   Cell wanted = *value;
+  if (wanted.is(TYPE_INTEGER) && !last && !reverse && (skip == 0 || skip == 1)) {
+    if (std::optional<Cell*> found = find_integer(table, wanted, from)) return *found;
+  }
   int64_t step = skip == 0 ? 1 : std::abs(static_cast<int64_t>(skip));
   ProbeWalk walk(table_hash(wanted), static_cast<uint32_t>(rec(table)->buckets));
   int64_t best = -1;
