@@ -244,16 +244,12 @@ void remove() {
   tracing = false;
 }
 
-FunctionScope::FunctionScope(const Cell& function)
-    : saved_(tracing), changes_((function.header & (function::kTraceFlag | function::kNoTraceFlag)) != 0) {
+static_assert(FunctionScope::kMarkers == (function::kTraceFlag | function::kNoTraceFlag),
+              "the markers FunctionScope tests are the function header's");
+
+void FunctionScope::enter(const Cell& function) {
   if (function.header & function::kTraceFlag) tracing = tracer_installed && !in_tracer;
   else if (function.header & function::kNoTraceFlag) tracing = false;
-}
-
-// A function without either marker leaves the flag as its body left it, so
-// that `trace false` inside it holds after it returns.
-FunctionScope::~FunctionScope() {
-  if (changes_) tracing = saved_;
 }
 
 }  // namespace kel::trace

@@ -109,14 +109,27 @@ void remove();
 // Tracing for the body of a function: [trace] (flag 0x400) turns it on when
 // a tracer is installed, [no-trace] (0x200) turns it off; the previous state
 // comes back when the scope ends, however it ends.
+// A function with neither marker, the common case, costs one test on
+// entry and one on leaving.
 class FunctionScope {
  public:
-  explicit FunctionScope(const Cell& function);
-  ~FunctionScope();
+  // The two markers' bits in a function cell's header.
+  static constexpr uint32_t kMarkers = 0x400 | 0x200;
+  explicit FunctionScope(const Cell& function)
+      : saved_(detail::tracing), changes_((function.header & kMarkers) != 0) {
+    if (changes_) enter(function);
+  }
+  // A function without either marker leaves the flag as its body left it,
+  // so that `trace false` inside it holds after it returns.
+  ~FunctionScope() {
+    if (changes_) detail::tracing = saved_;
+  }
   FunctionScope(const FunctionScope&) = delete;
   FunctionScope& operator=(const FunctionScope&) = delete;
 
  private:
+  // Sets the flag as the function's marker asks.
+  static void enter(const Cell& function);
   bool saved_;
   bool changes_;
 };
