@@ -150,11 +150,12 @@ uint32_t validate_spec(const Cell* spec) {
     Cell first = cells_of(node)[a];
     TypeId t = first.type();
     if (t != TYPE_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD && t != TYPE_REFINEMENT) continue;
+    uint32_t name = canonical(first);
+    const Cell* cells = cells_of(node);
     for (uint32_t b = spec->data1; b < a; ++b) {
-      Cell earlier = cells_of(node)[b];
-      TypeId u = earlier.type();
+      TypeId u = cells[b].type();
       if (u != TYPE_WORD && u != TYPE_LIT_WORD && u != TYPE_GET_WORD && u != TYPE_REFINEMENT) continue;
-      if (canonical(earlier) == canonical(first)) fire(ErrorId::script_dup_vars, &first);
+      if (canonical(cells[b]) == name) fire(ErrorId::script_dup_vars, &first);
     }
   }
   return flags;
