@@ -77,13 +77,20 @@ Cell* typeset_types(const Cell* typeset) {
   return result;
 }
 
-void clone_into(const Cell* block, bool deep, bool any_block, Cell* out) {
+// Told of each block the clone makes (see clone_deep).
+struct CopyWatcher {
+  void (*copied)(void* data, NodeId node);
+  void* data;
+};
+
+void clone_into(const Cell* block, bool deep, bool any_block, Cell* out, const CopyWatcher* watcher = nullptr) {
   int32_t length = std::max(rs_length(block), 0);
   NodeId node = memory::alloc_cells(static_cast<uint32_t>(std::max(length, 1)));
   SeriesBuffer* to = memory::buffer_of(node);
   if (length > 0) std::memcpy(to->data(), buffer_of(block)->cells() + block->data1, size_t(length) * sizeof(Cell));
   to->tail = static_cast<uint32_t>(length) * sizeof(Cell);
   *out = make_cell(block->type(), 0, node, 0);
+  if (watcher != nullptr) watcher->copied(watcher->data, node);
   if (!deep) return;
   if (cycles::find(block->data2)) fire(ErrorId::internal_no_cycle);
   cycles::Entry entry(block->data2);
@@ -94,7 +101,7 @@ void clone_into(const Cell* block, bool deep, bool any_block, Cell* out) {
                   (any_block && (type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH)));
     if (!nested) continue;
     Cell* copy = stack::push_slot();
-    clone_into(&cell, true, any_block, copy);
+    clone_into(&cell, true, any_block, copy, watcher);
     Cell kept = *copy;
     kept.header = cell.header;
     memory::buffer_of(node)->cells()[i] = kept;
@@ -226,6 +233,14 @@ Cell* clone(const Cell* block, bool deep, bool any_block) {
   Cell source = *block;
   Cell* result = stack::push_slot();
   clone_into(&source, deep, any_block, result);
+  return result;
+}
+
+Cell* clone_deep(const Cell* block, void (*copied)(void* data, NodeId node), void* data) {
+  Cell source = *block;
+  Cell* result = stack::push_slot();
+  CopyWatcher watcher{copied, data};
+  clone_into(&source, true, true, result, &watcher);
   return result;
 }
 

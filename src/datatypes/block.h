@@ -96,6 +96,12 @@ Cell* push_only(int32_t capacity);
 // source's type and index 0. A block met inside itself raises internal
 // no-cycle.
 Cell* clone(const Cell* block, bool deep, bool any_block);
+// A deep clone (block!, paren! and path values) that hands every block it
+// makes to copied(data, node) as soon as its cells are copied, before the
+// series nested in it are cloned: the nested cells still name their
+// sources then, and are handed over in their turn. copied may change the
+// cells in place but must not allocate.
+Cell* clone_deep(const Cell* block, void (*copied)(void* data, NodeId node), void* data);
 
 // Inserts one cell at the index (at the head with at_head), moving the rest
 // up; a hash! indexes it. With advance the index moves past the new cell.

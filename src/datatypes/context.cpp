@@ -8,6 +8,7 @@
 // index found in the word table is always a valid value slot.
 #include "datatypes/context.h"
 
+#include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
@@ -308,18 +309,18 @@ class SymbolIndex {
     busy_ = true;
     ++stamp_;
     if (stamp_ == 0) {
-      std::fill(stamps_.begin(), stamps_.end(), 0u);
+      for (Entry& entry : entries_) entry.stamp = 0;
       stamp_ = 1;
     }
     for (uint32_t i = 0; i < words; ++i) {
       uint32_t canonical = canonical_of(word::symbol_of(*word_at(context, i)));
       if (canonical == 0) continue;
       reserve(canonical);
-      if (stamps_[canonical] == stamp_) {
-        indexes_[canonical] = kAsk;
+      Entry& entry = entries_[canonical];
+      if (entry.stamp == stamp_) {
+        entry.index = kAsk;
       } else {
-        stamps_[canonical] = stamp_;
-        indexes_[canonical] = static_cast<int32_t>(i);
+        entry = {stamp_, static_cast<int32_t>(i)};
       }
     }
     return true;
@@ -330,16 +331,16 @@ class SymbolIndex {
   int32_t find(uint32_t symbol) const {
     uint32_t canonical = canonical_of(symbol);
     if (canonical == 0) return kAsk;
-    if (canonical >= stamps_.size() || stamps_[canonical] != stamp_) return kAbsent;
-    return indexes_[canonical];
+    if (canonical >= entries_.size()) return kAbsent;
+    const Entry& entry = entries_[canonical];
+    return entry.stamp == stamp_ ? entry.index : kAbsent;
   }
   // A word the walk added to the context (its spelling was absent).
   void added(uint32_t symbol, int32_t index) {
     uint32_t canonical = canonical_of(symbol);
     if (canonical == 0) return;
     reserve(canonical);
-    stamps_[canonical] = stamp_;
-    indexes_[canonical] = index;
+    entries_[canonical] = {stamp_, index};
   }
 
  private:
@@ -347,16 +348,21 @@ class SymbolIndex {
   // words would cost more than the walk saves.
   static constexpr uint32_t kLargestFilled = 1024;
 
+  // An entry is this walk's when its stamp is the walk's; the stamp and the
+  // index lie side by side, so a lookup reads one place.
+  struct Entry {
+    uint32_t stamp;
+    int32_t index;
+  };
+
   static uint32_t canonical_of(uint32_t symbol) { return symbol == 0 ? 0 : symbol::resolve(symbol); }
   void reserve(uint32_t canonical) {
-    if (canonical < stamps_.size()) return;
+    if (canonical < entries_.size()) return;
     size_t size = std::max<size_t>(size_t{canonical} + 1, size_t{symbol::count()} + 1);
-    stamps_.resize(size, 0);
-    indexes_.resize(size, kAbsent);
+    entries_.resize(size, Entry{0, kAbsent});
   }
 
-  std::vector<uint32_t> stamps_;
-  std::vector<int32_t> indexes_;
+  std::vector<Entry> entries_;
   uint32_t stamp_ = 0;
   bool busy_ = false;
 };
@@ -364,7 +370,7 @@ class SymbolIndex {
 SymbolIndex symbol_index;
 
 // The word's index in the context, through the filled array when there is one.
-int32_t find_for_bind(NodeId context, uint32_t symbol, const SymbolIndex* filled) {
+inline int32_t find_for_bind(NodeId context, uint32_t symbol, const SymbolIndex* filled) {
   if (filled != nullptr) {
     int32_t index = filled->find(symbol);
     if (index != SymbolIndex::kAsk) return index;
@@ -417,6 +423,53 @@ void bind(const Cell* block, NodeId context, bool self_flag, bool add_unknown) {
     ~Release() { symbol_index.release(); }
   } release;
   bind_series(block->data2, block->data1, context, self_flag, add_unknown, &symbol_index);
+}
+
+namespace {
+// The binding of a copy being made: the cells of each block as the clone
+// copies it. The nested block!, paren! and path values are copied (and
+// handed over) in their turn; a hash! is not copied, so the copy shares it
+// with the source, and the copy is then walked again as bind walks it.
+struct CopyBinding {
+  NodeId context;
+  const SymbolIndex* filled;
+  bool walk_again;
+};
+
+void bind_copied(void* data, NodeId node) {
+  auto* binding = static_cast<CopyBinding*>(data);
+  SeriesBuffer* buffer = memory::buffer_of(node);
+  Cell* cells = buffer->cells();
+  uint32_t count = buffer->cell_count();
+  for (uint32_t i = 0; i < count; ++i) {
+    Cell* cell = cells + i;
+    TypeId type = cell->type();
+    if (type == TYPE_HASH) binding->walk_again = true;
+    if (type < TYPE_WORD || type > TYPE_REFINEMENT) continue;
+    if (int32_t index = find_for_bind(binding->context, word::symbol_of(*cell), binding->filled); index >= 0) {
+      cell->data1 = binding->context;
+      cell->data3 = static_cast<uint32_t>(index);
+    }
+  }
+}
+}  // namespace
+
+Cell* copy_bound(const Cell* block, NodeId context) {
+  bool filled = symbol_index.fill(context);
+  struct Release {
+    bool filled;
+    ~Release() {
+      if (filled) symbol_index.release();
+    }
+  } release{filled};
+  CopyBinding binding{context, filled ? &symbol_index : nullptr, false};
+  Cell* copy = block::clone_deep(block, bind_copied, &binding);
+  if (binding.walk_again) {
+    if (filled) symbol_index.release();
+    release.filled = false;
+    bind(copy, context, false);
+  }
+  return copy;
 }
 
 // --- Reading and writing ------------------------------------------------------------

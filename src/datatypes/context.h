@@ -141,6 +141,11 @@ int32_t bind_word(NodeId context, Cell* word);
 // are added to it first, so that every word ends up bound. A block met
 // inside itself is walked once.
 void bind(const Cell* block, NodeId context, bool self_flag, bool add_unknown = false);
+// A deep copy of the block (block::clone with deep and any_block), pushed,
+// with its words bound to the context as bind without self_flag or
+// add_unknown would bind them: the copy is bound while it is made, in one
+// walk, since its blocks are fresh and cannot hold themselves.
+Cell* copy_bound(const Cell* block, NodeId context);
 
 // --- Reading and writing ------------------------------------------------------------
 

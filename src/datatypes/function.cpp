@@ -18,6 +18,9 @@
 #include "runtime/errors.h"
 #include "datatypes/runtime_words.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace kel::function {
 
 namespace {
@@ -58,8 +61,7 @@ Cell* push(const Cell* spec_value, const Cell* body, NodeId given_context, uint3
     Cell b = *body;
     uint32_t body_length = tail_of(b.data2);
     if (b.data1 > body_length) b.data1 = body_length;
-    body_copy = *block::clone(&b, true, true);
-    if (given_context == 0) context::bind(&body_copy, context, false);
+    body_copy = given_context == 0 ? *context::copy_bound(&b, context) : *block::clone(&b, true, true);
   }
   cells_of(info_block)[kInfoBody] = body_copy;
   stack::top = result + 1;
@@ -148,11 +150,12 @@ uint32_t validate_spec(const Cell* spec) {
     Cell first = cells_of(node)[a];
     TypeId t = first.type();
     if (t != TYPE_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD && t != TYPE_REFINEMENT) continue;
+    uint32_t name = canonical(first);
+    const Cell* cells = cells_of(node);
     for (uint32_t b = spec->data1; b < a; ++b) {
-      Cell earlier = cells_of(node)[b];
-      TypeId u = earlier.type();
+      TypeId u = cells[b].type();
       if (u != TYPE_WORD && u != TYPE_LIT_WORD && u != TYPE_GET_WORD && u != TYPE_REFINEMENT) continue;
-      if (canonical(earlier) == canonical(first)) fire(ErrorId::script_dup_vars, &first);
+      if (canonical(cells[b]) == name) fire(ErrorId::script_dup_vars, &first);
     }
   }
   return flags;
@@ -163,22 +166,21 @@ uint32_t validate_spec(const Cell* spec) {
 namespace {
 struct Collector {
   Cell* collected;  // block of collected words
-  Cell* known;      // block of words never collected (the interface's words, /extern words)
+  // The canonical symbols of the words never collected (the interface's
+  // words, /extern words, the words collected so far): a flat list, since
+  // every set-word of the body asks it.
+  std::vector<uint32_t> known;
 
-  bool is_known(uint32_t symbol) {
+  bool is_known(uint32_t symbol) const {
     uint32_t wanted = symbol::resolve(symbol);
-    for (uint32_t i = known->data1; i < tail_of(known->data2); ++i) {
-      Cell k = cells_of(known->data2)[i];
-      if (word::is_any_word(k.type()) && canonical(k) == wanted) return true;
-    }
-    return false;
+    return std::find(known.begin(), known.end(), wanted) != known.end();
   }
   void collect(const Cell& word) {
     uint32_t symbol = word::symbol_of(word);
     if (is_known(symbol)) return;
     Cell plain = word::make_value(symbol, 0, -1);
     block::rs_append(collected, plain);
-    block::rs_append(known, plain);
+    known.push_back(symbol::resolve(symbol));
   }
   void walk(const Cell& block_value) {
     cycles::Entry entry(block_value.data2);
@@ -221,8 +223,11 @@ struct Collector {
 
 void collect_words(Cell* spec, const Cell* body) {
   stack::Guard guard;
-  Collector c{block::push_only(8), nullptr};
-  c.known = block::clone(spec, false, true);
+  Collector c{block::push_only(8), {}};
+  for (uint32_t i = spec->data1; i < tail_of(spec->data2); ++i) {
+    Cell item = cells_of(spec->data2)[i];
+    if (word::is_any_word(item.type())) c.known.push_back(canonical(item));
+  }
   // /extern words stay known; words after a /local that follows them are
   // collected; the interface block is cut at /extern.
   uint32_t length = tail_of(spec->data2);

@@ -290,10 +290,9 @@ uint32_t new_node_frame() {
   // Thread every node into the free list, lowest id first; id 0 stays null.
   uint32_t start = first == 0 ? 1 : first;
   populate(node_slots + first, kNodesPerFrame * sizeof(uintptr_t));
-  for (uint32_t id = start; id <= last; ++id) {
-    uint32_t next = id == last ? 0 : id + 1;
-    node_slots[id] = (static_cast<uintptr_t>(next) << 1) | 1;
-  }
+  // (A loop without a branch: start-up threads several frames.)
+  for (uint32_t id = start; id < last; ++id) node_slots[id] = (static_cast<uintptr_t>(id + 1) << 1) | 1;
+  node_slots[last] = 1;
   frame.free_head = start;
   state.os_bytes += runtime::align_up(uint64_t{kNodesPerFrame} * sizeof(uintptr_t), 4096);
   return index;
@@ -520,7 +519,29 @@ uint64_t grown_capacity(uint64_t current, uint64_t needed) {
   return std::min(kMaxSeriesBytes, std::max(needed, doubled));
 }
 
-SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset) {
+namespace {
+// The frame space of a buffer of need bytes that does not fit the active
+// frame (or a big frame of its own): the rare part of an allocation, kept
+// out of the common path below.
+[[gnu::noinline]] SeriesBuffer* place_elsewhere(uint64_t need, uint32_t* big) {
+  if (need >= kBigThreshold) {
+    *big = series_flags::kBig;
+    return alloc_big(need)->buffer();
+  }
+  SeriesFrame* frame = find_series_frame(need);
+  if (frame == nullptr) {
+    if (need >= state.next_frame_size) state.next_frame_size = kBigThreshold;
+    frame = new_series_frame(need);
+  }
+  state.series_active = frame;
+  auto* buffer = reinterpret_cast<SeriesBuffer*>(frame->allocation);
+  frame->allocation += need;
+  return buffer;
+}
+
+// A new buffer: most are small and fit the active frame, which takes a
+// bump of its allocation pointer (start-up makes tens of thousands).
+[[gnu::always_inline]] inline SeriesBuffer* new_buffer(uint32_t count, uint32_t unit, int32_t offset) {
   uint64_t capacity = runtime::align_up(uint64_t{count} * unit, 16);
   check_series_size(capacity);
   uint64_t need = capacity + sizeof(SeriesBuffer);
@@ -528,21 +549,12 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset)
   uint32_t big = 0;
   state.allocated_since_collection += need;
   if (state.allocated_since_collection >= state.collection_budget) collection_requested = true;
-  if (need >= kBigThreshold) {
-    buffer = alloc_big(need)->buffer();
-    big = series_flags::kBig;
-  } else {
-    SeriesFrame* frame = state.series_active;
-    if (!(frame && frame->allocation + need < frame->tail)) {
-      frame = find_series_frame(need);
-      if (frame == nullptr) {
-        if (need >= state.next_frame_size) state.next_frame_size = kBigThreshold;
-        frame = new_series_frame(need);
-      }
-      state.series_active = frame;
-    }
+  SeriesFrame* frame = state.series_active;
+  if (need < kBigThreshold && frame && frame->allocation + need < frame->tail) [[likely]] {
     buffer = reinterpret_cast<SeriesBuffer*>(frame->allocation);
     frame->allocation += need;
+  } else {
+    buffer = place_elsewhere(need, &big);
   }
   buffer->flags = unit | series_flags::kInUse | big | series_flags::kFresh;
   buffer->node = 0;
@@ -558,12 +570,17 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset)
   buffer->offset = buffer->tail = start;
   return buffer;
 }
+}  // namespace
+
+SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset) {
+  return new_buffer(count, unit, offset);
+}
 
 NodeId alloc_series(uint32_t count, uint32_t unit, int32_t offset) {
   NodeId node = alloc_node();
   // The node must never hold 0 while a collection could look at it: link
   // both ways before anything else happens.
-  SeriesBuffer* buffer = alloc_series_buffer(count, unit, offset);
+  SeriesBuffer* buffer = new_buffer(count, unit, offset);
   buffer->node = node;
   set_buffer(node, buffer);
   return node;

@@ -17,8 +17,10 @@
 
 namespace kel::symbol {
 
+NodeId detail::table_node = 0;
+
 namespace {
-NodeId table_node = 0;
+using detail::table_node;
 NodeId index_node = 0;
 
 uint32_t intern(std::string_view utf8, bool no_alias) {
@@ -84,11 +86,6 @@ std::string_view name(uint32_t id) {
   // empty name rather than whatever lies outside the table.
   if (id == 0 || id > memory::buffer_of(table_node)->cell_count()) return {};
   return record_name(*record(id));
-}
-
-uint32_t resolve(uint32_t id) {
-  int32_t alias = static_cast<int32_t>(record(id)->data1);
-  return alias <= 0 ? id : static_cast<uint32_t>(alias);
 }
 
 int32_t get_alias(uint32_t id) { return static_cast<int32_t>(record(id)->data1); }

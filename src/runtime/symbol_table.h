@@ -64,8 +64,17 @@ const char* get_c_string(uint32_t id);
 // The UTF-8 name; valid until the next allocation.
 std::string_view name(uint32_t id);
 
+namespace detail {
+// The table block's node (it never changes once made): resolve reads it
+// inline, as binding and comparing words ask for canonical ids all the time.
+extern NodeId table_node;
+}  // namespace detail
+
 // The canonical id of a symbol: itself, or its alias when it is a variant.
-uint32_t resolve(uint32_t id);
+inline uint32_t resolve(uint32_t id) {
+  int32_t alias = static_cast<int32_t>(memory::buffer_of(detail::table_node)->cells()[id - 1].data1);
+  return alias <= 0 ? id : static_cast<uint32_t>(alias);
+}
 int32_t get_alias(uint32_t id);
 
 // A record's name bytes, read from its byte series.
