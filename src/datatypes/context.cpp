@@ -378,6 +378,16 @@ inline int32_t find_for_bind(NodeId context, uint32_t symbol, const SymbolIndex*
   return find_word(context, symbol, true);
 }
 
+// Binds a word cell to the context when the context has its word; false,
+// the cell unchanged, when it has not.
+inline bool bind_known(Cell* cell, NodeId context, const SymbolIndex* filled) {
+  int32_t index = find_for_bind(context, word::symbol_of(*cell), filled);
+  if (index < 0) return false;
+  cell->data1 = context;
+  cell->data3 = static_cast<uint32_t>(index);
+  return true;
+}
+
 void bind_series(NodeId block_node, uint32_t from, NodeId context, bool self_flag, bool add_unknown,
                  SymbolIndex* filled) {
   if (cycles::find(block_node)) return;
@@ -398,11 +408,8 @@ void bind_series(NodeId block_node, uint32_t from, NodeId context, bool self_fla
     if (self_flag && type == TYPE_WORD && symbol == runtime_words::self) {
       cell->data1 = context;
       cell->data3 = word::kUnresolved;
-    } else if (int32_t index = find_for_bind(context, symbol, filled); index >= 0) {
-      cell->data1 = context;
-      cell->data3 = static_cast<uint32_t>(index);
-    } else if (add_unknown) {
-      index = add_word(context, symbol);
+    } else if (!bind_known(cell, context, filled) && add_unknown) {
+      int32_t index = add_word(context, symbol);
       if (filled != nullptr) filled->added(symbol, index);
       buffer = memory::buffer_of(block_node);
       cell = buffer->cells() + i;
@@ -445,11 +452,7 @@ void bind_copied(void* data, NodeId node) {
     Cell* cell = cells + i;
     TypeId type = cell->type();
     if (type == TYPE_HASH) binding->walk_again = true;
-    if (type < TYPE_WORD || type > TYPE_REFINEMENT) continue;
-    if (int32_t index = find_for_bind(binding->context, word::symbol_of(*cell), binding->filled); index >= 0) {
-      cell->data1 = binding->context;
-      cell->data3 = static_cast<uint32_t>(index);
-    }
+    if (type >= TYPE_WORD && type <= TYPE_REFINEMENT) bind_known(cell, binding->context, binding->filled);
   }
 }
 }  // namespace
