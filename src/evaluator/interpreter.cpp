@@ -1137,6 +1137,86 @@ void set_word(Cell* word, const Cell& value) {
 
 namespace {
 
+// The first value of an expression of the rarer kinds (expression_at keeps
+// the common ones, and the registers their work needs, to itself): its
+// value is left in the slot and the index after it answered, the operators
+// after it still to come; finished when the expression is over (a
+// set-path's assignment).
+[[gnu::noinline]] uint32_t other_expression(Cell value, const Cell& code, uint32_t index, uint32_t end,
+                                            bool quote_functions, Cell* slot, bool* finished) {
+  NodeId node = series::node_of(code);
+  switch (value.type()) {
+    case TYPE_SET_PATH: {
+      if (index >= limit(node, end)) fire(ErrorId::script_need_value, &value);
+      stack::mark(&set_path_word, stack::kInterp);
+      index = eval_expression(code, index, end, false, false);
+      if (exiting()) return index;
+      Cell result = *slot;
+      if (trace::active()) trace::fire(trace::kSet, &code, index, &result, &value);
+      {
+        stack::Guard guard;
+        eval_path(value, code, index, end, false, &result);
+      }
+      if (exiting()) return index;
+      stack::unwind();
+      put(slot, result);
+      *finished = true;
+      return index;
+    }
+    case TYPE_GET_WORD:
+      put(slot, *lookup(value));
+      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
+      break;
+    case TYPE_LIT_WORD:
+      value.set_type(TYPE_WORD);
+      put(slot, value);
+      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
+      break;
+    case TYPE_PATH:
+      index = eval_path(value, code, index, end, false, nullptr);
+      break;
+    case TYPE_GET_PATH:
+      index = eval_path(value, code, index, end, true, nullptr);
+      break;
+    case TYPE_LIT_PATH:
+      value.set_type(TYPE_PATH);
+      series::clear_extra(&value);
+      put(slot, value);
+      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
+      break;
+    case TYPE_ISSUE: {
+      // #system [...] and #system-global [...] hold code for the compiler,
+      // which the interpreter cannot run.
+      uint32_t stop = limit(node, end);
+      if (index < stop && cells_of(node)[index].is(TYPE_BLOCK)) {
+        uint32_t symbol = symbol::resolve(word::symbol_of(value));
+        if (symbol == symbol::resolve(runtime_words::system) || symbol == symbol::resolve(runtime_words::system_global))
+          fire(ErrorId::internal_kel_system);
+      }
+      put(slot, value);
+      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
+      break;
+    }
+    case TYPE_OP:
+      fire(ErrorId::internal_not_done);
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_FUNCTION:
+    case TYPE_ROUTINE:
+      if (quote_functions) {
+        put(slot, value);
+      } else {
+        uint32_t stop = limit(node, end);
+        index = eval_code(value, code, index < stop ? index : stop, end, false, nullptr, nullptr, 0, 0);
+        if (exiting()) return index;
+      }
+      break;
+    default:
+      break;
+  }
+  return index;
+}
+
 // eval_expression with the slot the caller has in hand (the stack top):
 // reading it back from the stack's global would wait on the caller's store.
 [[gnu::noinline]] uint32_t expression_at(const Cell& code, uint32_t index, uint32_t end, bool no_infix,
@@ -1180,72 +1260,23 @@ namespace {
       if (exiting()) return index;
       return assign(value, code, index, slot);
     }
-    case TYPE_SET_PATH: {
-      if (index >= limit(node, end)) fire(ErrorId::script_need_value, &value);
-      stack::mark(&set_path_word, stack::kInterp);
-      index = eval_expression(code, index, end, false, false);
-      if (exiting()) return index;
-      Cell result = *slot;
-      if (trace::active()) trace::fire(trace::kSet, &code, index, &result, &value);
-      {
-        stack::Guard guard;
-        eval_path(value, code, index, end, false, &result);
-      }
-      if (exiting()) return index;
-      stack::unwind();
-      put(slot, result);
-      return index;
-    }
     case TYPE_GET_WORD:
-      put(slot, *lookup(value));
-      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
-      break;
     case TYPE_LIT_WORD:
-      value.set_type(TYPE_WORD);
-      put(slot, value);
-      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
-      break;
+    case TYPE_SET_PATH:
     case TYPE_PATH:
-      index = eval_path(value, code, index, end, false, nullptr);
-      if (exiting()) return index;
-      break;
     case TYPE_GET_PATH:
-      index = eval_path(value, code, index, end, true, nullptr);
-      if (exiting()) return index;
-      break;
     case TYPE_LIT_PATH:
-      value.set_type(TYPE_PATH);
-      series::clear_extra(&value);
-      put(slot, value);
-      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
-      break;
-    case TYPE_ISSUE: {
-      // #system [...] and #system-global [...] hold code for the compiler,
-      // which the interpreter cannot run.
-      uint32_t stop = limit(node, end);
-      if (index < stop && cells_of(node)[index].is(TYPE_BLOCK)) {
-        uint32_t symbol = symbol::resolve(word::symbol_of(value));
-        if (symbol == symbol::resolve(runtime_words::system) || symbol == symbol::resolve(runtime_words::system_global))
-          fire(ErrorId::internal_kel_system);
-      }
-      put(slot, value);
-      if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
-      break;
-    }
+    case TYPE_ISSUE:
     case TYPE_OP:
-      fire(ErrorId::internal_not_done);
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_FUNCTION:
-    case TYPE_ROUTINE:
-      if (quote_functions) {
-        put(slot, value);
-      } else {
-        uint32_t stop = limit(node, end);
-        index = eval_code(value, code, index < stop ? index : stop, end, false, nullptr, nullptr, 0, 0);
-        if (exiting()) return index;
-      }
+    case TYPE_ROUTINE: {
+      bool finished = false;
+      index = other_expression(value, code, index, end, quote_functions, slot, &finished);
+      if (finished || exiting()) return index;
       break;
+    }
     default:
       put(slot, value);
       if (trace::active()) trace::fire(trace::kPush, &code, index, slot, nullptr);
