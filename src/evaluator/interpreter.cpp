@@ -766,21 +766,20 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
 // An argument of a prefix call taken without the expression machinery: a
 // value that stands for itself or a word whose value is no function,
 // followed by any number of operators that the integer shortcut computes
-// (as `n - 1` or `n < 2`). The value is pushed; answers the index after
-// the argument, or 0 when the general evaluation must take it (nothing is
-// then changed: the shortcut computes without side effects).
-[[gnu::always_inline]] inline uint32_t quick_argument(SeriesBuffer* buffer, uint32_t index, uint32_t stop) {
-  const Cell* cells = buffer->cells();
+// (as `n - 1` or `n < 2`). Its value is left in *value; answers the index
+// after the argument, or 0 when the general evaluation must take it
+// (nothing is then changed: the shortcut computes without side effects).
+[[gnu::always_inline]] inline uint32_t quick_value(const Cell* cells, uint32_t index, uint32_t stop, Cell* value) {
   const Cell* simple = plain_value(cells[index]);
   if (simple == nullptr) return 0;
   uint32_t at = index + 1;
   const Cell* operation = at < stop ? operator_at(cells[at]) : nullptr;
   if (operation == nullptr) {
-    stack::push(*simple);
+    *value = *simple;
     return at;
   }
   if (!simple->is(TYPE_INTEGER) || at + 1 >= stop) return 0;
-  // The operators' results stay in registers until the last is pushed.
+  // The operators' results stay in registers until the last is stored.
   int32_t left = simple->int_at2();
   Cell result;
   for (;;) {
@@ -793,8 +792,16 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
     if (!result.is(TYPE_INTEGER) || at + 1 >= stop) return 0;
     left = result.int_at2();
   }
-  stack::push(result);
+  *value = result;
   return at;
+}
+
+// quick_value's argument pushed.
+[[gnu::always_inline]] inline uint32_t quick_argument(SeriesBuffer* buffer, uint32_t index, uint32_t stop) {
+  Cell value;
+  uint32_t after = quick_value(buffer->cells(), index, stop, &value);
+  if (after != 0) stack::push(value);
+  return after;
 }
 
 // A set-word's assignment done in place when the word's values are at hand:
@@ -991,6 +998,52 @@ inline const Cell* sole_value(const Cell& block) {
   if (!exiting()) put(arguments, *first);
 }
 
+// A conditional whose condition gives its value without running anything
+// (quick_value) and whose branches are block literals: the arguments are
+// known before its frame opens. When the branch it takes holds one value
+// that runs nothing (sole_value), or it takes none, its frame could never
+// be seen and none is opened: the result goes straight to the slot, where
+// the callee sits (call_plainly pushed it). The room for the frame is
+// checked all the same, so stack overflow stays where it was. Otherwise
+// the frame opens with the arguments in it, as call_plainly lays it out,
+// and the branch runs there. Answers the index after the call, or 0,
+// having changed nothing, for any other conditional.
+[[gnu::noinline]] uint32_t quick_conditional(const Cell& callee, const Cell& code, uint32_t index, uint32_t end,
+                                             NodeId cache, uint32_t arity, const Cell& name, Cell* slot) {
+  SeriesBuffer* buffer = memory::buffer_of(series::node_of(code));
+  const uint32_t stop = buffer->cell_count() < end ? buffer->cell_count() : end;
+  if (index + arity > stop || stack::frame_top >= stack::frame_end) return 0;
+  const Cell* cells = buffer->cells();
+  Cell condition;
+  const uint32_t at = quick_value(cells, index, stop, &condition);
+  if (at == 0 || at + arity - 1 > stop || !typeset_has(cells_of(cache)[0], condition.type())) return 0;
+  for (uint32_t i = 0; i + 1 < arity; ++i)
+    if (!cells[at + i].is(TYPE_BLOCK)) return 0;
+  const uint32_t after = at + arity - 1;
+  if (operator_follows(buffer, after, stop)) return 0;
+  auto which = static_cast<natives::Native>(native::number_of(callee));
+  bool taken = which == natives::Native::unless ? !truth::lenient_true(condition) : truth::lenient_true(condition);
+  if (!taken && which != natives::Native::either) {
+    put(slot, none::value);
+    return after;
+  }
+  const Cell branch = cells[taken ? at : at + 1];
+  if (const Cell* value = sole_value(branch)) {
+    put(slot, *value);
+    return after;
+  }
+  const uint32_t call_position = index;
+  stack::mark(&name, stack::kInterp);
+  stack::push(condition);
+  for (uint32_t i = 0; i + 1 < arity; ++i) stack::push(cells_of(series::node_of(code))[at + i]);
+  Cell* first = stack::top;
+  run_block_here(branch);
+  if (exiting()) return after;
+  put(stack::arguments(), *first);
+  close_plain_call(code, call_position, after, name, slot);
+  return after;
+}
+
 // The quick call: a function, native or action called by a word, untraced,
 // whose interface takes plain arguments only (any refinements are then
 // unused). It is eval_code's call without the argument walk's generality,
@@ -1018,6 +1071,9 @@ inline const Cell* sole_value(const Cell& block) {
   }
   const Cell& callee = *slot;
   const uint32_t call_position = index;
+  if (conditional != 0) {
+    if (uint32_t after = quick_conditional(callee, code, index, end, cache, conditional, name, slot)) return after;
+  }
   if (is_function) stack::mark_function(name, stack::kInterpFunc, context, context::values_reference(context));
   else stack::mark(&name, stack::kInterp);
   // The arguments: the typesets before the first refinement, counted in
