@@ -766,20 +766,21 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
 // An argument of a prefix call taken without the expression machinery: a
 // value that stands for itself or a word whose value is no function,
 // followed by any number of operators that the integer shortcut computes
-// (as `n - 1` or `n < 2`). Its value is left in *value; answers the index
+// (as `n - 1` or `n < 2`). Its value goes to take(value); answers the index
 // after the argument, or 0 when the general evaluation must take it
 // (nothing is then changed: the shortcut computes without side effects).
-[[gnu::always_inline]] inline uint32_t quick_value(const Cell* cells, uint32_t index, uint32_t stop, Cell* value) {
+template <class Take>
+[[gnu::always_inline]] inline uint32_t quick_scan(const Cell* cells, uint32_t index, uint32_t stop, Take take) {
   const Cell* simple = plain_value(cells[index]);
   if (simple == nullptr) return 0;
   uint32_t at = index + 1;
   const Cell* operation = at < stop ? operator_at(cells[at]) : nullptr;
   if (operation == nullptr) {
-    *value = *simple;
+    take(*simple);
     return at;
   }
   if (!simple->is(TYPE_INTEGER) || at + 1 >= stop) return 0;
-  // The operators' results stay in registers until the last is stored.
+  // The operators' results stay in registers until the last is taken.
   int32_t left = simple->int_at2();
   Cell result;
   for (;;) {
@@ -792,16 +793,20 @@ constexpr Cell kNotShortcut = {0, 0, 0, 0};
     if (!result.is(TYPE_INTEGER) || at + 1 >= stop) return 0;
     left = result.int_at2();
   }
-  *value = result;
+  take(result);
   return at;
 }
 
-// quick_value's argument pushed.
+// quick_scan's argument pushed.
 [[gnu::always_inline]] inline uint32_t quick_argument(SeriesBuffer* buffer, uint32_t index, uint32_t stop) {
-  Cell value;
-  uint32_t after = quick_value(buffer->cells(), index, stop, &value);
-  if (after != 0) stack::push(value);
-  return after;
+  return quick_scan(buffer->cells(), index, stop, [](const Cell& value) __attribute__((always_inline)) {
+    stack::push(value);
+  });
+}
+
+// quick_scan's argument left in *value.
+[[gnu::always_inline]] inline uint32_t quick_value(const Cell* cells, uint32_t index, uint32_t stop, Cell* value) {
+  return quick_scan(cells, index, stop, [value](const Cell& found) __attribute__((always_inline)) { *value = found; });
 }
 
 // A set-word's assignment done in place when the word's values are at hand:
