@@ -1477,7 +1477,7 @@ void run_block_of_other_kind(const Cell& block, bool chain, bool library);
   if (index >= tail_of(node)) {
     put(first, unset::value);
   } else {
-    while (index < tail_of(node)) {
+    do {
       frame->code_index = index;
       stack::top = first;
       collector::safe_point();
@@ -1485,7 +1485,7 @@ void run_block_of_other_kind(const Cell& block, bool chain, bool library);
       index = expression_at(block, index, UINT32_MAX, false, false, first);
       if (exiting()) return;
       if (trace::active()) trace::fire(trace::kExpr, &block, index, first, nullptr);
-    }
+    } while (index < tail_of(node));
   }
   if (trace::active()) trace::fire(trace::kExit, &block, tail_of(node), first, nullptr);
 }
