@@ -1058,12 +1058,14 @@ inline const Cell* sole_value(const Cell& block) {
 // in place. Answers the index after the call, or 0, having done nothing,
 // for an interface with a literal or get argument, or a conditional given
 // another interface (make native! can): eval_code then takes the call.
-[[gnu::noinline]] uint32_t call_plainly(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
-                                        const Cell& name, Cell* slot) {
-  const bool is_function = value.is(TYPE_FUNCTION);
+// It is compiled twice, for functions and for natives and actions, so that
+// each keeps only the work (and the registers) of its own kind.
+template <bool is_function>
+[[gnu::noinline]] uint32_t call_plainly_as(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
+                                           const Cell& name, Cell* slot) {
   // Read before building the cache, which may collect.
   const NodeId context = is_function ? function::context_of(value) : 0;
-  const uint32_t conditional = conditional_arity(value);
+  const uint32_t conditional = is_function ? 0 : conditional_arity(value);
   NodeId cache = open_plain_call(value, slot);
   if (cache == 0) return 0;
   // The cache's shape, read once: it never changes once built.
@@ -1079,7 +1081,7 @@ inline const Cell* sole_value(const Cell& block) {
   if (conditional != 0) {
     if (uint32_t after = quick_conditional(callee, code, index, end, cache, conditional, name, slot)) return after;
   }
-  if (is_function) stack::mark_function(name, stack::kInterpFunc, context, context::values_reference(context));
+  if constexpr (is_function) stack::mark_function(name, stack::kInterpFunc, context, context::values_reference(context));
   else stack::mark(&name, stack::kInterp);
   // The arguments: the typesets before the first refinement, counted in
   // the cache's flags when they come first.
@@ -1115,7 +1117,7 @@ inline const Cell* sole_value(const Cell& block) {
       if (exiting()) return index;
     }
   }
-  if (is_function) {
+  if constexpr (is_function) {
     if (i < count) push_unfilled_cells(cache, i);
     if (trace::active()) trace::report_call(code, call_position, name, callee);
     run_function(callee, context);
@@ -1128,6 +1130,12 @@ inline const Cell* sole_value(const Cell& block) {
   if (exiting()) return index;
   close_plain_call(code, call_position, index, name, slot);
   return index;
+}
+
+[[gnu::always_inline]] inline uint32_t call_plainly(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
+                                                    const Cell& name, Cell* slot) {
+  return value.is(TYPE_FUNCTION) ? call_plainly_as<true>(value, code, index, end, name, slot)
+                                 : call_plainly_as<false>(value, code, index, end, name, slot);
 }
 
 // A word met as an expression: its value, or the call of the function it
