@@ -1058,14 +1058,17 @@ inline const Cell* sole_value(const Cell& block) {
 // in place. Answers the index after the call, or 0, having done nothing,
 // for an interface with a literal or get argument, or a conditional given
 // another interface (make native! can): eval_code then takes the call.
-// It is compiled twice, for functions and for natives and actions, so that
-// each keeps only the work (and the registers) of its own kind.
-template <bool is_function>
+// It is compiled three times, for functions, for the conditionals and for
+// the other natives and actions, so that each keeps only the work (and the
+// registers) of its own kind.
+enum class PlainCallee { kFunction, kConditional, kNative };
+template <PlainCallee kind>
 [[gnu::noinline]] uint32_t call_plainly_as(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
                                            const Cell& name, Cell* slot) {
+  constexpr bool is_function = kind == PlainCallee::kFunction;
   // Read before building the cache, which may collect.
   const NodeId context = is_function ? function::context_of(value) : 0;
-  const uint32_t conditional = is_function ? 0 : conditional_arity(value);
+  const uint32_t conditional = kind == PlainCallee::kConditional ? conditional_arity(value) : 0;
   NodeId cache = open_plain_call(value, slot);
   if (cache == 0) return 0;
   // The cache's shape, read once: it never changes once built.
@@ -1134,8 +1137,10 @@ template <bool is_function>
 
 [[gnu::always_inline]] inline uint32_t call_plainly(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
                                                     const Cell& name, Cell* slot) {
-  return value.is(TYPE_FUNCTION) ? call_plainly_as<true>(value, code, index, end, name, slot)
-                                 : call_plainly_as<false>(value, code, index, end, name, slot);
+  if (value.is(TYPE_FUNCTION)) return call_plainly_as<PlainCallee::kFunction>(value, code, index, end, name, slot);
+  if (conditional_arity(value) != 0)
+    return call_plainly_as<PlainCallee::kConditional>(value, code, index, end, name, slot);
+  return call_plainly_as<PlainCallee::kNative>(value, code, index, end, name, slot);
 }
 
 // A word met as an expression: its value, or the call of the function it
