@@ -844,7 +844,7 @@ constexpr int32_t kNoRefinements[kMaxRefinements] = {-1, -1, -1, -1, -1, -1, -1,
 // Answers the index after the right operand, or 0, having done nothing,
 // for an operator of another shape. (The quick calls answer their index
 // rather than set it through a reference, which would keep it in memory.)
-[[gnu::noinline]] uint32_t call_operator(const Cell& operation, const Cell& function, const Cell& code, uint32_t index, uint32_t end,
+[[gnu::always_inline]] inline uint32_t call_operator(const Cell& operation, const Cell& function, const Cell& code, uint32_t index, uint32_t end,
                    const Cell& name, Cell* slot) {
   // The left operand sits in the slot, below the top: building the cache
   // (on the first call) pushes scratch cells above it.
@@ -1291,6 +1291,32 @@ namespace {
   return index;
 }
 
+// The call of an infix operator (operation, the value of the word next at
+// index) with the value in the slot as its left operand, when the integer
+// shortcut cannot give its result: answers the index after its right
+// operand. Out of line, so that the expression evaluator keeps its
+// registers for its commoner work.
+[[gnu::noinline]] uint32_t call_infix(const Cell& operation, const Cell& next, const Cell& code, uint32_t index,
+                                      uint32_t end, Cell* slot) {
+  // The op is copied out of its context first: the tracer runs Kel code,
+  // which may move the context's values or rebind the word.
+  Cell op = operation;
+  Cell name = next;
+  if (trace::active()) {
+    collector::Root keep_op(&op);
+    trace::fire(trace::kFetch, &code, index, &name, nullptr);
+  }
+  Cell function = op;
+  function.header = (function.header & ~flags::kTypeMask & ~flags::kOpTypeMask) | native::op_source_type(op);
+  if (!trace::active() && (function.is(TYPE_NATIVE) || function.is(TYPE_ACTION))) {
+    // Natives and actions live as long as the process: no root needed.
+    if (uint32_t after = call_operator(op, function, code, index + 1, end, name, slot)) return after;
+  }
+  stack::top = slot;
+  collector::Root keep(&function);
+  return eval_code(function, code, index + 1, end, true, &name, nullptr, 0, 0);
+}
+
 // eval_expression with the slot the caller has in hand (the stack top):
 // reading it back from the stack's global would wait on the caller's store.
 [[gnu::noinline]] uint32_t expression_at(const Cell& code, uint32_t index, uint32_t end, bool no_infix,
@@ -1386,26 +1412,7 @@ namespace {
       open_assignment_frame(value, slot);
       assignment_frame_pending = false;
     }
-    // The op is copied out of its context first: the tracer runs Kel code,
-    // which may move the context's values or rebind the word.
-    Cell op = *operation;
-    if (trace::active()) {
-      collector::Root keep_op(&op);
-      trace::fire(trace::kFetch, &code, index, &next, nullptr);
-    }
-    Cell function = op;
-    function.header = (function.header & ~flags::kTypeMask & ~flags::kOpTypeMask) | native::op_source_type(op);
-    if (!trace::active() && (function.is(TYPE_NATIVE) || function.is(TYPE_ACTION))) {
-      // Natives and actions live as long as the process: no root needed.
-      if (uint32_t after = call_operator(op, function, code, index + 1, end, next, slot)) {
-        index = after;
-        if (exiting()) return index;
-        continue;
-      }
-    }
-    stack::top = slot;
-    collector::Root keep(&function);
-    index = eval_code(function, code, index + 1, end, true, &next, nullptr, 0, 0);
+    index = call_infix(*operation, next, code, index, end, slot);
     if (exiting()) return index;
   }
   if (assigning) return assign(value, code, index, slot, !assignment_frame_pending);
