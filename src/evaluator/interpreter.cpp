@@ -1003,6 +1003,35 @@ inline const Cell* sole_value(const Cell& block) {
   if (!exiting()) put(arguments, *first);
 }
 
+// Whether a callee is return or exit.
+[[gnu::always_inline]] inline bool is_return(const Cell& callee) {
+  if (!callee.is(TYPE_NATIVE)) return false;
+  auto which = static_cast<natives::Native>(native::number_of(callee));
+  return which == natives::Native::return_ || which == natives::Native::exit;
+}
+
+// return whose value gives itself without running anything (quick_value),
+// or exit: the value is known before its frame would open, and nothing
+// could see that frame before the return unrolls it, so none opens (the
+// room for it is checked all the same, so stack overflow stays where it
+// was). A return that no function can take is left to the general call,
+// whose frame the error names. Answers the index after the call, the exit
+// pending, or 0, having changed nothing.
+[[gnu::noinline]] uint32_t quick_return(const Cell& callee, const Cell& code, uint32_t index, uint32_t end,
+                                        NodeId cache, uint32_t arity) {
+  if (stack::frame_top >= stack::frame_end) return 0;
+  if (arity == 0) return stack::return_value(nullptr) ? index : 0;
+  if (arity != 1) return 0;
+  SeriesBuffer* buffer = memory::buffer_of(series::node_of(code));
+  const uint32_t stop = buffer->cell_count() < end ? buffer->cell_count() : end;
+  if (index >= stop) return 0;
+  Cell value;
+  const uint32_t after = quick_value(buffer->cells(), index, stop, &value);
+  if (after == 0 || !typeset_has(cells_of(cache)[0], value.type())) return 0;
+  (void)callee;
+  return stack::return_value(&value) ? after : 0;
+}
+
 // A conditional whose condition gives its value without running anything
 // (quick_value) and whose branches are block literals: the arguments are
 // known before its frame opens. When the branch it takes holds one value
@@ -1061,7 +1090,7 @@ inline const Cell* sole_value(const Cell& block) {
 // It is compiled three times, for functions, for the conditionals and for
 // the other natives and actions, so that each keeps only the work (and the
 // registers) of its own kind.
-enum class PlainCallee { kFunction, kConditional, kNative };
+enum class PlainCallee { kFunction, kConditional, kReturn, kNative };
 template <PlainCallee kind>
 [[gnu::noinline]] uint32_t call_plainly_as(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
                                            const Cell& name, Cell* slot) {
@@ -1083,6 +1112,9 @@ template <PlainCallee kind>
   const uint32_t call_position = index;
   if (conditional != 0) {
     if (uint32_t after = quick_conditional(callee, code, index, end, cache, conditional, name, slot)) return after;
+  }
+  if constexpr (kind == PlainCallee::kReturn) {
+    if (uint32_t after = quick_return(callee, code, index, end, cache, count)) return after;
   }
   if constexpr (is_function) stack::mark_function(name, stack::kInterpFunc, context, context::values_reference(context));
   else stack::mark(&name, stack::kInterp);
@@ -1140,6 +1172,7 @@ template <PlainCallee kind>
   if (value.is(TYPE_FUNCTION)) return call_plainly_as<PlainCallee::kFunction>(value, code, index, end, name, slot);
   if (conditional_arity(value) != 0)
     return call_plainly_as<PlainCallee::kConditional>(value, code, index, end, name, slot);
+  if (is_return(value)) return call_plainly_as<PlainCallee::kReturn>(value, code, index, end, name, slot);
   return call_plainly_as<PlainCallee::kNative>(value, code, index, end, name, slot);
 }
 

@@ -182,6 +182,16 @@ void throw_return(bool with_value, bool from_function_frame) {
   exits::pending = with_value ? exits::kReturn : exits::kExit;
 }
 
+bool return_value(const Cell* value) {
+  bool blocked = false;
+  Frame* target = find_target(frame_top - 1, 0, kReturnTarget, &blocked);
+  if (target == nullptr) return false;
+  Cell result = value != nullptr ? *value : make_cell(TYPE_UNSET);
+  make_top_frame(target, result);
+  exits::pending = value != nullptr ? exits::kReturn : exits::kExit;
+  return true;
+}
+
 void throw_value(uint32_t code) {
   Cell value = *arguments_;
   Cell name = top > arguments_ + 1 ? arguments_[1] : make_cell(TYPE_NONE);

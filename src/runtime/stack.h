@@ -254,6 +254,11 @@ void throw_break(bool with_value, bool is_continue);
 // the nearest return target (a function body); sets exits::pending.
 // from_function_frame: the current frame is itself the function's frame.
 void throw_return(bool with_value, bool from_function_frame);
+// return with the value given (exit: null), from code that opened no frame
+// for it: unrolls as throw_return does and answers true, or answers false,
+// having changed nothing, when no return target can take it (the caller
+// then raises the error that return itself raises).
+bool return_value(const Cell* value);
 // throw: unrolls to the nearest catch frame and pushes the thrown value
 // (the current frame's first cell) and its name (the second cell) there;
 // sets exits::pending to the code.
