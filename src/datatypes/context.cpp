@@ -312,6 +312,10 @@ class SymbolIndex {
       for (Entry& entry : entries_) entry.stamp = 0;
       stamp_ = 1;
     }
+    // Binding makes no symbols: every symbol a walk meets has an entry,
+    // and its canonical id is read from the symbol table as it is now.
+    reserve(symbol::count());
+    symbol_records_ = memory::buffer_of(symbol::detail::table_node)->cells();
     for (uint32_t i = 0; i < words; ++i) {
       uint32_t canonical = canonical_of(word::symbol_of(*word_at(context, i)));
       if (canonical == 0) continue;
@@ -327,16 +331,20 @@ class SymbolIndex {
   }
   void release() { busy_ = false; }
 
-  // The word's index in the context, kAbsent, or kAsk (look it up).
+  // The word's index in the context, kAbsent, or kAsk (look it up). Every
+  // symbol has an entry (fill reserved them), and the canonical id is read
+  // straight from the symbol table's records, as symbol::resolve reads it.
   int32_t find(uint32_t symbol) const {
-    uint32_t canonical = canonical_of(symbol);
-    if (canonical == 0) return kAsk;
-    if (canonical >= entries_.size()) return kAbsent;
+    if (symbol == 0 || symbol >= entries_.size()) [[unlikely]] return symbol == 0 ? kAsk : kAbsent;
+    auto alias = static_cast<int32_t>(symbol_records_[symbol - 1].data1);
+    uint32_t canonical = alias <= 0 ? symbol : static_cast<uint32_t>(alias);
     const Entry& entry = entries_[canonical];
     return entry.stamp == stamp_ ? entry.index : kAbsent;
   }
-  // A word the walk added to the context (its spelling was absent).
+  // A word the walk added to the context (its spelling was absent); adding
+  // it allocated, so the symbol table's records are found again.
   void added(uint32_t symbol, int32_t index) {
+    symbol_records_ = memory::buffer_of(symbol::detail::table_node)->cells();
     uint32_t canonical = canonical_of(symbol);
     if (canonical == 0) return;
     reserve(canonical);
@@ -365,6 +373,7 @@ class SymbolIndex {
   std::vector<Entry> entries_;
   uint32_t stamp_ = 0;
   bool busy_ = false;
+  const Cell* symbol_records_ = nullptr;  // the symbol table's records while filled
 };
 
 SymbolIndex symbol_index;
