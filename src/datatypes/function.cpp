@@ -165,11 +165,17 @@ uint32_t validate_spec(const Cell* spec) {
 
 namespace {
 struct Collector {
+  explicit Collector(Cell* block) : collected(block) {}
   Cell* collected;  // block of collected words
   // The canonical symbols of the words never collected (the interface's
   // words, /extern words, the words collected so far): a flat list, since
   // every set-word of the body asks it.
   std::vector<uint32_t> known;
+  // The canonical ids of the loop words whose counters are collected, read
+  // once for the walk rather than at every word of the body.
+  uint32_t repeat = symbol::resolve(runtime_words::repeat);
+  uint32_t foreach = symbol::resolve(runtime_words::foreach);
+  uint32_t remove_each = symbol::resolve(runtime_words::remove_each);
 
   bool is_known(uint32_t symbol) const {
     uint32_t wanted = symbol::resolve(symbol);
@@ -193,12 +199,11 @@ struct Collector {
           break;
         case TYPE_WORD: {
           uint32_t s = canonical(item);
-          bool repeat = s == symbol::resolve(runtime_words::repeat);
-          bool foreach = s == symbol::resolve(runtime_words::foreach) ||
-                         s == symbol::resolve(runtime_words::remove_each);
-          if ((repeat || foreach) && i + 1 < tail_of(node)) {
+          bool is_repeat = s == repeat;
+          bool is_foreach = s == foreach || s == remove_each;
+          if ((is_repeat || is_foreach) && i + 1 < tail_of(node)) {
             Cell next = cells_of(node)[i + 1];
-            if (foreach && next.is(TYPE_BLOCK)) {
+            if (is_foreach && next.is(TYPE_BLOCK)) {
               for (uint32_t k = next.data1; k < tail_of(next.data2); ++k) {
                 Cell w = cells_of(next.data2)[k];
                 if (w.is(TYPE_WORD) || w.is(TYPE_GET_WORD) || w.is(TYPE_LIT_WORD)) collect(w);
@@ -223,7 +228,7 @@ struct Collector {
 
 void collect_words(Cell* spec, const Cell* body) {
   stack::Guard guard;
-  Collector c{block::push_only(8), {}};
+  Collector c(block::push_only(8));
   for (uint32_t i = spec->data1; i < tail_of(spec->data2); ++i) {
     Cell item = cells_of(spec->data2)[i];
     if (word::is_any_word(item.type())) c.known.push_back(canonical(item));
