@@ -62,6 +62,8 @@ void put_u32(std::vector<uint8_t>* out, uint32_t value) {
   out->insert(out->end(), bytes, bytes + 4);
 }
 
+}  // namespace
+
 // The image's checksum: Fletcher's two sums over the image's 64-bit
 // little-endian words (the last one padded with zeros), each taken modulo
 // 65535, the second sum in the high half. Since 65535 divides 2^64 - 1,
@@ -124,6 +126,8 @@ uint32_t image_checksum(const uint8_t* bytes, size_t length) {
   }
   return static_cast<uint32_t>(weighted % kModulus) << 16 | static_cast<uint32_t>(sum % kModulus);
 }
+
+namespace {
 
 // The image cannot serve: the boot has no library to go on with.
 [[noreturn]] void refuse_image(const std::string& what) {
