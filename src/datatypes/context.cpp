@@ -403,25 +403,34 @@ void bind_series(NodeId block_node, uint32_t from, NodeId context, bool self_fla
   cycles::Entry entry(block_node);
   // Only a nested walk and adding a word may allocate (and move the
   // block's cells): the buffer is read again after either.
+  // The cells are held between those calls (binding changes no block's
+  // length).
   SeriesBuffer* buffer = memory::buffer_of(block_node);
-  for (uint32_t i = from; i < buffer->cell_count(); ++i) {
-    Cell* cell = buffer->cells() + i;
+  Cell* cells = buffer->cells();
+  uint32_t count = buffer->cell_count();
+  uint32_t self = runtime_words::self;
+  for (uint32_t i = from; i < count; ++i) {
+    Cell* cell = cells + i;
     TypeId type = cell->type();
     if (series::is_block_kind(type)) {
       bind_series(cell->data2, cell->data1, context, self_flag, add_unknown, filled);
       buffer = memory::buffer_of(block_node);
+      cells = buffer->cells();
+      count = buffer->cell_count();
       continue;
     }
     if (type < TYPE_WORD || type > TYPE_REFINEMENT) continue;
     uint32_t symbol = word::symbol_of(*cell);
-    if (self_flag && type == TYPE_WORD && symbol == runtime_words::self) {
+    if (self_flag && type == TYPE_WORD && symbol == self) {
       cell->data1 = context;
       cell->data3 = word::kUnresolved;
     } else if (!bind_known(cell, context, filled) && add_unknown) {
       int32_t index = add_word(context, symbol);
       if (filled != nullptr) filled->added(symbol, index);
       buffer = memory::buffer_of(block_node);
-      cell = buffer->cells() + i;
+      cells = buffer->cells();
+      count = buffer->cell_count();
+      cell = cells + i;
       cell->data1 = context;
       cell->data3 = static_cast<uint32_t>(index);
     }

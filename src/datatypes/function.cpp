@@ -191,18 +191,27 @@ struct Collector {
   void walk(const Cell& block_value) {
     cycles::Entry entry(block_value.data2);
     NodeId node = block_value.data2;
-    for (uint32_t i = block_value.data1; i < tail_of(node); ++i) {
-      Cell item = cells_of(node)[i];
+    // The block's cells are held between the calls that append to the
+    // collected block (which allocate) and read again after them.
+    const Cell* cells = cells_of(node);
+    uint32_t count = tail_of(node);
+    auto reread = [&] {
+      cells = cells_of(node);
+      count = tail_of(node);
+    };
+    for (uint32_t i = block_value.data1; i < count; ++i) {
+      Cell item = cells[i];
       switch (item.type()) {
         case TYPE_SET_WORD:
           collect(item);
+          reread();
           break;
         case TYPE_WORD: {
           uint32_t s = canonical(item);
           bool is_repeat = s == repeat;
           bool is_foreach = s == foreach || s == remove_each;
-          if ((is_repeat || is_foreach) && i + 1 < tail_of(node)) {
-            Cell next = cells_of(node)[i + 1];
+          if ((is_repeat || is_foreach) && i + 1 < count) {
+            Cell next = cells[i + 1];
             if (is_foreach && next.is(TYPE_BLOCK)) {
               for (uint32_t k = next.data1; k < tail_of(next.data2); ++k) {
                 Cell w = cells_of(next.data2)[k];
@@ -211,12 +220,16 @@ struct Collector {
             } else if (next.is(TYPE_WORD) || next.is(TYPE_SET_WORD)) {
               collect(next);
             }
+            reread();
           }
           break;
         }
         case TYPE_BLOCK:
         case TYPE_PAREN:
-          if (!cycles::find(item.data2)) walk(item);
+          if (!cycles::find(item.data2)) {
+            walk(item);
+            reread();
+          }
           break;
         default:
           break;
