@@ -321,11 +321,9 @@ uint32_t grown_count(const Record* r) {
   return r->size * 2 < r->buckets ? static_cast<uint32_t>(r->buckets - 1) : static_cast<uint32_t>(r->buckets + 1);
 }
 
-// Makes room for one more key when the table reached its bound. Returns true
-// when a hash! was rebuilt (every cell of its block then indexed).
-bool make_room(NodeId table) {
+// The growth of a table that reached its bound (see make_room).
+[[gnu::noinline]] bool grow_for_one_more(NodeId table) {
   Record* r = rec(table);
-  if (r->occupied < r->upper) return false;
   uint32_t n = grown_count(r);
   switch (r->kind) {
     case kHash:
@@ -341,6 +339,16 @@ bool make_room(NodeId table) {
       resize_pointers(table, n);
       return false;
   }
+}
+
+// Makes room for one more key when the table reached its bound. Returns true
+// when a hash! was rebuilt (every cell of its block then indexed). Every
+// insertion asks, and nearly every time the answer is that there is room:
+// that test is inline, the growth is not.
+inline bool make_room(NodeId table) {
+  Record* r = rec(table);
+  if (r->occupied < r->upper) return false;
+  return grow_for_one_more(table);
 }
 
 // --- hash! ------------------------------------------------------------------------
@@ -1249,7 +1257,7 @@ int32_t get_symbol(NodeId table, const char* text, uint32_t length, bool no_alia
 }
 
 int32_t get_word_index(NodeId table, uint32_t symbol, bool case_insensitive, NodeId context, int32_t* index) {
-  if (context != 0 && rec(table)->occupied >= rec(table)->upper) make_room(table);
+  if (context != 0) make_room(table);
   uint32_t canonical = resolve_symbol(symbol);
   // The probe of probe_for_insertion, with the arrays held: comparing two
   // symbols allocates nothing, and every context lookup comes here.
