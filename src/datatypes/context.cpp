@@ -316,8 +316,10 @@ class SymbolIndex {
     // and its canonical id is read from the symbol table as it is now.
     reserve(symbol::count());
     symbol_records_ = memory::buffer_of(symbol::detail::table_node)->cells();
+    // Filling allocates nothing in the series heap: the word cells stay put.
+    const Cell* word_cells = hash_table::get_words(*cell(context))->cells();
     for (uint32_t i = 0; i < words; ++i) {
-      uint32_t canonical = canonical_of(word::symbol_of(*word_at(context, i)));
+      uint32_t canonical = canonical_of(word::symbol_of(word_cells[i]));
       if (canonical == 0) continue;
       reserve(canonical);
       Entry& entry = entries_[canonical];
