@@ -145,18 +145,30 @@ uint32_t validate_spec(const Cell* spec) {
         bad();
     }
   }
-  // No two arguments or refinements may share a name.
+  // No two arguments or refinements may share a name: each name's
+  // canonical id is compared with those of the names before it, kept as
+  // they are met (nothing here allocates in the series heap).
+  // Most interfaces name a few words: they are kept on the C++ stack, a
+  // longer one's in a vector.
+  constexpr uint32_t kFewNames = 32;
+  uint32_t few[kFewNames];
+  std::vector<uint32_t> many;
+  uint32_t count = 0;
+  const Cell* cells = cells_of(node);
   for (uint32_t a = spec->data1; a < length; ++a) {
-    Cell first = cells_of(node)[a];
+    Cell first = cells[a];
     TypeId t = first.type();
     if (t != TYPE_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD && t != TYPE_REFINEMENT) continue;
     uint32_t name = canonical(first);
-    const Cell* cells = cells_of(node);
-    for (uint32_t b = spec->data1; b < a; ++b) {
-      TypeId u = cells[b].type();
-      if (u != TYPE_WORD && u != TYPE_LIT_WORD && u != TYPE_GET_WORD && u != TYPE_REFINEMENT) continue;
-      if (canonical(cells[b]) == name) fire(ErrorId::script_dup_vars, &first);
+    const uint32_t* names = count <= kFewNames ? few : many.data();
+    if (std::find(names, names + count, name) != names + count) fire(ErrorId::script_dup_vars, &first);
+    if (count < kFewNames) {
+      few[count] = name;
+    } else {
+      if (count == kFewNames) many.assign(few, few + kFewNames);
+      many.push_back(name);
     }
+    ++count;
   }
   return flags;
 }
