@@ -182,7 +182,7 @@ InsertionProbe probe_for_insertion(NodeId table, uint32_t hash, Matches&& matche
 
 // Makes the bucket an insertion probe chose live, naming the slot (a cell
 // index or an entry offset), and counts it.
-void claim_bucket(Record* r, uint32_t bucket, int32_t slot) {
+[[gnu::always_inline]] inline void claim_bucket(Record* r, uint32_t bucket, int32_t slot) {
   uint8_t* status = status_array(r);
   if (get_status(status, bucket) == kEmpty) ++r->occupied;
   set_status(status, bucket, kLive);
