@@ -59,6 +59,12 @@ struct BootImage {
 // that start a runtime (kel and the test programs) link it.
 extern const BootImage kBuiltImage;
 
+// The checksum an image stores in front of the rest of its bytes:
+// Fletcher's two sums over those bytes' 64-bit little-endian words (the
+// last one padded with zeros), each modulo 65535, the second in the high
+// half.
+uint32_t image_checksum(const uint8_t* bytes, size_t length);
+
 // The image of the embedded sources as they load now; the runtime must be
 // initialised (the image writer boots from the sources first).
 std::vector<uint8_t> write_image();

@@ -52,13 +52,17 @@ struct Sealer {
     library = context::create(count, false, false, 0, context::kGlobalKind);
     root::keep(*context::cell(library));  // lives as long as the process
     library_index.assign(count, -1);
+    // The global values are held between the words added to the snapshot
+    // (which allocate) and read again after each.
+    const Cell* values = context::values_head(global);
     for (uint32_t i = 0; i < count; ++i) {
-      Cell value = context::values_head(global)[i];
+      Cell value = values[i];
       if (!is_function_value(value.type())) continue;
       uint32_t symbol = word::symbol_of(*context::word_at(global, i));
       int32_t index = context::add_word(library, symbol);
       context::values_head(library)[index] = value;
       library_index[i] = index;
+      values = context::values_head(global);
     }
   }
 
@@ -123,7 +127,8 @@ struct Sealer {
     if (context == 0 || !first_visit(&visited_contexts, context)) return;
     if (context::on_stack(context)) return;
     uint32_t count = context::word_count(context);
-    for (uint32_t i = 0; i < count; ++i) seal_value(context::values_head(context)[i]);
+    const Cell* values = context::values_head(context);
+    for (uint32_t i = 0; i < count; ++i) seal_value(values[i]);
   }
 };
 }  // namespace
@@ -134,7 +139,8 @@ void seal_library() {
   Sealer sealer;
   sealer.snapshot();
   uint32_t count = context::word_count(sealer.global);
-  for (uint32_t i = 0; i < count; ++i) sealer.seal_value(context::values_head(sealer.global)[i]);
+  const Cell* values = context::values_head(sealer.global);
+  for (uint32_t i = 0; i < count; ++i) sealer.seal_value(values[i]);
   compiled::attach();
 }
 

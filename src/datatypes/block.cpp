@@ -94,8 +94,11 @@ void clone_into(const Cell* block, bool deep, bool any_block, Cell* out, const C
   if (!deep) return;
   if (cycles::find(block->data2)) fire(ErrorId::internal_no_cycle);
   cycles::Entry entry(block->data2);
+  // The copy's cells are held while the scan meets no nested block; a
+  // nested clone allocates, and they are read again after it.
+  const Cell* cells = memory::buffer_of(node)->cells();
   for (int32_t i = 0; i < length; ++i) {
-    Cell cell = memory::buffer_of(node)->cells()[i];
+    Cell cell = cells[i];
     TypeId type = cell.type();
     bool nested = type == TYPE_BLOCK ||
                   (any_block && (type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH)));
@@ -106,6 +109,7 @@ void clone_into(const Cell* block, bool deep, bool any_block, Cell* out, const C
     kept.header = cell.header;
     memory::buffer_of(node)->cells()[i] = kept;
     stack::pop(1);
+    cells = memory::buffer_of(node)->cells();
   }
 }
 

@@ -312,8 +312,14 @@ class SymbolIndex {
       for (Entry& entry : entries_) entry.stamp = 0;
       stamp_ = 1;
     }
+    // Binding makes no symbols: every symbol a walk meets has an entry,
+    // and its canonical id is read from the symbol table as it is now.
+    reserve(symbol::count());
+    symbol_records_ = memory::buffer_of(symbol::detail::table_node)->cells();
+    // Filling allocates nothing in the series heap: the word cells stay put.
+    const Cell* word_cells = hash_table::get_words(*cell(context))->cells();
     for (uint32_t i = 0; i < words; ++i) {
-      uint32_t canonical = canonical_of(word::symbol_of(*word_at(context, i)));
+      uint32_t canonical = canonical_of(word::symbol_of(word_cells[i]));
       if (canonical == 0) continue;
       reserve(canonical);
       Entry& entry = entries_[canonical];
@@ -327,16 +333,20 @@ class SymbolIndex {
   }
   void release() { busy_ = false; }
 
-  // The word's index in the context, kAbsent, or kAsk (look it up).
+  // The word's index in the context, kAbsent, or kAsk (look it up). Every
+  // symbol has an entry (fill reserved them), and the canonical id is read
+  // straight from the symbol table's records, as symbol::resolve reads it.
   int32_t find(uint32_t symbol) const {
-    uint32_t canonical = canonical_of(symbol);
-    if (canonical == 0) return kAsk;
-    if (canonical >= entries_.size()) return kAbsent;
+    if (symbol == 0 || symbol >= entries_.size()) [[unlikely]] return symbol == 0 ? kAsk : kAbsent;
+    auto alias = static_cast<int32_t>(symbol_records_[symbol - 1].data1);
+    uint32_t canonical = alias <= 0 ? symbol : static_cast<uint32_t>(alias);
     const Entry& entry = entries_[canonical];
     return entry.stamp == stamp_ ? entry.index : kAbsent;
   }
-  // A word the walk added to the context (its spelling was absent).
+  // A word the walk added to the context (its spelling was absent); adding
+  // it allocated, so the symbol table's records are found again.
   void added(uint32_t symbol, int32_t index) {
+    symbol_records_ = memory::buffer_of(symbol::detail::table_node)->cells();
     uint32_t canonical = canonical_of(symbol);
     if (canonical == 0) return;
     reserve(canonical);
@@ -365,6 +375,7 @@ class SymbolIndex {
   std::vector<Entry> entries_;
   uint32_t stamp_ = 0;
   bool busy_ = false;
+  const Cell* symbol_records_ = nullptr;  // the symbol table's records while filled
 };
 
 SymbolIndex symbol_index;
@@ -394,25 +405,34 @@ void bind_series(NodeId block_node, uint32_t from, NodeId context, bool self_fla
   cycles::Entry entry(block_node);
   // Only a nested walk and adding a word may allocate (and move the
   // block's cells): the buffer is read again after either.
+  // The cells are held between those calls (binding changes no block's
+  // length).
   SeriesBuffer* buffer = memory::buffer_of(block_node);
-  for (uint32_t i = from; i < buffer->cell_count(); ++i) {
-    Cell* cell = buffer->cells() + i;
+  Cell* cells = buffer->cells();
+  uint32_t count = buffer->cell_count();
+  uint32_t self = runtime_words::self;
+  for (uint32_t i = from; i < count; ++i) {
+    Cell* cell = cells + i;
     TypeId type = cell->type();
     if (series::is_block_kind(type)) {
       bind_series(cell->data2, cell->data1, context, self_flag, add_unknown, filled);
       buffer = memory::buffer_of(block_node);
+      cells = buffer->cells();
+      count = buffer->cell_count();
       continue;
     }
     if (type < TYPE_WORD || type > TYPE_REFINEMENT) continue;
     uint32_t symbol = word::symbol_of(*cell);
-    if (self_flag && type == TYPE_WORD && symbol == runtime_words::self) {
+    if (self_flag && type == TYPE_WORD && symbol == self) {
       cell->data1 = context;
       cell->data3 = word::kUnresolved;
     } else if (!bind_known(cell, context, filled) && add_unknown) {
       int32_t index = add_word(context, symbol);
       if (filled != nullptr) filled->added(symbol, index);
       buffer = memory::buffer_of(block_node);
-      cell = buffer->cells() + i;
+      cells = buffer->cells();
+      count = buffer->cell_count();
+      cell = cells + i;
       cell->data1 = context;
       cell->data3 = static_cast<uint32_t>(index);
     }

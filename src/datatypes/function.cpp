@@ -145,18 +145,30 @@ uint32_t validate_spec(const Cell* spec) {
         bad();
     }
   }
-  // No two arguments or refinements may share a name.
+  // No two arguments or refinements may share a name: each name's
+  // canonical id is compared with those of the names before it, kept as
+  // they are met (nothing here allocates in the series heap).
+  // Most interfaces name a few words: they are kept on the C++ stack, a
+  // longer one's in a vector.
+  constexpr uint32_t kFewNames = 32;
+  uint32_t few[kFewNames];
+  std::vector<uint32_t> many;
+  uint32_t count = 0;
+  const Cell* cells = cells_of(node);
   for (uint32_t a = spec->data1; a < length; ++a) {
-    Cell first = cells_of(node)[a];
+    Cell first = cells[a];
     TypeId t = first.type();
     if (t != TYPE_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD && t != TYPE_REFINEMENT) continue;
     uint32_t name = canonical(first);
-    const Cell* cells = cells_of(node);
-    for (uint32_t b = spec->data1; b < a; ++b) {
-      TypeId u = cells[b].type();
-      if (u != TYPE_WORD && u != TYPE_LIT_WORD && u != TYPE_GET_WORD && u != TYPE_REFINEMENT) continue;
-      if (canonical(cells[b]) == name) fire(ErrorId::script_dup_vars, &first);
+    const uint32_t* names = count <= kFewNames ? few : many.data();
+    if (std::find(names, names + count, name) != names + count) fire(ErrorId::script_dup_vars, &first);
+    if (count < kFewNames) {
+      few[count] = name;
+    } else {
+      if (count == kFewNames) many.assign(few, few + kFewNames);
+      many.push_back(name);
     }
+    ++count;
   }
   return flags;
 }
@@ -165,11 +177,17 @@ uint32_t validate_spec(const Cell* spec) {
 
 namespace {
 struct Collector {
+  explicit Collector(Cell* block) : collected(block) {}
   Cell* collected;  // block of collected words
   // The canonical symbols of the words never collected (the interface's
   // words, /extern words, the words collected so far): a flat list, since
   // every set-word of the body asks it.
   std::vector<uint32_t> known;
+  // The canonical ids of the loop words whose counters are collected, read
+  // once for the walk rather than at every word of the body.
+  uint32_t repeat = symbol::resolve(runtime_words::repeat);
+  uint32_t foreach = symbol::resolve(runtime_words::foreach);
+  uint32_t remove_each = symbol::resolve(runtime_words::remove_each);
 
   bool is_known(uint32_t symbol) const {
     uint32_t wanted = symbol::resolve(symbol);
@@ -185,20 +203,28 @@ struct Collector {
   void walk(const Cell& block_value) {
     cycles::Entry entry(block_value.data2);
     NodeId node = block_value.data2;
-    for (uint32_t i = block_value.data1; i < tail_of(node); ++i) {
-      Cell item = cells_of(node)[i];
+    // The block's cells are held between the calls that append to the
+    // collected block (which allocate) and read again after them.
+    const Cell* cells = cells_of(node);
+    uint32_t count = tail_of(node);
+    auto reread = [&] {
+      cells = cells_of(node);
+      count = tail_of(node);
+    };
+    for (uint32_t i = block_value.data1; i < count; ++i) {
+      Cell item = cells[i];
       switch (item.type()) {
         case TYPE_SET_WORD:
           collect(item);
+          reread();
           break;
         case TYPE_WORD: {
           uint32_t s = canonical(item);
-          bool repeat = s == symbol::resolve(runtime_words::repeat);
-          bool foreach = s == symbol::resolve(runtime_words::foreach) ||
-                         s == symbol::resolve(runtime_words::remove_each);
-          if ((repeat || foreach) && i + 1 < tail_of(node)) {
-            Cell next = cells_of(node)[i + 1];
-            if (foreach && next.is(TYPE_BLOCK)) {
+          bool is_repeat = s == repeat;
+          bool is_foreach = s == foreach || s == remove_each;
+          if ((is_repeat || is_foreach) && i + 1 < count) {
+            Cell next = cells[i + 1];
+            if (is_foreach && next.is(TYPE_BLOCK)) {
               for (uint32_t k = next.data1; k < tail_of(next.data2); ++k) {
                 Cell w = cells_of(next.data2)[k];
                 if (w.is(TYPE_WORD) || w.is(TYPE_GET_WORD) || w.is(TYPE_LIT_WORD)) collect(w);
@@ -206,12 +232,16 @@ struct Collector {
             } else if (next.is(TYPE_WORD) || next.is(TYPE_SET_WORD)) {
               collect(next);
             }
+            reread();
           }
           break;
         }
         case TYPE_BLOCK:
         case TYPE_PAREN:
-          if (!cycles::find(item.data2)) walk(item);
+          if (!cycles::find(item.data2)) {
+            walk(item);
+            reread();
+          }
           break;
         default:
           break;
@@ -223,7 +253,7 @@ struct Collector {
 
 void collect_words(Cell* spec, const Cell* body) {
   stack::Guard guard;
-  Collector c{block::push_only(8), {}};
+  Collector c(block::push_only(8));
   for (uint32_t i = spec->data1; i < tail_of(spec->data2); ++i) {
     Cell item = cells_of(spec->data2)[i];
     if (word::is_any_word(item.type())) c.known.push_back(canonical(item));

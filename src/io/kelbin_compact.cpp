@@ -104,6 +104,11 @@ class Reader : public RecordReader<Reader> {
   // costs more than the loop itself.
   [[gnu::always_inline]] uint32_t uleb() {
     const uint8_t* at = p_;
+    // A one-byte number, the commonest (most symbol indexes and counts).
+    if (at < d_.records_end && *at < 0x80) [[likely]] {
+      p_ = at + 1;
+      return *at;
+    }
     uint32_t value = 0;
     for (uint32_t shift = 0;; shift += 7) {
       if (p_ >= d_.records_end) d_.fail(at);

@@ -182,7 +182,7 @@ InsertionProbe probe_for_insertion(NodeId table, uint32_t hash, Matches&& matche
 
 // Makes the bucket an insertion probe chose live, naming the slot (a cell
 // index or an entry offset), and counts it.
-void claim_bucket(Record* r, uint32_t bucket, int32_t slot) {
+[[gnu::always_inline]] inline void claim_bucket(Record* r, uint32_t bucket, int32_t slot) {
   uint8_t* status = status_array(r);
   if (get_status(status, bucket) == kEmpty) ++r->occupied;
   set_status(status, bucket, kLive);
@@ -321,11 +321,9 @@ uint32_t grown_count(const Record* r) {
   return r->size * 2 < r->buckets ? static_cast<uint32_t>(r->buckets - 1) : static_cast<uint32_t>(r->buckets + 1);
 }
 
-// Makes room for one more key when the table reached its bound. Returns true
-// when a hash! was rebuilt (every cell of its block then indexed).
-bool make_room(NodeId table) {
+// The growth of a table that reached its bound (see make_room).
+[[gnu::noinline]] bool grow_for_one_more(NodeId table) {
   Record* r = rec(table);
-  if (r->occupied < r->upper) return false;
   uint32_t n = grown_count(r);
   switch (r->kind) {
     case kHash:
@@ -341,6 +339,16 @@ bool make_room(NodeId table) {
       resize_pointers(table, n);
       return false;
   }
+}
+
+// Makes room for one more key when the table reached its bound. Returns true
+// when a hash! was rebuilt (every cell of its block then indexed). Every
+// insertion asks, and nearly every time the answer is that there is room:
+// that test is inline, the growth is not.
+inline bool make_room(NodeId table) {
+  Record* r = rec(table);
+  if (r->occupied < r->upper) return false;
+  return grow_for_one_more(table);
 }
 
 // --- hash! ------------------------------------------------------------------------
@@ -1251,11 +1259,32 @@ int32_t get_symbol(NodeId table, const char* text, uint32_t length, bool no_alia
 int32_t get_word_index(NodeId table, uint32_t symbol, bool case_insensitive, NodeId context, int32_t* index) {
   if (context != 0) make_room(table);
   uint32_t canonical = resolve_symbol(symbol);
-  const Cell* words = block_cells(rec(table));
-  InsertionProbe probe = probe_for_insertion(table, hash_pointer(canonical), [&](int32_t slot) {
-    uint32_t other = words[slot].data2;
-    return other == symbol || (case_insensitive && resolve_symbol(other) == canonical);
-  });
+  // The probe of probe_for_insertion, with the arrays held: comparing two
+  // symbols allocates nothing, and every context lookup comes here.
+  InsertionProbe probe;
+  {
+    Record* r = rec(table);
+    const Cell* words = block_cells(r);
+    const uint8_t* status = status_array(r);
+    const int32_t* slots = slot_array(r);
+    ProbeWalk walk(hash_pointer(canonical), static_cast<uint32_t>(r->buckets));
+    int32_t first_deleted = -1;
+    for (;;) {
+      uint32_t state = get_status(status, walk.bucket);
+      if (state == kEmpty) break;
+      if (state == kDeleted) {
+        if (first_deleted < 0) first_deleted = static_cast<int32_t>(walk.bucket);
+      } else {
+        uint32_t other = words[slots[walk.bucket]].data2;
+        if (other == symbol || (case_insensitive && resolve_symbol(other) == canonical)) {
+          probe = {true, walk.bucket};
+          break;
+        }
+      }
+      if (!walk.advance()) break;
+    }
+    if (!probe.matched) probe.bucket = first_deleted >= 0 ? static_cast<uint32_t>(first_deleted) : walk.bucket;
+  }
   if (probe.matched) return slot_array(rec(table))[probe.bucket];
   if (context == 0) return -1;
 

@@ -82,6 +82,10 @@ struct State {
   uint64_t os_bytes = 0;
   std::vector<NodeFrame> node_frames;  // index k covers ids k*10000 .. k*10000+9999
   uint32_t active_node_frame = 0;
+  // The active node frame's entry, or null when the index names none; set
+  // with the index and again whenever the vector may have moved, so that
+  // taking a node reads no vector bounds.
+  NodeFrame* active_frame = nullptr;
   SeriesFrame* series_head = nullptr;
   SeriesFrame* series_tail = nullptr;
   SeriesFrame* series_active = nullptr;
@@ -276,6 +280,11 @@ void free_virtual(void* address) {
 // --- Nodes -------------------------------------------------------------------------
 
 namespace {
+void set_active_node_frame(uint32_t index) {
+  state.active_node_frame = index;
+  state.active_frame = index < state.node_frames.size() ? &state.node_frames[index] : nullptr;
+}
+
 uint32_t new_node_frame() {
   // Reuse the slot of a released frame before growing the range.
   uint32_t index = 0;
@@ -290,11 +299,21 @@ uint32_t new_node_frame() {
   // Thread every node into the free list, lowest id first; id 0 stays null.
   uint32_t start = first == 0 ? 1 : first;
   populate(node_slots + first, kNodesPerFrame * sizeof(uintptr_t));
-  // (A loop without a branch: start-up threads several frames.)
-  for (uint32_t id = start; id < last; ++id) node_slots[id] = (static_cast<uintptr_t>(id + 1) << 1) | 1;
+  // Two links at a time in a two-lane vector (start-up threads several
+  // frames): the slot of id holds (id + 1) << 1 | 1, so each pair of links
+  // is the one before it plus 4.
+  using Links = uint64_t __attribute__((vector_size(16)));
+  static_assert(sizeof(uintptr_t) == sizeof(uint64_t), "a node slot is a 64-bit word");
+  uint32_t id = start;
+  Links links = {(uint64_t{id} + 1) << 1 | 1, (uint64_t{id} + 2) << 1 | 1};
+  const Links step = {4, 4};
+  for (; id + 2 <= last; id += 2, links += step) std::memcpy(node_slots + id, &links, sizeof links);
+  for (; id < last; ++id) node_slots[id] = (static_cast<uintptr_t>(id + 1) << 1) | 1;
   node_slots[last] = 1;
   frame.free_head = start;
   state.os_bytes += runtime::align_up(uint64_t{kNodesPerFrame} * sizeof(uintptr_t), 4096);
+  // The vector may have moved: the active frame's entry is found again.
+  set_active_node_frame(state.active_node_frame);
   return index;
 }
 
@@ -328,22 +347,40 @@ uint32_t frame_with_free_node() {
 }
 }  // namespace
 
-NodeId alloc_node() {
-  uint32_t index = state.active_node_frame;
-  if (index >= state.node_frames.size() || !state.node_frames[index].live ||
-      state.node_frames[index].free_head == 0) {
-    index = frame_with_free_node();
-    if (index == state.node_frames.size()) index = new_node_frame();
-    state.active_node_frame = index;
-  }
-  NodeFrame& frame = state.node_frames[index];
-  NodeId node = frame.free_head;
-  frame.free_head = static_cast<uint32_t>(node_slots[node] >> 1);
+namespace {
+// The frame to take a node from when the active one has none left (or is
+// gone): another with a free node, else a new one.
+[[gnu::noinline]] NodeFrame* pick_node_frame() {
+  uint32_t index = frame_with_free_node();
+  if (index == state.node_frames.size()) index = new_node_frame();
+  set_active_node_frame(index);
+  return state.active_frame;
+}
+
+// Whether a node can be taken from the frame without looking further.
+inline bool has_free_node(const NodeFrame* frame) {
+  return frame != nullptr && frame->live && frame->free_head != 0;
+}
+
+// The first node off a frame's free list, its slot 0 until its buffer is linked.
+[[gnu::always_inline]] inline NodeId pop_node(NodeFrame* frame) {
+  NodeId node = frame->free_head;
+  frame->free_head = static_cast<uint32_t>(node_slots[node] >> 1);
   node_slots[node] = 0;
-  ++frame.used;
+  ++frame->used;
   ++state.nodes_since_collection;
   return node;
 }
+
+// A node off the active frame's free list: inline in every allocation.
+[[gnu::always_inline]] inline NodeId take_node() {
+  NodeFrame* frame = state.active_frame;
+  if (!has_free_node(frame)) [[unlikely]] frame = pick_node_frame();
+  return pop_node(frame);
+}
+}  // namespace
+
+NodeId alloc_node() { return take_node(); }
 
 void free_node(NodeId node) {
   NodeFrame& frame = state.node_frames[node / kNodesPerFrame];
@@ -539,6 +576,32 @@ namespace {
   return buffer;
 }
 
+// The header of a new buffer of the capacity, for the node (0 when it has
+// none yet).
+[[gnu::always_inline]] inline void start_buffer(SeriesBuffer* buffer, uint32_t unit, uint32_t big, uint64_t capacity,
+                                                int32_t offset, NodeId node) {
+  uint32_t flags = unit | series_flags::kInUse | big | series_flags::kFresh;
+  uint32_t start = 0;
+  if (offset == -1) {
+    flags |= series_flags::kStartedInMiddle;
+    start = static_cast<uint32_t>(capacity / 2);
+  } else if (offset > 0) {
+    start = static_cast<uint32_t>(offset);
+  }
+  buffer->flags = flags;
+  buffer->node = node;
+  buffer->size = static_cast<uint32_t>(capacity);
+  buffer->offset = start;
+  buffer->tail = start;
+  buffer->pins = 0;
+}
+
+// Counts a new buffer's bytes against the collection budget.
+[[gnu::always_inline]] inline void count_allocation(uint64_t need) {
+  state.allocated_since_collection += need;
+  if (state.allocated_since_collection >= state.collection_budget) collection_requested = true;
+}
+
 // A new buffer: most are small and fit the active frame, which takes a
 // bump of its allocation pointer (start-up makes tens of thousands).
 [[gnu::always_inline]] inline SeriesBuffer* new_buffer(uint32_t count, uint32_t unit, int32_t offset) {
@@ -547,8 +610,7 @@ namespace {
   uint64_t need = capacity + sizeof(SeriesBuffer);
   SeriesBuffer* buffer;
   uint32_t big = 0;
-  state.allocated_since_collection += need;
-  if (state.allocated_since_collection >= state.collection_budget) collection_requested = true;
+  count_allocation(need);
   SeriesFrame* frame = state.series_active;
   if (need < kBigThreshold && frame && frame->allocation + need < frame->tail) [[likely]] {
     buffer = reinterpret_cast<SeriesBuffer*>(frame->allocation);
@@ -556,19 +618,19 @@ namespace {
   } else {
     buffer = place_elsewhere(need, &big);
   }
-  buffer->flags = unit | series_flags::kInUse | big | series_flags::kFresh;
-  buffer->node = 0;
-  buffer->size = static_cast<uint32_t>(capacity);
-  buffer->pins = 0;
-  uint32_t start = 0;
-  if (offset == -1) {
-    buffer->flags |= series_flags::kStartedInMiddle;
-    start = static_cast<uint32_t>(capacity / 2);
-  } else if (offset > 0) {
-    start = static_cast<uint32_t>(offset);
-  }
-  buffer->offset = buffer->tail = start;
+  start_buffer(buffer, unit, big, capacity, offset, 0);
   return buffer;
+}
+
+// A series whose node or buffer the active frames cannot give at once.
+[[gnu::noinline]] NodeId alloc_series_elsewhere(uint32_t count, uint32_t unit, int32_t offset) {
+  NodeId node = take_node();
+  // The node must never hold 0 while a collection could look at it: link
+  // both ways before anything else happens.
+  SeriesBuffer* buffer = new_buffer(count, unit, offset);
+  buffer->node = node;
+  set_buffer(node, buffer);
+  return node;
 }
 }  // namespace
 
@@ -577,13 +639,24 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset)
 }
 
 NodeId alloc_series(uint32_t count, uint32_t unit, int32_t offset) {
-  NodeId node = alloc_node();
-  // The node must never hold 0 while a collection could look at it: link
-  // both ways before anything else happens.
-  SeriesBuffer* buffer = new_buffer(count, unit, offset);
-  buffer->node = node;
-  set_buffer(node, buffer);
-  return node;
+  // The common case takes no call and saves no register: a small buffer
+  // that the active series frame has room for, and a free node in the
+  // active node frame.
+  uint64_t capacity = runtime::align_up(uint64_t{count} * unit, 16);
+  uint64_t need = capacity + sizeof(SeriesBuffer);
+  NodeFrame* nodes = state.active_frame;
+  SeriesFrame* frame = state.series_active;
+  if (need < kBigThreshold && frame != nullptr && frame->allocation + need < frame->tail && has_free_node(nodes))
+      [[likely]] {
+    NodeId node = pop_node(nodes);
+    count_allocation(need);
+    auto* buffer = reinterpret_cast<SeriesBuffer*>(frame->allocation);
+    frame->allocation += need;
+    start_buffer(buffer, unit, 0, capacity, offset, node);
+    set_buffer(node, buffer);
+    return node;
+  }
+  return alloc_series_elsewhere(count, unit, offset);
 }
 
 NodeId alloc_fixed_series(uint32_t count, uint32_t unit, int32_t offset) {
@@ -735,7 +808,7 @@ void collect_node_frames() {
     f.history = (f.history << 1) | (f.used == f.used_at_last_collection ? 1 : 0);
     f.used_at_last_collection = f.used;
   }
-  state.active_node_frame = frame_with_free_node();
+  set_active_node_frame(frame_with_free_node());
   state.nodes_since_collection = 0;
 }
 

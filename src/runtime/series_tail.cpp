@@ -6,13 +6,10 @@
 
 namespace kel {
 
-Cell* alloc_tail(SeriesBuffer** buffer) {
-  SeriesBuffer* b = *buffer;
-  if (uint64_t{b->tail} + sizeof(Cell) > b->size) {
-    b = memory::expand_series(
-        b, static_cast<uint32_t>(memory::grown_capacity(b->size, uint64_t{b->used()} + sizeof(Cell))));
-    *buffer = b;
-  }
+Cell* alloc_tail_grown(SeriesBuffer** buffer) {
+  SeriesBuffer* b = memory::expand_series(
+      *buffer, static_cast<uint32_t>(memory::grown_capacity((*buffer)->size, uint64_t{(*buffer)->used()} + sizeof(Cell))));
+  *buffer = b;
   Cell* cell = reinterpret_cast<Cell*>(b->tail_ptr());
   *cell = make_cell(TYPE_UNSET);
   b->tail += sizeof(Cell);

@@ -13,7 +13,16 @@ namespace kel {
 
 // Appends an unset! cell at the tail of a cell buffer, doubling the buffer
 // when full. *buffer is updated when the buffer moves. Returns the new cell.
-Cell* alloc_tail(SeriesBuffer** buffer);
+// A buffer with room takes the append inline; growing is a call.
+Cell* alloc_tail_grown(SeriesBuffer** buffer);
+inline Cell* alloc_tail(SeriesBuffer** buffer) {
+  SeriesBuffer* b = *buffer;
+  if (uint64_t{b->tail} + sizeof(Cell) > b->size) [[unlikely]] return alloc_tail_grown(buffer);
+  Cell* cell = reinterpret_cast<Cell*>(b->tail_ptr());
+  *cell = make_cell(TYPE_UNSET);
+  b->tail += sizeof(Cell);
+  return cell;
+}
 // The same on a block's buffer.
 Cell* alloc_tail_cell(const Cell* block);
 // Appends a copy of the value to the block; returns the new cell.

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 #include <string>
 
 #include "boot/embedded_sources.h"
@@ -80,6 +82,42 @@ TEST_F(BootImageTest, WritingTheImageAgainGivesTheBuiltOne) {
   std::vector<uint8_t> image = boot::write_image();
   ASSERT_EQ(image.size(), boot::kBuiltImage.size);
   EXPECT_EQ(std::memcmp(image.data(), boot::kBuiltImage.bytes, image.size()), 0);
+}
+
+// The checksum every start-up takes of the image is Fletcher's two sums over
+// its 64-bit words, summed here the plain way, one word at a time in 128
+// bits: for every length around the four-word steps the checksum sums by
+// (a partial last word, one to three words after the last step), on bytes
+// that give the largest sums (all 0xFF) and on varied ones, and over an
+// image larger than the steps it reduces its sums after.
+uint32_t fletcher_one_word_at_a_time(const uint8_t* bytes, size_t length) {
+  unsigned __int128 sum = 0;
+  unsigned __int128 sum_of_sums = 0;
+  for (size_t at = 0; at < length; at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes + at, std::min<size_t>(8, length - at));
+    sum += word;
+    sum_of_sums += sum;
+  }
+  return static_cast<uint32_t>(sum_of_sums % 65535) << 16 | static_cast<uint32_t>(sum % 65535);
+}
+
+TEST(BootImageChecksum, IsFletchersTwoSumsOverTheWords) {
+  std::vector<uint8_t> bytes(300000);
+  uint32_t state = 12345;
+  for (uint8_t& byte : bytes) {
+    state = state * 1103515245 + 12345;
+    byte = static_cast<uint8_t>(state >> 16);
+  }
+  std::vector<uint8_t> full(bytes.size(), 0xFF);
+  for (const std::vector<uint8_t>* data : {&bytes, &full}) {
+    for (size_t length = 0; length <= 200; ++length)
+      EXPECT_EQ(boot::image_checksum(data->data(), length), fletcher_one_word_at_a_time(data->data(), length))
+          << "length " << length;
+    for (size_t length : {size_t{131071}, size_t{131072}, size_t{131073}, size_t{299993}, data->size()})
+      EXPECT_EQ(boot::image_checksum(data->data(), length), fletcher_one_word_at_a_time(data->data(), length))
+          << "length " << length;
+  }
 }
 
 }  // namespace
