@@ -1017,8 +1017,8 @@ inline const Cell* sole_value(const Cell& block) {
 // was). A return that no function can take is left to the general call,
 // whose frame the error names. Answers the index after the call, the exit
 // pending, or 0, having changed nothing.
-[[gnu::noinline]] uint32_t quick_return(const Cell& callee, const Cell& code, uint32_t index, uint32_t end,
-                                        NodeId cache, uint32_t arity) {
+[[gnu::noinline]] uint32_t quick_return(const Cell& code, uint32_t index, uint32_t end, NodeId cache,
+                                        uint32_t arity) {
   if (stack::frame_top >= stack::frame_end) return 0;
   if (arity == 0) return stack::return_value(nullptr) ? index : 0;
   if (arity != 1) return 0;
@@ -1028,7 +1028,6 @@ inline const Cell* sole_value(const Cell& block) {
   Cell value;
   const uint32_t after = quick_value(buffer->cells(), index, stop, &value);
   if (after == 0 || !typeset_has(cells_of(cache)[0], value.type())) return 0;
-  (void)callee;
   return stack::return_value(&value) ? after : 0;
 }
 
@@ -1070,6 +1069,7 @@ inline const Cell* sole_value(const Cell& block) {
   stack::mark(&name, stack::kInterp);
   stack::push(condition);
   for (uint32_t i = 0; i + 1 < arity; ++i) stack::push(cells_of(series::node_of(code))[at + i]);
+  // The branch is known: run_conditional's work without deciding again.
   Cell* first = stack::top;
   run_block_here(branch);
   if (exiting()) return after;
@@ -1087,9 +1087,9 @@ inline const Cell* sole_value(const Cell& block) {
 // in place. Answers the index after the call, or 0, having done nothing,
 // for an interface with a literal or get argument, or a conditional given
 // another interface (make native! can): eval_code then takes the call.
-// It is compiled three times, for functions, for the conditionals and for
-// the other natives and actions, so that each keeps only the work (and the
-// registers) of its own kind.
+// It is compiled four times, for functions, for the conditionals, for
+// return and exit, and for the other natives and actions, so that each
+// keeps only the work (and the registers) of its own kind.
 enum class PlainCallee { kFunction, kConditional, kReturn, kNative };
 template <PlainCallee kind>
 [[gnu::noinline]] uint32_t call_plainly_as(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
@@ -1114,7 +1114,7 @@ template <PlainCallee kind>
     if (uint32_t after = quick_conditional(callee, code, index, end, cache, conditional, name, slot)) return after;
   }
   if constexpr (kind == PlainCallee::kReturn) {
-    if (uint32_t after = quick_return(callee, code, index, end, cache, count)) return after;
+    if (uint32_t after = quick_return(code, index, end, cache, count)) return after;
   }
   if constexpr (is_function) stack::mark_function(name, stack::kInterpFunc, context, context::values_reference(context));
   else stack::mark(&name, stack::kInterp);
