@@ -161,18 +161,26 @@ struct InsertionProbe {
 
 // Walks a key's probe path for an insertion, offering each live bucket's
 // slot to matches(slot). The record and its arrays are read afresh at each
-// step, so matches may compare through handlers that allocate.
-template <class Matches>
+// step, so matches may compare through handlers that allocate; with
+// arrays_held, matches allocates nothing and they are read once.
+template <bool arrays_held = false, class Matches>
 InsertionProbe probe_for_insertion(NodeId table, uint32_t hash, Matches&& matches) {
-  ProbeWalk walk(hash, static_cast<uint32_t>(rec(table)->buckets));
+  Record* r = rec(table);
+  const uint8_t* status = status_array(r);
+  const int32_t* slots = slot_array(r);
+  ProbeWalk walk(hash, static_cast<uint32_t>(r->buckets));
   int32_t first_deleted = -1;
   for (;;) {
-    Record* r = rec(table);
-    uint32_t state = get_status(status_array(r), walk.bucket);
+    if constexpr (!arrays_held) {
+      r = rec(table);
+      status = status_array(r);
+      slots = slot_array(r);
+    }
+    uint32_t state = get_status(status, walk.bucket);
     if (state == kEmpty) break;
     if (state == kDeleted) {
       if (first_deleted < 0) first_deleted = static_cast<int32_t>(walk.bucket);
-    } else if (matches(slot_array(r)[walk.bucket])) {
+    } else if (matches(slots[walk.bucket])) {
       return {true, walk.bucket};
     }
     if (!walk.advance()) break;
@@ -1259,32 +1267,13 @@ int32_t get_symbol(NodeId table, const char* text, uint32_t length, bool no_alia
 int32_t get_word_index(NodeId table, uint32_t symbol, bool case_insensitive, NodeId context, int32_t* index) {
   if (context != 0) make_room(table);
   uint32_t canonical = resolve_symbol(symbol);
-  // The probe of probe_for_insertion, with the arrays held: comparing two
-  // symbols allocates nothing, and every context lookup comes here.
-  InsertionProbe probe;
-  {
-    Record* r = rec(table);
-    const Cell* words = block_cells(r);
-    const uint8_t* status = status_array(r);
-    const int32_t* slots = slot_array(r);
-    ProbeWalk walk(hash_pointer(canonical), static_cast<uint32_t>(r->buckets));
-    int32_t first_deleted = -1;
-    for (;;) {
-      uint32_t state = get_status(status, walk.bucket);
-      if (state == kEmpty) break;
-      if (state == kDeleted) {
-        if (first_deleted < 0) first_deleted = static_cast<int32_t>(walk.bucket);
-      } else {
-        uint32_t other = words[slots[walk.bucket]].data2;
-        if (other == symbol || (case_insensitive && resolve_symbol(other) == canonical)) {
-          probe = {true, walk.bucket};
-          break;
-        }
-      }
-      if (!walk.advance()) break;
-    }
-    if (!probe.matched) probe.bucket = first_deleted >= 0 ? static_cast<uint32_t>(first_deleted) : walk.bucket;
-  }
+  // Comparing two symbols allocates nothing, and every context lookup
+  // comes here: the arrays are held for the probe.
+  const Cell* words = block_cells(rec(table));
+  InsertionProbe probe = probe_for_insertion<true>(table, hash_pointer(canonical), [&](int32_t slot) {
+    uint32_t other = words[slot].data2;
+    return other == symbol || (case_insensitive && resolve_symbol(other) == canonical);
+  });
   if (probe.matched) return slot_array(rec(table))[probe.bucket];
   if (context == 0) return -1;
 
