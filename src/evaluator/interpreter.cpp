@@ -1078,19 +1078,20 @@ inline const Cell* sole_value(const Cell& block) {
   return after;
 }
 
-// The quick call: a function, native or action called by a word, untraced,
-// whose interface takes plain arguments only (any refinements are then
-// unused). It is eval_code's call without the argument walk's generality,
-// the frame laid out as there: the callee in the slot, the arguments above
-// it, and for a function its refinements false with their arguments none,
-// /local false and the locals none. if, unless and either do their work
+// The quick call: a function, native, action or routine called by a word,
+// untraced, whose interface takes plain arguments only (any refinements are
+// then unused). It is eval_code's call without the argument walk's
+// generality, the frame laid out as there: the callee in the slot, the
+// arguments above it, and for a function or a routine its refinements false
+// with their arguments none, /local false and the locals none. if, unless
+// and either do their work
 // in place. Answers the index after the call, or 0, having done nothing,
 // for an interface with a literal or get argument, or a conditional given
 // another interface (make native! can): eval_code then takes the call.
-// It is compiled four times, for functions, for the conditionals, for
-// return and exit, and for the other natives and actions, so that each
-// keeps only the work (and the registers) of its own kind.
-enum class PlainCallee { kFunction, kConditional, kReturn, kNative };
+// It is compiled five times, for functions, for the conditionals, for
+// return and exit, for the other natives and actions, and for routines, so
+// that each keeps only the work (and the registers) of its own kind.
+enum class PlainCallee { kFunction, kConditional, kReturn, kNative, kRoutine };
 template <PlainCallee kind>
 [[gnu::noinline]] uint32_t call_plainly_as(const Cell& value, const Cell& code, uint32_t index, uint32_t end,
                                            const Cell& name, Cell* slot) {
@@ -1157,9 +1158,13 @@ template <PlainCallee kind>
     if (trace::active()) trace::report_call(code, call_position, name, callee);
     run_function(callee, context);
   } else {
-    // A native takes nothing for the refinements a plain call leaves unused.
+    // A native takes nothing for the refinements a plain call leaves unused;
+    // a routine's frame, like a function's, holds a cell for each.
+    constexpr bool routine = kind == PlainCallee::kRoutine;
+    if (routine && i < count) push_unfilled_cells(cache, i);
     if (trace::active()) trace::report_call(code, call_position, name, callee);
     if (conditional != 0) run_conditional(callee);
+    else if (routine) upcalls::table.call_routine(callee);
     else run_native_like(callee, kNoRefinements);
   }
   if (exiting()) return index;
@@ -1173,6 +1178,7 @@ template <PlainCallee kind>
   if (conditional_arity(value) != 0)
     return call_plainly_as<PlainCallee::kConditional>(value, code, index, end, name, slot);
   if (is_return(value)) return call_plainly_as<PlainCallee::kReturn>(value, code, index, end, name, slot);
+  if (value.is(TYPE_ROUTINE)) return call_plainly_as<PlainCallee::kRoutine>(value, code, index, end, name, slot);
   return call_plainly_as<PlainCallee::kNative>(value, code, index, end, name, slot);
 }
 
@@ -1193,7 +1199,7 @@ template <PlainCallee kind>
   // The quick paths copy the callee into the call's slot before anything
   // runs, and read it from there: a copy on the C++ stack would be read
   // back right after being written, which makes the processor wait.
-  if (!trace::active() && type != TYPE_ROUTINE) {
+  if (!trace::active()) {
     if (uint32_t after = call_plainly(*found, code, index, end, word, slot)) return after;
   }
   // A path that declined ran nothing, but may have built the argument
