@@ -297,14 +297,20 @@ NodeId build_cache(const Cell& spec, bool native_like, const std::vector<Cell>* 
   if (plain) {
     built->flags |= series_flags::kPlainArguments;
     // The quick call reads the arguments' number here instead of walking
-    // the entries, when they come first with no return type among them.
+    // the entries, when they come first: a return type may follow them
+    // (it takes no cell of the frame), but no argument after it.
     uint32_t arity = 0;
     while (arity < built->cell_count() && arity < 255 && built->cells()[arity].is(TYPE_TYPESET) &&
            (built->cells()[arity].header & kArgumentKindMask) == kPlainArgument)
       ++arity;
-    bool counted = arity == built->cell_count() || !built->cells()[arity].is(TYPE_TYPESET);
+    uint32_t after = arity;
+    while (after < built->cell_count() && built->cells()[after].is(TYPE_TYPESET) &&
+           (built->cells()[after].header & kArgumentKindMask) == kReturnSpec)
+      ++after;
+    bool counted = after == built->cell_count() || !built->cells()[after].is(TYPE_TYPESET);
+    built->flags &= ~(series_flags::kPlainArity | series_flags::kOnlyPlainArity);
     if (counted) built->flags |= arity << series_flags::kPlainArityShift;
-    else built->flags &= ~series_flags::kPlainArity;
+    if (counted && after == built->cell_count()) built->flags |= series_flags::kOnlyPlainArity;
   }
   // The shape of the conditionals: plain arguments and nothing else, every
   // one after the first taking a block.
@@ -1144,6 +1150,7 @@ template <PlainCallee kind>
       index = fetch_plain_argument(callee, name, code, index, end, cache, i, nullptr);
       if (exiting()) return index;
     }
+    if (shape & series_flags::kOnlyPlainArity) i = count;
   } else {
     for (; i < count; ++i) {
       const Cell entry = cells_of(cache)[i];

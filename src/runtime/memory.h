@@ -50,10 +50,13 @@ constexpr uint32_t kLibraryCode = 0x00200000;    // a block of the library's own
 constexpr uint32_t kPlainArguments = 0x00400000; // an argument cache whose arguments are all plain
 constexpr uint32_t kBlockBranches = 0x00800000;  // an argument cache of plain arguments only, the later ones taking block!
 // An argument cache with kPlainArguments whose first entries are its plain
-// arguments, none a return type among them: their number is in the bits
-// of kPlainArity (a cache has at most 255 of them).
+// arguments, followed by nothing but a return type before any refinement:
+// their number is in the bits of kPlainArity (a cache has at most 255 of
+// them). kOnlyPlainArity adds that nothing follows but the return type, so
+// a frame holds no cell past the arguments.
 constexpr uint32_t kPlainArity = 0x0000FF00;
 constexpr uint32_t kPlainArityShift = 8;
+constexpr uint32_t kOnlyPlainArity = 0x00010000;
 }  // namespace series_flags
 
 struct SeriesBuffer {
