@@ -3,6 +3,8 @@
 #   make run                 install missing Debian packages, build, start kel
 #   make test                the same set-up, then every test through ctest
 #   make test SANITIZE=1     the tests under AddressSanitizer and UBSan
+#   make build PGO=0         a release build without the profile step (in a build
+#                            folder of its own: BUILD_DIR=build-plain)
 #   make test-heavy          series near the size limit (needs several GiB; not part of test)
 #   make fuzz-lexer          the lexer under libFuzzer for FUZZ_SECONDS (not part of test)
 #   make fuzz-inflate        the deflate decoder and its framings, the same way
@@ -24,10 +26,22 @@ else
 BUILD_DIR ?= build
 endif
 
+# Release builds are optimised by profile: build-profile holds a kel
+# instrumented to count what it runs, scripts/train-profile runs it over the
+# training work, and the release build reads the counts it left. With
+# nothing changed, both builds and the training only re-check.
+PGO ?= 1
+ifeq ($(SANITIZE)$(BUILD_TYPE)$(PGO),0Release1)
+PROFILE_BUILD_DIR ?= build-profile
+PROFILE_COUNTS := $(CURDIR)/$(PROFILE_BUILD_DIR)/counts
+CMAKE_EXTRA += -DKEL_PROFILE_USE=$(PROFILE_COUNTS)
+PROFILE_STEP := profile
+endif
+
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache")
 
-.PHONY: all deps configure build run test test-heavy clean fuzz-core fuzz-lexer fuzz-inflate fuzz-kelbin \
+.PHONY: all deps configure profile build run test test-heavy clean fuzz-core fuzz-lexer fuzz-inflate fuzz-kelbin \
 	fuzz-png fuzz-jpeg fuzz-gif fuzz-tiff fuzz-bmp bench
 
 all: build
@@ -40,7 +54,17 @@ $(BUILD_DIR)/CMakeCache.txt:
 
 configure: deps $(BUILD_DIR)/CMakeCache.txt
 
-build: configure
+ifdef PROFILE_STEP
+$(PROFILE_BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(PROFILE_BUILD_DIR) $(GENERATOR) $(LAUNCHER) -DCMAKE_BUILD_TYPE=Release \
+	  -DKEL_PROFILE_GENERATE=$(PROFILE_COUNTS)
+
+profile: deps $(PROFILE_BUILD_DIR)/CMakeCache.txt
+	cmake --build $(PROFILE_BUILD_DIR) --target kel -j $(JOBS)
+	scripts/train-profile $(PROFILE_BUILD_DIR)/kel $(PROFILE_COUNTS)
+endif
+
+build: configure $(PROFILE_STEP)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
@@ -90,4 +114,4 @@ fuzz-lexer fuzz-inflate fuzz-kelbin fuzz-png fuzz-jpeg fuzz-gif fuzz-tiff fuzz-b
 	  $(FUZZ_DIR)/$*_corpus tests/fuzz/$*_corpus
 
 clean:
-	rm -rf build build-sanitize build-fuzz
+	rm -rf build build-profile build-sanitize build-fuzz

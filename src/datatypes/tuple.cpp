@@ -330,7 +330,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t) {
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
-  char text[kMaxSize * 4];
+  char text[kMaxSize * 4] = {};
   int32_t length = 0;
   const uint8_t* bytes = bytes_of(*value);
   for (uint32_t i = 0; i < size_of(*value); ++i) {

@@ -12,6 +12,7 @@
 // cell. Arithmetic clamps each byte to 0..255.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -24,9 +25,12 @@ constexpr uint32_t kSizeShift = 19;
 constexpr uint32_t kSizeMask = 0x0F << kSizeShift;
 
 inline uint32_t size_of(const Cell& tuple) { return (tuple.header & kSizeMask) >> kSizeShift; }
-inline uint8_t* bytes_of(Cell* tuple) { return reinterpret_cast<uint8_t*>(&tuple->data1); }
+// The bytes start at data1 and run on through data2 and data3: the address
+// is taken from the whole cell, so that the compiler's bounds checks see
+// the 12 bytes rather than data1's four.
+inline uint8_t* bytes_of(Cell* tuple) { return reinterpret_cast<uint8_t*>(tuple) + offsetof(Cell, data1); }
 inline const uint8_t* bytes_of(const Cell& tuple) {
-  return reinterpret_cast<const uint8_t*>(&tuple.data1);
+  return reinterpret_cast<const uint8_t*>(&tuple) + offsetof(Cell, data1);
 }
 
 // Sets the cell to a tuple of count bytes (3..12; bytes beyond count are

@@ -155,9 +155,10 @@ Cell assemble(const std::vector<uint8_t>& header, const std::vector<uint8_t>& re
 }
 
 std::vector<uint8_t> prefix(uint8_t flags) {
-  std::vector<uint8_t> header(kMagic, kMagic + sizeof kMagic);
-  header.push_back(kVersion);
-  header.push_back(flags);
+  std::vector<uint8_t> header(sizeof kMagic + 2);
+  std::memcpy(header.data(), kMagic, sizeof kMagic);
+  header[sizeof kMagic] = kVersion;
+  header[sizeof kMagic + 1] = flags;
   return header;
 }
 

@@ -239,7 +239,22 @@ uint32_t code_offset(const void* address) {
   return static_cast<uint32_t>(at >= base ? at - base : at);
 }
 
+#ifdef KEL_PROFILE_GENERATE
+extern "C" void __gcov_dump(void);
+#endif
+namespace {
+// A build instrumented for profile-guided optimisation writes its counts
+// here: the process ends with _exit, which skips the exit handlers that
+// would otherwise write them.
+void dump_profile() {
+#ifdef KEL_PROFILE_GENERATE
+  __gcov_dump();
+#endif
+}
+}  // namespace
+
 void quit(int code, uint32_t address) {
+  dump_profile();
   run_end_of_process();
   output::flush();
   if (code != 0) {
@@ -253,6 +268,7 @@ void quit(int code, uint32_t address) {
 }
 
 void end_process(int status) {
+  dump_profile();
   run_end_of_process();
   output::flush();
   std::fflush(nullptr);
