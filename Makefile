@@ -26,9 +26,10 @@ else
 BUILD_DIR ?= build
 endif
 
-# Release builds are optimised by profile: build-profile holds a kel
-# instrumented to count what it runs, scripts/train-profile runs it over the
-# training work, and the release build reads the counts it left. With
+# Release builds are optimised by profile: build-profile holds a kel and a
+# case runner instrumented to count what they run, scripts/train-profile
+# runs them over the training work, and the release build reads the counts
+# they left. With
 # nothing changed, both builds and the training only re-check.
 PGO ?= 1
 ifeq ($(SANITIZE)$(BUILD_TYPE)$(PGO),0Release1)
@@ -60,8 +61,8 @@ $(PROFILE_BUILD_DIR)/CMakeCache.txt:
 	  -DKEL_PROFILE_GENERATE=$(PROFILE_COUNTS)
 
 profile: deps $(PROFILE_BUILD_DIR)/CMakeCache.txt
-	cmake --build $(PROFILE_BUILD_DIR) --target kel -j $(JOBS)
-	scripts/train-profile $(PROFILE_BUILD_DIR)/kel $(PROFILE_COUNTS)
+	cmake --build $(PROFILE_BUILD_DIR) --target kel kel-case-runner -j $(JOBS)
+	scripts/train-profile $(PROFILE_BUILD_DIR) $(PROFILE_COUNTS)
 endif
 
 build: configure $(PROFILE_STEP)

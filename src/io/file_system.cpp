@@ -147,13 +147,19 @@ std::string normalized_text(const uint8_t* bytes, size_t length) {
   if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) start = 3;
   std::string text;
   text.reserve(length - start);
-  for (size_t i = start; i < length; ++i) {
-    if (bytes[i] == '\r') {
-      text += '\n';
-      if (i + 1 < length && bytes[i + 1] == '\n') ++i;
-    } else {
-      text += static_cast<char>(bytes[i]);
+  // The runs between carriage returns are copied whole.
+  const char* at = reinterpret_cast<const char*>(bytes) + start;
+  const char* end = reinterpret_cast<const char*>(bytes) + length;
+  while (at < end) {
+    const char* return_at = static_cast<const char*>(std::memchr(at, '\r', static_cast<size_t>(end - at)));
+    if (return_at == nullptr) {
+      text.append(at, end);
+      break;
     }
+    text.append(at, return_at);
+    text += '\n';
+    at = return_at + 1;
+    if (at < end && *at == '\n') ++at;
   }
   return text;
 }
