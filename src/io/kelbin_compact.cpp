@@ -25,6 +25,7 @@
 // visit a value's parts in the same order: the record indexes a reference
 // path counts are the order the reader appends in.
 #include <cmath>
+#include <cstring>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -136,35 +137,78 @@ class Reader : public RecordReader<Reader> {
 
   Cell reference() { return path(p_); }
 
-  // The leaf records most data is made of, read without the call of a
-  // whole record: small integers and words bound to the global context,
-  // alone or after the new-line prefix (code starts most of its lines with
-  // a word). False, having read nothing, when the next record is another.
-  // The caller checked that a leaf fits in the nesting.
-  bool leaf(NodeId block) {
-    const uint8_t* lead_at = p_;
-    if (lead_at >= d_.records_end) return false;
+  // The records most data is made of, read without the call of a whole
+  // record: integers, floats, logic values, none, words bound to the
+  // global context, and strings and blocks without a head, alone or after
+  // the new-line prefix. False, having read nothing, when the next record
+  // is another. Each is read with the calls and checks of record(), so it
+  // fails where record() would. The caller checked that a leaf fits in the
+  // nesting; a block takes its own guard, as record() does.
+  [[gnu::always_inline]] bool quick(NodeId block) {
+    const uint8_t* record_at = p_;
+    const uint8_t* end = d_.records_end;
+    if (record_at >= end) return false;
+    const uint8_t* lead_at = record_at;
     uint8_t lead = *lead_at;
     uint32_t new_line = 0;
     if (lead == kNewLinePrefix) {
-      if (lead_at + 1 >= d_.records_end) return false;
+      if (lead_at + 1 >= end) return false;
       lead = *++lead_at;
       new_line = flags::kNewLine;
     }
-    if (lead >= kSmallInteger && lead < kNewLinePrefix) {
-      p_ = lead_at + 1;
-      Decoder::append(block, make_cell(TYPE_INTEGER | new_line, 0, lead & kIdMask));
-      return true;
+    Cell cell;
+    switch (lead) {
+      case TYPE_WORD:
+      case TYPE_SET_WORD:
+      case TYPE_LIT_WORD:
+      case TYPE_GET_WORD:
+      case TYPE_REFINEMENT:
+      case TYPE_ISSUE: {
+        const uint8_t* symbol_at = p_ = lead_at + 1;
+        uint32_t symbol_index = uleb();
+        cell = d_.global_word(lead, symbol_index, symbol_at);
+        break;
+      }
+      case TYPE_INTEGER:
+        p_ = lead_at + 1;
+        cell = make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(zigzag()));
+        break;
+      case TYPE_FLOAT:
+        // Cut short, the record fails at the half that is missing.
+        if (d_.bytes_left(lead_at + 1) < 8) return false;
+        cell = make_cell(TYPE_FLOAT);
+        std::memcpy(&cell.data2, lead_at + 1, 8);
+        p_ = lead_at + 9;
+        break;
+      case TYPE_STRING:
+        p_ = lead_at + 1;
+        cell = text(TYPE_STRING, 0);
+        break;
+      case TYPE_BLOCK: {
+        p_ = lead_at + 1;
+        Decoder::Nesting nesting(d_, record_at);
+        uint32_t position = container(block, TYPE_BLOCK, 0, lead_at);
+        Decoder::cell_at(block, position)->header |= new_line;
+        return true;
+      }
+      case TYPE_NONE:
+        p_ = lead_at + 1;
+        cell = make_cell(TYPE_NONE);
+        break;
+      case kTrueByte:
+      case kFalseByte:
+        p_ = lead_at + 1;
+        cell = make_cell(TYPE_LOGIC, lead == kTrueByte ? 1 : 0);
+        break;
+      default:
+        if (lead < kSmallInteger || lead >= kNewLinePrefix) return false;
+        p_ = lead_at + 1;
+        cell = make_cell(TYPE_INTEGER, 0, lead & kIdMask);
+        break;
     }
-    if (lead >= TYPE_WORD && lead <= TYPE_ISSUE) {
-      const uint8_t* symbol_at = p_ = lead_at + 1;
-      uint32_t symbol_index = uleb();
-      Cell word = d_.global_word(lead, symbol_index, symbol_at);
-      word.header |= new_line;
-      Decoder::append(block, word);
-      return true;
-    }
-    return false;
+    cell.header |= new_line;
+    Decoder::append(block, cell);
+    return true;
   }
 
   void record(NodeId block) {
@@ -355,14 +399,19 @@ class Reader : public RecordReader<Reader> {
       return Decoder::append(block,
                              d_.vector_value(head, kind >> 2, unit, take(uint64_t{length} * unit), length, kind_at));
     }
-    // Text: the unit and the length in one uleb.
+    return Decoder::append(block, text(type, head));
+  }
+
+  // A text record's contents: the unit and the length in one uleb, then
+  // the units.
+  Cell text(TypeId type, uint32_t head) {
     const uint8_t* form_at = p_;
     uint32_t form = uleb();
     if ((form & 3) == 3) d_.fail(form_at);
     uint32_t unit = 1u << (form & 3);
     uint32_t length = form >> 2;
     if (length > d_.bytes_left(p_) / unit) d_.fail(form_at);
-    return Decoder::append(block, d_.text_value(type, head, take(uint64_t{length} * unit), length, unit, form_at));
+    return d_.text_value(type, head, take(uint64_t{length} * unit), length, unit, form_at);
   }
 
   // A context description: kind and flags, then the words (the values are

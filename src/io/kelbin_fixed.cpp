@@ -126,7 +126,7 @@ class Reader : public RecordReader<Reader> {
   }
 
   // No record is read without its header word.
-  static bool leaf(NodeId) { return false; }
+  static bool quick(NodeId) { return false; }
 
   void record(NodeId block) {
     const uint8_t* at = p_;

@@ -7,7 +7,7 @@
 // layout for what its records spell differently, so the calls inline as if
 // each layout had its own copy. A layout reader provides:
 //   record(block)              one whole record appended to the block
-//   leaf(block)                a fast path for the commonest records (or false)
+//   quick(block)               a fast path for the commonest records (or false)
 //   number(), signed_number()  an unsigned and a signed number field
 //   kNumberBytes               the size of the smallest number field (for
 //                              the checks of counts against the bytes left)
@@ -90,7 +90,7 @@ class RecordReader {
       for (uint32_t i = 0; i < n; ++i) layout().record(block);
     } else {
       for (uint32_t i = 0; i < n; ++i)
-        if (!layout().leaf(block)) layout().record(block);
+        if (!layout().quick(block)) layout().record(block);
     }
     if (Decoder::cell_count(block) != before + n) d_.fail(at);
   }
