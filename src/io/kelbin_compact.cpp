@@ -38,6 +38,7 @@
 #include "datatypes/object.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
+#include "runtime/string_buffer.h"
 #include "runtime/stack.h"
 #include "io/kelbin_walk.h"
 #include "runtime/errors.h"
@@ -137,78 +138,127 @@ class Reader : public RecordReader<Reader> {
 
   Cell reference() { return path(p_); }
 
-  // The records most data is made of, read without the call of a whole
-  // record: integers, floats, logic values, none, words bound to the
-  // global context, and strings and blocks without a head, alone or after
-  // the new-line prefix. False, having read nothing, when the next record
-  // is another. Each is read with the calls and checks of record(), so it
-  // fails where record() would. The caller checked that a leaf fits in the
-  // nesting; a block takes its own guard, as record() does.
-  [[gnu::always_inline]] bool quick(NodeId block) {
-    const uint8_t* record_at = p_;
-    const uint8_t* end = d_.records_end;
-    if (record_at >= end) return false;
-    const uint8_t* lead_at = record_at;
-    uint8_t lead = *lead_at;
-    uint32_t new_line = 0;
-    if (lead == kNewLinePrefix) {
-      if (lead_at + 1 >= end) return false;
-      lead = *++lead_at;
-      new_line = flags::kNewLine;
+  // A uleb of the quick records: false, having moved nothing, when it is
+  // cut short or too large (record() then reads it again and fails).
+  [[gnu::always_inline]] static bool quick_uleb(const uint8_t** p, const uint8_t* end, uint32_t* value) {
+    const uint8_t* q = *p;
+    if (q < end && *q < 0x80) [[likely]] {
+      *value = *q;
+      *p = q + 1;
+      return true;
     }
-    Cell cell;
-    switch (lead) {
-      case TYPE_WORD:
-      case TYPE_SET_WORD:
-      case TYPE_LIT_WORD:
-      case TYPE_GET_WORD:
-      case TYPE_REFINEMENT:
-      case TYPE_ISSUE: {
-        const uint8_t* symbol_at = p_ = lead_at + 1;
-        uint32_t symbol_index = uleb();
-        cell = d_.global_word(lead, symbol_index, symbol_at);
-        break;
-      }
-      case TYPE_INTEGER:
-        p_ = lead_at + 1;
-        cell = make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(zigzag()));
-        break;
-      case TYPE_FLOAT:
-        // Cut short, the record fails at the half that is missing.
-        if (d_.bytes_left(lead_at + 1) < 8) return false;
-        cell = make_cell(TYPE_FLOAT);
-        std::memcpy(&cell.data2, lead_at + 1, 8);
-        p_ = lead_at + 9;
-        break;
-      case TYPE_STRING:
-        p_ = lead_at + 1;
-        cell = text(TYPE_STRING, 0);
-        break;
-      case TYPE_BLOCK: {
-        p_ = lead_at + 1;
-        Decoder::Nesting nesting(d_, record_at);
-        uint32_t position = container(block, TYPE_BLOCK, 0, lead_at);
-        Decoder::cell_at(block, position)->header |= new_line;
-        return true;
-      }
-      case TYPE_NONE:
-        p_ = lead_at + 1;
-        cell = make_cell(TYPE_NONE);
-        break;
-      case kTrueByte:
-      case kFalseByte:
-        p_ = lead_at + 1;
-        cell = make_cell(TYPE_LOGIC, lead == kTrueByte ? 1 : 0);
-        break;
-      default:
-        if (lead < kSmallInteger || lead >= kNewLinePrefix) return false;
-        p_ = lead_at + 1;
-        cell = make_cell(TYPE_INTEGER, 0, lead & kIdMask);
-        break;
+    uint32_t v = 0;
+    for (uint32_t shift = 0;; shift += 7) {
+      if (q >= end) return false;
+      uint8_t next = *q++;
+      if (shift == 28 && next >= 0x10) return false;
+      v |= uint32_t{next & 0x7Fu} << shift;
+      if ((next & 0x80) == 0) break;
     }
-    cell.header |= new_line;
-    Decoder::append(block, cell);
+    *value = v;
+    *p = q;
     return true;
+  }
+
+  // Reads up to count records into the block while they are of the forms
+  // most data is made of, without the call of a whole record: integers,
+  // floats, logic values, none, words bound to the global context, and
+  // strings of 1-byte units and blocks without a head, alone or after the
+  // new-line prefix. Answers how many it read; the position is then at the
+  // first record of another form, or at one that a check refuses, which
+  // record() reads again and refuses where it always does. The caller
+  // checked that a leaf fits in the nesting; a block takes its own guard,
+  // as record() does.
+  //
+  // The block's buffer stays where it is meanwhile: nothing here grows it
+  // but its own appends, and the records read inside a nested block append
+  // to that block. Its tail is kept up to date, so that a reference path
+  // read inside a nested block finds every cell appended before.
+  uint32_t quick_records(NodeId block, uint32_t count) {
+    const uint8_t* p = p_;
+    const uint8_t* const end = d_.records_end;
+    SeriesBuffer* buffer = memory::buffer_of(block);
+    uint32_t done = 0;
+    for (; done < count; ++done) {
+      if (p >= end) break;
+      const uint8_t* const record_at = p;
+      uint8_t lead = *p;
+      uint32_t new_line = 0;
+      if (lead == kNewLinePrefix) {
+        if (p + 1 >= end) break;
+        lead = *++p;
+        new_line = flags::kNewLine;
+      }
+      const uint8_t* const lead_at = p++;
+      Cell cell;
+      if (lead >= TYPE_WORD && lead <= TYPE_ISSUE) {
+        uint32_t symbol_index;
+        if (!quick_uleb(&p, end, &symbol_index)) {
+          p = record_at;
+          break;
+        }
+        cell = d_.global_word(lead, symbol_index, lead_at + 1);
+      } else if (lead >= kSmallInteger && lead < kNewLinePrefix) {
+        cell = make_cell(TYPE_INTEGER, 0, lead & kIdMask);
+      } else if (lead == TYPE_INTEGER) {
+        uint32_t folded;
+        if (!quick_uleb(&p, end, &folded)) {
+          p = record_at;
+          break;
+        }
+        cell = make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(zigzag_decode(folded)));
+      } else if (lead == TYPE_FLOAT) {
+        if (end - p < 8) {
+          p = record_at;
+          break;
+        }
+        cell = make_cell(TYPE_FLOAT);
+        std::memcpy(&cell.data2, p, 8);
+        p += 8;
+      } else if (lead == TYPE_STRING) {
+        // The unit (bits 0-1, 0 for 1 byte) and the length in one uleb.
+        uint32_t form;
+        if (!quick_uleb(&p, end, &form) || (form & 3) != 0 || form >> 2 > static_cast<uint64_t>(end - p)) {
+          p = record_at;
+          break;
+        }
+        uint32_t length = form >> 2;
+        NodeId node = memory::alloc_codepoints(length, 1);
+        SeriesBuffer* text = memory::buffer_of(node);
+        std::memcpy(text->data(), p, length);
+        text->tail = length;
+        p += length;
+        cell = string::make_value(node);
+      } else if (lead == TYPE_BLOCK) {
+        p_ = p;
+        {
+          Decoder::Nesting nesting(d_, record_at);
+          container(block, TYPE_BLOCK, 0, lead_at);
+        }
+        p = p_;
+        buffer = memory::buffer_of(block);
+        Cell* made = reinterpret_cast<Cell*>(buffer->tail_ptr()) - 1;
+        made->header |= new_line;
+        continue;
+      } else if (lead == kTrueByte || lead == kFalseByte) {
+        cell = make_cell(TYPE_LOGIC, lead == kTrueByte ? 1 : 0);
+      } else if (lead == TYPE_NONE) {
+        cell = make_cell(TYPE_NONE);
+      } else {
+        p = record_at;
+        break;
+      }
+      cell.header |= new_line;
+      if (buffer->room() >= sizeof(Cell)) [[likely]] {
+        *reinterpret_cast<Cell*>(buffer->tail_ptr()) = cell;
+        buffer->tail += sizeof(Cell);
+      } else {
+        Decoder::append(block, cell);
+        buffer = memory::buffer_of(block);
+      }
+    }
+    p_ = p;
+    return done;
   }
 
   void record(NodeId block) {
