@@ -208,6 +208,7 @@ class Reader : public RecordReader<Reader> {
         }
         cell = make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(zigzag_decode(folded)));
       } else if (lead == TYPE_FLOAT) {
+        // Cut short, the record fails at the half that is missing.
         if (end - p < 8) {
           p = record_at;
           break;

@@ -90,8 +90,13 @@ class RecordReader {
     if (!d_.leaf_fits()) {
       for (uint32_t i = 0; i < n; ++i) layout().record(block);
     } else {
-      for (uint32_t i = layout().quick_records(block, n); i < n; i += 1 + layout().quick_records(block, n - i - 1))
+      // Runs of the commonest records, each up to one of another form.
+      uint32_t i = layout().quick_records(block, n);
+      while (i < n) {
         layout().record(block);
+        ++i;
+        i += layout().quick_records(block, n - i);
+      }
     }
     if (Decoder::cell_count(block) != before + n) d_.fail(at);
   }
