@@ -106,19 +106,9 @@ class Reader : public RecordReader<Reader> {
   // costs more than the loop itself.
   [[gnu::always_inline]] uint32_t uleb() {
     const uint8_t* at = p_;
-    // A one-byte number, the commonest (most symbol indexes and counts).
-    if (at < d_.records_end && *at < 0x80) [[likely]] {
-      p_ = at + 1;
-      return *at;
-    }
-    uint32_t value = 0;
-    for (uint32_t shift = 0;; shift += 7) {
-      if (p_ >= d_.records_end) d_.fail(at);
-      uint8_t next = *p_++;
-      if (shift == 28 && next >= 0x10) d_.fail(at);
-      value |= uint32_t{next & 0x7Fu} << shift;
-      if ((next & 0x80) == 0) return value;
-    }
+    uint32_t value;
+    if (!quick_uleb(&p_, d_.records_end, &value)) d_.fail(at);
+    return value;
   }
   int32_t zigzag() { return zigzag_decode(uleb()); }
   uint32_t number() { return uleb(); }
@@ -138,8 +128,8 @@ class Reader : public RecordReader<Reader> {
 
   Cell reference() { return path(p_); }
 
-  // A uleb of the quick records: false, having moved nothing, when it is
-  // cut short or too large (record() then reads it again and fails).
+  // A uleb at *p, at most five bytes before end, the fifth below 0x10:
+  // false, having moved nothing, when it is cut short or too large.
   [[gnu::always_inline]] static bool quick_uleb(const uint8_t** p, const uint8_t* end, uint32_t* value) {
     const uint8_t* q = *p;
     if (q < end && *q < 0x80) [[likely]] {
