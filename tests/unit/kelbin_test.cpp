@@ -489,18 +489,23 @@ TEST_F(Kelbin, CompactRecordsCutShortNameTheirPlace) {
 }
 
 // The new-line prefix marks the record after it, whatever reads it: the
-// short path of small integers and global words as well as whole records.
-// A prefix with no record after it is refused where the record would be.
+// quick path of the commonest records inside a block (integers, words,
+// blocks, strings, floats, logic values, none) as well as whole records
+// (a time). A prefix with no record after it is refused where the record
+// would be.
 TEST_F(Kelbin, NewLinePrefixesMarkTheValueAfterThem) {
   stack::Guard guard;
   Cell* out = block::push_only(1);
-  Bytes buffer = compact(hex("05 05 C0 81 C0 0F 00 81 0F 00 C0 0500"), {"a"});
+  Bytes buffer = compact(hex("05 0B C0 81 C0 0F 00 81 0F 00 C0 0500 C0 07 04 61 C0 0C 000000000000F83F"
+                             "C0 0B 8001 C0 C2 C0 03 C0 6B 02"),
+                         {"a"});
   kelbin::decode(buffer.data(), buffer.size(), *out, true, nullptr);
   Cell block_value = *block::rs_abs_at(out, 0);
-  const bool marked[] = {true, true, false, false, true};
-  const TypeId types[] = {TYPE_INTEGER, TYPE_WORD, TYPE_INTEGER, TYPE_WORD, TYPE_BLOCK};
-  ASSERT_EQ(block::rs_length(&block_value), 5);
-  for (int i = 0; i < 5; ++i) {
+  const bool marked[] = {true, true, false, false, true, true, true, true, true, true, true};
+  const TypeId types[] = {TYPE_INTEGER, TYPE_WORD,    TYPE_INTEGER, TYPE_WORD,  TYPE_BLOCK, TYPE_STRING,
+                          TYPE_FLOAT,   TYPE_INTEGER, TYPE_LOGIC,   TYPE_NONE, TYPE_TIME};
+  ASSERT_EQ(block::rs_length(&block_value), 11);
+  for (int i = 0; i < 11; ++i) {
     const Cell* cell = block::rs_abs_at(&block_value, i);
     EXPECT_EQ(cell->new_line(), marked[i]) << i;
     EXPECT_EQ(cell->type(), types[i]) << i;
