@@ -25,6 +25,7 @@
 // visit a value's parts in the same order: the record indexes a reference
 // path counts are the order the reader appends in.
 #include <cmath>
+#include <cstring>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -37,6 +38,7 @@
 #include "datatypes/object.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
+#include "runtime/string_buffer.h"
 #include "runtime/stack.h"
 #include "io/kelbin_walk.h"
 #include "runtime/errors.h"
@@ -104,19 +106,9 @@ class Reader : public RecordReader<Reader> {
   // costs more than the loop itself.
   [[gnu::always_inline]] uint32_t uleb() {
     const uint8_t* at = p_;
-    // A one-byte number, the commonest (most symbol indexes and counts).
-    if (at < d_.records_end && *at < 0x80) [[likely]] {
-      p_ = at + 1;
-      return *at;
-    }
-    uint32_t value = 0;
-    for (uint32_t shift = 0;; shift += 7) {
-      if (p_ >= d_.records_end) d_.fail(at);
-      uint8_t next = *p_++;
-      if (shift == 28 && next >= 0x10) d_.fail(at);
-      value |= uint32_t{next & 0x7Fu} << shift;
-      if ((next & 0x80) == 0) return value;
-    }
+    uint32_t value;
+    if (!quick_uleb(&p_, d_.records_end, &value)) d_.fail(at);
+    return value;
   }
   int32_t zigzag() { return zigzag_decode(uleb()); }
   uint32_t number() { return uleb(); }
@@ -136,35 +128,128 @@ class Reader : public RecordReader<Reader> {
 
   Cell reference() { return path(p_); }
 
-  // The leaf records most data is made of, read without the call of a
-  // whole record: small integers and words bound to the global context,
-  // alone or after the new-line prefix (code starts most of its lines with
-  // a word). False, having read nothing, when the next record is another.
-  // The caller checked that a leaf fits in the nesting.
-  bool leaf(NodeId block) {
-    const uint8_t* lead_at = p_;
-    if (lead_at >= d_.records_end) return false;
-    uint8_t lead = *lead_at;
-    uint32_t new_line = 0;
-    if (lead == kNewLinePrefix) {
-      if (lead_at + 1 >= d_.records_end) return false;
-      lead = *++lead_at;
-      new_line = flags::kNewLine;
-    }
-    if (lead >= kSmallInteger && lead < kNewLinePrefix) {
-      p_ = lead_at + 1;
-      Decoder::append(block, make_cell(TYPE_INTEGER | new_line, 0, lead & kIdMask));
+  // A uleb at *p, at most five bytes before end, the fifth below 0x10:
+  // false, having moved nothing, when it is cut short or too large.
+  [[gnu::always_inline]] static bool quick_uleb(const uint8_t** p, const uint8_t* end, uint32_t* value) {
+    const uint8_t* q = *p;
+    if (q < end && *q < 0x80) [[likely]] {
+      *value = *q;
+      *p = q + 1;
       return true;
     }
-    if (lead >= TYPE_WORD && lead <= TYPE_ISSUE) {
-      const uint8_t* symbol_at = p_ = lead_at + 1;
-      uint32_t symbol_index = uleb();
-      Cell word = d_.global_word(lead, symbol_index, symbol_at);
-      word.header |= new_line;
-      Decoder::append(block, word);
-      return true;
+    uint32_t v = 0;
+    for (uint32_t shift = 0;; shift += 7) {
+      if (q >= end) return false;
+      uint8_t next = *q++;
+      if (shift == 28 && next >= 0x10) return false;
+      v |= uint32_t{next & 0x7Fu} << shift;
+      if ((next & 0x80) == 0) break;
     }
-    return false;
+    *value = v;
+    *p = q;
+    return true;
+  }
+
+  // Reads up to count records into the block while they are of the forms
+  // most data is made of, without the call of a whole record: integers,
+  // floats, logic values, none, words bound to the global context, and
+  // strings of 1-byte units and blocks without a head, alone or after the
+  // new-line prefix. Answers how many it read; the position is then at the
+  // first record of another form, or at one that a check refuses, which
+  // record() reads again and refuses where it always does. The caller
+  // checked that a leaf fits in the nesting; a block takes its own guard,
+  // as record() does.
+  //
+  // The block's buffer stays where it is meanwhile: nothing here grows it
+  // but its own appends, and the records read inside a nested block append
+  // to that block. Its tail is kept up to date, so that a reference path
+  // read inside a nested block finds every cell appended before.
+  uint32_t quick_records(NodeId block, uint32_t count) {
+    const uint8_t* p = p_;
+    const uint8_t* const end = d_.records_end;
+    SeriesBuffer* buffer = memory::buffer_of(block);
+    uint32_t done = 0;
+    for (; done < count; ++done) {
+      if (p >= end) break;
+      const uint8_t* const record_at = p;
+      uint8_t lead = *p;
+      uint32_t new_line = 0;
+      if (lead == kNewLinePrefix) {
+        if (p + 1 >= end) break;
+        lead = *++p;
+        new_line = flags::kNewLine;
+      }
+      const uint8_t* const lead_at = p++;
+      Cell cell;
+      if (lead >= TYPE_WORD && lead <= TYPE_ISSUE) {
+        uint32_t symbol_index;
+        if (!quick_uleb(&p, end, &symbol_index)) {
+          p = record_at;
+          break;
+        }
+        cell = d_.global_word(lead, symbol_index, lead_at + 1);
+      } else if (lead >= kSmallInteger && lead < kNewLinePrefix) {
+        cell = make_cell(TYPE_INTEGER, 0, lead & kIdMask);
+      } else if (lead == TYPE_INTEGER) {
+        uint32_t folded;
+        if (!quick_uleb(&p, end, &folded)) {
+          p = record_at;
+          break;
+        }
+        cell = make_cell(TYPE_INTEGER, 0, static_cast<uint32_t>(zigzag_decode(folded)));
+      } else if (lead == TYPE_FLOAT) {
+        // Cut short, the record fails at the half that is missing.
+        if (end - p < 8) {
+          p = record_at;
+          break;
+        }
+        cell = make_cell(TYPE_FLOAT);
+        std::memcpy(&cell.data2, p, 8);
+        p += 8;
+      } else if (lead == TYPE_STRING) {
+        // The unit (bits 0-1, 0 for 1 byte) and the length in one uleb.
+        uint32_t form;
+        if (!quick_uleb(&p, end, &form) || (form & 3) != 0 || form >> 2 > static_cast<uint64_t>(end - p)) {
+          p = record_at;
+          break;
+        }
+        uint32_t length = form >> 2;
+        NodeId node = memory::alloc_codepoints(length, 1);
+        SeriesBuffer* text = memory::buffer_of(node);
+        std::memcpy(text->data(), p, length);
+        text->tail = length;
+        p += length;
+        cell = string::make_value(node);
+      } else if (lead == TYPE_BLOCK) {
+        p_ = p;
+        {
+          Decoder::Nesting nesting(d_, record_at);
+          container(block, TYPE_BLOCK, 0, lead_at);
+        }
+        p = p_;
+        buffer = memory::buffer_of(block);
+        Cell* made = reinterpret_cast<Cell*>(buffer->tail_ptr()) - 1;
+        made->header |= new_line;
+        continue;
+      } else if (lead == kTrueByte || lead == kFalseByte) {
+        cell = make_cell(TYPE_LOGIC, lead == kTrueByte ? 1 : 0);
+      } else if (lead == TYPE_NONE) {
+        cell = make_cell(TYPE_NONE);
+      } else {
+        p = record_at;
+        break;
+      }
+      cell.header |= new_line;
+      if (buffer->room() >= sizeof(Cell)) [[likely]] {
+        *reinterpret_cast<Cell*>(buffer->tail_ptr()) = cell;
+        buffer->tail += sizeof(Cell);
+      } else {
+        Decoder::append(block, cell);
+        buffer = memory::buffer_of(block);
+      }
+    }
+    p_ = p;
+    return done;
   }
 
   void record(NodeId block) {
@@ -355,14 +440,19 @@ class Reader : public RecordReader<Reader> {
       return Decoder::append(block,
                              d_.vector_value(head, kind >> 2, unit, take(uint64_t{length} * unit), length, kind_at));
     }
-    // Text: the unit and the length in one uleb.
+    return Decoder::append(block, text(type, head));
+  }
+
+  // A text record's contents: the unit and the length in one uleb, then
+  // the units.
+  Cell text(TypeId type, uint32_t head) {
     const uint8_t* form_at = p_;
     uint32_t form = uleb();
     if ((form & 3) == 3) d_.fail(form_at);
     uint32_t unit = 1u << (form & 3);
     uint32_t length = form >> 2;
     if (length > d_.bytes_left(p_) / unit) d_.fail(form_at);
-    return Decoder::append(block, d_.text_value(type, head, take(uint64_t{length} * unit), length, unit, form_at));
+    return d_.text_value(type, head, take(uint64_t{length} * unit), length, unit, form_at);
   }
 
   // A context description: kind and flags, then the words (the values are

@@ -126,7 +126,7 @@ class Reader : public RecordReader<Reader> {
   }
 
   // No record is read without its header word.
-  static bool leaf(NodeId) { return false; }
+  static uint32_t quick_records(NodeId, uint32_t) { return 0; }
 
   void record(NodeId block) {
     const uint8_t* at = p_;

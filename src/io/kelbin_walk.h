@@ -7,7 +7,8 @@
 // layout for what its records spell differently, so the calls inline as if
 // each layout had its own copy. A layout reader provides:
 //   record(block)              one whole record appended to the block
-//   leaf(block)                a fast path for the commonest records (or false)
+//   quick_records(block, n)    a fast path: up to n of the commonest records,
+//                              answering how many it read
 //   number(), signed_number()  an unsigned and a signed number field
 //   kNumberBytes               the size of the smallest number field (for
 //                              the checks of counts against the bytes left)
@@ -89,8 +90,13 @@ class RecordReader {
     if (!d_.leaf_fits()) {
       for (uint32_t i = 0; i < n; ++i) layout().record(block);
     } else {
-      for (uint32_t i = 0; i < n; ++i)
-        if (!layout().leaf(block)) layout().record(block);
+      // Runs of the commonest records, each up to one of another form.
+      uint32_t i = layout().quick_records(block, n);
+      while (i < n) {
+        layout().record(block);
+        ++i;
+        i += layout().quick_records(block, n - i);
+      }
     }
     if (Decoder::cell_count(block) != before + n) d_.fail(at);
   }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -381,11 +382,13 @@ TEST_F(Kelbin, CompressedPayloadsAreUnpacked) {
 struct RefusedCase {
   const char* what;
   Bytes records;
-  int position;  // 1-based, from the start of the buffer
+  int position;      // 1-based, from the start of the buffer
+  bool path = false;  // a reference path, which counts from the top-level values
 };
 
-TEST_F(Kelbin, CompactRecordsRefused) {
-  const RefusedCase cases[] = {
+// Each record alone in the records area, which starts at offset 10.
+std::vector<RefusedCase> compact_refused() {
+  return {
       {"lead byte 0xC5", hex("C5"), 11},
       {"lead byte 0xFE", hex("FE"), 11},
       {"a small integer after the shared prefix", hex("C1 81"), 12},
@@ -412,11 +415,11 @@ TEST_F(Kelbin, CompactRecordsRefused) {
       {"an image of 65535x65535 pixels in 4 bytes", hex("35 FFFF03 FFFF03 00000000"), 11},
       {"an image one pixel short", hex("75 01 02 01 00000000 000000"), 11},
       {"an image wider than 65535", hex("35 808004 00"), 11},
-      {"an image sharing a binary's buffer", hex("05 02 29 01 00 C1 35 02 00 00"), 17},
-      {"a binary sharing an image's buffer", hex("05 02 35 00 00 C1 29 02 00 00"), 17},
-      {"a block sharing a string's buffer", hex("05 02 07 04 78 C1 05 02 00 00"), 17},
-      {"a path beyond its container", hex("05 01 FF 02 00 05"), 14},
-      {"a path of length 0", hex("FF 00"), 12},
+      {"an image sharing a binary's buffer", hex("05 02 29 01 00 C1 35 02 00 00"), 17, true},
+      {"a binary sharing an image's buffer", hex("05 02 35 00 00 C1 29 02 00 00"), 17, true},
+      {"a block sharing a string's buffer", hex("05 02 07 04 78 C1 05 02 00 00"), 17, true},
+      {"a path beyond its container", hex("05 01 FF 02 00 05"), 14, true},
+      {"a path of length 0", hex("FF 00"), 12, true},
       {"an op! of an integer", hex("17 81"), 11},
       {"a map of an odd count", hex("28 03 81 82 83"), 12},
       {"a map with a block for a key", hex("28 02 05 00 81"), 11},
@@ -432,25 +435,77 @@ TEST_F(Kelbin, CompactRecordsRefused) {
       {"a word without a symbol table", hex("0F 00"), 12},
       {"a routine!", hex("1D"), 0},
   };
-  for (const RefusedCase& c : cases) {
+}
+
+TEST_F(Kelbin, CompactRecordsRefused) {
+  for (const RefusedCase& c : compact_refused()) {
     std::string expected = c.position == 0 ? "error no-codec" : "error kb-invalid-record " + std::to_string(c.position);
     EXPECT_EQ(decoded(compact(c.records)), expected) << c.what;
   }
 }
 
+// Inside a block the reader takes a quicker way through the commonest
+// records (integers, floats, strings, words, logic values, none, blocks)
+// than through a record alone: a record it refuses is refused at the same
+// place whichever way it is met. Around each refused record: a block; two
+// blocks; a block whose small integer goes first and whose record comes
+// after the new-line prefix. (A path inside them would lead elsewhere.)
+TEST_F(Kelbin, CompactRecordsRefusedInsideBlocks) {
+  struct Around {
+    Bytes before;
+    int shift;  // the bytes before the record
+  };
+  const Around arounds[] = {{hex("05 01"), 2}, {hex("05 01 05 01"), 4}, {hex("05 02 81 C0"), 4}};
+  for (const RefusedCase& c : compact_refused()) {
+    if (c.position == 0 || c.path) continue;
+    for (const Around& around : arounds) {
+      EXPECT_EQ(decoded(compact(around.before + c.records)),
+                "error kb-invalid-record " + std::to_string(c.position + around.shift))
+          << c.what << " after " << hex(around.before);
+    }
+  }
+}
+
+// Records of the commonest forms cut short anywhere name the field that
+// is cut: the records area of two records of data, cut at every length,
+// in a buffer whose records start at offset 48.
+TEST_F(Kelbin, CompactRecordsCutShortNameTheirPlace) {
+  const std::vector<std::string> names = {"yes", "hotel", "echo", "xray"};
+  const Bytes records = hex(
+      "05 02"
+      "C0 05 05 0B D00F 07 34 756E69666F726D2064656C7461 0C 3333333333 9F7940 0F 00 05 03 0F 01 0F 02 0F 03"
+      "C0 05 05 81 07 08 6162 4C 0A 0F 00 C0 05 00");
+  EXPECT_EQ(decoded(compact(records, names)),
+            "[[\n    [1000 \"uniform delta\" 409.95 yes [hotel echo xray]]\n    [1 \"ab\" 5.0 yes\n    []]\n]]");
+  const int positions[] = {50, 50, 50, 53, 53, 53, 53, 53, 53, 58, 58, 58, 58, 58, 58, 58, 58, 58, 58, 58, 58,
+                           58, 72, 73, 73, 73, 73, 77, 77, 77, 77, 81, 82, 83, 84, 84, 84, 84, 88, 89, 90, 91,
+                           92, 93, 93, 93, 93, 93, 93, 99, 100, 101, 102, 103, 104, 105};
+  ASSERT_EQ(std::size(positions), records.size() - 1);
+  for (size_t cut = 1; cut < records.size(); ++cut) {
+    Bytes part(records.begin(), records.begin() + static_cast<long>(cut));
+    EXPECT_EQ(decoded(compact(part, names)), "error kb-invalid-record " + std::to_string(positions[cut - 1]))
+        << "cut at " << cut;
+  }
+}
+
 // The new-line prefix marks the record after it, whatever reads it: the
-// short path of small integers and global words as well as whole records.
-// A prefix with no record after it is refused where the record would be.
+// quick path of the commonest records inside a block (integers, words,
+// blocks, strings, floats, logic values, none) as well as whole records
+// (a time). A prefix with no record after it is refused where the record
+// would be.
 TEST_F(Kelbin, NewLinePrefixesMarkTheValueAfterThem) {
   stack::Guard guard;
   Cell* out = block::push_only(1);
-  Bytes buffer = compact(hex("05 05 C0 81 C0 0F 00 81 0F 00 C0 0500"), {"a"});
+  Bytes buffer = compact(hex("05 0B C0 81 C0 0F 00 81 0F 00 C0 0500 C0 07 04 61 C0 0C 000000000000F83F"
+                             "C0 0B 8001 C0 C2 C0 03 C0 6B 02"),
+                         {"a"});
   kelbin::decode(buffer.data(), buffer.size(), *out, true, nullptr);
   Cell block_value = *block::rs_abs_at(out, 0);
-  const bool marked[] = {true, true, false, false, true};
-  const TypeId types[] = {TYPE_INTEGER, TYPE_WORD, TYPE_INTEGER, TYPE_WORD, TYPE_BLOCK};
-  ASSERT_EQ(block::rs_length(&block_value), 5);
-  for (int i = 0; i < 5; ++i) {
+  const bool marked[] = {true, true, false, false, true, true, true, true, true, true, true};
+  const TypeId types[] = {TYPE_INTEGER, TYPE_WORD,    TYPE_INTEGER, TYPE_WORD,  TYPE_BLOCK, TYPE_STRING,
+                          TYPE_FLOAT,   TYPE_INTEGER, TYPE_LOGIC,   TYPE_NONE, TYPE_TIME};
+  ASSERT_EQ(block::rs_length(&block_value), 11);
+  for (int i = 0; i < 11; ++i) {
     const Cell* cell = block::rs_abs_at(&block_value, i);
     EXPECT_EQ(cell->new_line(), marked[i]) << i;
     EXPECT_EQ(cell->type(), types[i]) << i;
