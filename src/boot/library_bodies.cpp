@@ -4,7 +4,9 @@
 #include <string_view>
 #include <vector>
 
+#include "datatypes/context.h"
 #include "datatypes/function.h"
+#include "datatypes/object.h"
 #include "datatypes/word.h"
 #include "runtime/symbol_table.h"
 
@@ -18,8 +20,10 @@ enum class Role : uint8_t {
   spec_body, // func, function, has: a spec, then the body
   body,      // does: the body
   object,    // context, object: an object's spec
-  make,      // make: with object!, an object's spec
+  make,      // make: with object! or a path to an object, an object's spec
   object_type,
+  run,       // do: a block run once (also through bind)
+  bind,      // bind: gives its block back, bound in place
 };
 
 // The role of each symbol id, found from its name at its first meeting
@@ -37,6 +41,8 @@ Role role_of(uint32_t symbol) {
   else if (name == "context" || name == "object") role = Role::object;
   else if (name == "make") role = Role::make;
   else if (name == "object!") role = Role::object_type;
+  else if (name == "do") role = Role::run;
+  else if (name == "bind") role = Role::bind;
   else role = Role::none;
   return role;
 }
@@ -56,26 +62,64 @@ void mark(const Cell& block) {
 
 bool is_word(const Cell& cell, Role role) { return cell.is(TYPE_WORD) && role_of(word::symbol_of(cell)) == role; }
 
+// Whether a path of words names an object now (system/view/VID): making
+// one from it runs the spec once, as make object! does. Nothing is
+// evaluated: the words are read where they are bound.
+bool names_object(const Cell& path) {
+  SeriesBuffer* buffer = memory::buffer_of(path.data2);
+  const Cell* cells = buffer->cells();
+  uint32_t count = buffer->cell_count();
+  if (count < 2 || !cells[0].is(TYPE_WORD)) return false;
+  NodeId context = word::context_of(cells[0]);
+  int32_t index = word::index_of(cells[0]);
+  if (context != context::global() || index < 0 || static_cast<uint32_t>(index) >= context::word_count(context))
+    return false;
+  Cell value = context::values_head(context)[index];
+  for (uint32_t i = 1; i < count; ++i) {
+    if (!value.is(TYPE_OBJECT) || !cells[i].is(TYPE_WORD)) return false;
+    value = *object::find_field(object::context_of(value), symbol::resolve(word::symbol_of(cells[i])));
+  }
+  return value.is(TYPE_OBJECT);
+}
+
+// The block at cells[i], or the one after `bind` there (bind gives its
+// block back at the same index); the number of cells it takes, 0 when
+// there is none.
+uint32_t block_at(const Cell* cells, uint32_t i, uint32_t count, const Cell** block) {
+  if (i < count && cells[i].is(TYPE_BLOCK)) {
+    *block = &cells[i];
+    return 1;
+  }
+  if (i + 1 < count && is_word(cells[i], Role::bind) && cells[i + 1].is(TYPE_BLOCK)) {
+    *block = &cells[i + 1];
+    return 2;
+  }
+  return 0;
+}
+
 // Scans code that runs once: marks the bodies written after func and its
-// kin, and scans the specs of the objects it makes. Nothing allocates in
-// the series heap meanwhile, so the cells stay where they are.
+// kin, and scans the specs of the objects it makes and the blocks it runs
+// with do. Nothing allocates in the series heap meanwhile, so the cells
+// stay where they are.
 void scan(const Cell& code) {
   SeriesBuffer* buffer = memory::buffer_of(code.data2);
   const Cell* cells = buffer->cells();
   uint32_t count = buffer->cell_count();
   for (uint32_t i = code.data1; i < count; ++i) {
     if (!cells[i].is(TYPE_WORD)) continue;
+    const Cell* block = nullptr;
+    uint32_t taken = 0;
     switch (role_of(word::symbol_of(cells[i]))) {
       case Role::spec_body:
-        if (i + 2 < count && cells[i + 1].is(TYPE_BLOCK) && cells[i + 2].is(TYPE_BLOCK)) {
-          mark(cells[i + 2]);
-          i += 2;
+        if (i + 1 < count && cells[i + 1].is(TYPE_BLOCK) && (taken = block_at(cells, i + 2, count, &block)) > 0) {
+          mark(*block);
+          i += 1 + taken;
         }
         break;
       case Role::body:
-        if (i + 1 < count && cells[i + 1].is(TYPE_BLOCK)) {
-          mark(cells[i + 1]);
-          i += 1;
+        if ((taken = block_at(cells, i + 1, count, &block)) > 0) {
+          mark(*block);
+          i += taken;
         }
         break;
       case Role::object:
@@ -85,9 +129,16 @@ void scan(const Cell& code) {
         }
         break;
       case Role::make:
-        if (i + 2 < count && is_word(cells[i + 1], Role::object_type) && cells[i + 2].is(TYPE_BLOCK)) {
+        if (i + 2 < count && cells[i + 2].is(TYPE_BLOCK) &&
+            (is_word(cells[i + 1], Role::object_type) || (cells[i + 1].is(TYPE_PATH) && names_object(cells[i + 1])))) {
           scan(cells[i + 2]);
           i += 2;
+        }
+        break;
+      case Role::run:
+        if ((taken = block_at(cells, i + 1, count, &block)) > 0) {
+          scan(*block);
+          i += taken;
         }
         break;
       default:

@@ -6,9 +6,12 @@
 // but the boot while it runs and is dropped after, so the body written
 // right after `func [spec]` in it is reachable only as that argument: the
 // function may keep the block itself, bound in place, and the copy is
-// saved. Only code run once qualifies: the file's top level and the specs
-// of the objects made there (`context [...]`, `object [...]`,
-// `make object! [...]`); a body inside another body, a loop, a branch or a
+// saved. Only code run once qualifies: the file's top level, the specs of
+// the objects made there (`context [...]`, `object [...]`,
+// `make object! [...]`, `make system/view/VID [...]` when the path names an
+// object before the file runs) and the blocks it runs with `do [...]` or
+// `do bind [...] ctx`; a body may also be written `bind [...] ctx` (bind
+// gives its block back). A body inside another body, a loop, a branch or a
 // block of data is left alone, since it may be run (or read) again.
 //
 // A marked block is handed over at most once (a second function given it

@@ -64,7 +64,12 @@ TEST_F(LibraryBodiesTest, TopLevelAndObjectSpecBodiesAreKeptOthersCopied) {
       {"lb-o: context [lb-f: func [a] [a * 3]]", {"lb-o", "lb-f"}, true, "lb-o/lb-f 2", 6},
       {"lb-o: object [n: 4 lb-f: does [n]]", {"lb-o", "lb-f"}, true, "lb-o/lb-f", 4},
       {"lb-o: make object! [p: make object! [lb-f: func [] [8]]]", {"lb-o", "p", "lb-f"}, true, "lb-o/p/lb-f", 8},
+      {"do [lb-f: does [15]]", {"lb-f"}, true, "lb-f", 15},
+      {"lb-c: context [n: 16] do bind [lb-f: func [] [n]] lb-c", {"lb-f"}, true, "lb-f", 16},
+      {"lb-c: context [n: 17] lb-f: func [] bind [n] lb-c", {"lb-f"}, true, "lb-f", 17},
+      {"lb-o: make lb-proto/inner [lb-f: func [] [n + 1]]", {"lb-o", "lb-f"}, true, "lb-o/lb-f", 19},
       // A body held by a word, or written where it may run again, is copied.
+      {"lb-d: make lb-proto/kind [func [] [20]] lb-f: do lb-d", {"lb-f"}, false, "lb-f", 20},
       {"lb-b: [9] lb-f: func [] lb-b", {"lb-f"}, false, "lb-f", 9},
       {"if true [lb-f: func [] [10]]", {"lb-f"}, false, "lb-f", 10},
       {"loop 2 [lb-f: func [] [11]]", {"lb-f"}, false, "lb-f", 11},
@@ -72,6 +77,8 @@ TEST_F(LibraryBodiesTest, TopLevelAndObjectSpecBodiesAreKeptOthersCopied) {
       {"lb-d: [lb-f: func [] [13]] do lb-d", {"lb-f"}, false, "lb-f", 13},
       {"lb-f: func [] next [0 14]", {"lb-f"}, false, "lb-f", 14},
   };
+  // The prototype a path names must be there before the code is scanned.
+  source_evaluation::do_source("lb-proto: context [inner: context [n: 18] kind: block!]");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
     stack::Guard guard;
