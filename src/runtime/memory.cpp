@@ -422,6 +422,7 @@ SeriesFrame* new_series_frame(uint64_t need) {
   uint32_t size = state.next_frame_size;
   bool first = state.series_count == 0;
   if (size < kBigThreshold) state.next_frame_size = std::min(size * 2, kBigThreshold);
+  if (first && size == kFirstSeriesFrameSize) state.next_frame_size = kSecondSeriesFrameSize;
   if (state.evacuating) {
     constexpr uint64_t kOverhead = kOsPrefix + sizeof(SeriesFrame);
     size = static_cast<uint32_t>(runtime::align_up(need + 1 + kOverhead, kRingAlignment) - kOverhead);
@@ -510,10 +511,10 @@ void retire(SeriesBuffer* old) {
 
 void init() {
   if (state.ready) return;
-  // The range starts on a huge page boundary, and its first huge page (the
-  // slots of the first 26 node frames, which start-up fills four of) is
-  // one: mapped in one fault, where the 4 KiB pages of those four frames
-  // took a good part of start-up.
+  // The range starts on a huge page boundary. Its pages are 4 KiB ones,
+  // mapped a frame's slots at a time as node frames are made (see
+  // populate): start-up makes two frames, 160 KiB of slots, and a huge
+  // page there cost more to zero whole than those pages cost to map.
   size_t range = size_t{kMaxNodeFrames} * kNodesPerFrame * sizeof(uintptr_t);
   constexpr size_t kHugePage = kBigThreshold;
   void* p = ::mmap(nullptr, range + kHugePage, PROT_READ | PROT_WRITE,
@@ -525,7 +526,6 @@ void init() {
   uintptr_t used_end = runtime::align_up(aligned + range, 4096);
   if (start + range + kHugePage > used_end)
     ::munmap(reinterpret_cast<void*>(used_end), start + range + kHugePage - used_end);
-  ::madvise(reinterpret_cast<void*>(aligned), kHugePage, MADV_HUGEPAGE);
   node_slots = reinterpret_cast<uintptr_t*>(aligned);
   state = State{};
   state.ready = true;
