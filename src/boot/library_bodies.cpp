@@ -108,42 +108,40 @@ void scan(const Cell& code) {
   for (uint32_t i = code.data1; i < count; ++i) {
     if (!cells[i].is(TYPE_WORD)) continue;
     const Cell* block = nullptr;
-    uint32_t taken = 0;
+    uint32_t taken = 0;  // the cells after the word up to the block, 0 when there is none
+    bool is_body = false;  // a body to mark, else code to scan
     switch (role_of(word::symbol_of(cells[i]))) {
       case Role::spec_body:
-        if (i + 1 < count && cells[i + 1].is(TYPE_BLOCK) && (taken = block_at(cells, i + 2, count, &block)) > 0) {
-          mark(*block);
-          i += 1 + taken;
+        if (i + 1 < count && cells[i + 1].is(TYPE_BLOCK)) {
+          taken = block_at(cells, i + 2, count, &block);
+          if (taken > 0) ++taken;
         }
+        is_body = true;
         break;
       case Role::body:
-        if ((taken = block_at(cells, i + 1, count, &block)) > 0) {
-          mark(*block);
-          i += taken;
-        }
+        taken = block_at(cells, i + 1, count, &block);
+        is_body = true;
         break;
       case Role::object:
-        if (i + 1 < count && cells[i + 1].is(TYPE_BLOCK)) {
-          scan(cells[i + 1]);
-          i += 1;
-        }
+        taken = block_at(cells, i + 1, count, &block);
         break;
       case Role::make:
         if (i + 2 < count && cells[i + 2].is(TYPE_BLOCK) &&
             (is_word(cells[i + 1], Role::object_type) || (cells[i + 1].is(TYPE_PATH) && names_object(cells[i + 1])))) {
-          scan(cells[i + 2]);
-          i += 2;
+          taken = 2;
+          block = &cells[i + 2];
         }
         break;
       case Role::run:
-        if ((taken = block_at(cells, i + 1, count, &block)) > 0) {
-          scan(*block);
-          i += taken;
-        }
+        taken = block_at(cells, i + 1, count, &block);
         break;
       default:
         break;
     }
+    if (taken == 0) continue;
+    if (is_body) mark(*block);
+    else scan(*block);
+    i += taken;
   }
 }
 

@@ -9,10 +9,11 @@
 // saved. Only code run once qualifies: the file's top level, the specs of
 // the objects made there (`context [...]`, `object [...]`,
 // `make object! [...]`, `make system/view/VID [...]` when the path names an
-// object before the file runs) and the blocks it runs with `do [...]` or
-// `do bind [...] ctx`; a body may also be written `bind [...] ctx` (bind
-// gives its block back). A body inside another body, a loop, a branch or a
-// block of data is left alone, since it may be run (or read) again.
+// object before the file runs) and the blocks it runs with `do [...]`;
+// each of those blocks, and a body, may also be written `bind [...] ctx`
+// (bind gives its block back). A body inside another body, a loop, a
+// branch or a block of data is left alone, since it may be run (or read)
+// again.
 //
 // A marked block is handed over at most once (a second function given it
 // copies it as usual), and only while the file that marked it runs: a block
