@@ -8,6 +8,7 @@
 
 #include "boot/boot_image.h"
 #include "boot/embedded_sources.h"
+#include "boot/library_bodies.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -166,10 +167,12 @@ void bind_builtins(const char* file, TypeId type) {
 }
 // Runs one library file (from the boot image, or lexed from its embedded
 // text); an error in it is a fault of the build and ends the process with
-// its report.
+// its report. The functions it makes keep the bodies written in it.
 void run_embedded(const std::string& name) {
   stack::Guard guard;
-  source_evaluation::do_loaded_script(load_library_source(name));
+  Cell* code = load_library_source(name);
+  LibraryBodies bodies(*code);
+  source_evaluation::do_loaded_script(code);
 }
 }  // namespace
 

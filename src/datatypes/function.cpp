@@ -37,6 +37,8 @@ bool is_extern(const Cell& item) {
 
 Cell* info(const Cell& value, uint32_t cell) { return cells_of(value.data3) + cell; }
 
+bool (*hand_over_body)(NodeId block) = nullptr;
+
 Cell* push(const Cell* spec_value, const Cell* body, NodeId given_context, uint32_t flags) {
   Cell* result = stack::push(none::value);
   Cell spec = *spec_value;
@@ -61,7 +63,14 @@ Cell* push(const Cell* spec_value, const Cell* body, NodeId given_context, uint3
     Cell b = *body;
     uint32_t body_length = tail_of(b.data2);
     if (b.data1 > body_length) b.data1 = body_length;
-    body_copy = given_context == 0 ? *context::copy_bound(&b, context) : *block::clone(&b, true, true);
+    if (given_context == 0 && b.data1 == 0 && hand_over_body != nullptr && hand_over_body(b.data2)) {
+      // The block is the function's alone: binding it in place gives what
+      // binding a copy would (the copy's cell as clone makes it: no flags).
+      context::bind(&b, context, false);
+      body_copy = make_cell(b.type(), 0, b.data2, 0);
+    } else {
+      body_copy = given_context == 0 ? *context::copy_bound(&b, context) : *block::clone(&b, true, true);
+    }
   }
   cells_of(info_block)[kInfoBody] = body_copy;
   stack::top = result + 1;

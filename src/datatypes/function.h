@@ -49,6 +49,13 @@ constexpr uint32_t kNoTraceFlag = 0x200;
 // bound deeply to the new context.
 Cell* push(const Cell* spec, const Cell* body, NodeId context, uint32_t flags);
 
+// While the boot runs the library's code it can hand bodies over: push
+// asks the hook about a body block at its head, and when the hook answers
+// yes (it does so once per block, for blocks that nothing but the code
+// being run can reach) the function keeps that block, bound in place,
+// instead of a copy. Null the rest of the time: every body is copied.
+extern bool (*hand_over_body)(NodeId block);
+
 inline NodeId context_of(const Cell& value) { return value.data1; }
 inline NodeId interface_node(const Cell& value) { return value.data2; }
 inline NodeId info_node(const Cell& value) { return value.data3; }

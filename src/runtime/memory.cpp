@@ -422,6 +422,7 @@ SeriesFrame* new_series_frame(uint64_t need) {
   uint32_t size = state.next_frame_size;
   bool first = state.series_count == 0;
   if (size < kBigThreshold) state.next_frame_size = std::min(size * 2, kBigThreshold);
+  if (first && size == kFirstSeriesFrameSize) state.next_frame_size = kSecondSeriesFrameSize;
   if (state.evacuating) {
     constexpr uint64_t kOverhead = kOsPrefix + sizeof(SeriesFrame);
     size = static_cast<uint32_t>(runtime::align_up(need + 1 + kOverhead, kRingAlignment) - kOverhead);
@@ -510,23 +511,14 @@ void retire(SeriesBuffer* old) {
 
 void init() {
   if (state.ready) return;
-  // The range starts on a huge page boundary, and its first huge page (the
-  // slots of the first 26 node frames, which start-up fills four of) is
-  // one: mapped in one fault, where the 4 KiB pages of those four frames
-  // took a good part of start-up.
+  // The range is reserved, not committed. Its pages are 4 KiB ones,
+  // mapped a frame's slots at a time as node frames are made (see
+  // populate): start-up makes two frames, 160 KiB of slots, which map in
+  // less time than a huge page there took to be zeroed whole.
   size_t range = size_t{kMaxNodeFrames} * kNodesPerFrame * sizeof(uintptr_t);
-  constexpr size_t kHugePage = kBigThreshold;
-  void* p = ::mmap(nullptr, range + kHugePage, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  void* p = ::mmap(nullptr, range, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (p == MAP_FAILED) runtime::quit(94, KEL_CALLER_ADDRESS());
-  auto start = reinterpret_cast<uintptr_t>(p);
-  uintptr_t aligned = runtime::align_up(start, kHugePage);
-  if (aligned > start) ::munmap(p, aligned - start);
-  uintptr_t used_end = runtime::align_up(aligned + range, 4096);
-  if (start + range + kHugePage > used_end)
-    ::munmap(reinterpret_cast<void*>(used_end), start + range + kHugePage - used_end);
-  ::madvise(reinterpret_cast<void*>(aligned), kHugePage, MADV_HUGEPAGE);
-  node_slots = reinterpret_cast<uintptr_t*>(aligned);
+  node_slots = static_cast<uintptr_t*>(p);
   state = State{};
   state.ready = true;
   new_node_frame();

@@ -90,6 +90,11 @@ constexpr uint32_t kBigThreshold = 0x200000;          // 2 MiB
 // fills one huge page exactly: start-up fills it, and one huge page is
 // mapped in a fraction of the time of the 4 KiB pages of half its size.
 constexpr uint32_t kFirstSeriesFrameSize = kBigThreshold - 0x40;
+// The frame after it takes what start-up leaves over (a few dozen
+// kilobytes) and what a short script makes: smaller than a huge page, it
+// gets 4 KiB pages, each mapped when first touched, instead of a huge
+// page zeroed whole at its first write. The frames after it are huge.
+constexpr uint32_t kSecondSeriesFrameSize = 0x100000;
 constexpr uint32_t kMinFrameRoom = 0xCCCC;            // below this a new frame is made
 constexpr uint64_t kMinCollectionBudget = 0x800000;   // 8 MiB allocated between collections
 

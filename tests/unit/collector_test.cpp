@@ -187,8 +187,13 @@ TEST_F(Collector, NodeFramesThatEmptyStayWhileTheNextCycleWouldFillThemAgain) {
   // A program that makes and drops many short-lived series empties whole
   // node frames at every collection; giving their pages back and faulting
   // them in again right after once took a good part of such a run.
+  // The garbage fills the nodes the frames have free (however many the
+  // boot left in use) and then three whole frames, which the collection
+  // empties.
   collector::collect();
-  for (int i = 0; i < 35000; ++i) {
+  uint32_t free_nodes = 0;
+  for (const memory::NodeFrameView& frame : memory::node_frame_views()) free_nodes += frame.capacity - frame.used;
+  for (uint32_t i = 0; i < free_nodes + 3 * memory::kNodesPerFrame; ++i) {
     stack::Guard guard;
     text("garbage");
   }
