@@ -226,7 +226,21 @@ bool keys_equal(Cell a, Cell b, int32_t op) {
 // itself rather than reading before the first record.
 uint32_t resolve_symbol(uint32_t id) { return id == 0 ? 0 : symbol::resolve(id); }
 
-uint32_t table_hash(const Cell& key) { return hash_value(key, false); }
+// The final mix of MurmurHash3, which hashes every value held in a word.
+uint32_t final_mix(uint32_t h) {
+  h ^= h >> 16;
+  h *= 0x85ebca6b;
+  h ^= h >> 13;
+  h *= 0xc2b2ae35;
+  h ^= h >> 16;
+  return h;
+}
+
+// Integers, the commonest keys, hash without the dispatch on the type (to
+// what hash_value gives them).
+[[gnu::always_inline]] inline uint32_t table_hash(const Cell& key) {
+  return key.is(TYPE_INTEGER) ? final_mix(key.data2) : hash_value(key, false);
+}
 
 // --- Symbol records -----------------------------------------------------------------
 
@@ -485,7 +499,7 @@ struct TableArrays {
 // of another type on the path (a float or char may equal the integer), or
 // the value held more than once (a list of cells), goes back to the
 // general walk: answers nothing then.
-std::optional<Cell*> find_integer(NodeId table, const Cell& wanted, int32_t from) {
+[[gnu::always_inline]] inline std::optional<Cell*> find_integer(NodeId table, const Cell& wanted, int32_t from) {
   const Record* r = rec(table);
   TableArrays arrays(table);
   ProbeWalk walk(table_hash(wanted), static_cast<uint32_t>(r->buckets));
@@ -494,7 +508,7 @@ std::optional<Cell*> find_integer(NodeId table, const Cell& wanted, int32_t from
     if (state == kEmpty) return static_cast<Cell*>(nullptr);
     if (state == kLive) {
       int32_t slot = arrays.slots[walk.bucket];
-      const Cell& key = arrays.cells[first_index_of_slot(r, slot)];
+      const Cell& key = arrays.cells[slot >= 0 ? slot : first_index_of_slot(r, slot)];
       if (!key.is(TYPE_INTEGER)) return std::nullopt;
       if (key.data2 == wanted.data2) {
         if (slot < 0) return std::nullopt;
@@ -505,12 +519,12 @@ std::optional<Cell*> find_integer(NodeId table, const Cell& wanted, int32_t from
   }
 }
 
-Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_t op, bool last,
-                   bool reverse) {
-  Cell wanted = *value;
-  if (wanted.is(TYPE_INTEGER) && !last && !reverse && (skip == 0 || skip == 1)) {
-    if (std::optional<Cell*> found = find_integer(table, wanted, from)) return *found;
-  }
+// The general lookup of find_in_hash: every live bucket of the probe path
+// is compared through the datatypes, duplicate lists are walked.
+[[gnu::noinline]] Cell* walk_hash(NodeId table, const Cell* value, int32_t from, int32_t skip, int32_t op,
+                                  bool last, bool reverse) {
+  // A copy: comparisons may run code that changes the cell the value came from.
+  const Cell wanted = *value;
   int64_t step = skip == 0 ? 1 : std::abs(static_cast<int64_t>(skip));
   ProbeWalk walk(table_hash(wanted), static_cast<uint32_t>(rec(table)->buckets));
   int64_t best = -1;
@@ -556,6 +570,14 @@ Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_
   return block_cells(rec(table)) + best;
 }
 
+Cell* find_in_hash(NodeId table, const Cell* value, int32_t from, int32_t skip, int32_t op, bool last,
+                   bool reverse) {
+  if (value->is(TYPE_INTEGER) && !last && !reverse && (skip == 0 || skip == 1)) {
+    if (std::optional<Cell*> found = find_integer(table, *value, from)) return *found;
+  }
+  return walk_hash(table, value, from, skip, op, last, reverse);
+}
+
 // --- map! ------------------------------------------------------------------------
 
 // Indexes the key cell at index; returns the index of the key cell that now
@@ -588,7 +610,7 @@ uint32_t put_new_map_index(NodeId table, uint32_t index, uint32_t hash) {
   return index;
 }
 
-Cell* find_in_map(NodeId table, Cell* value, int32_t op) {
+Cell* find_in_map(NodeId table, const Cell* value, int32_t op) {
   Probe probe;
   return probe_key(table, value, &probe, op);
 }
@@ -686,15 +708,6 @@ constexpr uint32_t kC1 = 0xcc9e2d51;
 constexpr uint32_t kC2 = 0x1b873593;
 
 uint32_t rotate_left(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
-
-uint32_t final_mix(uint32_t h) {
-  h ^= h >> 16;
-  h *= 0x85ebca6b;
-  h ^= h >> 13;
-  h *= 0xc2b2ae35;
-  h ^= h >> 16;
-  return h;
-}
 
 // MurmurHash3 x86_32 fed one 32-bit block at a time.
 struct Murmur {
@@ -1021,7 +1034,14 @@ void put_all(NodeId table, uint32_t start, uint32_t step) {
   }
 }
 
-Cell* find(NodeId table, Cell* value, int32_t from, int32_t skip, int32_t op, bool last, bool reverse) {
+Cell* find_from(NodeId table, const Cell* value, int32_t from) {
+  if (value->is(TYPE_INTEGER)) {
+    if (std::optional<Cell*> found = find_integer(table, *value, from)) return *found;
+  }
+  return walk_hash(table, value, from, 1, kCmpFind, false, false);
+}
+
+Cell* find(NodeId table, const Cell* value, int32_t from, int32_t skip, int32_t op, bool last, bool reverse) {
   switch (rec(table)->kind) {
     case kHash: return find_in_hash(table, value, from, skip, op, last, reverse);
     case kMap: return find_in_map(table, value, op);
@@ -1029,7 +1049,7 @@ Cell* find(NodeId table, Cell* value, int32_t from, int32_t skip, int32_t op, bo
   }
 }
 
-Cell* probe_key(NodeId table, Cell* value, Probe* probe, int32_t op) {
+Cell* probe_key(NodeId table, const Cell* value, Probe* probe, int32_t op) {
   Record* r = rec(table);
   Cell wanted = r->kind == kMap ? normalized_map_key(*value) : *value;
   auto buckets = static_cast<uint32_t>(r->buckets);
