@@ -27,6 +27,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "runtime/symbol_table.h"
@@ -102,6 +103,13 @@ void ensure_index_length(NodeId table, uint32_t n) {
   b->tail = b->offset + wanted * 4;
 }
 
+// map!: the hash of each live bucket's key (uint32 per bucket), so that a
+// probe passes the keys of other hashes without comparing them and a resize
+// places the keys without hashing them again.
+uint32_t* key_hashes(const Record* r) {
+  return reinterpret_cast<uint32_t*>(memory::buffer_of(node_field(r->indexes))->head_ptr());
+}
+
 // hash!: duplicate list k (1-based) and its elements.
 NodeId list_node(const Record* r, int32_t k) {
   return static_cast<NodeId>(array::pick_int(node_field(r->duplicates), static_cast<uint32_t>(k)));
@@ -160,9 +168,10 @@ struct InsertionProbe {
 };
 
 // Walks a key's probe path for an insertion, offering each live bucket's
-// slot to matches(slot). The record and its arrays are read afresh at each
-// step, so matches may compare through handlers that allocate; with
-// arrays_held, matches allocates nothing and they are read once.
+// slot to matches(slot), or to matches(slot, bucket) when it takes both. The
+// record and its arrays are read afresh at each step, so matches may compare
+// through handlers that allocate; with arrays_held, matches allocates
+// nothing and they are read once.
 template <bool arrays_held = false, class Matches>
 InsertionProbe probe_for_insertion(NodeId table, uint32_t hash, Matches&& matches) {
   Record* r = rec(table);
@@ -180,6 +189,8 @@ InsertionProbe probe_for_insertion(NodeId table, uint32_t hash, Matches&& matche
     if (state == kEmpty) break;
     if (state == kDeleted) {
       if (first_deleted < 0) first_deleted = static_cast<int32_t>(walk.bucket);
+    } else if constexpr (std::is_invocable_v<Matches, int32_t, uint32_t>) {
+      if (matches(slots[walk.bucket], walk.bucket)) return {true, walk.bucket};
     } else if (matches(slots[walk.bucket])) {
       return {true, walk.bucket};
     }
@@ -198,6 +209,12 @@ InsertionProbe probe_for_insertion(NodeId table, uint32_t hash, Matches&& matche
   ++r->size;
 }
 
+// map!: claim_bucket, also recording the key's hash.
+void claim_map_bucket(Record* r, uint32_t bucket, int32_t slot, uint32_t hash) {
+  claim_bucket(r, bucket, slot);
+  key_hashes(r)[bucket] = hash;
+}
+
 // map! keys: word kinds are looked up as set-word!.
 Cell normalized_map_key(const Cell& key) {
   Cell copy = key;
@@ -213,13 +230,56 @@ Cell normalized_map_key(const Cell& key) {
   return copy;
 }
 
+// The types whose values hash_value hashes as text.
+[[gnu::always_inline]] inline bool hashed_as_text(TypeId type) {
+  return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG || type == TYPE_EMAIL ||
+         type == TYPE_REF;
+}
+
 // Two integers are equal under every comparison when their values are: the
 // commonest keys are compared without the datatype's dispatch, which is the
 // only way a comparison reaches code that may allocate.
 bool plainly_comparable(const Cell& a, const Cell& b) { return a.is(TYPE_INTEGER) && b.is(TYPE_INTEGER); }
+
+// Two texts of one type holding the same characters from their indexes,
+// both one byte per character: the commonest match of a text key, known
+// equal without the datatype's comparison (under every comparison but
+// /same, which asks for one series).
+bool same_narrow_text(const Cell& a, const Cell& b) {
+  if (a.type() != b.type() || !hashed_as_text(a.type()) || a.data2 == 0 || b.data2 == 0) return false;
+  const SeriesBuffer* x = memory::buffer_of(a.data2);
+  const SeriesBuffer* y = memory::buffer_of(b.data2);
+  if (x->unit() != 1 || y->unit() != 1) return false;
+  uint32_t x_start = std::min(a.data1, x->used());
+  uint32_t y_start = std::min(b.data1, y->used());
+  uint32_t length = x->used() - x_start;
+  return length == y->used() - y_start &&
+         std::memcmp(x->data() + x->offset + x_start, y->data() + y->offset + y_start, length) == 0;
+}
+
 bool keys_equal(Cell a, Cell b, int32_t op) {
   if (plainly_comparable(a, b)) return a.data2 == b.data2;
+  if (op != kCmpSame && same_narrow_text(a, b)) return true;
   return actions::compare_value(&a, &b, op) == 0;
+}
+
+// Whether two keys of different hashes are certainly unequal under every
+// comparison a map! makes: two texts (equal texts have the same code points
+// up to letter case, and the hash folds case), or two integers, chars or
+// words of one type. Keys of other kinds may be equal with different hashes
+// (an integer and a float, tuples of different lengths, dates in different
+// zones): those are compared whatever their hashes, as they always were.
+[[gnu::always_inline]] inline bool hash_decides(const Cell& a, const Cell& b) {
+  if (hashed_as_text(a.type())) return hashed_as_text(b.type());
+  if (a.type() != b.type()) return false;
+  switch (a.type()) {
+    case TYPE_INTEGER:
+    case TYPE_CHAR:
+    case TYPE_SET_WORD:
+    case TYPE_REFINEMENT:
+    case TYPE_ISSUE: return true;
+    default: return false;
+  }
 }
 
 // Symbol 0 names nothing (a word cell not made from a name): it hashes as
@@ -305,13 +365,19 @@ void resize_cells(NodeId table, uint64_t count) {
   uint32_t buckets = round_up_power_of_two(count);
   auto upper = static_cast<int32_t>(buckets * kLoadFactor + 0.5);
   Record* r = rec(table);
+  const bool map = r->kind == kMap;
   std::vector<int32_t> live;
   live.reserve(static_cast<size_t>(r->size));
+  // map!: the keys' hashes by cell index, from the old buckets.
+  std::vector<uint32_t> hash_of_cell(map ? block_length(r) : 0);
   {
     const uint8_t* status = status_array(r);
     const int32_t* slots = slot_array(r);
-    for (int32_t i = 0; i < r->buckets; ++i)
-      if (get_status(status, static_cast<uint32_t>(i)) == kLive) live.push_back(slots[i]);
+    for (int32_t i = 0; i < r->buckets; ++i) {
+      if (get_status(status, static_cast<uint32_t>(i)) != kLive) continue;
+      live.push_back(slots[i]);
+      if (map) hash_of_cell[static_cast<uint32_t>(slots[i])] = key_hashes(r)[i];
+    }
   }
   if (static_cast<int64_t>(live.size()) >= upper) return;
   put_in_block_order(live, block_length(r));
@@ -320,19 +386,26 @@ void resize_cells(NodeId table, uint64_t count) {
   NodeId status_node = make_status(buckets);
   rec(table)->flags = static_cast<int32_t>(status_node);
   NodeId slots_node = make_slots(buckets);
+  rec(table)->slots = static_cast<int32_t>(slots_node);
+  if (map) {
+    NodeId hashes_node = make_slots(buckets);
+    rec(table)->indexes = static_cast<int32_t>(hashes_node);
+  }
   r = rec(table);
-  r->slots = static_cast<int32_t>(slots_node);
   r->buckets = static_cast<int32_t>(buckets);
   r->upper = upper;
   r->occupied = static_cast<int32_t>(live.size());
   uint8_t* status = status_array(r);
   int32_t* slots = slot_array(r);
+  uint32_t* hashes = map ? key_hashes(r) : nullptr;
   const Cell* cells = block_cells(r);
   for (int32_t index : live) {
-    ProbeWalk walk(table_hash(cells[index]), buckets);
+    uint32_t hash = map ? hash_of_cell[static_cast<uint32_t>(index)] : table_hash(cells[index]);
+    ProbeWalk walk(hash, buckets);
     while (get_status(status, walk.bucket) != kEmpty) walk.advance();
     set_status(status, walk.bucket, kLive);
     slots[walk.bucket] = index;
+    if (map) hashes[walk.bucket] = hash;
   }
 }
 
@@ -585,9 +658,13 @@ Cell* find_in_hash(NodeId table, const Cell* value, int32_t from, int32_t skip, 
 uint32_t put_map_index(NodeId table, uint32_t index) {
   make_room(table);
   Cell key = normalized_map_key(block_cells(rec(table))[index]);
-  InsertionProbe probe = probe_for_insertion(table, table_hash(key), [&](int32_t slot) {
-    Cell other = normalized_map_key(block_cells(rec(table))[slot]);
-    return other.type() == key.type() && keys_equal(key, other, kCmpStrictEqual);
+  uint32_t hash = table_hash(key);
+  InsertionProbe probe = probe_for_insertion(table, hash, [&](int32_t slot, uint32_t bucket) {
+    Record* r = rec(table);
+    Cell other = normalized_map_key(block_cells(r)[slot]);
+    if (other.type() != key.type()) return false;
+    if (key_hashes(r)[bucket] != hash && hash_decides(key, other)) return false;
+    return keys_equal(key, other, kCmpStrictEqual);
   });
   Record* r = rec(table);
   if (probe.matched) {
@@ -597,7 +674,7 @@ uint32_t put_map_index(NodeId table, uint32_t index) {
     if (static_cast<uint32_t>(slot) + 1 < block_length(r) && block_cells(r)[slot + 1].header == 0) ++r->size;
     return static_cast<uint32_t>(slot);
   }
-  claim_bucket(r, probe.bucket, static_cast<int32_t>(index));
+  claim_map_bucket(r, probe.bucket, static_cast<int32_t>(index), hash);
   return index;
 }
 
@@ -605,8 +682,8 @@ uint32_t put_map_index(NodeId table, uint32_t index) {
 // with nothing to match.
 uint32_t put_new_map_index(NodeId table, uint32_t index, uint32_t hash) {
   make_room(table);
-  InsertionProbe probe = probe_for_insertion(table, hash, [](int32_t) { return false; });
-  claim_bucket(rec(table), probe.bucket, static_cast<int32_t>(index));
+  InsertionProbe probe = probe_for_insertion<true>(table, hash, [](int32_t) { return false; });
+  claim_map_bucket(rec(table), probe.bucket, static_cast<int32_t>(index), hash);
   return index;
 }
 
@@ -944,6 +1021,9 @@ NodeId init(uint32_t size, const Cell* block, int32_t kind, int32_t extra) {
     rec(table)->indexes = static_cast<int32_t>(indexes);
     NodeId duplicates = array::make(4, 4);
     rec(table)->duplicates = static_cast<int32_t>(duplicates);
+  } else if (kind == kMap) {
+    NodeId hashes = make_slots(buckets);
+    rec(table)->indexes = static_cast<int32_t>(hashes);
   }
   if (block == nullptr || kind >= kPointers) {
     uint64_t count = kind >= kPointers ? uint64_t{size} * static_cast<uint64_t>(extra + 1) : size;
@@ -1051,7 +1131,8 @@ Cell* find(NodeId table, const Cell* value, int32_t from, int32_t skip, int32_t 
 
 Cell* probe_key(NodeId table, const Cell* value, Probe* probe, int32_t op) {
   Record* r = rec(table);
-  Cell wanted = r->kind == kMap ? normalized_map_key(*value) : *value;
+  const bool map = r->kind == kMap;
+  const Cell wanted = map ? normalized_map_key(*value) : *value;
   auto buckets = static_cast<uint32_t>(r->buckets);
   uint32_t mask = buckets - 1;
   if (probe->bucket == -1) {
@@ -1068,16 +1149,28 @@ Cell* probe_key(NodeId table, const Cell* value, Probe* probe, int32_t op) {
     }
     probe->bucket = static_cast<int32_t>((static_cast<uint32_t>(probe->bucket) + probe->step) & mask);
   }
+  // The arrays are read once, and again after a comparison that went
+  // through a datatype (which may allocate and move them).
+  TableArrays arrays(table);
+  const uint32_t* hashes = map ? key_hashes(r) : nullptr;
   for (;;) {
-    r = rec(table);
     auto bucket = static_cast<uint32_t>(probe->bucket);
-    uint32_t state = get_status(status_array(r), bucket);
+    uint32_t state = get_status(arrays.status, bucket);
     if (state == kEmpty) break;
     if (state == kLive) {
-      int32_t slot = slot_array(r)[bucket];
-      Cell key = block_cells(r)[first_index_of_slot(r, slot)];
-      if (r->kind == kMap) key = normalized_map_key(key);
-      if (keys_equal(wanted, key, op)) return block_cells(rec(table)) + first_index_of_slot(rec(table), slot);
+      int32_t slot = arrays.slots[bucket];
+      Cell key = arrays.cells[slot >= 0 ? slot : first_index_of_slot(rec(table), slot)];
+      if (map) key = normalized_map_key(key);
+      // A map! passes a key of another hash that cannot equal the value.
+      bool passed = map && hashes[bucket] != probe->hash && hash_decides(wanted, key);
+      if (!passed) {
+        bool plain = plainly_comparable(wanted, key);
+        if (keys_equal(wanted, key, op)) return block_cells(rec(table)) + first_index_of_slot(rec(table), slot);
+        if (!plain) {
+          arrays = TableArrays(table);
+          if (map) hashes = key_hashes(rec(table));
+        }
+      }
     }
     if (static_cast<uint32_t>(++probe->step) > mask) break;
     probe->bucket = static_cast<int32_t>((bucket + probe->step) & mask);
@@ -1158,6 +1251,9 @@ NodeId copy(NodeId table, NodeId block) {
       NodeId list = memory::copy_series(memory::buffer_of(list_node(rec(result), static_cast<int32_t>(k))));
       array::poke_int(duplicates, k, static_cast<int32_t>(list));
     }
+  } else if (rec(result)->kind == kMap) {
+    NodeId hashes = memory::copy_series(memory::buffer_of(node_field(rec(result)->indexes)));
+    rec(result)->indexes = static_cast<int32_t>(hashes);
   }
   return result;
 }
@@ -1365,6 +1461,8 @@ void mark(NodeId table, MarkNode mark_node, MarkNode mark_cells) {
     mark_node(node_field(r->duplicates));
     uint32_t lists = array::length(node_field(r->duplicates));
     for (uint32_t k = 1; k <= lists; ++k) mark_node(list_node(r, static_cast<int32_t>(k)));
+  } else if (r->kind == kMap) {
+    mark_node(node_field(r->indexes));
   }
   mark_node(node_field(r->flags));
   mark_node(node_field(r->slots));
