@@ -210,7 +210,7 @@ InsertionProbe probe_for_insertion(NodeId table, uint32_t hash, Matches&& matche
 }
 
 // map!: claim_bucket, also recording the key's hash.
-void claim_map_bucket(Record* r, uint32_t bucket, int32_t slot, uint32_t hash) {
+[[gnu::always_inline]] inline void claim_map_bucket(Record* r, uint32_t bucket, int32_t slot, uint32_t hash) {
   claim_bucket(r, bucket, slot);
   key_hashes(r)[bucket] = hash;
 }
@@ -257,10 +257,13 @@ bool same_narrow_text(const Cell& a, const Cell& b) {
          std::memcmp(x->data() + x->offset + x_start, y->data() + y->offset + y_start, length) == 0;
 }
 
-bool keys_equal(Cell a, Cell b, int32_t op) {
-  if (plainly_comparable(a, b)) return a.data2 == b.data2;
+[[gnu::noinline]] bool keys_equal_by_type(Cell a, Cell b, int32_t op) {
   if (op != kCmpSame && same_narrow_text(a, b)) return true;
   return actions::compare_value(&a, &b, op) == 0;
+}
+[[gnu::always_inline]] inline bool keys_equal(const Cell& a, const Cell& b, int32_t op) {
+  if (plainly_comparable(a, b)) return a.data2 == b.data2;
+  return keys_equal_by_type(a, b, op);
 }
 
 // Whether two keys of different hashes are certainly unequal under every
