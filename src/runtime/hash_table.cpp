@@ -77,7 +77,8 @@ NodeId make_filled(uint32_t n, uint8_t byte) {
   return node;
 }
 NodeId make_status(uint32_t buckets) { return make_filled((buckets + 3) / 4, 0xAA); }
-NodeId make_slots(uint32_t buckets) { return make_filled(buckets * 4, 0); }
+// The slot array; a map!'s holds each bucket's key hash after its slots.
+NodeId make_slots(uint32_t buckets, int32_t kind) { return make_filled(buckets * (kind == kMap ? 8 : 4), 0); }
 
 // hash!: the cell-to-bucket array (int32 per cell, -1 = not indexed).
 int32_t* index_array(const Record* r) {
@@ -103,12 +104,10 @@ void ensure_index_length(NodeId table, uint32_t n) {
   b->tail = b->offset + wanted * 4;
 }
 
-// map!: the hash of each live bucket's key (uint32 per bucket), so that a
-// probe passes the keys of other hashes without comparing them and a resize
-// places the keys without hashing them again.
-uint32_t* key_hashes(const Record* r) {
-  return reinterpret_cast<uint32_t*>(memory::buffer_of(node_field(r->indexes))->head_ptr());
-}
+// map!: the hash of each live bucket's key, after the slots in the slot
+// array, so that a probe passes the keys of other hashes without comparing
+// them and a resize places the keys without hashing them again.
+uint32_t* key_hashes(const Record* r) { return reinterpret_cast<uint32_t*>(slot_array(r) + r->buckets); }
 
 // hash!: duplicate list k (1-based) and its elements.
 NodeId list_node(const Record* r, int32_t k) {
@@ -272,17 +271,19 @@ bool same_narrow_text(const Cell& a, const Cell& b) {
 // words of one type. Keys of other kinds may be equal with different hashes
 // (an integer and a float, tuples of different lengths, dates in different
 // zones): those are compared whatever their hashes, as they always were.
-[[gnu::always_inline]] inline bool hash_decides(const Cell& a, const Cell& b) {
-  if (hashed_as_text(a.type())) return hashed_as_text(b.type());
-  if (a.type() != b.type()) return false;
-  switch (a.type()) {
+[[gnu::always_inline]] inline bool hash_decides_within(TypeId type) {
+  switch (type) {
     case TYPE_INTEGER:
     case TYPE_CHAR:
     case TYPE_SET_WORD:
     case TYPE_REFINEMENT:
     case TYPE_ISSUE: return true;
-    default: return false;
+    default: return hashed_as_text(type);
   }
+}
+[[gnu::always_inline]] inline bool hash_decides(const Cell& a, const Cell& b) {
+  if (hashed_as_text(a.type())) return hashed_as_text(b.type());
+  return a.type() == b.type() && hash_decides_within(a.type());
 }
 
 // Symbol 0 names nothing (a word cell not made from a name): it hashes as
@@ -388,12 +389,8 @@ void resize_cells(NodeId table, uint64_t count) {
   // The live slots are gathered: the old arrays can go.
   NodeId status_node = make_status(buckets);
   rec(table)->flags = static_cast<int32_t>(status_node);
-  NodeId slots_node = make_slots(buckets);
+  NodeId slots_node = make_slots(buckets, rec(table)->kind);
   rec(table)->slots = static_cast<int32_t>(slots_node);
-  if (map) {
-    NodeId hashes_node = make_slots(buckets);
-    rec(table)->indexes = static_cast<int32_t>(hashes_node);
-  }
   r = rec(table);
   r->buckets = static_cast<int32_t>(buckets);
   r->upper = upper;
@@ -534,7 +531,7 @@ void rebuild_hash(NodeId table, uint32_t size) {
   } else {
     NodeId status_node = make_status(buckets);
     rec(table)->flags = static_cast<int32_t>(status_node);
-    NodeId slots_node = make_slots(buckets);
+    NodeId slots_node = make_slots(buckets, kHash);
     r = rec(table);
     r->slots = static_cast<int32_t>(slots_node);
   }
@@ -662,12 +659,19 @@ uint32_t put_map_index(NodeId table, uint32_t index) {
   make_room(table);
   Cell key = normalized_map_key(block_cells(rec(table))[index]);
   uint32_t hash = table_hash(key);
+  // Keys match only keys of their own type: of the types whose hash decides,
+  // a key of another hash is passed without a look at it.
+  const bool hash_decides_key = hash_decides_within(key.type());
+  // Read again after a comparison through a datatype, which may allocate.
+  const uint32_t* hashes = key_hashes(rec(table));
   InsertionProbe probe = probe_for_insertion(table, hash, [&](int32_t slot, uint32_t bucket) {
-    Record* r = rec(table);
-    Cell other = normalized_map_key(block_cells(r)[slot]);
+    if (hash_decides_key && hashes[bucket] != hash) return false;
+    Cell other = normalized_map_key(block_cells(rec(table))[slot]);
     if (other.type() != key.type()) return false;
-    if (key_hashes(r)[bucket] != hash && hash_decides(key, other)) return false;
-    return keys_equal(key, other, kCmpStrictEqual);
+    bool plain = plainly_comparable(key, other);
+    bool equal = keys_equal(key, other, kCmpStrictEqual);
+    if (!plain) hashes = key_hashes(rec(table));
+    return equal;
   });
   Record* r = rec(table);
   if (probe.matched) {
@@ -732,7 +736,7 @@ void resize_pointers(NodeId table, uint32_t wanted) {
   StackRoots roots;
   NodeId status_node = make_status(buckets);
   roots.series(status_node);
-  NodeId slots_node = make_slots(buckets);
+  NodeId slots_node = make_slots(buckets, rec(table)->kind);
   roots.series(slots_node);
   uint64_t entry_cells = static_cast<uint64_t>(upper) * size / 16;
   memory::check_series_size(entry_cells * sizeof(Cell));
@@ -1017,16 +1021,13 @@ NodeId init(uint32_t size, const Cell* block, int32_t kind, int32_t extra) {
   }
   NodeId status_node = make_status(buckets);
   rec(table)->flags = static_cast<int32_t>(status_node);
-  NodeId slots_node = make_slots(buckets);
+  NodeId slots_node = make_slots(buckets, kind);
   rec(table)->slots = static_cast<int32_t>(slots_node);
   if (kind == kHash) {
     NodeId indexes = make_index_array(size);
     rec(table)->indexes = static_cast<int32_t>(indexes);
     NodeId duplicates = array::make(4, 4);
     rec(table)->duplicates = static_cast<int32_t>(duplicates);
-  } else if (kind == kMap) {
-    NodeId hashes = make_slots(buckets);
-    rec(table)->indexes = static_cast<int32_t>(hashes);
   }
   if (block == nullptr || kind >= kPointers) {
     uint64_t count = kind >= kPointers ? uint64_t{size} * static_cast<uint64_t>(extra + 1) : size;
@@ -1254,9 +1255,6 @@ NodeId copy(NodeId table, NodeId block) {
       NodeId list = memory::copy_series(memory::buffer_of(list_node(rec(result), static_cast<int32_t>(k))));
       array::poke_int(duplicates, k, static_cast<int32_t>(list));
     }
-  } else if (rec(result)->kind == kMap) {
-    NodeId hashes = memory::copy_series(memory::buffer_of(node_field(rec(result)->indexes)));
-    rec(result)->indexes = static_cast<int32_t>(hashes);
   }
   return result;
 }
@@ -1464,8 +1462,6 @@ void mark(NodeId table, MarkNode mark_node, MarkNode mark_cells) {
     mark_node(node_field(r->duplicates));
     uint32_t lists = array::length(node_field(r->duplicates));
     for (uint32_t k = 1; k <= lists; ++k) mark_node(list_node(r, static_cast<int32_t>(k)));
-  } else if (r->kind == kMap) {
-    mark_node(node_field(r->indexes));
   }
   mark_node(node_field(r->flags));
   mark_node(node_field(r->slots));

@@ -6,9 +6,9 @@
 // A table never holds values itself. Kinds 0-2 index the cells of a block,
 // kinds 3-4 fixed-size entries of an entry block. The table is one node: a
 // byte series holding the 44-byte Record below, whose fields name the other
-// series (bucket status, bucket slots, the indexed block, for hash! the
-// cell-to-bucket array and the duplicate lists, for map! the bucket hashes),
-// so a collector reaches the whole table from its node (see mark()).
+// series (bucket status, bucket slots, the indexed block, and for hash! the
+// cell-to-bucket array and the duplicate lists), so a collector reaches the
+// whole table from its node (see mark()).
 //
 // Buckets: a power-of-two count, at least 4, with 2 status bits each
 // (16 buckets per 32-bit word: bucket i at word i >> 4, bit 2 x (i & 15);
@@ -16,10 +16,12 @@
 // the 0-based cell index of its key in the block (kinds 0-2), -k for the
 // k-th duplicate list of a hash! (1-based; the list holds the cell indexes
 // of every cell whose key equals the bucket's key), or the byte offset of
-// the entry in the entry block (kinds 3-4). Probing starts at
-// hash & (buckets - 1) and moves by 1, 2, 3 ... (triangular offsets) until
-// an empty bucket or back at the start. An insertion first resizes when
-// occupied (live plus deleted buckets) has reached upper (0.77 x buckets).
+// the entry in the entry block (kinds 3-4). A map!'s slot array holds as
+// many words again after the slots: each bucket's key hash. Probing starts
+// at hash & (buckets - 1) and moves by 1, 2, 3 ... (triangular offsets)
+// until an empty bucket or back at the start. An insertion first resizes
+// when occupied (live plus deleted buckets) has reached upper
+// (0.77 x buckets).
 //
 // Hashes are recomputed from the keys whenever a table is resized, except in
 // a map!, whose keys never change once stored: its buckets keep their keys'
@@ -53,8 +55,7 @@ enum Kind : int32_t {
 // The table record, stored as the data of a 44-byte byte series.
 struct Record {
   int32_t size;        // live keys
-  int32_t indexes;     // kind 0: node of the cell-to-bucket array; kind 1: node of the bucket
-                       // hash array; kinds 3-4: entry size in bytes
+  int32_t indexes;     // kind 0: node of the cell-to-bucket array; kinds 3-4: entry size in bytes
   int32_t duplicates;  // kind 0: node of the array of duplicate-list nodes
   int32_t flags;       // node of the bucket status array
   int32_t slots;       // node of the bucket slot array
