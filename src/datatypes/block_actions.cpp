@@ -51,6 +51,13 @@ bool equal_cells(const Cell& cell, const Cell& value, int32_t op) {
   return actions::compare(&a, &b, op);
 }
 
+// equal_cells for find's comparisons: two integers are equal by value under
+// every one of them, and are compared without the datatype's dispatch.
+bool found_equal(const Cell& cell, const Cell& value, int32_t op) {
+  if (cell.is(TYPE_INTEGER) && value.is(TYPE_INTEGER)) return cell.data2 == value.data2;
+  return equal_cells(cell, value, op);
+}
+
 // A copy of the cells an insertion takes (the source may be the target
 // itself, whose buffer the insertion moves). A few cells stay inline, so the
 // common insertion of one value allocates nothing.
@@ -135,13 +142,34 @@ struct Matcher {
       case MatchKind::kTypeset: return typeset_has(value, cell_at(block, position).type());
       case MatchKind::kSequence:
         for (size_t k = 0; k < sequence.size(); ++k)
-          if (!equal_cells(cell_at(block, position + static_cast<uint32_t>(k)), sequence[k], op)) return false;
+          if (!found_equal(cell_at(block, position + static_cast<uint32_t>(k)), sequence[k], op)) return false;
         return true;
-      case MatchKind::kValue: return equal_cells(cell_at(block, position), value, op);
+      case MatchKind::kValue: return found_equal(cell_at(block, position), value, op);
     }
     return false;
   }
 };
+
+// The forward search for an integer, the commonest: integer cells are
+// compared by value in a plain scan, any other cell through its datatype
+// (after which the cells are read again, as the comparison may allocate).
+// The index of the first match from `from` to `end` by `step`, or -1.
+int64_t scan_for_integer(const Cell& block, const Cell value, int64_t from, int64_t end, int64_t step,
+                         bool match_only_first, int32_t op) {
+  const Cell* cells = buffer_of(&block)->cells();
+  for (int64_t i = from; i <= end; i += step) {
+    const Cell& cell = cells[i];
+    if (cell.is(TYPE_INTEGER)) {
+      if (cell.data2 == value.data2) return i;
+    } else {
+      bool equal = equal_cells(cell, value, op);
+      cells = buffer_of(&block)->cells();
+      if (equal) return i;
+    }
+    if (match_only_first) break;
+  }
+  return -1;
+}
 
 Matcher matcher_for(const Cell& value, const FindOptions& options) {
   Matcher m;
@@ -397,6 +425,8 @@ Cell find_value(const Cell* series, const Cell* value, const FindOptions& option
       }
       if (options.match) break;
     }
+  } else if (matcher.kind == MatchKind::kValue && value->is(TYPE_INTEGER)) {
+    found = scan_for_integer(block, *value, position, end, step, options.match, matcher.op);
   } else {
     for (int64_t i = position; i + span - 1 <= end; i += step) {
       if (matcher.matches(&block, static_cast<uint32_t>(i))) {

@@ -1,5 +1,6 @@
-// hash!: construction, mold, copy and the re-indexing after sort and
-// take/deep (see hash.h for the cell and the table it carries).
+// hash!: construction, mold, copy, the plain find and select, and the
+// re-indexing after sort and take/deep (see hash.h for the cell and the
+// table it carries).
 //
 // Re-indexing a stretch of the block takes every cell of it out of the
 // table through the cell-to-bucket array (so the stale keys need not be
@@ -15,6 +16,7 @@
 #include <algorithm>
 
 #include "datatypes/block.h"
+#include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "runtime/stack.h"
@@ -147,6 +149,63 @@ Cell* copy(Cell* value, Cell* result, int part, int deep, int types) {
   return result;
 }
 
+// --- find and select ----------------------------------------------------------------
+
+namespace {
+
+// Whether the table alone answers a find of the value without refinements,
+// as block::find_value decides: a datatype or typeset matches cells by
+// type, and a block kind matches by content (a sequence, or an empty block
+// compared cell by cell) while the table hashes blocks by identity; those
+// walk the block.
+bool table_answers(const Cell& value) {
+  TypeId type = value.type();
+  return type != TYPE_DATATYPE && type != TYPE_TYPESET && !series::is_block_kind(type);
+}
+
+// Refinements arrive as -1 when absent, else a frame index: the AND of
+// them is negative only when every one is absent.
+template <class... Refinements>
+bool none_given(Refinements... refinements) {
+  return (refinements & ...) < 0;
+}
+
+// The cell index of the first cell from the hash!'s index that equals the
+// value (find's comparison), or -1.
+[[gnu::always_inline]] inline int64_t indexed_position(const Cell* hash, const Cell* value) {
+  int64_t from = block::index_of(hash);
+  if (from >= length_from_head(hash)) return -1;
+  const Cell* cell = hash_table::find_from(table_of(*hash), value, static_cast<int32_t>(std::max<int64_t>(from, 0)));
+  // The lookup may compare through handlers that allocate: the buffer is
+  // read after it.
+  return cell == nullptr ? -1 : cell - block::buffer_of(hash)->cells();
+}
+
+}  // namespace
+
+Cell* find(Cell* series, Cell* value, int part, int only, int case_sensitive, int same, int any, int with,
+           int skip, int last, int reverse, int tail, int match) {
+  if (!none_given(part, only, case_sensitive, same, skip, last, reverse, tail, match) ||
+      table_of(*series) == 0 || !table_answers(*value))
+    return block::find(series, value, part, only, case_sensitive, same, any, with, skip, last, reverse, tail,
+                       match);
+  int64_t position = indexed_position(series, value);
+  if (position < 0) return none::set_result();
+  Cell found = *series;
+  found.data1 = static_cast<uint32_t>(position);
+  return stack::set_result(found);
+}
+
+Cell* select(Cell* series, Cell* value, int part, int only, int case_sensitive, int same, int any, int with,
+             int skip, int last, int reverse) {
+  if (!none_given(part, only, case_sensitive, same, skip, last, reverse) || table_of(*series) == 0 ||
+      !table_answers(*value))
+    return block::select(series, value, part, only, case_sensitive, same, any, with, skip, last, reverse);
+  int64_t position = indexed_position(series, value);
+  if (position < 0 || position + 1 >= length_from_head(series)) return none::set_result();
+  return stack::set_result(block::buffer_of(series)->cells()[position + 1]);
+}
+
 // --- sort, take, trim ---------------------------------------------------------------
 
 Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, int all, int reverse,
@@ -192,6 +251,8 @@ void init() {
       .handle<Action::to>(to)
       .handle<Action::mold>(mold)
       .handle<Action::copy>(copy)
+      .handle<Action::find>(find)
+      .handle<Action::select>(select)
       .handle<Action::sort>(sort)
       .handle<Action::take>(take)
       .handle<Action::trim>(trim)

@@ -12,7 +12,10 @@
 // not know about: the make and to forms, mold, copy (which must give the
 // copy a table of its own), sort and trim, after which the reordered cells
 // are indexed again, and take/deep, whose result's table must see the deep
-// copies that replaced its nested series.
+// copies that replaced its nested series. find and select without
+// refinements ask the table straight away, the commonest use of a hash!;
+// every other form goes through the block handlers, which ask the table
+// too where it can answer.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +42,10 @@ Cell* to(Cell* proto, Cell* spec, TypeId type);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent);
 Cell* copy(Cell* value, Cell* result, int part, int deep, int types);
+Cell* find(Cell* series, Cell* value, int part, int only, int case_sensitive, int same, int any,
+           int with, int skip, int last, int reverse, int tail, int match);
+Cell* select(Cell* series, Cell* value, int part, int only, int case_sensitive, int same, int any,
+             int with, int skip, int last, int reverse);
 Cell* sort(Cell* series, int case_sensitive, int skip, int compare, int part, int all,
            int reverse, int stable);
 Cell* take(Cell* series, int part, int deep, int last);

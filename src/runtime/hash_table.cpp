@@ -27,6 +27,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "runtime/symbol_table.h"
@@ -76,7 +77,8 @@ NodeId make_filled(uint32_t n, uint8_t byte) {
   return node;
 }
 NodeId make_status(uint32_t buckets) { return make_filled((buckets + 3) / 4, 0xAA); }
-NodeId make_slots(uint32_t buckets) { return make_filled(buckets * 4, 0); }
+// The slot array; a map!'s holds each bucket's key hash after its slots.
+NodeId make_slots(uint32_t buckets, int32_t kind) { return make_filled(buckets * (kind == kMap ? 8 : 4), 0); }
 
 // hash!: the cell-to-bucket array (int32 per cell, -1 = not indexed).
 int32_t* index_array(const Record* r) {
@@ -101,6 +103,11 @@ void ensure_index_length(NodeId table, uint32_t n) {
   std::memset(b->tail_ptr(), 0xFF, wanted * 4 - b->used());
   b->tail = b->offset + wanted * 4;
 }
+
+// map!: the hash of each live bucket's key, after the slots in the slot
+// array, so that a probe passes the keys of other hashes without comparing
+// them and a resize places the keys without hashing them again.
+uint32_t* key_hashes(const Record* r) { return reinterpret_cast<uint32_t*>(slot_array(r) + r->buckets); }
 
 // hash!: duplicate list k (1-based) and its elements.
 NodeId list_node(const Record* r, int32_t k) {
@@ -160,9 +167,10 @@ struct InsertionProbe {
 };
 
 // Walks a key's probe path for an insertion, offering each live bucket's
-// slot to matches(slot). The record and its arrays are read afresh at each
-// step, so matches may compare through handlers that allocate; with
-// arrays_held, matches allocates nothing and they are read once.
+// slot to matches(slot), or to matches(slot, bucket) when it takes both. The
+// record and its arrays are read afresh at each step, so matches may compare
+// through handlers that allocate; with arrays_held, matches allocates
+// nothing and they are read once.
 template <bool arrays_held = false, class Matches>
 InsertionProbe probe_for_insertion(NodeId table, uint32_t hash, Matches&& matches) {
   Record* r = rec(table);
@@ -180,6 +188,8 @@ InsertionProbe probe_for_insertion(NodeId table, uint32_t hash, Matches&& matche
     if (state == kEmpty) break;
     if (state == kDeleted) {
       if (first_deleted < 0) first_deleted = static_cast<int32_t>(walk.bucket);
+    } else if constexpr (std::is_invocable_v<Matches, int32_t, uint32_t>) {
+      if (matches(slots[walk.bucket], walk.bucket)) return {true, walk.bucket};
     } else if (matches(slots[walk.bucket])) {
       return {true, walk.bucket};
     }
@@ -198,6 +208,12 @@ InsertionProbe probe_for_insertion(NodeId table, uint32_t hash, Matches&& matche
   ++r->size;
 }
 
+// map!: claim_bucket, also recording the key's hash.
+[[gnu::always_inline]] inline void claim_map_bucket(Record* r, uint32_t bucket, int32_t slot, uint32_t hash) {
+  claim_bucket(r, bucket, slot);
+  key_hashes(r)[bucket] = hash;
+}
+
 // map! keys: word kinds are looked up as set-word!.
 Cell normalized_map_key(const Cell& key) {
   Cell copy = key;
@@ -213,20 +229,82 @@ Cell normalized_map_key(const Cell& key) {
   return copy;
 }
 
+// The types whose values hash_value hashes as text.
+[[gnu::always_inline]] inline bool hashed_as_text(TypeId type) {
+  return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG || type == TYPE_EMAIL ||
+         type == TYPE_REF;
+}
+
 // Two integers are equal under every comparison when their values are: the
 // commonest keys are compared without the datatype's dispatch, which is the
 // only way a comparison reaches code that may allocate.
 bool plainly_comparable(const Cell& a, const Cell& b) { return a.is(TYPE_INTEGER) && b.is(TYPE_INTEGER); }
-bool keys_equal(Cell a, Cell b, int32_t op) {
-  if (plainly_comparable(a, b)) return a.data2 == b.data2;
+
+// Two texts of one type holding the same characters from their indexes,
+// both one byte per character: the commonest match of a text key, known
+// equal without the datatype's comparison (under every comparison but
+// /same, which asks for one series).
+bool same_narrow_text(const Cell& a, const Cell& b) {
+  if (a.type() != b.type() || !hashed_as_text(a.type()) || a.data2 == 0 || b.data2 == 0) return false;
+  const SeriesBuffer* x = memory::buffer_of(a.data2);
+  const SeriesBuffer* y = memory::buffer_of(b.data2);
+  if (x->unit() != 1 || y->unit() != 1) return false;
+  uint32_t x_start = std::min(a.data1, x->used());
+  uint32_t y_start = std::min(b.data1, y->used());
+  uint32_t length = x->used() - x_start;
+  return length == y->used() - y_start &&
+         std::memcmp(x->data() + x->offset + x_start, y->data() + y->offset + y_start, length) == 0;
+}
+
+[[gnu::noinline]] bool keys_equal_by_type(Cell a, Cell b, int32_t op) {
+  if (op != kCmpSame && same_narrow_text(a, b)) return true;
   return actions::compare_value(&a, &b, op) == 0;
+}
+[[gnu::always_inline]] inline bool keys_equal(const Cell& a, const Cell& b, int32_t op) {
+  if (plainly_comparable(a, b)) return a.data2 == b.data2;
+  return keys_equal_by_type(a, b, op);
+}
+
+// Whether two keys of different hashes are certainly unequal under every
+// comparison a map! makes: two texts (equal texts have the same code points
+// up to letter case, and the hash folds case), or two integers, chars or
+// words of one type. Keys of other kinds may be equal with different hashes
+// (an integer and a float, tuples of different lengths, dates in different
+// zones): those are compared whatever their hashes, as they always were.
+[[gnu::always_inline]] inline bool hash_decides_within(TypeId type) {
+  switch (type) {
+    case TYPE_INTEGER:
+    case TYPE_CHAR:
+    case TYPE_SET_WORD:
+    case TYPE_REFINEMENT:
+    case TYPE_ISSUE: return true;
+    default: return hashed_as_text(type);
+  }
+}
+[[gnu::always_inline]] inline bool hash_decides(const Cell& a, const Cell& b) {
+  if (hashed_as_text(a.type())) return hashed_as_text(b.type());
+  return a.type() == b.type() && hash_decides_within(a.type());
 }
 
 // Symbol 0 names nothing (a word cell not made from a name): it hashes as
 // itself rather than reading before the first record.
 uint32_t resolve_symbol(uint32_t id) { return id == 0 ? 0 : symbol::resolve(id); }
 
-uint32_t table_hash(const Cell& key) { return hash_value(key, false); }
+// The final mix of MurmurHash3, which hashes every value held in a word.
+uint32_t final_mix(uint32_t h) {
+  h ^= h >> 16;
+  h *= 0x85ebca6b;
+  h ^= h >> 13;
+  h *= 0xc2b2ae35;
+  h ^= h >> 16;
+  return h;
+}
+
+// Integers, the commonest keys, hash without the dispatch on the type (to
+// what hash_value gives them).
+[[gnu::always_inline]] inline uint32_t table_hash(const Cell& key) {
+  return key.is(TYPE_INTEGER) ? final_mix(key.data2) : hash_value(key, false);
+}
 
 // --- Symbol records -----------------------------------------------------------------
 
@@ -291,13 +369,19 @@ void resize_cells(NodeId table, uint64_t count) {
   uint32_t buckets = round_up_power_of_two(count);
   auto upper = static_cast<int32_t>(buckets * kLoadFactor + 0.5);
   Record* r = rec(table);
+  const bool map = r->kind == kMap;
   std::vector<int32_t> live;
   live.reserve(static_cast<size_t>(r->size));
+  // map!: the keys' hashes by cell index, from the old buckets.
+  std::vector<uint32_t> hash_of_cell(map ? block_length(r) : 0);
   {
     const uint8_t* status = status_array(r);
     const int32_t* slots = slot_array(r);
-    for (int32_t i = 0; i < r->buckets; ++i)
-      if (get_status(status, static_cast<uint32_t>(i)) == kLive) live.push_back(slots[i]);
+    for (int32_t i = 0; i < r->buckets; ++i) {
+      if (get_status(status, static_cast<uint32_t>(i)) != kLive) continue;
+      live.push_back(slots[i]);
+      if (map) hash_of_cell[static_cast<uint32_t>(slots[i])] = key_hashes(r)[i];
+    }
   }
   if (static_cast<int64_t>(live.size()) >= upper) return;
   put_in_block_order(live, block_length(r));
@@ -305,20 +389,23 @@ void resize_cells(NodeId table, uint64_t count) {
   // The live slots are gathered: the old arrays can go.
   NodeId status_node = make_status(buckets);
   rec(table)->flags = static_cast<int32_t>(status_node);
-  NodeId slots_node = make_slots(buckets);
+  NodeId slots_node = make_slots(buckets, rec(table)->kind);
+  rec(table)->slots = static_cast<int32_t>(slots_node);
   r = rec(table);
-  r->slots = static_cast<int32_t>(slots_node);
   r->buckets = static_cast<int32_t>(buckets);
   r->upper = upper;
   r->occupied = static_cast<int32_t>(live.size());
   uint8_t* status = status_array(r);
   int32_t* slots = slot_array(r);
+  uint32_t* hashes = map ? key_hashes(r) : nullptr;
   const Cell* cells = block_cells(r);
   for (int32_t index : live) {
-    ProbeWalk walk(table_hash(cells[index]), buckets);
+    uint32_t hash = map ? hash_of_cell[static_cast<uint32_t>(index)] : table_hash(cells[index]);
+    ProbeWalk walk(hash, buckets);
     while (get_status(status, walk.bucket) != kEmpty) walk.advance();
     set_status(status, walk.bucket, kLive);
     slots[walk.bucket] = index;
+    if (map) hashes[walk.bucket] = hash;
   }
 }
 
@@ -444,7 +531,7 @@ void rebuild_hash(NodeId table, uint32_t size) {
   } else {
     NodeId status_node = make_status(buckets);
     rec(table)->flags = static_cast<int32_t>(status_node);
-    NodeId slots_node = make_slots(buckets);
+    NodeId slots_node = make_slots(buckets, kHash);
     r = rec(table);
     r->slots = static_cast<int32_t>(slots_node);
   }
@@ -485,7 +572,7 @@ struct TableArrays {
 // of another type on the path (a float or char may equal the integer), or
 // the value held more than once (a list of cells), goes back to the
 // general walk: answers nothing then.
-std::optional<Cell*> find_integer(NodeId table, const Cell& wanted, int32_t from) {
+[[gnu::always_inline]] inline std::optional<Cell*> find_integer(NodeId table, const Cell& wanted, int32_t from) {
   const Record* r = rec(table);
   TableArrays arrays(table);
   ProbeWalk walk(table_hash(wanted), static_cast<uint32_t>(r->buckets));
@@ -494,7 +581,7 @@ std::optional<Cell*> find_integer(NodeId table, const Cell& wanted, int32_t from
     if (state == kEmpty) return static_cast<Cell*>(nullptr);
     if (state == kLive) {
       int32_t slot = arrays.slots[walk.bucket];
-      const Cell& key = arrays.cells[first_index_of_slot(r, slot)];
+      const Cell& key = arrays.cells[slot >= 0 ? slot : first_index_of_slot(r, slot)];
       if (!key.is(TYPE_INTEGER)) return std::nullopt;
       if (key.data2 == wanted.data2) {
         if (slot < 0) return std::nullopt;
@@ -505,12 +592,12 @@ std::optional<Cell*> find_integer(NodeId table, const Cell& wanted, int32_t from
   }
 }
 
-Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_t op, bool last,
-                   bool reverse) {
-  Cell wanted = *value;
-  if (wanted.is(TYPE_INTEGER) && !last && !reverse && (skip == 0 || skip == 1)) {
-    if (std::optional<Cell*> found = find_integer(table, wanted, from)) return *found;
-  }
+// The general lookup of find_in_hash: every live bucket of the probe path
+// is compared through the datatypes, duplicate lists are walked.
+[[gnu::noinline]] Cell* walk_hash(NodeId table, const Cell* value, int32_t from, int32_t skip, int32_t op,
+                                  bool last, bool reverse) {
+  // A copy: comparisons may run code that changes the cell the value came from.
+  const Cell wanted = *value;
   int64_t step = skip == 0 ? 1 : std::abs(static_cast<int64_t>(skip));
   ProbeWalk walk(table_hash(wanted), static_cast<uint32_t>(rec(table)->buckets));
   int64_t best = -1;
@@ -556,6 +643,14 @@ Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_
   return block_cells(rec(table)) + best;
 }
 
+Cell* find_in_hash(NodeId table, const Cell* value, int32_t from, int32_t skip, int32_t op, bool last,
+                   bool reverse) {
+  if (value->is(TYPE_INTEGER) && !last && !reverse && (skip == 0 || skip == 1)) {
+    if (std::optional<Cell*> found = find_integer(table, *value, from)) return *found;
+  }
+  return walk_hash(table, value, from, skip, op, last, reverse);
+}
+
 // --- map! ------------------------------------------------------------------------
 
 // Indexes the key cell at index; returns the index of the key cell that now
@@ -563,9 +658,20 @@ Cell* find_in_hash(NodeId table, Cell* value, int32_t from, int32_t skip, int32_
 uint32_t put_map_index(NodeId table, uint32_t index) {
   make_room(table);
   Cell key = normalized_map_key(block_cells(rec(table))[index]);
-  InsertionProbe probe = probe_for_insertion(table, table_hash(key), [&](int32_t slot) {
+  uint32_t hash = table_hash(key);
+  // Keys match only keys of their own type: of the types whose hash decides,
+  // a key of another hash is passed without a look at it.
+  const bool hash_decides_key = hash_decides_within(key.type());
+  // Read again after a comparison through a datatype, which may allocate.
+  const uint32_t* hashes = key_hashes(rec(table));
+  InsertionProbe probe = probe_for_insertion(table, hash, [&](int32_t slot, uint32_t bucket) {
+    if (hash_decides_key && hashes[bucket] != hash) return false;
     Cell other = normalized_map_key(block_cells(rec(table))[slot]);
-    return other.type() == key.type() && keys_equal(key, other, kCmpStrictEqual);
+    if (other.type() != key.type()) return false;
+    bool plain = plainly_comparable(key, other);
+    bool equal = keys_equal(key, other, kCmpStrictEqual);
+    if (!plain) hashes = key_hashes(rec(table));
+    return equal;
   });
   Record* r = rec(table);
   if (probe.matched) {
@@ -575,7 +681,7 @@ uint32_t put_map_index(NodeId table, uint32_t index) {
     if (static_cast<uint32_t>(slot) + 1 < block_length(r) && block_cells(r)[slot + 1].header == 0) ++r->size;
     return static_cast<uint32_t>(slot);
   }
-  claim_bucket(r, probe.bucket, static_cast<int32_t>(index));
+  claim_map_bucket(r, probe.bucket, static_cast<int32_t>(index), hash);
   return index;
 }
 
@@ -583,12 +689,12 @@ uint32_t put_map_index(NodeId table, uint32_t index) {
 // with nothing to match.
 uint32_t put_new_map_index(NodeId table, uint32_t index, uint32_t hash) {
   make_room(table);
-  InsertionProbe probe = probe_for_insertion(table, hash, [](int32_t) { return false; });
-  claim_bucket(rec(table), probe.bucket, static_cast<int32_t>(index));
+  InsertionProbe probe = probe_for_insertion<true>(table, hash, [](int32_t) { return false; });
+  claim_map_bucket(rec(table), probe.bucket, static_cast<int32_t>(index), hash);
   return index;
 }
 
-Cell* find_in_map(NodeId table, Cell* value, int32_t op) {
+Cell* find_in_map(NodeId table, const Cell* value, int32_t op) {
   Probe probe;
   return probe_key(table, value, &probe, op);
 }
@@ -630,7 +736,7 @@ void resize_pointers(NodeId table, uint32_t wanted) {
   StackRoots roots;
   NodeId status_node = make_status(buckets);
   roots.series(status_node);
-  NodeId slots_node = make_slots(buckets);
+  NodeId slots_node = make_slots(buckets, rec(table)->kind);
   roots.series(slots_node);
   uint64_t entry_cells = static_cast<uint64_t>(upper) * size / 16;
   memory::check_series_size(entry_cells * sizeof(Cell));
@@ -686,15 +792,6 @@ constexpr uint32_t kC1 = 0xcc9e2d51;
 constexpr uint32_t kC2 = 0x1b873593;
 
 uint32_t rotate_left(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
-
-uint32_t final_mix(uint32_t h) {
-  h ^= h >> 16;
-  h *= 0x85ebca6b;
-  h ^= h >> 13;
-  h *= 0xc2b2ae35;
-  h ^= h >> 16;
-  return h;
-}
 
 // MurmurHash3 x86_32 fed one 32-bit block at a time.
 struct Murmur {
@@ -924,7 +1021,7 @@ NodeId init(uint32_t size, const Cell* block, int32_t kind, int32_t extra) {
   }
   NodeId status_node = make_status(buckets);
   rec(table)->flags = static_cast<int32_t>(status_node);
-  NodeId slots_node = make_slots(buckets);
+  NodeId slots_node = make_slots(buckets, kind);
   rec(table)->slots = static_cast<int32_t>(slots_node);
   if (kind == kHash) {
     NodeId indexes = make_index_array(size);
@@ -1021,7 +1118,14 @@ void put_all(NodeId table, uint32_t start, uint32_t step) {
   }
 }
 
-Cell* find(NodeId table, Cell* value, int32_t from, int32_t skip, int32_t op, bool last, bool reverse) {
+Cell* find_from(NodeId table, const Cell* value, int32_t from) {
+  if (value->is(TYPE_INTEGER)) {
+    if (std::optional<Cell*> found = find_integer(table, *value, from)) return *found;
+  }
+  return walk_hash(table, value, from, 1, kCmpFind, false, false);
+}
+
+Cell* find(NodeId table, const Cell* value, int32_t from, int32_t skip, int32_t op, bool last, bool reverse) {
   switch (rec(table)->kind) {
     case kHash: return find_in_hash(table, value, from, skip, op, last, reverse);
     case kMap: return find_in_map(table, value, op);
@@ -1029,9 +1133,10 @@ Cell* find(NodeId table, Cell* value, int32_t from, int32_t skip, int32_t op, bo
   }
 }
 
-Cell* probe_key(NodeId table, Cell* value, Probe* probe, int32_t op) {
+Cell* probe_key(NodeId table, const Cell* value, Probe* probe, int32_t op) {
   Record* r = rec(table);
-  Cell wanted = r->kind == kMap ? normalized_map_key(*value) : *value;
+  const bool map = r->kind == kMap;
+  const Cell wanted = map ? normalized_map_key(*value) : *value;
   auto buckets = static_cast<uint32_t>(r->buckets);
   uint32_t mask = buckets - 1;
   if (probe->bucket == -1) {
@@ -1048,16 +1153,28 @@ Cell* probe_key(NodeId table, Cell* value, Probe* probe, int32_t op) {
     }
     probe->bucket = static_cast<int32_t>((static_cast<uint32_t>(probe->bucket) + probe->step) & mask);
   }
+  // The arrays are read once, and again after a comparison that went
+  // through a datatype (which may allocate and move them).
+  TableArrays arrays(table);
+  const uint32_t* hashes = map ? key_hashes(r) : nullptr;
   for (;;) {
-    r = rec(table);
     auto bucket = static_cast<uint32_t>(probe->bucket);
-    uint32_t state = get_status(status_array(r), bucket);
+    uint32_t state = get_status(arrays.status, bucket);
     if (state == kEmpty) break;
     if (state == kLive) {
-      int32_t slot = slot_array(r)[bucket];
-      Cell key = block_cells(r)[first_index_of_slot(r, slot)];
-      if (r->kind == kMap) key = normalized_map_key(key);
-      if (keys_equal(wanted, key, op)) return block_cells(rec(table)) + first_index_of_slot(rec(table), slot);
+      int32_t slot = arrays.slots[bucket];
+      Cell key = arrays.cells[slot >= 0 ? slot : first_index_of_slot(rec(table), slot)];
+      if (map) key = normalized_map_key(key);
+      // A map! passes a key of another hash that cannot equal the value.
+      bool passed = map && hashes[bucket] != probe->hash && hash_decides(wanted, key);
+      if (!passed) {
+        bool plain = plainly_comparable(wanted, key);
+        if (keys_equal(wanted, key, op)) return block_cells(rec(table)) + first_index_of_slot(rec(table), slot);
+        if (!plain) {
+          arrays = TableArrays(table);
+          if (map) hashes = key_hashes(rec(table));
+        }
+      }
     }
     if (static_cast<uint32_t>(++probe->step) > mask) break;
     probe->bucket = static_cast<int32_t>((bucket + probe->step) & mask);

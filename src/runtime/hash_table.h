@@ -16,15 +16,19 @@
 // the 0-based cell index of its key in the block (kinds 0-2), -k for the
 // k-th duplicate list of a hash! (1-based; the list holds the cell indexes
 // of every cell whose key equals the bucket's key), or the byte offset of
-// the entry in the entry block (kinds 3-4). Probing starts at
-// hash & (buckets - 1) and moves by 1, 2, 3 ... (triangular offsets) until
-// an empty bucket or back at the start. An insertion first resizes when
-// occupied (live plus deleted buckets) has reached upper (0.77 x buckets).
+// the entry in the entry block (kinds 3-4). A map!'s slot array holds as
+// many words again after the slots: each bucket's key hash. Probing starts
+// at hash & (buckets - 1) and moves by 1, 2, 3 ... (triangular offsets)
+// until an empty bucket or back at the start. An insertion first resizes
+// when occupied (live plus deleted buckets) has reached upper
+// (0.77 x buckets).
 //
-// Hashes are never stored: they are recomputed from the keys whenever a
-// table is resized. Keys hash by value (hash_value); series and contexts
-// hash by node id, and node ids never change when buffers move, so no table
-// needs re-indexing after a collection (the record's stamp stays 0).
+// Hashes are recomputed from the keys whenever a table is resized, except in
+// a map!, whose keys never change once stored: its buckets keep their keys'
+// hashes, which a probe compares before the keys and a resize reuses. Keys
+// hash by value (hash_value); series and contexts hash by node id, and node
+// ids never change when buffers move, so no table needs re-indexing after a
+// collection (the record's stamp stays 0).
 //
 // Raw cell pointers returned by these routines point into the indexed block:
 // they are valid until the next call that may allocate.
@@ -123,8 +127,13 @@ void put_all(NodeId table, uint32_t start, uint32_t step);
 // from is a multiple of skip; with last, the largest such index; with
 // reverse, the largest index below from whose distance (from - index - 1) is
 // a multiple of skip. map!: the first equal key cell. Null when none.
-Cell* find(NodeId table, Cell* value, int32_t from, int32_t skip, int32_t op, bool last,
+Cell* find(NodeId table, const Cell* value, int32_t from, int32_t skip, int32_t op, bool last,
            bool reverse);
+
+// hash!: find's search without refinements, the same answer as
+// find(table, value, from, 1, kCmpFind, false, false) by a shorter road for
+// the commonest keys.
+Cell* find_from(NodeId table, const Cell* value, int32_t from);
 
 // The state of a probe that a map! caller continues to enumerate every key
 // equal to a value. Start with bucket -1.
@@ -136,7 +145,7 @@ struct Probe {
 };
 // The next key cell equal to value under op along the probe, or null at the
 // end of the probe.
-Cell* probe_key(NodeId table, Cell* value, Probe* probe, int32_t op = kCmpEqual);
+Cell* probe_key(NodeId table, const Cell* value, Probe* probe, int32_t op = kCmpEqual);
 
 // Removes a key cell of the block. hash!: the cell leaves its duplicate list
 // and the bucket is deleted when no cell is left for it. map!: the entry is

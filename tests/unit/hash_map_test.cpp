@@ -207,10 +207,12 @@ TEST_F(Hashes, RegistersUnderBlockWithoutShufflingArithmeticOrPorts) {
   for (Action unsupported : {Action::random, Action::set_path, Action::add, Action::xor_t, Action::create,
                              Action::delete_, Action::open, Action::write})
     EXPECT_EQ(action_entry(TYPE_HASH, unsupported), nullptr);
-  for (Action inherited : {Action::find, Action::select, Action::put, Action::insert, Action::remove,
-                           Action::form, Action::compare, Action::poke, Action::modify})
+  for (Action inherited : {Action::put, Action::insert, Action::remove, Action::form, Action::compare,
+                           Action::poke, Action::modify})
     EXPECT_EQ(action_entry(TYPE_HASH, inherited), action_entry(TYPE_BLOCK, inherited));
-  EXPECT_NE(action_entry(TYPE_HASH, Action::sort), action_entry(TYPE_BLOCK, Action::sort));
+  // find and select ask the table first; sort indexes the cells again.
+  for (Action own : {Action::find, Action::select, Action::sort})
+    EXPECT_NE(action_entry(TYPE_HASH, own), action_entry(TYPE_BLOCK, own));
 }
 
 // --- hash!: lookups and copies ------------------------------------------------------------

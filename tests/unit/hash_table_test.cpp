@@ -1,5 +1,5 @@
-// Hash tables: sizing, value hashing, hash! duplicate lists and re-indexing
-// after block edits, map! keys, the symbol table and context word tables,
+// Hash tables: sizing, value hashing, hash! duplicate lists, find's short
+// road and re-indexing after block edits, map! keys and their kept hashes, the symbol table and context word tables,
 // node-keyed tables, the collector entry points and the pointer map.
 //
 // Tables are built over blocks made here cell by cell. Lookups are checked
@@ -291,6 +291,29 @@ TEST_F(HashTableTest, HashFindsFirstLastAndSkippedDuplicates) {
   EXPECT_EQ(find_index(table, integer::make(99)), -1);
 }
 
+TEST_F(HashTableTest, FindFromAnswersAsTheGeneralFindForEveryValueAndStart) {
+  // Integers alone, met twice, next to a char and a float of their value,
+  // and texts differing in case: the short road for integers must hand the
+  // others to the general walk.
+  std::vector<Cell> cells = integers({5, 7, 65, 7, 9});
+  cells.push_back(make_cell(TYPE_CHAR, 0, 65));
+  cells.push_back(make_text(U"Ab", 1));
+  cells.push_back(make_text(U"aB", 2));
+  cells.push_back(integer::make(9));
+  NodeId table = hash_over(make_block(cells));
+  std::vector<Cell> wanted = integers({5, 7, 9, 65, 66, -1});
+  wanted.push_back(make_cell(TYPE_CHAR, 0, 65));
+  wanted.push_back(make_text(U"ab", 1));
+  wanted.push_back(make_text(U"AB", 4));
+  for (const Cell& value : wanted) {
+    for (int32_t from = 0; from <= static_cast<int32_t>(cells.size()); ++from) {
+      int32_t general = find_index(table, value, from, 1, false, false, kCmpFind);
+      EXPECT_EQ(index_of(table, ht::find_from(table, &value, from)), general)
+          << "value of type " << value.type() << " from " << from;
+    }
+  }
+}
+
 TEST_F(HashTableTest, HashGrowsThroughManyInsertsAndResizes) {
   std::vector<Cell> cells;
   for (int32_t i = 0; i < 20; ++i) cells.push_back(integer::make(i % 7));
@@ -558,6 +581,40 @@ TEST_F(HashTableTest, MapKeyMutatedByItsOwnerBreaksNothingElse) {
   EXPECT_EQ(ht::size(table), 139);
 }
 
+TEST_F(HashTableTest, MapKeysKeepTheirHashesThroughGrowthAndCopies) {
+  // Text keys differing in case hash alike; the copy grows on its own.
+  std::vector<Cell> pairs;
+  for (int32_t i = 0; i < 30; ++i) {
+    std::u32string text = U"Key";
+    for (char c : std::to_string(i)) text += static_cast<char32_t>(c);
+    pairs.push_back(make_text(text, i % 2 == 0 ? 1 : 2));
+    pairs.push_back(integer::make(i));
+  }
+  NodeId table = map_over(pairs);
+  NodeId block_copy = memory::copy_series(memory::buffer_of(ht::block(table)));
+  NodeId copy = ht::copy(table, block_copy);
+  EXPECT_NE(ht::record_of(copy)->slots, ht::record_of(table)->slots) << "the copy has slots and hashes of its own";
+  SeriesBuffer* b = memory::buffer_of(block_copy);
+  for (int32_t i = 0; i < 200; ++i) {
+    *alloc_tail(&b) = integer::make(1000 + i);
+    *alloc_tail(&b) = integer::make(i);
+    ht::put(copy, b->cells_tail() - 2);
+    b = memory::buffer_of(block_copy);
+  }
+  EXPECT_GT(ht::buckets(copy), ht::buckets(table));
+  for (int32_t i = 0; i < 30; ++i) {
+    std::u32string text = U"kEY";
+    for (char c : std::to_string(i)) text += static_cast<char32_t>(c);
+    Cell key = make_text(text, 4);
+    for (NodeId t : {table, copy}) {
+      Cell* found = ht::find(t, &key, 0, 1, kCmpEqual, false, false);
+      ASSERT_NE(found, nullptr) << i;
+      EXPECT_EQ(found[1].int_at2(), i);
+      EXPECT_EQ(ht::find(t, &key, 0, 1, kCmpStrictEqual, false, false), nullptr) << "case differs";
+    }
+  }
+}
+
 TEST_F(HashTableTest, MapClearEmptiesTableAndPairs) {
   NodeId table = map_over({integer::make(1), integer::make(10)});
   ht::clear(table);
@@ -759,6 +816,15 @@ TEST_F(HashTableTest, MarkReachesEverySeriesOfAHash) {
   EXPECT_EQ(array::length(static_cast<NodeId>(r.duplicates)), 2u);
   for (uint32_t k = 1; k <= 2; ++k)
     EXPECT_TRUE(was_marked(static_cast<NodeId>(array::pick_int(static_cast<NodeId>(r.duplicates), k))));
+}
+
+TEST_F(HashTableTest, MarkReachesEverySeriesOfAMap) {
+  NodeId table = map_over({make_text(U"a", 1), integer::make(1), integer::make(2), integer::make(3)});
+  marked_nodes.clear();
+  ht::mark(table, record_mark);
+  const ht::Record& r = *ht::record_of(table);
+  for (int32_t field : {r.flags, r.slots, r.block}) EXPECT_TRUE(was_marked(static_cast<NodeId>(field))) << field;
+  EXPECT_TRUE(was_marked(table));
 }
 
 TEST_F(HashTableTest, MarkAndSweepPointerTableKeys) {
