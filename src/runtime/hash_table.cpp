@@ -26,7 +26,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -571,24 +570,25 @@ struct TableArrays {
 // only one to look at, and no comparison runs Kel code or allocates. A key
 // of another type on the path (a float or char may equal the integer), or
 // the value held more than once (a list of cells), goes back to the
-// general walk: answers nothing then.
-[[gnu::always_inline]] inline std::optional<Cell*> find_integer(NodeId table, const Cell& wanted, int32_t from) {
+// general walk: answers &kWalkNeeded then.
+const Cell kWalkNeeded{};
+[[gnu::always_inline]] inline const Cell* find_integer(NodeId table, const Cell& wanted, int32_t from) {
   const Record* r = rec(table);
   TableArrays arrays(table);
   ProbeWalk walk(table_hash(wanted), static_cast<uint32_t>(r->buckets));
   for (;;) {
     uint32_t state = get_status(arrays.status, walk.bucket);
-    if (state == kEmpty) return static_cast<Cell*>(nullptr);
+    if (state == kEmpty) return nullptr;
     if (state == kLive) {
       int32_t slot = arrays.slots[walk.bucket];
       const Cell& key = arrays.cells[slot >= 0 ? slot : first_index_of_slot(r, slot)];
-      if (!key.is(TYPE_INTEGER)) return std::nullopt;
+      if (!key.is(TYPE_INTEGER)) return &kWalkNeeded;
       if (key.data2 == wanted.data2) {
-        if (slot < 0) return std::nullopt;
-        return slot >= from ? const_cast<Cell*>(&key) : static_cast<Cell*>(nullptr);
+        if (slot < 0) return &kWalkNeeded;
+        return slot >= from ? &key : nullptr;
       }
     }
-    if (!walk.advance()) return static_cast<Cell*>(nullptr);
+    if (!walk.advance()) return nullptr;
   }
 }
 
@@ -646,7 +646,8 @@ struct TableArrays {
 Cell* find_in_hash(NodeId table, const Cell* value, int32_t from, int32_t skip, int32_t op, bool last,
                    bool reverse) {
   if (value->is(TYPE_INTEGER) && !last && !reverse && (skip == 0 || skip == 1)) {
-    if (std::optional<Cell*> found = find_integer(table, *value, from)) return *found;
+    const Cell* found = find_integer(table, *value, from);
+    if (found != &kWalkNeeded) return const_cast<Cell*>(found);
   }
   return walk_hash(table, value, from, skip, op, last, reverse);
 }
@@ -1120,7 +1121,8 @@ void put_all(NodeId table, uint32_t start, uint32_t step) {
 
 Cell* find_from(NodeId table, const Cell* value, int32_t from) {
   if (value->is(TYPE_INTEGER)) {
-    if (std::optional<Cell*> found = find_integer(table, *value, from)) return *found;
+    const Cell* found = find_integer(table, *value, from);
+    if (found != &kWalkNeeded) return const_cast<Cell*>(found);
   }
   return walk_hash(table, value, from, 1, kCmpFind, false, false);
 }
