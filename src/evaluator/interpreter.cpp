@@ -967,7 +967,7 @@ inline NodeId open_plain_call(const Cell& callee, Cell* slot) {
 // seen: the value is its result. Null for any other block, while tracing
 // (the tracer sees the block evaluated) and while the frame stack is full
 // (opening the frame would overflow).
-inline const Cell* sole_value(const Cell& block) {
+[[gnu::always_inline]] inline const Cell* sole_value(const Cell& block) {
   SeriesBuffer* buffer = memory::buffer_of(series::node_of(block));
   uint32_t index = series::index_of(block);
   if (buffer->cell_count() != index + 1 || stack::frame_top >= stack::frame_end || trace::active())
@@ -1023,8 +1023,8 @@ inline const Cell* sole_value(const Cell& block) {
 // was). A return that no function can take is left to the general call,
 // whose frame the error names. Answers the index after the call, the exit
 // pending, or 0, having changed nothing.
-[[gnu::noinline]] uint32_t quick_return(const Cell& code, uint32_t index, uint32_t end, NodeId cache,
-                                        uint32_t arity) {
+[[gnu::always_inline]] inline uint32_t quick_return(const Cell& code, uint32_t index, uint32_t end, NodeId cache,
+                                                    uint32_t arity) {
   if (stack::frame_top >= stack::frame_end) return 0;
   if (arity == 0) return stack::return_value(nullptr) ? index : 0;
   if (arity != 1) return 0;
@@ -1046,9 +1046,12 @@ inline const Cell* sole_value(const Cell& block) {
 // checked all the same, so stack overflow stays where it was. Otherwise
 // the frame opens with the arguments in it, as call_plainly lays it out,
 // and the branch runs there. Answers the index after the call, or 0,
-// having changed nothing, for any other conditional.
-[[gnu::noinline]] uint32_t quick_conditional(const Cell& callee, const Cell& code, uint32_t index, uint32_t end,
-                                             NodeId cache, uint32_t arity, const Cell& name, Cell* slot) {
+// having changed nothing, for any other conditional. Inlined into the
+// conditionals' copy of the quick call: a call of its own cost more than
+// the work of a conditional that runs nothing.
+[[gnu::always_inline]] inline uint32_t quick_conditional(const Cell& callee, const Cell& code, uint32_t index,
+                                                         uint32_t end, NodeId cache, uint32_t arity, const Cell& name,
+                                                         Cell* slot) {
   SeriesBuffer* buffer = memory::buffer_of(series::node_of(code));
   const uint32_t stop = buffer->cell_count() < end ? buffer->cell_count() : end;
   if (index + arity > stop || stack::frame_top >= stack::frame_end) return 0;
