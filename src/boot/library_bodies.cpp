@@ -17,10 +17,10 @@ namespace {
 enum class Role : uint8_t {
   unknown,   // not yet looked at
   none,
-  spec_body, // func, function, has: a spec, then the body
+  interface_body, // func, function, has: an interface block, then the body
   body,      // does: the body
-  object,    // context, object: an object's spec
-  make,      // make: with object! or a path to an object, an object's spec
+  object,    // context, object: an object's body block
+  make,      // make: with object! or a path to an object, an object's body block
   object_type,
   run,       // do: a block run once (also through bind)
   bind,      // bind: gives its block back, bound in place
@@ -36,7 +36,7 @@ Role role_of(uint32_t symbol) {
   Role& role = roles[symbol];
   if (role != Role::unknown) return role;
   std::string_view name = symbol::name(symbol);
-  if (name == "func" || name == "function" || name == "has") role = Role::spec_body;
+  if (name == "func" || name == "function" || name == "has") role = Role::interface_body;
   else if (name == "does") role = Role::body;
   else if (name == "context" || name == "object") role = Role::object;
   else if (name == "make") role = Role::make;
@@ -63,7 +63,7 @@ void mark(const Cell& block) {
 bool is_word(const Cell& cell, Role role) { return cell.is(TYPE_WORD) && role_of(word::symbol_of(cell)) == role; }
 
 // Whether a path of words names an object now (system/view/VID): making
-// one from it runs the spec once, as make object! does. Nothing is
+// one from it runs its body block once, as make object! does. Nothing is
 // evaluated: the words are read where they are bound.
 bool names_object(const Cell& path) {
   SeriesBuffer* buffer = memory::buffer_of(path.data2);
@@ -98,7 +98,7 @@ uint32_t block_at(const Cell* cells, uint32_t i, uint32_t count, const Cell** bl
 }
 
 // Scans code that runs once: marks the bodies written after func and its
-// kin, and scans the specs of the objects it makes and the blocks it runs
+// kin, and scans the body blocks of the objects it makes and the blocks it runs
 // with do. Nothing allocates in the series heap meanwhile, so the cells
 // stay where they are.
 void scan(const Cell& code) {
@@ -111,7 +111,7 @@ void scan(const Cell& code) {
     uint32_t taken = 0;  // the cells after the word up to the block, 0 when there is none
     bool is_body = false;  // a body to mark, else code to scan
     switch (role_of(word::symbol_of(cells[i]))) {
-      case Role::spec_body:
+      case Role::interface_body:
         if (i + 1 < count && cells[i + 1].is(TYPE_BLOCK)) {
           taken = block_at(cells, i + 2, count, &block);
           if (taken > 0) ++taken;

@@ -4,10 +4,10 @@
 // function's body is its own whatever else holds the block. The code of a
 // library file, decoded or lexed just before it runs, is held by nothing
 // but the boot while it runs and is dropped after, so the body written
-// right after `func [spec]` in it is reachable only as that argument: the
+// right after `func [interface]` in it is reachable only as that argument: the
 // function may keep the block itself, bound in place, and the copy is
-// saved. Only code run once qualifies: the file's top level, the specs of
-// the objects made there (`context [...]`, `object [...]`,
+// saved. Only code run once qualifies: the file's top level, the body
+// blocks of the objects made there (`context [...]`, `object [...]`,
 // `make object! [...]`, `make system/view/VID [...]` when the path names an
 // object before the file runs) and the blocks it runs with `do [...]`;
 // each of those blocks, and a body, may also be written `bind [...] ctx`

@@ -1,6 +1,6 @@
 // The bodies the boot hands over: code run as a library file runs keeps
 // the bodies written after func and its kin at its top level and in the
-// specs of the objects it makes, and copies every other body as ever; the
+// body blocks of the objects it makes, and copies every other body as ever; the
 // functions work the same either way.
 #include "boot/library_bodies.h"
 
