@@ -49,6 +49,7 @@ bool from_image = false;
 // writing the image knows them.
 std::vector<std::string_view> texts_of_boot;
 bool booting = true;
+HeapSection heap_section;
 
 uint32_t load_u32(const uint8_t* at) {
   uint32_t value;
@@ -127,13 +128,12 @@ uint32_t image_checksum(const uint8_t* bytes, size_t length) {
   return static_cast<uint32_t>(weighted % kModulus) << 16 | static_cast<uint32_t>(sum % kModulus);
 }
 
-namespace {
-
-// The image cannot serve: the boot has no library to go on with.
-[[noreturn]] void refuse_image(const std::string& what) {
+void refuse_image(const std::string& what) {
   runtime::print_line("*** Boot Error: ", what.c_str());
   runtime::end_process(1);
 }
+
+namespace {
 
 // Reads the entries' places, checking the checksum and every length.
 void read_entries(const BootImage& image) {
@@ -190,7 +190,19 @@ void read_entries(const BootImage& image) {
   text_order = p;
   for (uint32_t i = 0; i < text_order_count; ++i, p += 4)
     if (load_u32(p) >= text_entries.size()) refuse_image("the boot image's order of texts names no text");
-  if (p != end) refuse_image("the boot image has bytes past its last entry");
+  // The heap section, 8-aligned (the heap image is read in place).
+  while (p < end && (p - image.bytes) % 8 != 0) {
+    if (*p++ != 0) refuse_image("the boot image's heap section is misplaced");
+  }
+  if (end - p < 16) refuse_image("the boot image is truncated");
+  std::memcpy(&heap_section.fingerprint, p, 8);
+  uint64_t heap_size;
+  std::memcpy(&heap_size, p + 8, 8);
+  p += 16;
+  if (heap_size > static_cast<uint64_t>(end - p)) refuse_image("the boot image is truncated");
+  if (heap_size < static_cast<uint64_t>(end - p)) refuse_image("the boot image has bytes past its last entry");
+  heap_section.bytes = heap_size == 0 ? nullptr : p;
+  heap_section.size = heap_size;
   texts_loaded = 0;
 }
 
@@ -284,6 +296,9 @@ std::vector<uint8_t> write_image() {
   }
   put_u32(&image, static_cast<uint32_t>(order.size()));
   for (uint32_t index : order) put_u32(&image, index);
+  // The heap section, empty: with_heap fills it.
+  image.resize((image.size() + 7) & ~size_t{7}, 0);
+  image.resize(image.size() + 16, 0);
   uint32_t shared_count = static_cast<uint32_t>(shared_index.size());
   std::memcpy(image.data() + kChecksumSize, &shared_count, sizeof shared_count);
   uint32_t checksum = image_checksum(image.data() + kChecksumSize, image.size() - kChecksumSize);
@@ -291,8 +306,23 @@ std::vector<uint8_t> write_image() {
   return image;
 }
 
+std::vector<uint8_t> with_heap(std::vector<uint8_t> image, uint64_t fingerprint, const std::vector<uint8_t>& heap) {
+  // The empty heap section ends the image: its two fields are the last 16 bytes.
+  size_t at = image.size() - 16;
+  uint64_t size = heap.size();
+  std::memcpy(image.data() + at, &fingerprint, 8);
+  std::memcpy(image.data() + at + 8, &size, 8);
+  image.insert(image.end(), heap.begin(), heap.end());
+  uint32_t checksum = image_checksum(image.data() + kChecksumSize, image.size() - kChecksumSize);
+  std::memcpy(image.data(), &checksum, sizeof checksum);
+  return image;
+}
+
+const HeapSection& image_heap() { return heap_section; }
+
 void use_image(const BootImage* image) {
   from_image = image != nullptr && image->bytes != nullptr;
+  heap_section = HeapSection{};
   entries.clear();
   text_entries.clear();
   text_order_count = 0;

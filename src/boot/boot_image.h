@@ -35,6 +35,10 @@
 //       by its text
 //   u32 the number of texts the boot loads, then for each the u32 index of
 //       its text entry
+//   zero bytes up to a multiple of 8 from the image's start
+//   u64 the heap's fingerprint when the library's evaluation starts, u64
+//       the size of the heap image, and the heap image (runtime/memory.h):
+//       the heap the boot left (size 0: none)
 // The image is read where it lies; a check that fails (the checksum, a length
 // past the end, a shared index past the table, a record the kelbin reader
 // refuses) says what failed and ends the process with status 1.
@@ -42,6 +46,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -68,6 +73,24 @@ uint32_t image_checksum(const uint8_t* bytes, size_t length);
 // The image of the embedded sources as they load now; the runtime must be
 // initialised (the image writer boots from the sources first).
 std::vector<uint8_t> write_image();
+
+// The image with its heap section filled: the heap's fingerprint where the
+// boot starts evaluating the library, and the heap it left (see memory.h).
+std::vector<uint8_t> with_heap(std::vector<uint8_t> image, uint64_t fingerprint, const std::vector<uint8_t>& heap);
+
+// The heap section of the image in use (bytes null when it has none). A
+// start whose heap has that fingerprint when the library's evaluation
+// would begin puts the heap image back instead of evaluating the library.
+struct HeapSection {
+  uint64_t fingerprint = 0;
+  const uint8_t* bytes = nullptr;
+  size_t size = 0;
+};
+const HeapSection& image_heap();
+
+// The image cannot serve: says what failed ("*** Boot Error: " first) and
+// ends the process with status 1.
+[[noreturn]] void refuse_image(const std::string& what);
 
 // Selects where the boot's library code comes from: the image, or, for none
 // or one without bytes, the embedded sources. The image must outlive the

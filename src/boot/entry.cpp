@@ -4,6 +4,7 @@
 #include <cfenv>
 #include <cstdio>
 
+#include "boot/boot_heap.h"
 #include "boot/boot_image.h"
 #include "boot/environment.h"
 #include "boot/library_seal.h"
@@ -142,7 +143,7 @@ void register_datatypes() {
 }
 }  // namespace
 
-void init_runtime(const BootImage* image) {
+void init_runtime(const BootImage* image, HeapCapture* capture) {
   if (initialised) return;
   initialised = true;
   output::init();
@@ -192,11 +193,17 @@ void init_runtime(const BootImage* image) {
   routines::init();
   terminal::register_routines();
   upcalls::table.script_argument = script_argument_routine;
-  build_environment();
-  end_boot();
-  seal_library();
+  // The library: the heap the image writer's boot left, when this start
+  // stands where that boot stood; else evaluated.
+  if (capture != nullptr) begin_capture(capture);
+  if (capture != nullptr || !restore_heap(image_heap())) {
+    build_environment();
+    end_boot();
+    seal_library();
+  }
   check_wiring();
   gui::finish_start_up();
+  if (capture != nullptr) end_capture(capture);
   collector::set_enabled(true);
 }
 

@@ -26,6 +26,7 @@
 #include "runtime/datatype_registry.h"
 #include "runtime/errors.h"
 #include "runtime/output_hooks.h"
+#include "runtime/root_block.h"
 #include "runtime/runtime.h"
 #include "datatypes/argument_checks.h"
 
@@ -142,6 +143,18 @@ uint32_t native_number(std::string_view word) {
   return found == numbers.end() ? 0 : found->second;
 }
 
+NodeId builtins = 0;
+
+// Keeps a built-in value in the block of builtin_values.
+void note_builtin(const Cell& value) {
+  if (builtins == 0) {
+    builtins = memory::alloc_cells(256);
+    root::keep(block::make_value(builtins));
+  }
+  Cell list = block::make_value(builtins);
+  block::rs_append(&list, value);
+}
+
 // A data file of word/spec pairs: each word is bound to a native! or
 // action! value made from its spec and its number.
 void bind_builtins(const char* file, TypeId type) {
@@ -162,6 +175,7 @@ void bind_builtins(const char* file, TypeId type) {
     Cell value = *native::push(type, &spec, number);
     // The interface its entry reads the frame by, as the boot read it.
     interpreter::register_interface(value);
+    note_builtin(value);
     context::put_value(context::global(), word::symbol_of(word), value);
   }
 }
@@ -175,6 +189,17 @@ void run_embedded(const std::string& name) {
   source_evaluation::do_loaded_script(code);
 }
 }  // namespace
+
+NodeId builtin_values() { return builtins; }
+
+void register_builtin_interfaces(NodeId values) {
+  builtins = values;
+  uint32_t count = memory::buffer_of(values)->cell_count();
+  for (uint32_t i = 0; i < count; ++i) {
+    Cell value = memory::buffer_of(values)->cells()[i];
+    interpreter::register_interface(value);
+  }
+}
 
 void build_environment() {
   bind_datatype_words();

@@ -4,8 +4,17 @@
 // boot/core.kel, then the files boot/manifest.kel lists, in its order.
 #pragma once
 
+#include "runtime/memory.h"
+
 namespace kel::boot {
 
 void build_environment();
+
+// The native! and action! values the boot made from the interface files,
+// in the order it made them, in a block the root block keeps: a start from
+// the boot image's heap registers their interfaces again (they are kept in
+// C++, outside the heap). 0 before the boot made them.
+NodeId builtin_values();
+void register_builtin_interfaces(NodeId values);
 
 }  // namespace kel::boot

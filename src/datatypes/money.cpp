@@ -281,6 +281,8 @@ void set_currency_list(const Cell& block) {
   installed_list = block;
 }
 
+Cell currency_list() { return installed_list; }
+
 void set_form_digits(int32_t count) { shown_fraction_digits = count; }
 int32_t form_digits() { return shown_fraction_digits; }
 

@@ -64,6 +64,8 @@ std::string currency_code(uint32_t index);
 // Installs the block of code words that the system's locale holds; the
 // list is read from it from then on.
 void set_currency_list(const Cell& block);
+// The installed block (none until one is installed).
+Cell currency_list();
 // The number of fraction digits form and mold show (the money-digits
 // option; 2 until the system options set it).
 void set_form_digits(int32_t count);

@@ -183,6 +183,8 @@ Cell* missing_field(Cell* path, Cell* element, bool get, bool tail) {
 }  // namespace
 
 uint32_t next_class_id() { return ++class_counter; }
+uint32_t last_class_id() { return class_counter; }
+void set_last_class_id(uint32_t id) { class_counter = id; }
 
 // --- Constructors ----------------------------------------------------------------------
 
@@ -399,6 +401,16 @@ void store_field(const Cell& object_value, uint32_t index, const Cell& word, con
     if (owner != nullptr && holds_context(*owner, context)) ownership::unbind(old_value);
   }
   ownership::set_owner(new_value, object, field);
+}
+
+bool store_field_named(const Cell& object, uint32_t symbol, const Cell& value) {
+  NodeId context = context_of(object);
+  int32_t index = find_field_index(context, symbol);
+  if (index < 0) return false;
+  Cell word = *context::word_at(context, static_cast<uint32_t>(index));
+  word.header = TYPE_WORD;
+  store_field(object, static_cast<uint32_t>(index), word, value);
+  return true;
 }
 
 void set_field(const Cell& object_value, uint32_t index, const Cell& word, const Cell& value) {

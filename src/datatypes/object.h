@@ -58,6 +58,10 @@ inline NodeId handlers_of(const Cell& object) { return object.data3; }
 
 // The next class id (the first one handed out is 1000001).
 uint32_t next_class_id();
+// The last class id handed out, and setting it (a start from the boot
+// image's heap goes on from the ids the boot handed out).
+uint32_t last_class_id();
+void set_last_class_id(uint32_t id);
 
 // --- Constructors ----------------------------------------------------------------------
 // Each stores the object cell in its context's self cell.
@@ -122,6 +126,8 @@ void set_field(const Cell& object, uint32_t index, const Cell& word, const Cell&
 // with `on-deep-change*` stops owning the field's old value and owns the
 // new one (word names the field in the owner table).
 void store_field(const Cell& object, uint32_t index, const Cell& word, const Cell& value);
+// store_field for the field a symbol names; false when the object has none.
+bool store_field_named(const Cell& object, uint32_t symbol, const Cell& value);
 
 // --- Text ---------------------------------------------------------------------------------
 

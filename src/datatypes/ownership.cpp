@@ -97,6 +97,12 @@ void release(const Cell& value) {
 }
 }  // namespace
 
+void adopt_table(NodeId table) {
+  if (table == 0 || owner_table != 0) return;
+  owner_table = table;
+  collector::add_sweep_hook(sweep_table);
+}
+
 bool is_owned_kind(TypeId type) { return series::is_series_kind(type) || type == TYPE_OBJECT; }
 
 NodeId key_of(const Cell& value) {

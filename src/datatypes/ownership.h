@@ -57,6 +57,10 @@ void unbind_range(const Cell& block, uint32_t index, uint32_t count);
 // points into the table: read it before anything that may allocate.
 const Cell* get_owner(NodeId node);
 
+// Takes an owner table over with its collector hook: a start from the
+// boot image's heap takes the table the boot made (see table below).
+void adopt_table(NodeId table);
+
 // Tells the owner of a changed value about the change: the action word
 // (append, appended, change ...), the value put in (null when none), the
 // index (0-based from the head) and the part (cells or characters
@@ -64,7 +68,7 @@ const Cell* get_owner(NodeId node);
 bool check(const Cell& value, uint32_t action_symbol, const Cell* new_value, int32_t index,
            int32_t part);
 
-// The table's node (0 before first use), for tests.
+// The table's node (0 before first use).
 NodeId table();
 
 }  // namespace kel::ownership

@@ -8,7 +8,13 @@
 #include "gui/platform.h"
 #include "gui/platform_routines.h"
 #include "gui/recording_platform.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/symbol.h"
 #include "runtime/collector.h"
+#include "runtime/stack.h"
 
 namespace kel::gui {
 
@@ -39,6 +45,22 @@ void init(Platform* backend) {
   collector::add_mark_hook(mark_gui_roots);
   backend_in_use = backend != nullptr && !recording_selected() ? backend : &recording;
   install_platform(backend_in_use);
+}
+
+void refresh_screen_size() {
+  stack::Guard guard;
+  auto field = [](const Cell& object, const char* name) {
+    if (!object::is_object_kind(object.type())) return none::value;
+    return *object::find_field(object::context_of(object), symbol::resolve(symbol::make(name)));
+  };
+  Cell* system = context::global_slot(symbol::resolve(symbol::make("system")));
+  if (system == nullptr) return;
+  Cell screens = field(field(*system, "view"), "screens");
+  if (!screens.is(TYPE_BLOCK) || block::rs_length(&screens) == 0) return;
+  Cell screen = *block::rs_head(&screens);
+  if (!object::is_object_kind(screen.type())) return;
+  Cell size = platform().get_screen_size(0);
+  object::store_field_named(screen, symbol::resolve(symbol::make("size")), size);
 }
 
 void finish_start_up() {

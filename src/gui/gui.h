@@ -22,4 +22,10 @@ void init(Platform* backend);
 // recording platform starts writing its log (the test runs read it).
 void finish_start_up();
 
+// A start from the boot image's heap holds the first screen's size as the
+// image writer's backend gave it: this asks the backend in use again and
+// stores the answer without running the face's change handlers. Called
+// before finish_start_up, so that the recording platform logs nothing.
+void refresh_screen_size();
+
 }  // namespace kel::gui

@@ -9,6 +9,7 @@
 #include "library/system_internals.h"
 
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "build_info.h"
@@ -25,6 +26,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/source_evaluation.h"
 #include "runtime/stack.h"
 #include "io/lexer.h"
@@ -201,10 +203,9 @@ void error_catalog(uint32_t) {
 // written between double quotes. The text is for reading only: a double
 // quote inside an argument cannot be told from one around it, so the
 // arguments themselves come from argument-list.
-void command_line(uint32_t) {
-  stack::Guard guard;
+namespace {
+std::string command_line_text(int first) {
   const runtime::SystemRecord& record = runtime::system();
-  int first = integer::get(arguments()[0]);
   if (first < 0) first = 0;
   std::string text;
   for (int i = first; i < record.argc && record.argv != nullptr && record.argv[i] != nullptr; ++i) {
@@ -215,7 +216,14 @@ void command_line(uint32_t) {
     text += argument;
     if (quoted) text += '"';
   }
-  stack::set_last(record.argc > 0 ? process_text(text) : none::value);
+  return text;
+}
+}  // namespace
+
+void command_line(uint32_t) {
+  stack::Guard guard;
+  std::string text = command_line_text(integer::get(arguments()[0]));
+  stack::set_last(runtime::system().argc > 0 ? process_text(text) : none::value);
 }
 
 // The process's arguments one for one, each a string!, the executable's
@@ -299,7 +307,10 @@ Cell locale_months() { return system_member({symbols.locale, symbols.months}); }
 Cell stack_trace() { return system_member({symbols.state, symbols.stack_trace}); }
 }  // namespace
 
-void install(uint32_t) {
+// What install hands over, from the system object: the same for the
+// routine and for a start from the boot image's heap, which holds the
+// object install was called with but none of the C++ state it set.
+void hand_over(const Cell& system) {
   symbols.system = canonical("system");
   symbols.standard = canonical("standard");
   symbols.error = canonical("error");
@@ -317,13 +328,66 @@ void install(uint32_t) {
   parts.trace_depth = stack_trace;
   error_value::set_system_parts(parts);
   upcalls::table.month_names = locale_months;
-  Cell system = arguments()[0];
   Cell lexer_object = *object::find_field(object::context_of(system), canonical("lexer"));
   if (object::is_object_kind(lexer_object.type())) {
     Cell states = *object::find_field(object::context_of(lexer_object), canonical("exit-states"));
     if (states.is(TYPE_BLOCK)) lexer::set_exit_states(states);
   }
+}
+
+void install(uint32_t) {
+  Cell system = arguments()[0];
+  hand_over(system);
   stack::set_last(system);
+}
+
+void reinstall() {
+  Cell* system = context::global_slot(canonical("system"));
+  if (system != nullptr && object::is_object_kind(system->type())) hand_over(*system);
+}
+
+namespace {
+Cell field_of(const Cell& object, const char* name) {
+  if (!object::is_object_kind(object.type())) return none::value;
+  return *object::find_field(object::context_of(object), canonical(name));
+}
+
+void store_quietly(const Cell& object, const char* name, const Cell& value) {
+  if (object::is_object_kind(object.type())) object::store_field_named(object, canonical(name), value);
+}
+}  // namespace
+
+void refresh_process_facts() {
+  stack::Guard guard;
+  Cell* slot = context::global_slot(canonical("system"));
+  if (slot == nullptr) return;
+  Cell system = *slot;
+  Cell options = field_of(system, "options");
+  // path: get-current-dir, as the routine makes it.
+  std::string path = platform::get_current_dir();
+  if (path.empty() || path.back() != '/') path += '/';
+  store_quietly(options, "path",
+                *file::from_os_path(reinterpret_cast<const uint8_t*>(path.data()), static_cast<uint32_t>(path.size())));
+  // cache: the home folder's .kel folder (/tmp's without a home).
+  std::optional<std::string> home = platform::get_env("HOME");
+  Cell cache = text_value((home ? *home : std::string("/tmp")) + "/.kel/");
+  cache.set_type(TYPE_FILE);
+  store_quietly(options, "cache", cache);
+  // The command line: system/script/args as the process gives it, then
+  // extract-boot-args splits it into system/options/boot and args.
+  const runtime::SystemRecord& record = runtime::system();
+  store_quietly(field_of(system, "script"), "args", record.argc > 0 ? process_text(command_line_text(0)) : none::value);
+  store_quietly(options, "boot", none::value);
+  store_quietly(options, "args", none::value);
+  Cell* extract = context::global_slot(canonical("extract-boot-args"));
+  if (extract != nullptr && extract->is(TYPE_FUNCTION)) {
+    Cell function = *extract;
+    interpreter::call_value(function, nullptr, 0);
+  }
+  // The commit's date in this process's time zone.
+  Cell git = field_of(field_of(system, "build"), "git");
+  if (object::is_object_kind(git.type()) && KEL_GIT_COMMIT[0] != '\0')
+    store_quietly(git, "date", local_date(static_cast<std::time_t>(std::strtoll(KEL_GIT_TIME, nullptr, 10))));
 }
 
 }  // namespace kel::system_internals

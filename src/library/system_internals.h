@@ -30,6 +30,15 @@ void collector_series_cycles(uint32_t);
 void collector_node_cycles(uint32_t);
 void install(uint32_t);                // system [object!]: hands the object over
 
+// A start from the boot image's heap (boot/boot_heap.h) holds what the
+// boot evaluated, made in the process that wrote the image: reinstall
+// hands the system object over again, and refresh_process_facts puts
+// this process's facts in it without running change handlers (the
+// current folder, the cache folder under HOME, the command line and the
+// arguments taken from it, the commit date in the local time zone).
+void reinstall();
+void refresh_process_facts();
+
 // The full-support flag of the float formatter (system/options/float/full?);
 // nothing reads it yet.
 bool float_full_support();

@@ -7,6 +7,7 @@
 // by address, so the collector's compaction can slide buffers towards lower
 // addresses frame by frame.
 #include "runtime/memory.h"
+#include "runtime/memory_internal.h"
 
 #include <sys/mman.h>
 
@@ -42,80 +43,10 @@ void populate(void* start, size_t size) {
 
 uintptr_t* node_slots = nullptr;
 bool collection_requested = false;
+internal::State internal::state;
+using namespace internal;
 
 namespace {
-
-// The node range: up to this many node frames (2 GiB of address space
-// reserved, touched only as frames are used).
-constexpr uint32_t kMaxNodeFrames = 26843;
-
-struct NodeFrame {
-  bool live = false;
-  bool release = false;       // set when the collector evacuates the frame
-  uint32_t free_head = 0;     // first free node id, 0 when none
-  uint32_t used = 0;
-  uint32_t stamp = 0;
-  uint32_t used_at_last_collection = 0;
-  uint32_t history = 0;
-};
-
-struct SeriesFrame {
-  SeriesFrame* previous;
-  SeriesFrame* next;
-  uint64_t total;      // data size + header
-  uint8_t* allocation;
-  uint8_t* tail;       // end of the data area
-  uint8_t* area() { return reinterpret_cast<uint8_t*>(this + 1); }
-};
-static_assert(sizeof(SeriesFrame) % 8 == 0, "buffers in a frame stay 8-byte aligned");
-
-struct BigFrame {
-  BigFrame* next;
-  BigFrame* previous;
-  uint64_t size;
-  uint64_t reserved;
-  SeriesBuffer* buffer() { return reinterpret_cast<SeriesBuffer*>(this + 1); }
-};
-
-struct State {
-  bool ready = false;
-  uint64_t os_bytes = 0;
-  std::vector<NodeFrame> node_frames;  // index k covers ids k*10000 .. k*10000+9999
-  uint32_t active_node_frame = 0;
-  // The active node frame's entry, or null when the index names none; set
-  // with the index and again whenever the vector may have moved, so that
-  // taking a node reads no vector bounds.
-  NodeFrame* active_frame = nullptr;
-  SeriesFrame* series_head = nullptr;
-  SeriesFrame* series_tail = nullptr;
-  SeriesFrame* series_active = nullptr;
-  uint32_t series_count = 0;
-  uint32_t next_frame_size = kFirstSeriesFrameSize;
-  BigFrame* big_head = nullptr;
-  BigFrame* big_tail = nullptr;
-  uint32_t big_count = 0;
-  std::unordered_set<SeriesBuffer*> fixed;  // buffers on the runtime heap
-  // Nodes handed out since the last collection: how many emptied node
-  // frames the next cycle will fill again, and so keeps.
-  uint64_t nodes_since_collection = 0;
-  // Series bytes handed out since the last collection, and how many may be
-  // before the next one is requested: as many as survived the last one, at
-  // least kMinCollectionBudget. A collection then always frees about as much
-  // as it has to walk, and the heap stays within about twice the live data.
-  uint64_t allocated_since_collection = 0;
-  uint64_t collection_budget = kMinCollectionBudget;
-  // The evacuation ring (see evacuate): its reserved range, the cursor
-  // within it, whether the cursor went round once, and the guard mappings
-  // left where frames made before the ring used to be.
-  bool evacuating = false;
-  bool poison_retired = false;  // under either stress setting
-  void* ring_reservation = nullptr;
-  uint8_t* ring = nullptr;
-  uint64_t ring_cursor = 0;
-  bool ring_wrapped = false;
-  std::vector<std::pair<uint8_t*, uint64_t>> guards;
-};
-State state;
 
 // Every OS block is preceded by 16 bytes holding its mapped size.
 constexpr size_t kOsPrefix = 16;
@@ -279,13 +210,12 @@ void free_virtual(void* address) {
 
 // --- Nodes -------------------------------------------------------------------------
 
-namespace {
-void set_active_node_frame(uint32_t index) {
+void internal::set_active_node_frame(uint32_t index) {
   state.active_node_frame = index;
   state.active_frame = index < state.node_frames.size() ? &state.node_frames[index] : nullptr;
 }
 
-uint32_t new_node_frame() {
+uint32_t internal::new_node_frame() {
   // Reuse the slot of a released frame before growing the range.
   uint32_t index = 0;
   while (index < state.node_frames.size() && state.node_frames[index].live) ++index;
@@ -317,6 +247,7 @@ uint32_t new_node_frame() {
   return index;
 }
 
+namespace {
 void release_node_frame(uint32_t index) {
   NodeFrame& frame = state.node_frames[index];
   frame.live = false;
@@ -412,13 +343,16 @@ SeriesFrame* link_series_frame(void* address, uint32_t size) {
   frame->total = size + sizeof(SeriesFrame);
   frame->allocation = frame->area();
   frame->tail = frame->area() + size;
+  frame->serial = state.series_frames_made++;
   insert_series_frame(frame);
   return frame;
 }
 
+}  // namespace
+
 // A new frame; need is the buffer it is made for. In the evacuation ring a
 // frame's block fills whole huge pages: one, unless the buffer needs more.
-SeriesFrame* new_series_frame(uint64_t need) {
+internal::SeriesFrame* internal::new_series_frame(uint64_t need) {
   uint32_t size = state.next_frame_size;
   bool first = state.series_count == 0;
   if (size < kBigThreshold) state.next_frame_size = std::min(size * 2, kBigThreshold);
@@ -434,6 +368,7 @@ SeriesFrame* new_series_frame(uint64_t need) {
   return link_series_frame(block, size);
 }
 
+namespace {
 // Takes a frame out of the list without releasing its memory.
 void unlink_series_frame(SeriesFrame* frame) {
   if (frame->previous) frame->previous->next = frame->next;

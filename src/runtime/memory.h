@@ -160,6 +160,25 @@ SeriesBuffer* expand_series_filled(SeriesBuffer* buffer, uint32_t new_size, uint
 // A new node whose buffer has the same capacity, flags and content.
 NodeId copy_series(SeriesBuffer* buffer);
 
+// The heap image (memory_image.cpp): the whole heap (node frames with
+// their slots, series frames with their buffers) as bytes that another
+// process of the same executable can put back, so that it starts with the
+// series a first process built. Buffers hold node ids and offsets, never
+// addresses; a node slot is written as its frame's serial and the offset
+// in it, and read back against that process's own frames. Big frames and
+// fixed buffers are not carried: a heap holding one has no image.
+//
+// Appends the heap's image to out; false, with the reason, when the heap
+// holds something the image cannot carry.
+bool write_heap_image(std::vector<uint8_t>* out, const char** failure);
+// A checksum of what write_heap_image would write now, read in place.
+uint64_t heap_fingerprint();
+// Puts the heap of an image back in place of this process's heap, whose
+// frames must be those the image's heap started from (its first frames
+// made in the same order). False, with the reason and nothing changed,
+// when the image does not hold together.
+bool read_heap_image(const uint8_t* bytes, size_t size, const char** failure);
+
 // Statistics.
 struct Usage {
   uint64_t os_bytes;          // OS memory held by all frames

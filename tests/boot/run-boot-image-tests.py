@@ -4,13 +4,18 @@ does from an image file or from the embedded sources):
 
 - booting from the build's image and from the sources makes the same
   system: the global words in their order, every value, every function's
-  spec and body, every object's words, and the whole system object;
+  interface and body, every object's words, and the whole system object,
+  with the process's own arguments, folder and home in it (the image
+  carries the heap its writer's boot left, made in another folder with
+  other arguments); an image whose heap started from another heap boots
+  by evaluating the library, to the same system;
+- writing the image again gives the same bytes;
 - a damaged image (bytes changed, cut short, an entry missing, records the
   kelbin reader refuses, an order of texts that names no text, bytes past
   its end) makes the boot say what is wrong and end with
   status 1, never run on, crash or end with another status.
 
-    run-boot-image-tests.py <kel-boot-host> <boot image file>
+    run-boot-image-tests.py <kel-boot-host> <boot image file> <kel-write-boot-image>
 
 A failing case prints what it expected and what it got; a summary line
 ends the run, which exits 1 when any case fails.
@@ -43,12 +48,13 @@ print "probe done"
 """
 
 
-def run(host, image, folder, script_text):
+def run(host, image, folder, script_text, arguments=()):
     script = folder / "script.kel"
     script.write_text(script_text, encoding="utf-8")
     home = folder / "home"
     home.mkdir(exist_ok=True)
-    return subprocess.run([host, str(image), str(script)], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+    return subprocess.run([host, str(image), str(script), *arguments], stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE,
                           stderr=subprocess.STDOUT, env={"HOME": str(home), "PATH": "/usr/bin:/bin"},
                           cwd=folder, timeout=TIME_LIMIT_SECONDS)
 
@@ -56,8 +62,11 @@ def run(host, image, folder, script_text):
 # --- The image's layout: u32 checksum, u32 size of the shared symbol table,
 # u32 count of source entries, then per entry u32 name length, name, u32
 # data length, kelbin data, u32 symbol count and a u32 shared index for
-# each symbol; the text entries the same way after their count; last, the
-# count of texts the boot loads and the u32 index of each one's entry.
+# each symbol; the text entries the same way after their count; the count
+# of texts the boot loads and the u32 index of each one's entry; last, zero
+# bytes to a multiple of 8, the u64 fingerprint, the u64 heap section size
+# and the heap section (a 48-byte record, then the heap image, whose node
+# slots, a u32 each, end it).
 
 def entry_list(image, at):
     """The entries of the list at offset at, as (name, offset of the data,
@@ -88,6 +97,26 @@ def text_order_at(image):
     """The offset of the count of texts the boot loads."""
     _, at = entry_list(image, 8)
     return entry_list(image, at)[1]
+
+
+def heap_section_at(image):
+    """The offset of the heap section's fingerprint."""
+    order_at = text_order_at(image)
+    (count,) = struct.unpack_from("<I", image, order_at)
+    at = order_at + 4 + 4 * count
+    return (at + 7) // 8 * 8
+
+
+def without_heap(image):
+    """The image with an empty heap section: a boot from it evaluates the library."""
+    at = heap_section_at(image)
+    return with_checksum(bytes(image[4:at]) + bytes(16))
+
+
+def with_fingerprint(image, fingerprint):
+    body = bytearray(image[4:])
+    struct.pack_into("<Q", body, heap_section_at(image) - 4, fingerprint)
+    return with_checksum(bytes(body))
 
 
 def checksum(body):
@@ -130,8 +159,20 @@ def first_record(image, offset):
     return at
 
 
-def damaged_images(image):
+def damaged_images(full_image):
     """(what, bytes, text the boot must print)."""
+    # The heap section's node slots end the image: the last one names a
+    # buffer in a frame the image does not have.
+    bad_slot = bytearray(full_image[4:])
+    struct.pack_into("<I", bad_slot, len(bad_slot) - 4, 0x7F000008)
+    heap_cases = [
+        ("a heap image node that names no buffer", with_checksum(bytes(bad_slot)),
+         "*** Boot Error: the boot image's heap does not hold together: a node of the heap image names no buffer"),
+        ("a heap section cut short", with_checksum(bytes(full_image[4:-8])),
+         "*** Boot Error: the boot image is truncated"),
+    ]
+    # The entries are read only when the boot evaluates the library.
+    image = without_heap(full_image)
     body = bytearray(image[4:])
     found = entries(image)
     core = next(entry for entry in found if entry[0] == "boot/core.kel")
@@ -176,7 +217,7 @@ def damaged_images(image):
     name_at = core[1] - 4 - len("boot/core.kel")
     renamed[name_at:name_at + len("boot/core.kel")] = b"boot/cor_.kel"
 
-    return changed_in_word + [
+    return heap_cases + changed_in_word + [
         ("a changed byte", bytes(flipped), "*** Boot Error: the boot image is corrupted (its checksum does not match)"),
         ("two words trade places", bytes(swapped),
          "*** Boot Error: the boot image is corrupted (its checksum does not match)"),
@@ -199,24 +240,31 @@ def damaged_images(image):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         print(__doc__)
         return 2
-    host, image_path = sys.argv[1], Path(sys.argv[2])
+    host, image_path, writer = sys.argv[1], Path(sys.argv[2]), sys.argv[3]
     image = image_path.read_bytes()
     failures = 0
     cases = 0
     with tempfile.TemporaryDirectory(prefix="kel-boot-image-") as temporary:
         folder = Path(temporary)
 
-        # The two ways of booting make the same system.
-        cases += 1
-        from_sources = run(host, "--sources", folder, PROBE)
-        from_image = run(host, image_path, folder, PROBE)
-        if (from_sources.returncode, from_image.returncode) != (0, 0) or \
-                not from_image.stdout.endswith(b"probe done\n") or from_sources.stdout != from_image.stdout:
+        # The ways of booting make the same system: from the sources, from
+        # the image's heap, and from its entries when the heap started from
+        # another heap than this start's.
+        arguments = ["an argument", "-x", 'a "quoted" one']
+        from_sources = run(host, "--sources", folder, PROBE, arguments)
+        elsewhere = folder / "elsewhere.image"
+        elsewhere.write_bytes(with_fingerprint(image, 12345))
+        for what, path in (("the image", image_path), ("an image whose heap started elsewhere", elsewhere)):
+            cases += 1
+            from_image = run(host, path, folder, PROBE, arguments)
+            if (from_sources.returncode, from_image.returncode) == (0, 0) and \
+                    from_image.stdout.endswith(b"probe done\n") and from_sources.stdout == from_image.stdout:
+                continue
             failures += 1
-            print("FAIL: booting from the image and from the sources differ")
+            print(f"FAIL: booting from {what} and from the sources differ")
             print(f"  statuses {from_sources.returncode} and {from_image.returncode}")
             old, new = from_sources.stdout.splitlines(), from_image.stdout.splitlines()
             for number, (a, b) in enumerate(zip(old, new), 1):
@@ -225,6 +273,17 @@ def main():
                     break
             else:
                 print(f"  {len(old)} lines from the sources, {len(new)} from the image")
+
+        # The writer is a function of the sources: writing again gives the
+        # same image, heap section and all.
+        cases += 1
+        again = folder / "again.image"
+        written = subprocess.run([writer, str(again), str(folder / "again.cpp")], stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, cwd=folder, timeout=TIME_LIMIT_SECONDS)
+        if written.returncode != 0 or again.read_bytes() != image:
+            failures += 1
+            print(f"FAIL: writing the image again gives other bytes (status {written.returncode})")
+            print(f"  {written.stdout[:400]!r}")
 
         # A damaged image is refused with its message and status 1.
         for what, damaged, expected in damaged_images(image):

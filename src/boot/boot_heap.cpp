@@ -1,0 +1,91 @@
+// Starting from the heap the boot left (see boot_heap.h).
+//
+// The Record holds the C++ state the library's evaluation sets outside the
+// heap and that cannot be worked out again from the heap alone: the block
+// of built-in values whose interfaces C++ keeps, the last class id handed
+// out, the owner table of the objects with deep-change handlers, the
+// installed currency list and the float formatter's flag. Everything else
+// the evaluation set outside the heap is set again from the heap
+// (system_internals::reinstall, compiled::attach) or from the process.
+#include "boot/boot_heap.h"
+
+#include <cstring>
+
+#include "boot/environment.h"
+#include "datatypes/float.h"
+#include "datatypes/money.h"
+#include "datatypes/object.h"
+#include "datatypes/ownership.h"
+#include "gui/gui.h"
+#include "library/compiled.h"
+#include "library/system_internals.h"
+#include "runtime/memory.h"
+#include "runtime/runtime.h"
+
+namespace kel::boot {
+
+namespace {
+constexpr uint32_t kRecordMagic = 0x43524B48u;  // "HKRC"
+
+struct Record {
+  uint32_t magic;
+  NodeId builtins;
+  uint32_t last_class_id;
+  NodeId owner_table;
+  Cell currency_list;
+  uint32_t float_pretty;
+  uint32_t reserved[3];
+};
+static_assert(sizeof(Record) % 8 == 0, "the heap image after the record stays 8-byte aligned");
+
+bool from_heap = false;
+}  // namespace
+
+bool started_from_heap() { return from_heap; }
+
+void begin_capture(HeapCapture* capture) { capture->fingerprint = memory::heap_fingerprint(); }
+
+void end_capture(HeapCapture* capture) {
+  // An error caught during the boot leaves its value behind: not the next
+  // process's.
+  runtime::system().thrown_value = Cell{};
+  Record record{};
+  record.magic = kRecordMagic;
+  record.builtins = builtin_values();
+  record.last_class_id = object::last_class_id();
+  record.owner_table = ownership::table();
+  record.currency_list = money::currency_list();
+  record.float_pretty = float_type::pretty() ? 1 : 0;
+  capture->section.resize(sizeof record);
+  std::memcpy(capture->section.data(), &record, sizeof record);
+  if (!memory::write_heap_image(&capture->section, &capture->failure)) capture->section.clear();
+}
+
+bool restore_heap(const HeapSection& section) {
+  if (section.bytes == nullptr || section.size < sizeof(Record)) return false;
+  if (memory::heap_fingerprint() != section.fingerprint) return false;
+  Record record;
+  std::memcpy(&record, section.bytes, sizeof record);
+  if (record.magic != kRecordMagic) refuse_image("the boot image's heap section has another format");
+  const char* failure = nullptr;
+  if (!memory::read_heap_image(section.bytes + sizeof record, section.size - sizeof record, &failure))
+    refuse_image(std::string("the boot image's heap does not hold together: ") + failure);
+  // What the evaluation set outside the heap.
+  if (record.builtins != 0) register_builtin_interfaces(record.builtins);
+  object::set_last_class_id(record.last_class_id);
+  ownership::adopt_table(record.owner_table);
+  if (record.currency_list.is(TYPE_BLOCK)) money::set_currency_list(record.currency_list);
+  float_type::set_pretty(record.float_pretty != 0);
+  system_internals::reinstall();
+  end_boot();
+  // The writer's boot attached no compiled bodies: this process's setting
+  // decides, as sealing would.
+  compiled::attach();
+  // What belongs to this process.
+  system_internals::refresh_process_facts();
+  gui::refresh_screen_size();
+  from_heap = true;
+  return true;
+}
+
+}  // namespace kel::boot
