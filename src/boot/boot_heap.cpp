@@ -19,6 +19,7 @@
 #include "gui/gui.h"
 #include "library/compiled.h"
 #include "library/system_internals.h"
+#include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/runtime.h"
 
@@ -49,6 +50,11 @@ void end_capture(HeapCapture* capture) {
   // An error caught during the boot leaves its value behind: not the next
   // process's.
   runtime::system().thrown_value = Cell{};
+  // The boot never collects: what it left behind as garbage stays out of
+  // the image (a start copies every byte of it).
+  collector::set_enabled(true);
+  collector::collect();
+  collector::set_enabled(false);
   Record record{};
   record.magic = kRecordMagic;
   record.builtins = builtin_values();

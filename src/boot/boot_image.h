@@ -41,7 +41,10 @@
 //       the heap the boot left (size 0: none)
 // The image is read where it lies; a check that fails (the checksum, a length
 // past the end, a shared index past the table, a record the kelbin reader
-// refuses) says what failed and ends the process with status 1.
+// refuses) says what failed and ends the process with status 1. The
+// checksum is taken of an image read from a file; the executable's own
+// image is trusted as its code is, and only the parts a start uses are
+// touched.
 #pragma once
 
 #include <cstddef>

@@ -23,13 +23,18 @@
 
 namespace kel::memory {
 
-namespace {
+
+uintptr_t* node_slots = nullptr;
+bool collection_requested = false;
+internal::State internal::state;
+using namespace internal;
+
 // Maps the pages of a range that is about to be written from end to end
 // in one call, instead of one page fault each: a start-up writes the node
 // slots of its first frames and fills its first series frame at once, and
 // the faults were a good part of its time. A system that cannot do it
 // leaves the pages to fault in as they are touched.
-void populate(void* start, size_t size) {
+void internal::populate(void* start, size_t size) {
 #ifdef MADV_POPULATE_WRITE
   auto first = runtime::align_up(reinterpret_cast<uintptr_t>(start), 4096);
   auto end = (reinterpret_cast<uintptr_t>(start) + size) & ~uintptr_t{4095};
@@ -39,12 +44,6 @@ void populate(void* start, size_t size) {
   (void)size;
 #endif
 }
-}  // namespace
-
-uintptr_t* node_slots = nullptr;
-bool collection_requested = false;
-internal::State internal::state;
-using namespace internal;
 
 namespace {
 

@@ -346,6 +346,8 @@ bool read_heap_image(const uint8_t* bytes, size_t size, const char** failure) {
     frames.push_back(made);
   }
   for (size_t i = 0; i < frames.size(); ++i) {
+    // The pages written end to end are mapped in one call, not a fault each.
+    populate(frames[i]->area(), frame_records[i]->used);
     std::memcpy(frames[i]->area(), frame_bytes[i], frame_records[i]->used);
     frames[i]->allocation = frames[i]->area() + frame_records[i]->used;
   }

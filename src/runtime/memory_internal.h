@@ -89,6 +89,8 @@ struct State {
 };
 extern State state;
 
+// Maps the pages of a range about to be written end to end in one call.
+void populate(void* start, size_t size);
 // Makes the indexed node frame the one nodes are taken from.
 void set_active_node_frame(uint32_t index);
 // A new node frame (its ids threaded into its free list); its index.

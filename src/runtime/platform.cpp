@@ -1,6 +1,7 @@
 // The platform layer on POSIX (see platform.h).
 #include "runtime/platform.h"
 
+#include <link.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -45,6 +46,30 @@ void* os_allocate(size_t size, bool executable) {
 
 void os_free(void* address, size_t size) {
   if (::munmap(address, size) != 0) exits::throw_unwind(exits::kOsReleaseRefused);
+}
+
+bool in_executable_file(const void* bytes, size_t length) {
+  struct Range {
+    uintptr_t start;
+    size_t length;
+    bool found;
+  } range{reinterpret_cast<uintptr_t>(bytes), length, false};
+  // The first object the iteration visits is the executable itself.
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        auto* wanted = static_cast<Range*>(data);
+        for (int i = 0; i < info->dlpi_phnum; ++i) {
+          const ElfW(Phdr)& header = info->dlpi_phdr[i];
+          if (header.p_type != PT_LOAD) continue;
+          uintptr_t start = info->dlpi_addr + header.p_vaddr;
+          if (wanted->start >= start && wanted->start - start <= header.p_filesz &&
+              wanted->length <= header.p_filesz - (wanted->start - start))
+            wanted->found = true;
+        }
+        return 1;
+      },
+      &range);
+  return range.found;
 }
 
 std::string get_current_dir() {

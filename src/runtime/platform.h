@@ -18,6 +18,9 @@ void init();
 void* os_allocate(size_t size, bool executable);
 // Releases pages; failure throws exits::kOsReleaseRefused.
 void os_free(void* address, size_t size);
+// Whether the bytes lie in the executable's own file as it is loaded (a
+// segment read from the file, not one the loader zero-fills).
+bool in_executable_file(const void* bytes, size_t length);
 
 std::string get_current_dir();
 bool set_current_dir(const std::string& path);

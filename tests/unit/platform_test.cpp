@@ -3,12 +3,33 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "boot/boot_image.h"
+
 #include "datatypes/string.h"
 #include "runtime/output_hooks.h"
 #include "test_support.h"
 
 namespace kel {
 namespace {
+
+// Bytes the executable's file holds (its constant data, the boot image
+// linked into it), and bytes it does not (the heap, the stack, past the
+// end of a segment).
+const char kInTheFile[] = "held by the executable's file";
+
+TEST(Platform, TellsTheExecutablesOwnBytes) {
+  EXPECT_TRUE(platform::in_executable_file(kInTheFile, sizeof kInTheFile));
+  if (boot::kBuiltImage.bytes != nullptr) {
+    EXPECT_TRUE(platform::in_executable_file(boot::kBuiltImage.bytes, boot::kBuiltImage.size));
+  }
+  std::vector<char> on_the_heap(64);
+  char on_the_stack[64] = {};
+  EXPECT_FALSE(platform::in_executable_file(on_the_heap.data(), on_the_heap.size()));
+  EXPECT_FALSE(platform::in_executable_file(on_the_stack, sizeof on_the_stack));
+  EXPECT_FALSE(platform::in_executable_file(kInTheFile, size_t{1} << 40));
+}
 
 TEST(Platform, SleepIsAtLeastOneMillisecond) {
   EXPECT_EQ(platform::milliseconds_to_sleep(0.0001), 1u);
