@@ -18,6 +18,7 @@
 #include "datatypes/ownership.h"
 #include "gui/gui.h"
 #include "library/compiled.h"
+#include "library/routines.h"
 #include "library/system_internals.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -35,7 +36,8 @@ struct Record {
   NodeId owner_table;
   Cell currency_list;
   uint32_t float_pretty;
-  uint32_t reserved[3];
+  NodeId interfaces;  // the built-ins' interfaces, garbage once registered
+  uint32_t reserved[2];
 };
 static_assert(sizeof(Record) % 8 == 0, "the heap image after the record stays 8-byte aligned");
 
@@ -62,6 +64,7 @@ void end_capture(HeapCapture* capture) {
   record.owner_table = ownership::table();
   record.currency_list = money::currency_list();
   record.float_pretty = float_type::pretty() ? 1 : 0;
+  record.interfaces = builtin_interfaces();
   capture->section.resize(sizeof record);
   std::memcpy(capture->section.data(), &record, sizeof record);
   if (!memory::write_heap_image(&capture->section, &capture->failure)) capture->section.clear();
@@ -76,8 +79,9 @@ bool restore_heap(const HeapSection& section) {
   const char* failure = nullptr;
   if (!memory::read_heap_image(section.bytes + sizeof record, section.size - sizeof record, &failure))
     refuse_image(std::string("the boot image's heap does not hold together: ") + failure);
-  // What the evaluation set outside the heap.
-  if (record.builtins != 0) register_builtin_interfaces(record.builtins);
+  // What the routines and the evaluation set outside the heap.
+  routines::init_table();
+  if (record.builtins != 0 && record.interfaces != 0) register_builtin_interfaces(record.builtins, record.interfaces);
   object::set_last_class_id(record.last_class_id);
   ownership::adopt_table(record.owner_table);
   if (record.currency_list.is(TYPE_BLOCK)) money::set_currency_list(record.currency_list);

@@ -4,12 +4,13 @@
 // (src/write_boot_image.cpp) therefore boots a second time, from the image
 // it wrote, as kel boots, and keeps the heap that boot left (see
 // runtime/memory.h for the heap image) with the few pieces of C++ state the
-// evaluation set outside the heap. A start whose heap, where the library's
-// evaluation would begin, is the one the writer's boot had there (same
-// fingerprint) puts that heap back instead of evaluating the library, then
-// sets again what lives outside it and refreshes what belongs to the
-// process (its command line, current folder, home, screen size, time
-// zone). Any other start evaluates the library as before.
+// evaluation set outside the heap. A start whose heap, where the routine
+// values would be made and the library evaluated, is the one the writer's
+// boot had there (same fingerprint) puts that heap back instead, then sets
+// again what lives outside it (the routines' table first) and refreshes
+// what belongs to the process (its command line, current folder, home,
+// screen size, time zone). Any other start makes and evaluates them as
+// before.
 //
 // The heap section's bytes: a Record (below), then the heap image.
 #pragma once

@@ -349,6 +349,12 @@ const std::vector<std::string_view>& boot_texts() { return texts_of_boot; }
 
 uint32_t texts_taken_in_order() { return texts_loaded; }
 
+std::vector<std::string_view> image_texts() {
+  std::vector<std::string_view> texts;
+  for (const Entry& entry : text_entries) texts.push_back(entry.name);
+  return texts;
+}
+
 Cell* load_library_source(std::string_view name) {
   if (from_image) {
     const Entry* entry = find_entry(entries, name);

@@ -117,5 +117,7 @@ void end_boot();
 // written by this build).
 const std::vector<std::string_view>& boot_texts();
 uint32_t texts_taken_in_order();
+// The texts the image in use holds, in its order.
+std::vector<std::string_view> image_texts();
 
 }  // namespace kel::boot

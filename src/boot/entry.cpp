@@ -190,13 +190,13 @@ void init_runtime(const BootImage* image, HeapCapture* capture) {
   // The GUI shows in the terminal (KEL_GUI_PLATFORM=recording selects the
   // recording platform instead, for the tests).
   gui::init(tui::init());
-  routines::init();
   terminal::register_routines();
   upcalls::table.script_argument = script_argument_routine;
-  // The library: the heap the image writer's boot left, when this start
-  // stands where that boot stood; else evaluated.
+  // The routines and the library: the heap the image writer's boot left,
+  // when this start stands where that boot stood; else made and evaluated.
   if (capture != nullptr) begin_capture(capture);
   if (capture != nullptr || !restore_heap(image_heap())) {
+    routines::init();
     build_environment();
     end_boot();
     seal_library();

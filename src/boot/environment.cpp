@@ -192,12 +192,31 @@ void run_embedded(const std::string& name) {
 
 NodeId builtin_values() { return builtins; }
 
-void register_builtin_interfaces(NodeId values) {
+NodeId builtin_interfaces() {
+  stack::Guard guard;
+  uint32_t count = builtins == 0 ? 0 : memory::buffer_of(builtins)->cell_count();
+  Cell* list = block::push_only(static_cast<int32_t>(count));
+  for (uint32_t i = 0; i < count; ++i) {
+    Cell value = memory::buffer_of(builtins)->cells()[i];
+    const std::vector<Cell>* shape = native::registered_interface(value.type(), native::number_of(value));
+    Cell* cells = block::push_only(shape == nullptr ? 1 : static_cast<int32_t>(shape->size()));
+    if (shape != nullptr)
+      for (const Cell& entry : *shape) block::rs_append(cells, entry);
+    block::rs_append(list, *cells);
+  }
+  return list->data2;
+}
+
+void register_builtin_interfaces(NodeId values, NodeId interfaces) {
   builtins = values;
   uint32_t count = memory::buffer_of(values)->cell_count();
+  if (memory::buffer_of(interfaces)->cell_count() != count) return;
   for (uint32_t i = 0; i < count; ++i) {
     Cell value = memory::buffer_of(values)->cells()[i];
-    interpreter::register_interface(value);
+    Cell shape = memory::buffer_of(interfaces)->cells()[i];
+    SeriesBuffer* buffer = memory::buffer_of(shape.data2);
+    std::vector<Cell> entries(buffer->cells(), buffer->cells() + buffer->cell_count());
+    native::register_interface(value.type(), native::number_of(value), std::move(entries));
   }
 }
 

@@ -15,6 +15,11 @@ void build_environment();
 // the boot image's heap registers their interfaces again (they are kept in
 // C++, outside the heap). 0 before the boot made them.
 NodeId builtin_values();
-void register_builtin_interfaces(NodeId values);
+// The interfaces registered for those values, a block of cells each, in a
+// new block (not kept: the image writer's boot writes it into the heap it
+// keeps); and registering them again from such a block, without reading
+// the values' interface blocks.
+NodeId builtin_interfaces();
+void register_builtin_interfaces(NodeId values, NodeId interfaces);
 
 }  // namespace kel::boot

@@ -591,11 +591,16 @@ void add_layer_rows(const LayerRow* rows, uint32_t count) {
   }
 }
 
-void init() {
+void init_table() {
   if (!table.empty()) return;
   upcalls::table.call_routine = call;
   upcalls::table.compiled_body = compiled::body;
   build_table();
+}
+
+void init() {
+  if (!table.empty()) return;
+  init_table();
   stack::Guard guard;
   uint32_t internal_count = 0, library_internal_count = 0;
   for (const Row& row : table) {

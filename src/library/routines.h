@@ -54,6 +54,11 @@ void add_layer_rows(const LayerRow* rows, uint32_t count);
 // `library-internals` to the object of the library sources' own. Runs once,
 // before the library's Kel sources.
 void init();
+// Only the C++ table the routine values name their rows in, for a start
+// whose heap already holds the values (the boot image's heap): the same
+// rows in the same order, so the values' row numbers hold. Interns no new
+// symbol when the heap has them.
+void init_table();
 
 // Runs a routine! value in the frame the caller opened: the arguments are
 // in place, the result replaces the first of them. A routine! that names

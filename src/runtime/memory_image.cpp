@@ -78,7 +78,7 @@ std::vector<SeriesFrame*> frames_by_serial() {
 // the last slot is tried first.
 bool encode_slot(uintptr_t slot, const std::vector<SeriesFrame*>& frames, SeriesFrame** last, uint32_t* encoded) {
   if (slot == 0 || (slot & 1) != 0) {
-    if (slot > UINT32_MAX) return false;
+    if (slot >= kMaxOffset) return false;
     *encoded = static_cast<uint32_t>(slot);
     return true;
   }
@@ -309,21 +309,23 @@ bool read_heap_image(const uint8_t* bytes, size_t size, const char** failure) {
       return false;
     }
   }
-  // Every slot that names a buffer names one inside its frame's bytes.
+  // Every slot that names a buffer names one inside its frame's bytes; a
+  // free one links to a node of the image (its id below the serial bits).
+  // The highest place a buffer of each frame can start, by serial + 1.
+  uint64_t last_start[256] = {};
+  for (uint32_t i = 0; i < header.series_frames; ++i)
+    last_start[i + 1] = frame_records[i]->used >= sizeof(SeriesBuffer) ? frame_records[i]->used - sizeof(SeriesBuffer) + 1 : 0;
   for (uint64_t id = 0; id < slot_count; ++id) {
     uint32_t encoded;
     std::memcpy(&encoded, slots + id * sizeof(uint32_t), sizeof encoded);
-    if (encoded == 0 || (encoded & 1) != 0) {
-      if ((encoded >> 1) >= slot_count) {
+    uint32_t serial = encoded >> kSerialShift;
+    uint32_t offset = encoded & static_cast<uint32_t>(kMaxOffset - 1);
+    if (serial == 0) {
+      if ((encoded & 1) == 0 ? encoded != 0 : (encoded >> 1) >= slot_count) {
         *failure = "a free node of the heap image links outside its nodes";
         return false;
       }
-      continue;
-    }
-    uint32_t serial = (encoded >> kSerialShift) - 1;
-    uint32_t offset = encoded & static_cast<uint32_t>(kMaxOffset - 1);
-    if (serial >= header.series_frames || uint64_t{offset} + sizeof(SeriesBuffer) > frame_records[serial]->used ||
-        (offset & 7) != 0) {
+    } else if (serial > header.series_frames || offset >= last_start[serial] || (offset & 7) != 0) {
       *failure = "a node of the heap image names no buffer";
       return false;
     }
@@ -362,15 +364,14 @@ bool read_heap_image(const uint8_t* bytes, size_t size, const char** failure) {
     f.used_at_last_collection = r.used_at_last_collection;
     f.history = r.history;
   }
+  // A slot is its frame's area plus its offset; a free or empty one has no
+  // serial bits, and base 0 leaves it as it is.
+  uintptr_t base[256] = {};
+  for (uint32_t i = 0; i < header.series_frames; ++i) base[i + 1] = reinterpret_cast<uintptr_t>(frames[i]->area());
   for (uint64_t id = 0; id < slot_count; ++id) {
     uint32_t encoded;
     std::memcpy(&encoded, slots + id * sizeof(uint32_t), sizeof encoded);
-    if (encoded == 0 || (encoded & 1) != 0) {
-      node_slots[id] = encoded;
-    } else {
-      uint32_t serial = (encoded >> kSerialShift) - 1;
-      node_slots[id] = reinterpret_cast<uintptr_t>(frames[serial]->area() + (encoded & (kMaxOffset - 1)));
-    }
+    node_slots[id] = base[encoded >> kSerialShift] + (encoded & static_cast<uint32_t>(kMaxOffset - 1));
   }
   set_active_node_frame(header.active_node_frame);
   state.series_active = frames[header.active_series_serial];

@@ -102,7 +102,7 @@ TEST_F(HeapImageTest, AnImageThatDoesNotHoldTogetherIsRefused) {
        "a node of the heap image names no buffer"},
       {"a slot naming a place past its frame's bytes", with_u32(slots + 4, 0x01FFFFF8),
        "a node of the heap image names no buffer"},
-      {"a free node linking past the nodes", with_u32(slots + 4, 0xFFFFFFFF),
+      {"a free node linking past the nodes", with_u32(slots + 4, (node_frames * memory::kNodesPerFrame + 1) << 1 | 1),
        "a free node of the heap image links outside its nodes"},
   };
   uint64_t fingerprint = memory::heap_fingerprint();
