@@ -13,7 +13,8 @@
 // Buffers need no fixing: they hold node ids, unit sizes and offsets. Only
 // a node slot holds an address, which the image writes as the serial of its
 // frame and the offset in its data area; a free slot holds the next free
-// id and is written as it is.
+// id and is written as it is (an id below the serial bits, so that a slot
+// reads back as its frame's base, 0 for a free one, plus its low bits).
 #include <algorithm>
 #include <cstring>
 
