@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> image = kel::boot::write_image();
   std::string staged = std::string(argv[1]) + ".staged";
   if (!write_file(staged, image.data(), image.size())) fail("cannot write " + staged);
-    // The second boot runs in a process of its own, from the start, as kel's
+  // The second boot runs in a process of its own, from the start, as kel's
   // does, and always in the same surroundings, so that the heap it keeps
   // is a function of the sources: no command line for the library to
   // read, the root folder, a fixed home and time zone, no terminal, and
@@ -123,6 +123,7 @@ int main(int argc, char** argv) {
   std::string staged_path = std::filesystem::absolute(staged).string();
   std::string image_path = std::filesystem::absolute(argv[1]).string();
   std::string cpp_path = std::filesystem::absolute(argv[2]).string();
+  std::string self = std::filesystem::absolute(argv[0]).string();
   std::fflush(nullptr);
   int nothing = open("/dev/null", O_RDWR);
   if (nothing < 0 || dup2(nothing, 0) < 0 || dup2(nothing, 1) < 0 || chdir("/") != 0)
@@ -134,5 +135,7 @@ int main(int argc, char** argv) {
   char bodies[] = "KEL_COMPILED_BODIES=off";
   char* environment[] = {home, zone, bodies, nullptr};
   execve("/proc/self/exe", arguments, environment);
+  // A system without /proc: the program by the name it was started with.
+  execve(self.c_str(), arguments, environment);
   fail("cannot run the second boot");
 }
