@@ -22,6 +22,7 @@
 #include "library/system_internals.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
+#include "runtime/platform.h"
 #include "runtime/runtime.h"
 
 namespace kel::boot {
@@ -67,7 +68,8 @@ void end_capture(HeapCapture* capture) {
   record.interfaces = builtin_interfaces();
   capture->section.resize(sizeof record);
   std::memcpy(capture->section.data(), &record, sizeof record);
-  if (!memory::write_heap_image(&capture->section, &capture->failure)) capture->section.clear();
+  uint64_t page_offset = (capture->section_offset + capture->section.size()) % 4096;
+  if (!memory::write_heap_image(&capture->section, page_offset, &capture->failure)) capture->section.clear();
 }
 
 bool restore_heap(const HeapSection& section) {
@@ -77,7 +79,10 @@ bool restore_heap(const HeapSection& section) {
   std::memcpy(&record, section.bytes, sizeof record);
   if (record.magic != kRecordMagic) refuse_image("the boot image's heap section has another format");
   const char* failure = nullptr;
-  if (!memory::read_heap_image(section.bytes + sizeof record, section.size - sizeof record, &failure))
+  // The executable's own image is mapped where its file holds it, page by
+  // page as the process touches it; another (a test's) is copied.
+  bool map_pages = platform::in_executable_file(section.bytes, section.size);
+  if (!memory::read_heap_image(section.bytes + sizeof record, section.size - sizeof record, map_pages, &failure))
     refuse_image(std::string("the boot image's heap does not hold together: ") + failure);
   // What the routines and the evaluation set outside the heap.
   routines::init_table();

@@ -27,6 +27,7 @@ namespace kel::boot {
 // heap section's bytes (empty, with the reason, when the heap cannot be
 // carried).
 struct HeapCapture {
+  uint64_t section_offset = 0;  // where the section will start in the image
   uint64_t fingerprint = 0;
   std::vector<uint8_t> section;
   const char* failure = nullptr;

@@ -150,7 +150,12 @@ void init_runtime(const BootImage* image, HeapCapture* capture) {
   output_hooks::init();
   platform::init();
   random::init();
-  memory::init();
+  // The image is read first (it makes no series): a start that will map
+  // the image's heap from the executable leaves the first frame to be
+  // mapped, instead of filling a huge page it would then replace.
+  use_image(image);
+  const HeapSection& heap = image_heap();
+  memory::init(capture == nullptr && heap.bytes != nullptr && platform::in_executable_file(heap.bytes, heap.size));
   collector::init();
   register_datatypes();
   root::init();
@@ -186,7 +191,6 @@ void init_runtime(const BootImage* image, HeapCapture* capture) {
   // The library's texts come from the image from here on: the routines
   // load their interfaces.
   upcalls::table.load_library_text = load_library_text;
-  use_image(image);
   // The GUI shows in the terminal (KEL_GUI_PLATFORM=recording selects the
   // recording platform instead, for the tests).
   gui::init(tui::init());

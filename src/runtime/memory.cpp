@@ -363,7 +363,13 @@ internal::SeriesFrame* internal::new_series_frame(uint64_t need) {
   void* block = allocate_virtual(size + sizeof(SeriesFrame));
   // The first frame, one huge page, fills at start-up: it is mapped at once.
   // The later ones fill as a program goes, a fault per huge page.
-  if (first && !state.evacuating) populate(block, size + sizeof(SeriesFrame));
+  if (first && !state.evacuating) {
+    if (state.lazy_first_frame) {
+      ::madvise(static_cast<uint8_t*>(block) - kOsPrefix, size + sizeof(SeriesFrame) + kOsPrefix, MADV_NOHUGEPAGE);
+    } else {
+      populate(block, size + sizeof(SeriesFrame));
+    }
+  }
   return link_series_frame(block, size);
 }
 
@@ -443,7 +449,7 @@ void retire(SeriesBuffer* old) {
 }
 }  // namespace
 
-void init() {
+void init(bool lazy_first_frame) {
   if (state.ready) return;
   // The range is reserved, not committed. Its pages are 4 KiB ones,
   // mapped a frame's slots at a time as node frames are made (see
@@ -456,6 +462,7 @@ void init() {
   state = State{};
   state.ready = true;
   new_node_frame();
+  state.lazy_first_frame = lazy_first_frame;
   state.series_active = new_series_frame(0);
 }
 

@@ -124,7 +124,10 @@ inline void set_buffer(NodeId node, SeriesBuffer* buffer) {
 }
 inline bool node_is_free(NodeId node) { return (node_slots[node] & 1) != 0; }
 
-void init();
+// lazy_first_frame: the first series frame gets 4 KiB pages mapped as they
+// are touched, for a start that will map most of it from a file (the boot
+// image's heap) rather than fill it.
+void init(bool lazy_first_frame = false);
 // Releases every frame; the memory manager can be initialised again after.
 void shutdown();
 bool initialised();
@@ -169,15 +172,20 @@ NodeId copy_series(SeriesBuffer* buffer);
 // fixed buffers are not carried: a heap holding one has no image.
 //
 // Appends the heap's image to out; false, with the reason, when the heap
-// holds something the image cannot carry.
-bool write_heap_image(std::vector<uint8_t>* out, const char** failure);
+// holds something the image cannot carry. page_offset is where out's end
+// will lie past a page boundary once the image is in place: each frame's
+// bytes are placed where a frame's data area lies in its pages, so that
+// they can be mapped from a file.
+bool write_heap_image(std::vector<uint8_t>* out, uint64_t page_offset, const char** failure);
 // A checksum of what write_heap_image would write now, read in place.
 uint64_t heap_fingerprint();
 // Puts the heap of an image back in place of this process's heap, whose
 // frames must be those the image's heap started from (its first frames
 // made in the same order). False, with the reason and nothing changed,
 // when the image does not hold together.
-bool read_heap_image(const uint8_t* bytes, size_t size, const char** failure);
+// With map_pages, frames whose bytes lie in the executable's file are
+// mapped from it instead of copied.
+bool read_heap_image(const uint8_t* bytes, size_t size, bool map_pages, const char** failure);
 
 // Statistics.
 struct Usage {

@@ -6,7 +6,9 @@
 //   Header                      counts, the active frames, the collection figures
 //   NodeFrameRecord x nodes     each node frame's free list head and counters
 //   for each series frame, by serial:
-//     SeriesFrameRecord         its serial, data size and bytes in use
+//     SeriesFrameRecord         its serial, data size, bytes in use and padding
+//     zero bytes                the padding: the bytes in use start where a
+//                               frame's data area starts in its pages
 //     the bytes in use          padded to 8
 //   uint32 x 10000 x nodes      the node slots, encoded (see encode_slot)
 //
@@ -20,6 +22,7 @@
 
 #include "runtime/memory.h"
 #include "runtime/memory_internal.h"
+#include "runtime/platform.h"
 
 namespace kel::memory {
 
@@ -61,7 +64,16 @@ struct SeriesFrameRecord {
   uint64_t serial;
   uint64_t size;
   uint64_t used;
+  uint64_t padding;  // zero bytes between the record and the frame's bytes
 };
+
+// Where a frame's data area lies from the start of its OS block (whose
+// first 16 bytes hold the block's size, then the frame's record): a
+// frame's bytes that an image places this far past a page boundary can be
+// mapped from a file in place.
+uint64_t area_in_block(SeriesFrame* frame) {
+  return static_cast<uint64_t>(frame->area() - reinterpret_cast<uint8_t*>(frame)) + 16;
+}
 
 uint64_t padded(uint64_t bytes) { return (bytes + 7) & ~uint64_t{7}; }
 
@@ -102,7 +114,7 @@ bool encode_slot(uintptr_t slot, const std::vector<SeriesFrame*>& frames, Series
 // Walks the heap in image order, handing each piece to the sink: the
 // writer appends them, the fingerprint folds them into its sums.
 template <typename Sink>
-bool walk_heap(Sink& sink, const char** failure) {
+bool walk_heap(Sink& sink, uint64_t page_offset, bool aligned, const char** failure) {
   if (state.big_count != 0 || !state.fixed.empty()) {
     *failure = "the heap holds a big or fixed buffer";
     return false;
@@ -145,8 +157,13 @@ bool walk_heap(Sink& sink, const char** failure) {
   }
   for (SeriesFrame* f : frames) {
     SeriesFrameRecord record{f->serial, static_cast<uint64_t>(f->tail - f->area()),
-                             static_cast<uint64_t>(f->allocation - f->area())};
+                             static_cast<uint64_t>(f->allocation - f->area()), 0};
+    if (aligned) {
+      uint64_t data_at = page_offset + sink.written() + sizeof record;
+      record.padding = (area_in_block(f) + 4096 - data_at % 4096) % 4096;
+    }
     sink.put(&record, sizeof record);
+    sink.zeros(record.padding);
     sink.put(f->area(), padded(record.used));
   }
   uint32_t block[1024];
@@ -156,6 +173,7 @@ bool walk_heap(Sink& sink, const char** failure) {
   for (uint64_t id = 0; id < slots; ++id) {
     if (!encode_slot(node_slots[id], frames, &last, &block[filled])) {
       *failure = "a node's buffer lies outside the series frames";
+
       return false;
     }
     if (++filled == 1024) {
@@ -169,10 +187,13 @@ bool walk_heap(Sink& sink, const char** failure) {
 
 struct VectorSink {
   std::vector<uint8_t>* out;
+  size_t start;
   void put(const void* bytes, size_t size) {
     auto* p = static_cast<const uint8_t*>(bytes);
     out->insert(out->end(), p, p + size);
   }
+  void zeros(size_t size) { out->resize(out->size() + size, 0); }
+  uint64_t written() const { return out->size() - start; }
 };
 
 // Two sums over 64-bit words, the second of the running first ones, kept in
@@ -210,12 +231,36 @@ struct FingerprintSink {
     }
     b[0] += size;
   }
+  void zeros(size_t) {}
+  uint64_t written() const { return 0; }
   uint64_t value() const {
     uint64_t first = a[0] ^ (a[1] << 7) ^ (c[0] << 13) ^ (c[1] << 19);
     uint64_t second = b[0] + 3 * b[1] + 5 * d[0] + 7 * d[1];
     return first ^ (second << 1) ^ (second >> 63);
   }
 };
+
+// Maps the pages of the executable's file that hold a frame's bytes over
+// the frame's own pages, from its block's start (the block's size and the
+// frame's record, which the file's page does not hold, are written back):
+// a start then reads, and copies when it writes, only the pages it
+// touches, and zeroes no fresh memory for the rest. False when the bytes
+// cannot be mapped where they are: they are copied then.
+bool map_frame(SeriesFrame* frame, const uint8_t* bytes, uint64_t used) {
+  uint64_t head = area_in_block(frame);
+  uint8_t* block = frame->area() - head;
+  if (used == 0 || ((reinterpret_cast<uintptr_t>(bytes) - head) & 4095) != 0) return false;
+  uint64_t length = (head + used + 4095) & ~uint64_t{4095};
+  if (block + length > frame->tail) return false;
+  uint8_t saved[64];
+  static_assert(sizeof(SeriesFrame) + 16 <= sizeof saved, "the block's head fits");
+  std::memcpy(saved, block, head);
+  if (!platform::map_executable_pages(block, length, bytes - head)) return false;
+  std::memcpy(block, saved, head);
+  // What the file holds after the frame's bytes is not the frame's.
+  std::memset(frame->area() + used, 0, length - head - used);
+  return true;
+}
 
 // Reads the image's pieces in order, refusing to read past its end.
 struct Cursor {
@@ -230,7 +275,7 @@ struct Cursor {
 };
 }  // namespace
 
-bool write_heap_image(std::vector<uint8_t>* out, const char** failure) {
+bool write_heap_image(std::vector<uint8_t>* out, uint64_t page_offset, const char** failure) {
   // A pin or a mark would outlive the process that set it.
   for (SeriesFrame* f = state.series_head; f; f = f->next) {
     for (uint8_t* at = f->area(); at < f->allocation;) {
@@ -242,18 +287,18 @@ bool write_heap_image(std::vector<uint8_t>* out, const char** failure) {
       at += sizeof(SeriesBuffer) + buffer->size;
     }
   }
-  VectorSink sink{out};
-  return walk_heap(sink, failure);
+  VectorSink sink{out, out->size()};
+  return walk_heap(sink, page_offset, true, failure);
 }
 
 uint64_t heap_fingerprint() {
   FingerprintSink sink;
   const char* failure = nullptr;
-  if (!walk_heap(sink, &failure)) return 0;
+  if (!walk_heap(sink, 0, false, &failure)) return 0;
   return sink.value();
 }
 
-bool read_heap_image(const uint8_t* bytes, size_t size, const char** failure) {
+bool read_heap_image(const uint8_t* bytes, size_t size, bool map_pages, const char** failure) {
   Cursor cursor{bytes, bytes + size};
   // First everything is checked; the heap is changed only after.
   Header header{};
@@ -280,7 +325,8 @@ bool read_heap_image(const uint8_t* bytes, size_t size, const char** failure) {
   for (uint32_t i = 0; i < header.series_frames && node_records != nullptr; ++i) {
     const auto* record = static_cast<const SeriesFrameRecord*>(cursor.take(sizeof(SeriesFrameRecord)));
     if (record == nullptr) break;
-    const auto* data = static_cast<const uint8_t*>(cursor.take(padded(record->used)));
+    const void* padding = record->padding < 4096 ? cursor.take(record->padding) : nullptr;
+    const auto* data = padding != nullptr ? static_cast<const uint8_t*>(cursor.take(padded(record->used))) : nullptr;
     if (data == nullptr || record->serial != i || record->used > record->size || record->size >= kMaxOffset) {
       *failure = "a series frame of the heap image does not hold together";
       return false;
@@ -349,9 +395,14 @@ bool read_heap_image(const uint8_t* bytes, size_t size, const char** failure) {
     frames.push_back(made);
   }
   for (size_t i = 0; i < frames.size(); ++i) {
-    // The pages written end to end are mapped in one call, not a fault each.
-    populate(frames[i]->area(), frame_records[i]->used);
-    std::memcpy(frames[i]->area(), frame_bytes[i], frame_records[i]->used);
+    uint64_t used = frame_records[i]->used;
+    // (Under the evacuating stress setting frames are copied: a frame
+    // whose pages came from two mappings could not move in one step.)
+    if (!map_pages || state.evacuating || !map_frame(frames[i], frame_bytes[i], used)) {
+      // The pages written end to end are mapped in one call, not a fault each.
+      populate(frames[i]->area(), used);
+      std::memcpy(frames[i]->area(), frame_bytes[i], used);
+    }
     frames[i]->allocation = frames[i]->area() + frame_records[i]->used;
   }
   for (uint32_t i = 0; i < header.node_frames; ++i) {

@@ -62,6 +62,7 @@ struct State {
   SeriesFrame* series_active = nullptr;
   uint32_t series_count = 0;
   uint32_t series_frames_made = 0;  // the serial of the next frame
+  bool lazy_first_frame = false;    // see memory::init
   uint32_t next_frame_size = kFirstSeriesFrameSize;
   BigFrame* big_head = nullptr;
   BigFrame* big_tail = nullptr;

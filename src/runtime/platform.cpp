@@ -1,6 +1,7 @@
 // The platform layer on POSIX (see platform.h).
 #include "runtime/platform.h"
 
+#include <fcntl.h>
 #include <link.h>
 #include <poll.h>
 #include <pthread.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "runtime/exits.h"
 
@@ -48,29 +50,64 @@ void os_free(void* address, size_t size) {
   if (::munmap(address, size) != 0) exits::throw_unwind(exits::kOsReleaseRefused);
 }
 
-bool in_executable_file(const void* bytes, size_t length) {
-  struct Range {
-    uintptr_t start;
-    size_t length;
-    bool found;
-  } range{reinterpret_cast<uintptr_t>(bytes), length, false};
-  // The first object the iteration visits is the executable itself.
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* data) {
-        auto* wanted = static_cast<Range*>(data);
-        for (int i = 0; i < info->dlpi_phnum; ++i) {
-          const ElfW(Phdr)& header = info->dlpi_phdr[i];
-          if (header.p_type != PT_LOAD) continue;
-          uintptr_t start = info->dlpi_addr + header.p_vaddr;
-          if (wanted->start >= start && wanted->start - start <= header.p_filesz &&
-              wanted->length <= header.p_filesz - (wanted->start - start))
-            wanted->found = true;
-        }
-        return 1;
-      },
-      &range);
-  return range.found;
+namespace {
+// The executable's segments that its loader read from the file.
+struct FileSegment {
+  uintptr_t start;  // loaded address
+  uintptr_t end;    // end of the bytes read from the file
+  uint64_t offset;  // file offset of start
+};
+
+const std::vector<FileSegment>& executable_segments() {
+  static const std::vector<FileSegment> segments = [] {
+    std::vector<FileSegment> found;
+    // The first object the iteration visits is the executable itself.
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+          auto* list = static_cast<std::vector<FileSegment>*>(data);
+          for (int i = 0; i < info->dlpi_phnum; ++i) {
+            const ElfW(Phdr)& header = info->dlpi_phdr[i];
+            if (header.p_type != PT_LOAD || header.p_filesz == 0) continue;
+            uintptr_t start = info->dlpi_addr + header.p_vaddr;
+            list->push_back({start, start + header.p_filesz, header.p_offset});
+          }
+          return 1;
+        },
+        &found);
+    return found;
+  }();
+  return segments;
 }
+
+const FileSegment* segment_holding(const void* bytes, size_t length) {
+  auto start = reinterpret_cast<uintptr_t>(bytes);
+  for (const FileSegment& segment : executable_segments())
+    if (start >= segment.start && start <= segment.end && length <= segment.end - start) return &segment;
+  return nullptr;
+}
+}  // namespace
+
+bool map_executable_pages(void* at, size_t length, const void* source) {
+  const FileSegment* segment = segment_holding(source, length);
+  auto start = reinterpret_cast<uintptr_t>(source);
+  if (segment == nullptr || (start & 4095) != 0 || (reinterpret_cast<uintptr_t>(at) & 4095) != 0) return false;
+  uint64_t offset = segment->offset + (start - segment->start);
+  if ((offset & 4095) != 0) return false;
+  int file = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  // Mapped elsewhere first, then moved over the pages at `at` in one step,
+  // so that a refusal leaves them as they were.
+  void* mapped = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE, file, static_cast<off_t>(offset));
+  ::close(file);
+  if (mapped == MAP_FAILED) return false;
+  if (::mremap(mapped, length, length, MREMAP_MAYMOVE | MREMAP_FIXED, at) == MAP_FAILED) {
+    ::munmap(mapped, length);
+    return false;
+  }
+  return true;
+}
+
+bool in_executable_file(const void* bytes, size_t length) { return segment_holding(bytes, length) != nullptr; }
 
 std::string get_current_dir() {
   std::string path(256, '\0');

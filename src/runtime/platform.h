@@ -21,6 +21,13 @@ void os_free(void* address, size_t size);
 // Whether the bytes lie in the executable's own file as it is loaded (a
 // segment read from the file, not one the loader zero-fills).
 bool in_executable_file(const void* bytes, size_t length);
+// Maps the pages of the executable's file that the loaded bytes at source
+// come from at the page-aligned address at, private and writable, in place
+// of the pages there: each is read from the file when first touched and
+// copied when first written. source must be page-aligned and lie in the
+// executable's file; false, with the pages at `at` as they were, when it
+// does not or the system refuses.
+bool map_executable_pages(void* at, size_t length, const void* source);
 
 std::string get_current_dir();
 bool set_current_dir(const std::string& path);

@@ -23,7 +23,7 @@ using HeapImageTest = testing::RuntimeTest;
 std::vector<uint8_t> heap_image() {
   std::vector<uint8_t> image;
   const char* failure = nullptr;
-  EXPECT_TRUE(memory::write_heap_image(&image, &failure)) << (failure ? failure : "");
+  EXPECT_TRUE(memory::write_heap_image(&image, 0, &failure)) << (failure ? failure : "");
   return image;
 }
 
@@ -44,7 +44,7 @@ TEST_F(HeapImageTest, ReadingAHeapBackUndoesWhatWasMadeAfterIt) {
   source_evaluation::do_source("append/dup kept 7 500");
   ASSERT_NE(memory::heap_fingerprint(), fingerprint);
   const char* failure = nullptr;
-  ASSERT_TRUE(memory::read_heap_image(image.data(), image.size(), &failure)) << failure;
+  ASSERT_TRUE(memory::read_heap_image(image.data(), image.size(), false, &failure)) << failure;
   EXPECT_EQ(memory::heap_fingerprint(), fingerprint);
   EXPECT_TRUE(memory::node_is_free(made));
   // The runtime goes on from the heap it got back.
@@ -58,13 +58,14 @@ TEST_F(HeapImageTest, APinnedBufferKeepsTheHeapFromAnImage) {
   Pin pin(node);
   std::vector<uint8_t> image;
   const char* failure = nullptr;
-  EXPECT_FALSE(memory::write_heap_image(&image, &failure));
+  EXPECT_FALSE(memory::write_heap_image(&image, 0, &failure));
   EXPECT_STREQ(failure, "a buffer is pinned or marked");
 }
 
 // The image's layout: a 56-byte header (counts first), a 24-byte record a
-// node frame, per series frame a 24-byte record (serial, size, bytes in
-// use) and its bytes padded to 8, then a u32 a node slot.
+// node frame, per series frame a 32-byte record (serial, size, bytes in
+// use, zero bytes before them) and its bytes padded to 8, then a u32 a
+// node slot.
 TEST_F(HeapImageTest, AnImageThatDoesNotHoldTogetherIsRefused) {
   std::vector<uint8_t> image = heap_image();
   uint32_t node_frames;
@@ -98,6 +99,8 @@ TEST_F(HeapImageTest, AnImageThatDoesNotHoldTogetherIsRefused) {
       {"a frame using more than its size", with_u64(first_frame + 8, 16),
        "a series frame of the heap image does not hold together"},
       {"a frame out of order", with_u64(first_frame, 1), "a series frame of the heap image does not hold together"},
+      {"a frame's bytes a page or more past its record", with_u64(first_frame + 24, 4096),
+       "a series frame of the heap image does not hold together"},
       {"a slot naming a frame it does not have", with_u32(slots + 4, 0x7F000008),
        "a node of the heap image names no buffer"},
       {"a slot naming a place past its frame's bytes", with_u32(slots + 4, 0x01FFFFF8),
@@ -108,7 +111,7 @@ TEST_F(HeapImageTest, AnImageThatDoesNotHoldTogetherIsRefused) {
   uint64_t fingerprint = memory::heap_fingerprint();
   for (const Case& c : cases) {
     const char* failure = nullptr;
-    EXPECT_FALSE(memory::read_heap_image(c.bytes.data(), c.bytes.size(), &failure)) << c.what;
+    EXPECT_FALSE(memory::read_heap_image(c.bytes.data(), c.bytes.size(), false, &failure)) << c.what;
     EXPECT_STREQ(failure, c.failure) << c.what;
     EXPECT_EQ(memory::heap_fingerprint(), fingerprint) << c.what;
   }
