@@ -86,7 +86,8 @@ bool restore_heap(const HeapSection& section) {
     refuse_image(std::string("the boot image's heap does not hold together: ") + failure);
   // What the routines and the evaluation set outside the heap.
   routines::init_table();
-  if (record.builtins != 0 && record.interfaces != 0) register_builtin_interfaces(record.builtins, record.interfaces);
+  if (!register_builtin_interfaces(record.builtins, record.interfaces))
+    refuse_image("the boot image's heap has no interfaces for its built-in values");
   object::set_last_class_id(record.last_class_id);
   ownership::adopt_table(record.owner_table);
   if (record.currency_list.is(TYPE_BLOCK)) money::set_currency_list(record.currency_list);

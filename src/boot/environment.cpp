@@ -207,17 +207,20 @@ NodeId builtin_interfaces() {
   return list->data2;
 }
 
-void register_builtin_interfaces(NodeId values, NodeId interfaces) {
-  builtins = values;
+bool register_builtin_interfaces(NodeId values, NodeId interfaces) {
+  if (values == 0 || interfaces == 0) return false;
   uint32_t count = memory::buffer_of(values)->cell_count();
-  if (memory::buffer_of(interfaces)->cell_count() != count) return;
+  if (memory::buffer_of(interfaces)->cell_count() != count) return false;
+  builtins = values;
   for (uint32_t i = 0; i < count; ++i) {
     Cell value = memory::buffer_of(values)->cells()[i];
     Cell shape = memory::buffer_of(interfaces)->cells()[i];
+    if (!shape.is(TYPE_BLOCK)) return false;
     SeriesBuffer* buffer = memory::buffer_of(shape.data2);
     std::vector<Cell> entries(buffer->cells(), buffer->cells() + buffer->cell_count());
     native::register_interface(value.type(), native::number_of(value), std::move(entries));
   }
+  return true;
 }
 
 void build_environment() {

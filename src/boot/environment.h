@@ -18,8 +18,8 @@ NodeId builtin_values();
 // The interfaces registered for those values, a block of cells each, in a
 // new block (not kept: the image writer's boot writes it into the heap it
 // keeps); and registering them again from such a block, without reading
-// the values' interface blocks.
+// the values' interface blocks (false when the two blocks do not match).
 NodeId builtin_interfaces();
-void register_builtin_interfaces(NodeId values, NodeId interfaces);
+bool register_builtin_interfaces(NodeId values, NodeId interfaces);
 
 }  // namespace kel::boot
