@@ -12,10 +12,12 @@
 #include <cstring>
 
 #include "boot/environment.h"
+#include "datatypes/context.h"
 #include "datatypes/float.h"
 #include "datatypes/money.h"
 #include "datatypes/object.h"
 #include "datatypes/ownership.h"
+#include "evaluator/interpreter.h"
 #include "gui/gui.h"
 #include "library/compiled.h"
 #include "library/routines.h"
@@ -43,6 +45,27 @@ struct Record {
 static_assert(sizeof(Record) % 8 == 0, "the heap image after the record stays 8-byte aligned");
 
 bool from_heap = false;
+
+// Builds the argument cache of every function and routine of a context's
+// values and, depth levels down, of the objects among them, so that the
+// image holds them: a start then finds built the caches of the library
+// code its first lines call (the console's methods among them), instead of
+// building them with their allocations and the fresh pages they touch. The
+// natives and actions keep building theirs at their first call, which is
+// where a changed interface of a built-in is reported. The values are read
+// by index: building a cache allocates.
+void build_argument_caches(NodeId context, int depth) {
+  NodeId values = context::values_node(context);
+  if (values == 0) return;
+  for (uint32_t i = 0; i < memory::buffer_of(values)->cell_count(); ++i) {
+    Cell value = memory::buffer_of(values)->cells()[i];
+    if (value.is(TYPE_FUNCTION) || value.is(TYPE_ROUTINE)) {
+      interpreter::argument_cache(value);
+    } else if (depth > 0 && object::is_object_kind(value.type()) && object::context_of(value) != context) {
+      build_argument_caches(object::context_of(value), depth - 1);
+    }
+  }
+}
 }  // namespace
 
 bool started_from_heap() { return from_heap; }
@@ -53,6 +76,7 @@ void end_capture(HeapCapture* capture) {
   // An error caught during the boot leaves its value behind: not the next
   // process's.
   runtime::system().thrown_value = Cell{};
+  build_argument_caches(context::global(), 2);
   // The boot never collects: what it left behind as garbage stays out of
   // the image (a start copies every byte of it).
   collector::set_enabled(true);
