@@ -49,6 +49,9 @@ namespace {
 
 // Every OS block is preceded by 16 bytes holding its mapped size.
 constexpr size_t kOsPrefix = 16;
+// The heap size (every block the memory manager holds from the system) up
+// to which a new block asks for huge pages (try_allocate_virtual).
+constexpr uint64_t kHugePageBudget = uint64_t{32} << 20;
 static_assert(kFirstSeriesFrameSize + sizeof(SeriesFrame) + kOsPrefix <= kBigThreshold &&
                   kFirstSeriesFrameSize + sizeof(SeriesFrame) + kOsPrefix > kBigThreshold - 4096,
               "the first frame's block is one huge page");
@@ -174,8 +177,17 @@ void* try_allocate_virtual(size_t size) {
     }
   }
   size_t rounded = runtime::align_up(size + kOsPrefix, 4096);
+  // Huge pages while the heap is small: a program whose heap stays within
+  // the budget (most, and every collection-heavy one measured) keeps the
+  // fewer faults and TLB misses of huge pages all the way. Past it, blocks
+  // take 4 KiB pages, each mapped when touched: where the system's memory is
+  // fragmented, a huge page fault waits for the kernel to compact memory
+  // (milliseconds each), which made a heap growing by hundreds of megabytes
+  // take two to three times as long from one run to the next.
+  bool huge_pages = state.os_bytes + rounded <= kHugePageBudget;
   void* block = nullptr;
-  uint32_t caught = exits::catch_exits(exits::kMemoryCatch, [&] { block = platform::os_allocate(rounded, false); });
+  uint32_t caught =
+      exits::catch_exits(exits::kMemoryCatch, [&] { block = platform::os_allocate(rounded, false, huge_pages); });
   if (caught != 0) {
     runtime::system().exit_code = 0;
     return nullptr;
@@ -362,7 +374,8 @@ internal::SeriesFrame* internal::new_series_frame(uint64_t need) {
   }
   void* block = allocate_virtual(size + sizeof(SeriesFrame));
   // The first frame, one huge page, fills at start-up: it is mapped at once.
-  // The later ones fill as a program goes, a fault per huge page.
+  // The later ones fill as a program goes, a fault per page (a huge page
+  // while the heap is within the huge page budget).
   if (first && !state.evacuating) {
     if (state.lazy_first_frame) {
       ::madvise(static_cast<uint8_t*>(block) - kOsPrefix, size + sizeof(SeriesFrame) + kOsPrefix, MADV_NOHUGEPAGE);

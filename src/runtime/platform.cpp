@@ -22,7 +22,7 @@ namespace kel::platform {
 
 void init() {}
 
-void* os_allocate(size_t size, bool executable) {
+void* os_allocate(size_t size, bool executable, bool huge_pages) {
   int protection = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
   constexpr size_t kHugePage = size_t{2} << 20;
   if (size < kHugePage) {
@@ -30,9 +30,9 @@ void* os_allocate(size_t size, bool executable) {
     if (p == MAP_FAILED) exits::throw_unwind(exits::kOsCommitRefused);
     return p;
   }
-  // A block of a huge page or more starts on a huge page boundary and asks
-  // for huge pages: filling a large heap then faults once per 2 MiB
-  // instead of once per 4 KiB.
+  // A block of a huge page or more starts on a huge page boundary, and asks
+  // for huge pages when the caller wants them: filling it then faults once
+  // per 2 MiB instead of once per 4 KiB.
   size_t padded = size + kHugePage;
   void* p = ::mmap(nullptr, padded, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) exits::throw_unwind(exits::kOsCommitRefused);
@@ -42,7 +42,7 @@ void* os_allocate(size_t size, bool executable) {
   uintptr_t end = start + padded;
   uintptr_t used_end = aligned + ((size + 4095) & ~size_t{4095});
   if (end > used_end) ::munmap(reinterpret_cast<void*>(used_end), end - used_end);
-  ::madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
+  if (huge_pages) ::madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
   return reinterpret_cast<void*>(aligned);
 }
 

@@ -15,7 +15,9 @@ namespace kel::platform {
 void init();
 
 // Read-write (or executable) pages; refusal throws exits::kOsCommitRefused.
-void* os_allocate(size_t size, bool executable);
+// With huge_pages, a block of a huge page or more starts on a huge page
+// boundary and asks the system for huge pages.
+void* os_allocate(size_t size, bool executable, bool huge_pages = false);
 // Releases pages; failure throws exits::kOsReleaseRefused.
 void os_free(void* address, size_t size);
 // Whether the bytes lie in the executable's own file as it is loaded (a
