@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "boot/boot_image.h"
@@ -29,6 +33,38 @@ TEST(Platform, TellsTheExecutablesOwnBytes) {
   EXPECT_FALSE(platform::in_executable_file(on_the_heap.data(), on_the_heap.size()));
   EXPECT_FALSE(platform::in_executable_file(on_the_stack, sizeof on_the_stack));
   EXPECT_FALSE(platform::in_executable_file(kInTheFile, size_t{1} << 40));
+}
+
+// The VmFlags line of the mapping that holds address, from /proc/self/smaps
+// (empty when no mapping holds it).
+std::string vm_flags_of(const void* address) {
+  std::ifstream smaps("/proc/self/smaps");
+  auto at = reinterpret_cast<uintptr_t>(address);
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    uintptr_t from = 0, to = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2 && line.find('-') < line.find(' ')) {
+      inside = from <= at && at < to;
+    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+      return line;
+    }
+  }
+  return "";
+}
+
+// A block of a huge page or more starts on a huge page boundary either way,
+// and asks for huge pages only when told to (the memory manager's budget).
+TEST(Platform, AsksForHugePagesOnlyWhenTold) {
+  if (!std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled")) GTEST_SKIP() << "no huge pages here";
+  constexpr size_t kSize = size_t{4} << 20;
+  for (bool huge : {true, false}) {
+    void* block = platform::os_allocate(kSize, false, huge);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % (size_t{2} << 20), 0u);
+    std::string flags = vm_flags_of(block);
+    ASSERT_FALSE(flags.empty());
+    EXPECT_EQ(flags.find(" hg") != std::string::npos, huge) << flags;
+    platform::os_free(block, kSize);
+  }
 }
 
 TEST(Platform, SleepIsAtLeastOneMillisecond) {
