@@ -33,6 +33,7 @@
 #include "io/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
+#include "runtime/memory.h"
 #include "runtime/upcalls.h"
 #include "datatypes/runtime_words.h"
 
@@ -109,6 +110,7 @@ void transcode(bool check_types, const int32_t* refinements) {
   Cell* output = stack::push_slot();
   int32_t consumed = 0;
   TypeId type;
+  const memory::BulkMark mark = memory::bulk_mark();
   if (is_binary) {
     // The scan may run Kel code (the trace callback) that changes the
     // binary: it reads a copy of the bytes.
@@ -131,6 +133,7 @@ void transcode(bool check_types, const int32_t* refinements) {
     *output = *pair;
   }
   if (into_at >= 0) *output = *argument(into_at);
+  memory::take_bulk_as_live(mark);
   stack::set_last(*output);
 }
 

@@ -33,6 +33,9 @@ void encode_star(uint32_t) {
 void decode(uint32_t) {
   Cell payload = stack::arguments()[0];
   Cell data = payload;
+  // The file's bytes are read as part of the bulk: they are what made the
+  // collection fall due as often as the value decoded from them.
+  const memory::BulkMark mark = memory::bulk_mark();
   if (payload.is(TYPE_FILE) || payload.is(TYPE_URL)) {
     // read/binary: the refinement present (any index but -1), no others.
     Cell source = payload;
@@ -52,6 +55,7 @@ void decode(uint32_t) {
     const uint8_t* bytes = memory::buffer_of(series::node_of(data))->head_ptr() + index;
     kelbin::decode(bytes, length, *out, true, &payload);
     result = block::rs_length(out) == 1 ? *block::rs_head(out) : *out;
+    memory::take_bulk_as_live(mark);
   }
   stack::set_last(result);
 }

@@ -787,8 +787,23 @@ void finish_sweep(SweepResult& result, uint64_t live_bytes) {
   }
   state.allocated_since_collection = 0;
   state.collection_budget = std::max<uint64_t>(live_bytes, kMinCollectionBudget);
+  ++state.sweeps;
+  state.bulk_taken_as_live = false;
 }
 }  // namespace
+
+BulkMark bulk_mark() { return {state.allocated_since_collection, state.sweeps}; }
+
+void take_bulk_as_live(const BulkMark& mark) {
+  if (state.sweeps != mark.sweeps || state.bulk_taken_as_live) return;
+  if (mark.allocated >= state.collection_budget || state.allocated_since_collection < state.collection_budget) return;
+  // The budget a collection finding the bulk alive would have set, counted
+  // from now.
+  uint64_t bulk = state.allocated_since_collection - mark.allocated;
+  state.collection_budget = state.allocated_since_collection + std::max(state.collection_budget, bulk);
+  state.bulk_taken_as_live = true;
+  collection_requested = false;
+}
 
 namespace {
 // The sweep; keep_empty keeps frames that it empties, as many as the next

@@ -203,6 +203,23 @@ Usage usage();
 // kMinCollectionBudget), the next safe point collects.
 extern bool collection_requested;
 
+// A value made in bulk (a text load, a kelbin decode) is reachable as a
+// whole when its maker returns, so a collection that fell due while it was
+// made would walk all of it and free none of it. Its maker takes a mark
+// before it starts and, once it has its result, hands the mark back: when
+// the collection fell due during the work (not before it, and none ran in
+// it), the bytes made since the mark count as live data, as if that
+// collection had run and found them, and the next one waits for as many
+// bytes again. Once at most between two collections, so that a program
+// that loads and drops big values still collects: its heap then grows at
+// most about twice as far as it would have.
+struct BulkMark {
+  uint64_t allocated;  // series bytes allocated since the last collection
+  uint64_t sweeps;     // collections so far
+};
+BulkMark bulk_mark();
+void take_bulk_as_live(const BulkMark& mark);
+
 // Iteration over the frames, for the collector and for tests.
 struct SeriesFrameView {
   uint8_t* start;

@@ -77,6 +77,10 @@ struct State {
   // as it has to walk, and the heap stays within about twice the live data.
   uint64_t allocated_since_collection = 0;
   uint64_t collection_budget = kMinCollectionBudget;
+  // Collections (sweeps) so far, and whether a bulk value's bytes were
+  // taken as live since the last one (take_bulk_as_live).
+  uint64_t sweeps = 0;
+  bool bulk_taken_as_live = false;
   // The evacuation ring (see evacuate): its reserved range, the cursor
   // within it, whether the cursor went round once, and the guard mappings
   // left where frames made before the ring used to be.

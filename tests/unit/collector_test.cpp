@@ -183,6 +183,56 @@ TEST_F(Collector, LongLivedBuffersAmongGarbageDoNotHoldEverMoreFrames) {
   EXPECT_LE(memory::series_frame_count(), frames_before + 4);
 }
 
+// A bulk value (a load, a decode) whose making let the collection fall due
+// counts as live: the collection waits for as many bytes again, once per
+// cycle, so loads whose results are dropped at once still get collected.
+TEST_F(Collector, ABulkValueDefersTheCollectionItMadeDueOnce) {
+  auto make_bytes = [](uint64_t total) {
+    for (uint64_t made = 0; made < total; made += 4096) memory::alloc_bytes(4096);
+  };
+  collector::collect();
+  const uint32_t cycles = collector::statistics().cycles;
+  stack::Guard guard;
+  memory::BulkMark mark = memory::bulk_mark();
+  make_bytes(12u << 20);
+  ASSERT_TRUE(memory::collection_requested);
+  memory::take_bulk_as_live(mark);
+  EXPECT_FALSE(memory::collection_requested);
+  collector::safe_point();
+  EXPECT_EQ(collector::statistics().cycles, cycles);
+  // A second bulk in the same cycle is not taken as live.
+  mark = memory::bulk_mark();
+  make_bytes(13u << 20);
+  ASSERT_TRUE(memory::collection_requested);
+  memory::take_bulk_as_live(mark);
+  EXPECT_TRUE(memory::collection_requested);
+  collector::safe_point();
+  EXPECT_EQ(collector::statistics().cycles, cycles + 1);
+  // Nor is one whose collection fell due before it began.
+  make_bytes(64u << 20);
+  ASSERT_TRUE(memory::collection_requested);
+  mark = memory::bulk_mark();
+  make_bytes(1u << 20);
+  memory::take_bulk_as_live(mark);
+  EXPECT_TRUE(memory::collection_requested);
+}
+
+TEST_F(Collector, BulkValuesDroppedAtOnceStillGetCollected) {
+  collector::collect();
+  uint64_t baseline = memory::usage().os_bytes;
+  for (int round = 0; round < 40; ++round) {
+    memory::BulkMark mark = memory::bulk_mark();
+    {
+      stack::Guard guard;
+      for (int i = 0; i < 3000; ++i) memory::alloc_bytes(4096);
+    }
+    memory::take_bulk_as_live(mark);
+    collector::safe_point();
+  }
+  collector::collect();
+  EXPECT_LT(memory::usage().os_bytes, baseline + (64u << 20));
+}
+
 TEST_F(Collector, NodeFramesThatEmptyStayWhileTheNextCycleWouldFillThemAgain) {
   // A program that makes and drops many short-lived series empties whole
   // node frames at every collection; giving their pages back and faulting
