@@ -173,7 +173,7 @@ class Decoder {
   // Appends the cell to the block and answers its position. Blocks are
   // made with room for the count their record gives, so the buffer grows
   // only for the boot mode's native specs.
-  static uint32_t append(NodeId block, const Cell& cell) {
+  [[gnu::always_inline]] static uint32_t append(NodeId block, const Cell& cell) {
     SeriesBuffer* buffer = memory::buffer_of(block);
     uint32_t position = buffer->cell_count();
     if (buffer->room() >= sizeof(Cell)) {
@@ -240,7 +240,7 @@ class Decoder {
   // A word of the type (15-20) for a symbol index, bound to the global
   // context (an issue! gets the global context and index -1). The word of
   // each index is made once.
-  Cell global_word(TypeId type, uint32_t symbol_index, const uint8_t* at) {
+  [[gnu::always_inline]] Cell global_word(TypeId type, uint32_t symbol_index, const uint8_t* at) {
     if (symbol_index < symbol_count_) {
       const Cell& known = symbol_map != nullptr ? symbol_map->shared->words[shared_index(symbol_index)]
                                                 : global_words_[symbol_index];

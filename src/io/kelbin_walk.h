@@ -64,8 +64,13 @@ class RecordReader {
 
   Layout& layout() { return static_cast<Layout&>(*this); }
 
+  // count, contents and container (with Decoder::append and global_word)
+  // are forced inline into the quick records: the profile-guided build
+  // weighs the decoder against the interpreter's far hotter loops and
+  // otherwise leaves them as calls, which doubled a big decode's own time.
+
   // A count of things of at least size bytes each that follow.
-  uint32_t count(uint32_t size) {
+  [[gnu::always_inline]] uint32_t count(uint32_t size) {
     const uint8_t* at = p_;
     uint32_t n = layout().number();
     if (n > d_.bytes_left(p_) / size) d_.fail(at);
@@ -84,7 +89,7 @@ class RecordReader {
   // Reads records into the block until it holds n more cells; a record
   // that appends anything else (a bind record, which data cannot hold) is
   // refused at the container's position.
-  void contents(NodeId block, uint32_t n, const uint8_t* at) {
+  [[gnu::always_inline]] void contents(NodeId block, uint32_t n, const uint8_t* at) {
     uint32_t before = Decoder::cell_count(block);
     // The nesting is the same for every record of the contents.
     if (!d_.leaf_fits()) {
@@ -102,7 +107,7 @@ class RecordReader {
   }
 
   // A block, paren, path or hash! record's contents after its head.
-  uint32_t container(NodeId block, TypeId type, uint32_t head, const uint8_t* at) {
+  [[gnu::always_inline]] uint32_t container(NodeId block, TypeId type, uint32_t head, const uint8_t* at) {
     uint32_t n = count(Layout::kNumberBytes);
     Cell made = type == TYPE_HASH ? d_.begin_hash(head, n) : make_cell(type, head, Decoder::new_block(n), 0);
     uint32_t position = Decoder::append(block, made);
