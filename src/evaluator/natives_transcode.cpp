@@ -111,12 +111,17 @@ void transcode(bool check_types, const int32_t* refinements) {
   int32_t consumed = 0;
   TypeId type;
   const memory::BulkMark mark = memory::bulk_mark();
-  if (is_binary) {
-    // The scan may run Kel code (the trace callback) that changes the
+  if (is_binary && options.callback != nullptr) {
+    // The scan runs Kel code (the trace callback), which may change the
     // binary: it reads a copy of the bytes.
     const uint8_t* head = binary::rs_head(source);
     std::vector<uint8_t> bytes(head, head + length);
     type = lexer::scan(output, bytes.data(), static_cast<uint32_t>(length), options, &consumed);
+  } else if (is_binary) {
+    // Without a callback nothing but the scan runs: it reads the bytes
+    // where they are, the buffer pinned against a move.
+    Pin pin(series::node_of(*source));
+    type = lexer::scan(output, binary::rs_head(source), static_cast<uint32_t>(length), options, &consumed);
   } else {
     type = lexer::scan_string(output, source, static_cast<int32_t>(length), options, &consumed);
   }
