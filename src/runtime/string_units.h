@@ -21,8 +21,12 @@ inline uint32_t unit_for(uint32_t code_point) {
 // Ends the process with runtime error 101 (a unit that is not 1, 2 or 4).
 [[noreturn]] void bad_unit();
 
+// get_char and put_char are forced inline: a call to either costs more
+// than its work, and the profile-guided build otherwise leaves them as
+// calls in the codecs' loops (the JSON decoder ran 15% slower for it).
+
 // Reads the code point stored at p in the given unit.
-inline uint32_t get_char(const uint8_t* p, uint32_t unit) {
+[[gnu::always_inline]] inline uint32_t get_char(const uint8_t* p, uint32_t unit) {
   switch (unit) {
     case 1: return *p;
     case 2: return static_cast<uint32_t>(p[0] | (p[1] << 8));
@@ -32,7 +36,7 @@ inline uint32_t get_char(const uint8_t* p, uint32_t unit) {
 }
 
 // Stores a code point at p in the given unit (the caller made sure it fits).
-inline void put_char(uint8_t* p, uint32_t unit, uint32_t code_point) {
+[[gnu::always_inline]] inline void put_char(uint8_t* p, uint32_t unit, uint32_t code_point) {
   switch (unit) {
     case 1: *p = static_cast<uint8_t>(code_point); break;
     case 2:
