@@ -65,7 +65,6 @@
 #include "runtime/stack.h"
 #include "io/lexer.h"
 #include "library/routines.h"
-#include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -160,7 +159,6 @@ void init_runtime(const BootImage* image, HeapCapture* capture) {
   register_datatypes();
   root::init();
   stack::init();
-  case_folding::init();
   slot_pool::init();
   // Words: the symbol table, the global context, a word for every type
   // name, then the runtime words, refinements and issue.

@@ -67,6 +67,9 @@ void init() {
 
 uint32_t change_char(uint32_t code_point, bool upper) {
   if (code_point < kBmpSize) {
+    // Built on the first use, so that a start whose text is all ASCII
+    // (which never comes here) spends nothing on them.
+    if (!tables_built) [[unlikely]] init();
     uint32_t mapped = (upper ? to_upper_table : to_lower_table)[code_point];
     return mapped != 0 ? mapped : code_point;
   }

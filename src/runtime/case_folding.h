@@ -4,7 +4,8 @@
 //
 // The Basic Multilingual Plane is mapped through two direct tables of 65536
 // 32-bit entries, indexed by code point, where 0 means "maps to itself"; they
-// are built once by init() and read-only after. Code points above 0xFFFF are
+// are built once, by init() or by the first lookup that needs them, and
+// read-only after. Code points above 0xFFFF are
 // looked up in short sorted pair lists. No mapping changes a text's length in
 // characters, though it may need a wider string unit (U+00FF upper-cases to
 // U+0178).
@@ -17,7 +18,7 @@
 namespace kel::case_folding {
 
 // Builds the two BMP tables from the generated pair lists. Runs once; later
-// calls do nothing. Until it has run every BMP code point maps to itself.
+// calls do nothing. change_char runs it when it first needs the tables.
 void init();
 
 // The upper-case form of a code point when upper is true, else the lower-case
