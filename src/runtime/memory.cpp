@@ -168,8 +168,9 @@ void set_stress(bool poison, bool evacuate) {
 // --- OS blocks ---------------------------------------------------------------
 
 namespace {
-// An OS block, or null when the system refuses it.
-void* try_allocate_virtual(size_t size) {
+// An OS block, or null when the system refuses it. huge_pages false keeps
+// it on 4 KiB pages whatever the budget.
+void* try_allocate_virtual(size_t size, bool huge_pages = true) {
   if (state.evacuating) {
     if (uint8_t* block = ring_map(size + kOsPrefix)) {
       state.os_bytes += block_size(block + kOsPrefix);
@@ -184,7 +185,7 @@ void* try_allocate_virtual(size_t size) {
   // fragmented, a huge page fault waits for the kernel to compact memory
   // (milliseconds each), which made a heap growing by hundreds of megabytes
   // take two to three times as long from one run to the next.
-  bool huge_pages = state.os_bytes + rounded <= kHugePageBudget;
+  huge_pages = huge_pages && state.os_bytes + rounded <= kHugePageBudget;
   void* block = nullptr;
   uint32_t caught =
       exits::catch_exits(exits::kMemoryCatch, [&] { block = platform::os_allocate(rounded, false, huge_pages); });
@@ -198,8 +199,8 @@ void* try_allocate_virtual(size_t size) {
 }
 }  // namespace
 
-void* allocate_virtual(size_t size) {
-  void* address = try_allocate_virtual(size);
+void* allocate_virtual(size_t size, bool huge_pages) {
+  void* address = try_allocate_virtual(size, huge_pages);
   if (address == nullptr) fire(ErrorId::internal_no_memory);
   return address;
 }
@@ -372,16 +373,19 @@ internal::SeriesFrame* internal::new_series_frame(uint64_t need) {
     constexpr uint64_t kOverhead = kOsPrefix + sizeof(SeriesFrame);
     size = static_cast<uint32_t>(runtime::align_up(need + 1 + kOverhead, kRingAlignment) - kOverhead);
   }
-  void* block = allocate_virtual(size + sizeof(SeriesFrame));
-  // The first frame, one huge page, fills at start-up: it is mapped at once.
-  // The later ones fill as a program goes, a fault per page (a huge page
-  // while the heap is within the huge page budget).
-  if (first && !state.evacuating) {
-    if (state.lazy_first_frame) {
-      ::madvise(static_cast<uint8_t*>(block) - kOsPrefix, size + sizeof(SeriesFrame) + kOsPrefix, MADV_NOHUGEPAGE);
-    } else {
-      populate(block, size + sizeof(SeriesFrame));
-    }
+  // A first frame that the image's pages will be mapped over never asks
+  // for a huge page.
+  const bool lazy_first = first && !state.evacuating && state.lazy_first_frame;
+  void* block = allocate_virtual(size + sizeof(SeriesFrame), !lazy_first);
+  // The first frame, one huge page, fills at start-up: it is mapped at once,
+  // unless the image's pages will be mapped over it (a system that gives
+  // huge pages unasked is then told not to there). The later frames fill as
+  // a program goes, a fault per page (a huge page while the heap is within
+  // the huge page budget).
+  if (lazy_first) {
+    ::madvise(static_cast<uint8_t*>(block) - kOsPrefix, size + sizeof(SeriesFrame) + kOsPrefix, MADV_NOHUGEPAGE);
+  } else if (first && !state.evacuating) {
+    populate(block, size + sizeof(SeriesFrame));
   }
   return link_series_frame(block, size);
 }

@@ -134,7 +134,7 @@ bool initialised();
 
 // OS blocks (mmap). Refusal throws the platform codes, which the memory
 // manager turns into internal no-memory / wrong-mem errors.
-void* allocate_virtual(size_t size);
+void* allocate_virtual(size_t size, bool huge_pages = true);
 void free_virtual(void* address);
 
 NodeId alloc_node();

@@ -173,7 +173,6 @@ bool walk_heap(Sink& sink, uint64_t page_offset, bool aligned, const char** fail
   for (uint64_t id = 0; id < slots; ++id) {
     if (!encode_slot(node_slots[id], frames, &last, &block[filled])) {
       *failure = "a node's buffer lies outside the series frames";
-
       return false;
     }
     if (++filled == 1024) {
